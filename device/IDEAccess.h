@@ -1,0 +1,8 @@
+// Chief header of device access: the transport, aligned buffers and the bridge command set.
+#pragma once
+
+#include "BridgeCommands.h"
+#include "ByteOrder.h"
+#include "Clock.h"
+#include "Port.h"
+#include "Transport.h"

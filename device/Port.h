@@ -1,0 +1,62 @@
+// The seam under the pass-through transport: one platform request, nothing else.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+/// Which way a command's data moves.
+enum class Direction : std::uint8_t { In, Out };
+
+/// Where a failed command stopped.
+enum class FailureStage : std::uint8_t { None, Refused, Open, Request, Status };
+
+/// One pass-through request as the transport hands it to a port.
+struct PortRequest {
+  std::span<const std::uint8_t> cdb;     ///< the CDB, 1 to 16 bytes
+  Direction direction = Direction::In;   ///< data in (device to us) or out
+  std::span<std::uint8_t> data;          ///< aligned, zero-filled data region; empty without data
+  std::uint32_t timeoutSeconds = 10;     ///< time-out chosen by the transport's rules
+  std::span<std::uint8_t> requestBlock;  ///< aligned, zero-filled room for the platform's request
+};
+
+/// What the platform reported for one request.
+struct PortReply {
+  bool requestOk = false;          ///< the device-control call itself reported success
+  std::uint32_t lastError = 0;     ///< OS error read right after the call, whatever its result
+  std::uint8_t scsiStatus = 0;     ///< SCSI status byte of the command
+  std::uint16_t hostStatus = 0;    ///< adapter status where the platform reports one, else 0
+  std::uint16_t driverStatus = 0;  ///< driver status where the platform reports one, else 0
+  std::uint32_t transferred = 0;   ///< transferred count as the platform leaves it
+};
+
+/// An open device handle as a port understands it.
+using PortHandle = std::intptr_t;
+
+/// Result of opening a device for one command.
+struct PortOpen {
+  bool ok = false;
+  PortHandle handle = 0;
+  std::uint32_t osError = 0;  ///< why the open failed, in the platform's own numbering
+};
+
+/// Opens a device by path for one command, executes one request, closes.
+class Port {
+ public:
+  virtual ~Port() = default;
+
+  /// Opens the device; data-out opens ask for exclusive access.
+  virtual PortOpen Open(std::string_view path, Direction direction) = 0;
+  /// Issues one request on an open handle.
+  virtual PortReply Execute(PortHandle handle, const PortRequest& request) = 0;
+  /// Closes a handle that Open returned.
+  virtual void Close(PortHandle handle) = 0;
+  /// Words a user understands for an OS error met at the given stage.
+  virtual std::string Explain(std::string_view path, FailureStage stage,
+                              std::uint32_t osError) const = 0;
+};
+
+}  // namespace korvane

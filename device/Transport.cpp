@@ -1,0 +1,208 @@
+#include "Transport.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace korvane {
+namespace {
+
+// Opcodes of the bridge command set. Nothing else may leave the program: the disk behind
+// the bridge holds the user's data, and no command of ours has any business writing it.
+constexpr std::array<std::uint8_t, 9> kBridgeOpcodes = {0x12, 0x03, 0xE0, 0xFE, 0xFF,
+                                                        0xDF, 0xB5, 0x3C, 0x3B};
+
+constexpr std::uint32_t kLongWriteTimeoutSeconds = 100;
+constexpr std::uint32_t kWriteTimeoutSeconds = 50;
+
+// The time-out test reads CDB bytes 1, 2 and 11 whatever the CDB length; bytes past the
+// length are zero in every CDB we build.
+std::uint8_t CdbByte(std::span<const std::uint8_t> cdb, std::size_t index) {
+  return index < cdb.size() ? cdb[index] : 0;
+}
+
+std::string Hex2(std::uint32_t value) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  std::string text = "0x";
+  text += kDigits[(value >> 4) & 0xF];
+  text += kDigits[value & 0xF];
+  return text;
+}
+
+}  // namespace
+
+std::uint8_t* AlignedBufferAlloc(std::size_t size, std::size_t alignment) {
+  if (size > SIZE_MAX - alignment) return nullptr;
+  return static_cast<std::uint8_t*>(std::calloc(size + alignment, 1));
+}
+
+std::uint8_t* AlignPointer(std::uint8_t* raw, std::size_t alignment) {
+  const auto address = reinterpret_cast<std::uintptr_t>(raw);
+  const auto aligned = (address + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
+  return raw + (aligned - address);
+}
+
+void AlignedBufferFree(std::uint8_t* raw) { std::free(raw); }
+
+AlignedBuffer::AlignedBuffer(std::size_t size)
+    : raw_(AlignedBufferAlloc(size, kDeviceAlignment)), size_(size) {}
+
+AlignedBuffer::~AlignedBuffer() { AlignedBufferFree(raw_); }
+
+std::span<std::uint8_t> AlignedBuffer::bytes() const {
+  if (raw_ == nullptr) return {};
+  return {AlignPointer(raw_, kDeviceAlignment), size_};
+}
+
+bool IsBridgeOpcode(std::uint8_t opcode) {
+  return std::find(kBridgeOpcodes.begin(), kBridgeOpcodes.end(), opcode) != kBridgeOpcodes.end();
+}
+
+std::int32_t AdjustedLength(std::int32_t length) { return length == 1 ? 2 : length; }
+
+std::uint32_t WriteTimeoutSeconds(std::span<const std::uint8_t> cdb) {
+  const bool buffer13 = CdbByte(cdb, 2) == 0x13;
+  const bool nvramMode3 = CdbByte(cdb, 11) == 0xFB && CdbByte(cdb, 1) == 0x03;
+  return buffer13 || nvramMode3 ? kLongWriteTimeoutSeconds : kWriteTimeoutSeconds;
+}
+
+bool Transport::ScsiCommandIn(std::string_view path, std::span<const std::uint8_t> cdb,
+                              std::uint8_t* buffer, std::int32_t length,
+                              std::uint32_t* transferred) {
+  return Run({path, cdb, Direction::In, buffer, nullptr, length, transferred});
+}
+
+bool Transport::ScsiCommandOut(std::string_view path, std::span<const std::uint8_t> cdb,
+                               const std::uint8_t* buffer, std::int32_t length,
+                               std::uint32_t* transferred) {
+  return Run({path, cdb, Direction::Out, nullptr, buffer, length, transferred});
+}
+
+std::string Transport::CheckCall(const Call& call) const {
+  if (call.cdb.empty() || call.cdb.size() > kMaxCdbLength) {
+    return "a CDB of " + std::to_string(call.cdb.size()) + " bytes (1 to 16 allowed)";
+  }
+  if (!IsBridgeOpcode(call.cdb[0])) {
+    return "opcode " + Hex2(call.cdb[0]) + " is not a bridge command";
+  }
+  if (call.length < 0 || call.length > kMaxTransferLength) {
+    return "a data length of " + std::to_string(call.length);
+  }
+  if (call.direction == Direction::In && call.inBuffer == nullptr && call.length > 0) {
+    return "no buffer for " + std::to_string(call.length) + " bytes of data in";
+  }
+  if (call.path.empty()) return "an empty device path";
+  return {};
+}
+
+std::span<const std::uint8_t> Transport::CallerData(const Call& call) {
+  const bool sane = call.length > 0 && call.length <= kMaxTransferLength;
+  if (call.direction != Direction::Out || call.outBuffer == nullptr || !sane) return {};
+  return {call.outBuffer, static_cast<std::size_t>(call.length)};
+}
+
+bool Transport::Run(const Call& call) {
+  last_ = CommandOutcome{};
+  last_.opcode = call.cdb.empty() ? 0 : call.cdb[0];
+  if (std::string reason = CheckCall(call); !reason.empty()) {
+    return Refuse(call, std::move(reason));
+  }
+  const PortOpen opened = port_.Open(call.path, call.direction);
+  if (!opened.ok) {
+    // Nothing allocated, transferred count untouched: the command never started.
+    last_.stage = FailureStage::Open;
+    last_.osError = opened.osError;
+    Finish(call, Verdict::OpenFailed, CallerData(call));
+    return false;
+  }
+  const bool ok = Exchange(call, opened.handle);
+  port_.Close(opened.handle);
+  return ok;
+}
+
+bool Transport::Refuse(const Call& call, std::string reason) {
+  last_.stage = FailureStage::Refused;
+  last_.refusal = std::move(reason);
+  Finish(call, Verdict::Refused, CallerData(call));
+  return false;
+}
+
+bool Transport::Exchange(const Call& call, PortHandle handle) {
+  const auto adjusted = static_cast<std::size_t>(AdjustedLength(call.length));
+  const auto length = static_cast<std::size_t>(call.length);
+  AlignedBuffer request(kRequestRegionSize);
+  AlignedBuffer data(adjusted);
+  if (!request.valid() || !data.valid()) {
+    last_.stage = FailureStage::Request;
+    last_.refusal = "out of memory for " + std::to_string(adjusted) + " bytes";
+    Finish(call, Verdict::Failed);
+    return false;
+  }
+  if (call.direction == Direction::Out && call.outBuffer != nullptr && length > 0) {
+    std::memcpy(data.bytes().data(), call.outBuffer, length);
+  }
+  const PortRequest portRequest{
+      call.cdb, call.direction, adjusted == 0 ? std::span<std::uint8_t>{} : data.bytes(),
+      call.direction == Direction::In ? kReadTimeoutSeconds : WriteTimeoutSeconds(call.cdb),
+      request.bytes()};
+  const PortReply reply = port_.Execute(handle, portRequest);
+
+  // Data in reaches the caller whether or not the command succeeded; callers test the
+  // result before they trust the bytes.
+  if (call.direction == Direction::In && length > 0) {
+    std::memcpy(call.inBuffer, data.bytes().data(), length);
+  }
+  if (call.transferred != nullptr) *call.transferred = reply.transferred;
+
+  last_.osError = reply.lastError;
+  last_.scsiStatus = reply.scsiStatus;
+  last_.hostStatus = reply.hostStatus;
+  last_.driverStatus = reply.driverStatus;
+  const bool ok = reply.requestOk && reply.lastError == 0 && reply.scsiStatus == 0 &&
+                  reply.hostStatus == 0 && reply.driverStatus == 0;
+  if (!ok) {
+    last_.stage =
+        !reply.requestOk || reply.lastError != 0 ? FailureStage::Request : FailureStage::Status;
+  }
+  const std::span<const std::uint8_t> seen =
+      call.direction == Direction::In ? std::span<const std::uint8_t>(call.inBuffer, length)
+                                      : std::span<const std::uint8_t>(data.bytes().data(), length);
+  Finish(call, ok ? Verdict::Ok : Verdict::Failed, seen);
+  return ok;
+}
+
+void Transport::Finish(const Call& call, Verdict verdict, std::span<const std::uint8_t> data) {
+  last_.verdict = verdict;
+  if (!trace_) return;
+  trace_(TraceRecord{call.path, call.cdb, call.direction, call.length, data, verdict});
+}
+
+void Transport::KeepSense(std::span<const std::uint8_t> sense) {
+  sense_.fill(0);
+  std::copy_n(sense.begin(), std::min(sense.size(), sense_.size()), sense_.begin());
+}
+
+std::string Transport::DescribeLastFailure(std::string_view path) const {
+  switch (last_.stage) {
+    case FailureStage::None:
+      return {};
+    case FailureStage::Refused:
+      return "refused to send " + last_.refusal;
+    case FailureStage::Open:
+    case FailureStage::Request:
+      if (!last_.refusal.empty()) return last_.refusal;
+      return port_.Explain(path, last_.stage, last_.osError);
+    case FailureStage::Status:
+      break;
+  }
+  std::string text = "the device rejected command " + Hex2(last_.opcode) + " (SCSI status " +
+                     Hex2(last_.scsiStatus);
+  if (last_.hostStatus != 0) text += ", host status " + Hex2(last_.hostStatus);
+  if (last_.driverStatus != 0) text += ", driver status " + Hex2(last_.driverStatus);
+  return text + ")";
+}
+
+}  // namespace korvane

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs everything the build and the test suites need on a fresh Debian 12 machine.
+# Safe to run again: packages already present are left as they are.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build clang-format
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev nlohmann-json3-dev libudev-dev
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine32:i386 xvfb xauth
+)
+
+missing() {
+  local p
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
+
+sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  sudo_if_needed dpkg --add-architecture i386
+  need_update=1
+fi
+
+todo=$(missing)
+if [ -n "$todo" ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  sudo_if_needed apt-get update -qq
+  # shellcheck disable=SC2086
+  sudo_if_needed apt-get install -y -qq --no-install-recommends $todo
+elif [ "${need_update:-0}" = 1 ]; then
+  sudo_if_needed apt-get update -qq
+fi

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs the whole test suite in its three
+# configurations: Linux, Linux with sanitizers, and 32-bit Windows under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+bash scripts/format.sh --check
+
+# Wine keeps its prefix inside the build tree; creating it once here keeps the tests' own
+# time free of the first-start cost.
+export WINEPREFIX="$PWD/build/wineprefix"
+export WINEDEBUG=-all
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  wineboot --init >/dev/null 2>&1 || true
+  wineserver --wait || true
+fi
+
+failed=()
+for preset in linux asan win32; do
+  echo "=== $preset"
+  if cmake --preset "$preset" >/dev/null &&
+     cmake --build --preset "$preset" &&
+     ctest --preset "$preset"; then
+    echo "=== $preset: passed"
+  else
+    echo "=== $preset: FAILED"
+    failed+=("$preset")
+  fi
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "Failed configurations: ${failed[*]}"
+  exit 1
+fi
+echo "All configurations passed."

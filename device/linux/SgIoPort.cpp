@@ -1,0 +1,138 @@
+#include "SgIoPort.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "Transport.h"
+
+namespace korvane {
+namespace {
+
+// The CDB travels inside the request region, right behind the header, the way the
+// Windows request block carries its own Cdb field; the caller's bytes are never handed over.
+constexpr std::size_t kCdbOffset = sizeof(sg_io_hdr_t);
+static_assert(kCdbOffset + kMaxCdbLength <= kRequestRegionSize,
+              "sg_io_hdr and the CDB must fit in the request region");
+static_assert(alignof(sg_io_hdr_t) <= kDeviceAlignment);
+
+// The driver reads an all-ones time-out as "never"; a long time-out must not become none.
+constexpr std::uint64_t kLongestTimeoutMs = std::numeric_limits<unsigned int>::max() - 1U;
+
+PortReply Rejected(int error) {
+  PortReply reply;
+  reply.lastError = static_cast<std::uint32_t>(error);
+  return reply;
+}
+
+// The transport always hands over a well-formed request; refuse anything else rather than
+// let the kernel read past a buffer or receive a CDB length it would truncate.
+bool RequestFits(const PortRequest& request) {
+  const auto* block = request.requestBlock.data();
+  return request.requestBlock.size() >= kCdbOffset + kMaxCdbLength && block != nullptr &&
+         reinterpret_cast<std::uintptr_t>(block) % alignof(sg_io_hdr_t) == 0 &&
+         !request.cdb.empty() && request.cdb.size() <= kMaxCdbLength &&
+         request.data.size() <= static_cast<std::size_t>(std::numeric_limits<int>::max());
+}
+
+int TransferDirection(const PortRequest& request) {
+  if (request.data.empty()) return SG_DXFER_NONE;
+  return request.direction == Direction::In ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+}
+
+unsigned int TimeoutMs(std::uint32_t seconds) {
+  return static_cast<unsigned int>(std::min(std::uint64_t{seconds} * 1000U, kLongestTimeoutMs));
+}
+
+sg_io_hdr_t* FillHeader(const PortRequest& request) {
+  std::uint8_t* block = request.requestBlock.data();
+  std::uint8_t* cdb = block + kCdbOffset;
+  std::copy(request.cdb.begin(), request.cdb.end(), cdb);
+  sg_io_hdr_t* hdr = std::construct_at(reinterpret_cast<sg_io_hdr_t*>(block));
+  hdr->interface_id = 'S';
+  hdr->dxfer_direction = TransferDirection(request);
+  hdr->cmd_len = static_cast<unsigned char>(request.cdb.size());
+  // No sense buffer, as on Windows: callers that want the reason send REQUEST SENSE.
+  hdr->mx_sb_len = 0;
+  hdr->sbp = nullptr;
+  hdr->dxfer_len = static_cast<unsigned int>(request.data.size());
+  hdr->dxferp = request.data.empty() ? nullptr : request.data.data();
+  hdr->cmdp = cdb;
+  hdr->timeout = TimeoutMs(request.timeoutSeconds);
+  return hdr;
+}
+
+// resid is the driver's word; keep the count inside the buffer whatever it says.
+std::uint32_t Transferred(const sg_io_hdr_t& hdr) {
+  const std::int64_t moved = std::int64_t{hdr.dxfer_len} - hdr.resid;
+  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(moved, 0, hdr.dxfer_len));
+}
+
+bool DiskGone(std::uint32_t error) { return error == ENOENT || error == ENODEV || error == ENXIO; }
+
+int OpenFlags(Direction direction) {
+  // Linux has no share modes. O_EXCL stands in for the exclusive data-out open: the sg driver
+  // refuses it while another program has the node open, and a whole /dev/sdX refuses it while
+  // a partition is mounted, so firmware never goes to a disk that is in use. O_NONBLOCK turns
+  // the sg driver's wait for the other user into an immediate EBUSY.
+  const int flags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
+  return direction == Direction::Out ? flags | O_EXCL : flags;
+}
+
+}  // namespace
+
+PortOpen SgIoPort::Open(std::string_view path, Direction direction) {
+  // open(2) stops at the first NUL, which would silently name a different node.
+  if (path.find('\0') != std::string_view::npos) return {.ok = false, .osError = EINVAL};
+  const std::string terminated(path);
+  const int fd = api_.Open(terminated.c_str(), OpenFlags(direction));
+  if (fd < 0) return {.ok = false, .osError = static_cast<std::uint32_t>(api_.LastErrno())};
+  return {.ok = true, .handle = fd};
+}
+
+PortReply SgIoPort::Execute(PortHandle handle, const PortRequest& request) {
+  if (!RequestFits(request)) return Rejected(EINVAL);
+  sg_io_hdr_t* hdr = FillHeader(request);
+  const int result = api_.SgIo(static_cast<int>(handle), hdr);
+  const int error = result == 0 ? 0 : api_.LastErrno();
+  PortReply reply;
+  reply.requestOk = result == 0;
+  reply.lastError = static_cast<std::uint32_t>(error);
+  reply.scsiStatus = hdr->status;
+  reply.hostStatus = hdr->host_status;
+  reply.driverStatus = hdr->driver_status;
+  // A failed ioctl left the header as we wrote it, so resid says nothing: nothing moved.
+  reply.transferred = reply.requestOk ? Transferred(*hdr) : 0;
+  return reply;
+}
+
+void SgIoPort::Close(PortHandle handle) {
+  // No retry on EINTR: Linux has released the descriptor either way.
+  api_.Close(static_cast<int>(handle));
+}
+
+std::string SgIoPort::Explain(std::string_view path, FailureStage stage,
+                              std::uint32_t osError) const {
+  const std::string where(path);
+  if (osError == 0) return where + ": the command failed without an error from the system";
+  if (DiskGone(osError)) return where + ": the disk is no longer attached";
+  if (stage == FailureStage::Open && osError == EACCES) {
+    return "no permission to open " + where +
+           ": run as root, or get read and write permission on the /dev/sgN node";
+  }
+  if (stage == FailureStage::Open && osError == EBUSY) {
+    return where + ": the disk is in use (a mounted partition or another program)";
+  }
+  if (stage == FailureStage::Request && osError == EPERM) {
+    return "the kernel passes vendor commands through " + where +
+           " only to a process with CAP_SYS_RAWIO: run as root or use the /dev/sgN node";
+  }
+  const int error = static_cast<int>(osError);
+  return where + ": " + std::strerror(error) + " (errno " + std::to_string(error) + ")";
+}
+
+}  // namespace korvane

@@ -1,0 +1,32 @@
+// The Linux port: one SG_IO request on a /dev/sgN or /dev/sdX node per command.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "LinuxApi.h"
+#include "Port.h"
+
+namespace korvane {
+
+/// Opens a disk node, fills an sg_io_hdr for one request and issues ioctl(SG_IO).
+class SgIoPort final : public Port {
+ public:
+  explicit SgIoPort(LinuxApi& api) : api_(api) {}
+
+  /// Opens read-write; a data-out open also demands that nobody else uses the disk.
+  PortOpen Open(std::string_view path, Direction direction) override;
+  /// Issues the request with its header placed at the start of the request region.
+  PortReply Execute(PortHandle handle, const PortRequest& request) override;
+  /// Closes a descriptor that Open returned.
+  void Close(PortHandle handle) override;
+  /// Names the missing right for permission errors; strerror text otherwise.
+  std::string Explain(std::string_view path, FailureStage stage,
+                      std::uint32_t osError) const override;
+
+ private:
+  LinuxApi& api_;
+};
+
+}  // namespace korvane

@@ -1,0 +1,342 @@
+#include "linux/SgIoPort.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Transport.h"
+
+namespace korvane {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr int kFd = 7;
+constexpr std::uint16_t kDriverSense = 0x08;
+constexpr std::uint16_t kDidError = 0x07;
+
+/// What the device does with one request.
+struct Answer {
+  int result = 0;
+  int error = 0;  ///< errno left by a failed ioctl
+  std::uint8_t status = 0;
+  std::uint16_t hostStatus = 0;
+  std::uint16_t driverStatus = 0;
+  int resid = 0;
+  Bytes fill{};  ///< bytes the device delivers into the data buffer
+};
+
+/// The sg_io_hdr as the kernel would read it.
+struct Seen {
+  int interfaceId = 0;
+  int direction = 0;
+  Bytes cdb;
+  unsigned dxferLen = 0;
+  bool dataNull = true;
+  bool headerAligned = false;
+  bool dataAligned = false;
+  unsigned timeoutMs = 0;
+  bool senseless = false;
+  Bytes sent;
+};
+
+bool Aligned(const void* p) { return reinterpret_cast<std::uintptr_t>(p) % 8192 == 0; }
+
+class FakeLinuxApi : public LinuxApi {
+ public:
+  int Open(const char* path, int flags) override {
+    paths.emplace_back(path);
+    openFlags.push_back(flags);
+    if (openError == 0) return kFd;
+    errno_ = openError;
+    return -1;
+  }
+
+  int SgIo(int fd, sg_io_hdr_t* hdr) override {
+    EXPECT_EQ(fd, kFd);
+    seen.push_back(Decode(*hdr));
+    if (answer.result != 0) {
+      errno_ = answer.error;
+      return answer.result;
+    }
+    auto* data = static_cast<std::uint8_t*>(hdr->dxferp);
+    for (std::size_t i = 0; i < answer.fill.size() && i < hdr->dxfer_len; ++i) {
+      data[i] = answer.fill[i];
+    }
+    hdr->status = answer.status;
+    hdr->host_status = answer.hostStatus;
+    hdr->driver_status = answer.driverStatus;
+    hdr->resid = answer.resid;
+    return 0;
+  }
+
+  int Close(int fd) override {
+    closed.push_back(fd);
+    return 0;
+  }
+
+  int LastErrno() override { return errno_; }
+
+  static Seen Decode(const sg_io_hdr_t& hdr) {
+    Seen s{hdr.interface_id,
+           hdr.dxfer_direction,
+           Bytes(hdr.cmdp, hdr.cmdp + hdr.cmd_len),
+           hdr.dxfer_len,
+           hdr.dxferp == nullptr,
+           Aligned(&hdr),
+           Aligned(hdr.dxferp),
+           hdr.timeout,
+           hdr.mx_sb_len == 0 && hdr.sbp == nullptr,
+           {}};
+    if (hdr.dxfer_direction == SG_DXFER_TO_DEV) {
+      const auto* data = static_cast<const std::uint8_t*>(hdr.dxferp);
+      s.sent.assign(data, data + hdr.dxfer_len);
+    }
+    return s;
+  }
+
+  int openError = 0;
+  Answer answer;
+  std::vector<std::string> paths;
+  std::vector<int> openFlags;
+  std::vector<Seen> seen;
+  std::vector<int> closed;
+
+ private:
+  int errno_ = EAGAIN;  // a stale value, as errno holds after earlier calls
+};
+
+/// The port under test, driven through the real transport.
+struct Rig {
+  FakeLinuxApi api;
+  SgIoPort port{api};
+  Transport transport{port};
+};
+
+const Bytes kInquiry = {0x12, 0, 0, 0, 40, 0};
+const Bytes kWriteBuffer = {0x3B, 0x05, 0, 0, 0, 0, 0, 0, 4, 0};
+const Bytes kWriteBuffer13 = {0x3B, 0x06, 0x13, 0, 0, 0, 0, 0, 4, 0};
+const Bytes kVendorWrite3 = {0xFF, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFB};
+const Bytes kVendorWrite2 = {0xFF, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFB};
+
+TEST(SgIoPortTest, HeaderCarriesTheTransportRules) {
+  struct Case {
+    const char* name;
+    Direction direction;
+    Bytes cdb;
+    std::int32_t length;
+    int sgDirection;
+    unsigned dxferLen;
+    unsigned timeoutMs;
+  };
+  const Case cases[] = {
+      {"in of 1 asks for 2", Direction::In, kInquiry, 1, SG_DXFER_FROM_DEV, 2, 10000},
+      {"in of 40", Direction::In, kInquiry, 40, SG_DXFER_FROM_DEV, 40, 10000},
+      {"in without data", Direction::In, kInquiry, 0, SG_DXFER_NONE, 0, 10000},
+      {"out of 1 sends 2", Direction::Out, kWriteBuffer, 1, SG_DXFER_TO_DEV, 2, 50000},
+      {"out without data", Direction::Out, kWriteBuffer, 0, SG_DXFER_NONE, 0, 50000},
+      {"out, byte 2 is 0x13", Direction::Out, kWriteBuffer13, 4, SG_DXFER_TO_DEV, 4, 100000},
+      {"vendor write, byte 1 is 3", Direction::Out, kVendorWrite3, 4, SG_DXFER_TO_DEV, 4, 100000},
+      {"vendor write, byte 1 is 2", Direction::Out, kVendorWrite2, 4, SG_DXFER_TO_DEV, 4, 50000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    Bytes buffer(static_cast<std::size_t>(c.length) + 1, 0);
+    const bool ok = c.direction == Direction::In
+                        ? rig.transport.ScsiCommandIn("/dev/sg2", c.cdb, buffer.data(), c.length)
+                        : rig.transport.ScsiCommandOut("/dev/sg2", c.cdb, buffer.data(), c.length);
+    EXPECT_TRUE(ok);
+    ASSERT_EQ(rig.api.seen.size(), 1u);
+    const Seen& s = rig.api.seen[0];
+    EXPECT_EQ(s.interfaceId, 'S');
+    EXPECT_EQ(s.direction, c.sgDirection);
+    EXPECT_EQ(s.cdb, c.cdb);
+    EXPECT_EQ(s.dxferLen, c.dxferLen);
+    EXPECT_EQ(s.dataNull, c.dxferLen == 0);
+    EXPECT_TRUE(s.headerAligned);
+    EXPECT_TRUE(s.dataNull || s.dataAligned);
+    EXPECT_EQ(s.timeoutMs, c.timeoutMs);
+    EXPECT_TRUE(s.senseless);
+    ASSERT_EQ(rig.api.openFlags.size(), 1u);
+    const int expected =
+        O_RDWR | O_NONBLOCK | O_CLOEXEC | (c.direction == Direction::Out ? O_EXCL : 0);
+    EXPECT_EQ(rig.api.openFlags[0], expected);
+    EXPECT_EQ(rig.api.paths[0], "/dev/sg2");
+    EXPECT_EQ(rig.api.closed, std::vector<int>{kFd});
+  }
+}
+
+TEST(SgIoPortTest, DataInReachesTheCallerWhateverTheVerdict) {
+  Rig rig;
+  struct Case {
+    const char* name;
+    std::int32_t length;
+    Answer answer;
+    bool ok;
+    Bytes caller;
+    std::uint32_t transferred;
+  };
+  const Case cases[] = {
+      {"1 byte of 2 copied", 1, {.fill = {0xAB, 0xCD}}, true, {0xAB}, 2},
+      {"short transfer", 1, {.resid = 1, .fill = {0xAB}}, true, {0xAB}, 1},
+      {"check condition keeps data",
+       4,
+       {.status = 2, .resid = 3, .fill = {0x11}},
+       false,
+       {0x11, 0, 0, 0},
+       1},
+      {"failed ioctl leaves zeros", 4, {.result = -1, .error = EIO}, false, {0, 0, 0, 0}, 0},
+      {"resid beyond the buffer", 4, {.resid = 9}, true, {0, 0, 0, 0}, 0},
+      {"negative resid", 4, {.resid = -5, .fill = {1, 2, 3, 4}}, true, {1, 2, 3, 4}, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    rig.api.answer = c.answer;
+    Bytes buffer(c.length + 1, 0xEE);
+    std::uint32_t transferred = 0xDEADBEEF;
+    EXPECT_EQ(
+        rig.transport.ScsiCommandIn("/dev/sg2", kInquiry, buffer.data(), c.length, &transferred),
+        c.ok);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.end() - 1), c.caller);
+    EXPECT_EQ(buffer.back(), 0xEE) << "wrote past the caller's length";
+    EXPECT_EQ(transferred, c.transferred);
+  }
+}
+
+TEST(SgIoPortTest, DataOutSendsTheCallerBytesPaddedWithZeros) {
+  Rig rig;
+  const Bytes one = {0x5A};
+  const Bytes three = {1, 2, 3};
+  struct Case {
+    const char* name;
+    const std::uint8_t* data;
+    std::int32_t length;
+    Bytes sent;
+  };
+  const Case cases[] = {
+      {"1 byte travels with a zero", one.data(), 1, {0x5A, 0}},
+      {"null buffer sends zeros", nullptr, 4, {0, 0, 0, 0}},
+      {"bytes as given", three.data(), 3, {1, 2, 3}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    rig.api.seen.clear();
+    std::uint32_t transferred = 0;
+    EXPECT_TRUE(
+        rig.transport.ScsiCommandOut("/dev/sg2", kWriteBuffer, c.data, c.length, &transferred));
+    ASSERT_EQ(rig.api.seen.size(), 1u);
+    EXPECT_EQ(rig.api.seen[0].sent, c.sent);
+    EXPECT_EQ(transferred, c.sent.size());
+  }
+}
+
+TEST(SgIoPortTest, SuccessNeedsACleanIoctlAndAllThreeStatusBytes) {
+  Rig rig;
+  struct Case {
+    const char* name;
+    Answer answer;
+    bool ok;
+    FailureStage stage;
+    std::uint32_t osError;
+  };
+  const Case cases[] = {
+      {"clean, stale errno ignored", {}, true, FailureStage::None, 0},
+      {"check condition", {.status = 0x02}, false, FailureStage::Status, 0},
+      {"busy", {.status = 0x08}, false, FailureStage::Status, 0},
+      {"host adapter error", {.hostStatus = kDidError}, false, FailureStage::Status, 0},
+      {"driver sense", {.driverStatus = kDriverSense}, false, FailureStage::Status, 0},
+      {"ioctl refused", {.result = -1, .error = EPERM}, false, FailureStage::Request, EPERM},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    rig.api.answer = c.answer;
+    rig.api.closed.clear();
+    EXPECT_EQ(rig.transport.ScsiCommandIn("/dev/sdb", kInquiry, nullptr, 0), c.ok);
+    const CommandOutcome& out = rig.transport.LastOutcome();
+    EXPECT_EQ(out.stage, c.stage);
+    EXPECT_EQ(out.osError, c.osError);
+    EXPECT_EQ(out.scsiStatus, c.answer.status);
+    EXPECT_EQ(out.hostStatus, c.answer.hostStatus);
+    EXPECT_EQ(out.driverStatus, c.answer.driverStatus);
+    EXPECT_EQ(rig.api.closed, std::vector<int>{kFd}) << "descriptor not closed exactly once";
+  }
+}
+
+TEST(SgIoPortTest, UnopenableDiskFailsBeforeAnyRequest) {
+  Rig rig;
+  rig.api.openError = EACCES;
+  Bytes data = {1, 2, 3, 4};
+  std::uint32_t transferred = 0xDEADBEEF;
+  EXPECT_FALSE(
+      rig.transport.ScsiCommandOut("/dev/sg3", kWriteBuffer, data.data(), 4, &transferred));
+  EXPECT_EQ(transferred, 0xDEADBEEF);
+  EXPECT_TRUE(rig.api.seen.empty());
+  EXPECT_TRUE(rig.api.closed.empty());
+  EXPECT_EQ(rig.transport.LastOutcome().osError, static_cast<std::uint32_t>(EACCES));
+  EXPECT_NE(rig.transport.DescribeLastFailure("/dev/sg3").find("no permission to open /dev/sg3"),
+            std::string::npos);
+}
+
+TEST(SgIoPortTest, MalformedInputNeverReachesTheKernel) {
+  Rig rig;
+  const std::string withNul("/dev/sg2\0/dev/sda", 17);
+  const PortOpen opened = rig.port.Open(withNul, Direction::In);
+  EXPECT_FALSE(opened.ok);
+  EXPECT_EQ(opened.osError, static_cast<std::uint32_t>(EINVAL));
+  EXPECT_TRUE(rig.api.paths.empty());
+
+  AlignedBuffer block(kRequestRegionSize);
+  const Bytes longCdb(17, 0x12);
+  const PortRequest tooLong{longCdb, Direction::In, {}, 10, block.bytes()};
+  const PortRequest noRoom{kInquiry, Direction::In, {}, 10, block.bytes().first(16)};
+  for (const PortRequest* bad : {&tooLong, &noRoom}) {
+    const PortReply reply = rig.port.Execute(kFd, *bad);
+    EXPECT_FALSE(reply.requestOk);
+    EXPECT_EQ(reply.lastError, static_cast<std::uint32_t>(EINVAL));
+  }
+  EXPECT_TRUE(rig.api.seen.empty());
+
+  // An all-ones time-out means "never" to the driver.
+  const PortRequest forever{kInquiry, Direction::In, {}, UINT32_MAX, block.bytes()};
+  EXPECT_TRUE(rig.port.Execute(kFd, forever).requestOk);
+  ASSERT_EQ(rig.api.seen.size(), 1u);
+  EXPECT_EQ(rig.api.seen[0].timeoutMs, UINT_MAX - 1);
+}
+
+TEST(SgIoPortExplain, NamesWhatTheUserLacks) {
+  struct Case {
+    FailureStage stage;
+    int error;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {FailureStage::Open, EACCES,
+       "no permission to open /dev/sdb: run as root, or get read and write permission on the "
+       "/dev/sgN node"},
+      {FailureStage::Request, EPERM,
+       "the kernel passes vendor commands through /dev/sdb only to a process with "
+       "CAP_SYS_RAWIO: run as root or use the /dev/sgN node"},
+      {FailureStage::Open, EBUSY,
+       "/dev/sdb: the disk is in use (a mounted partition or another program)"},
+      {FailureStage::Open, ENOENT, "/dev/sdb: the disk is no longer attached"},
+      {FailureStage::Request, ENODEV, "/dev/sdb: the disk is no longer attached"},
+      {FailureStage::Request, ENXIO, "/dev/sdb: the disk is no longer attached"},
+      {FailureStage::Request, EIO, "/dev/sdb: Input/output error (errno 5)"},
+      {FailureStage::Open, EPERM, "/dev/sdb: Operation not permitted (errno 1)"},
+  };
+  FakeLinuxApi api;
+  const SgIoPort port(api);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    EXPECT_EQ(port.Explain("/dev/sdb", c.stage, static_cast<std::uint32_t>(c.error)), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace korvane

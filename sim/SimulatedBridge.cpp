@@ -1,0 +1,414 @@
+#include "SimulatedBridge.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "ByteOrder.h"
+
+namespace korvane::sim {
+namespace {
+
+constexpr std::uint8_t kErased = 0xFF;  // unprogrammed flash reads as all ones
+
+constexpr std::size_t kInquiryStandardSize = 36;
+constexpr std::size_t kInquiryTagSize = 4;
+constexpr std::uint8_t kInquiryVersionSpc4 = 0x06;
+constexpr std::uint8_t kInquiryResponseFormat = 0x02;
+
+constexpr std::size_t kIdentitySize = 16;
+constexpr std::uint8_t kStatusBusyBit = 0x01;
+constexpr std::size_t kChipTagSize = 8;
+constexpr std::size_t kVendorB5AnswerSize = 512;
+constexpr std::size_t kMemorySize = 0x10000;
+constexpr std::size_t kLateRevisionAt = 0xFDB1;
+constexpr std::uint8_t kNvramWriteRecord = 1;
+
+constexpr std::uint8_t kReadBufferData = 0x01;
+constexpr std::uint8_t kReadBufferDescriptor = 0x03;
+constexpr std::uint8_t kWriteBufferDeferred = 0x0E;
+constexpr std::uint8_t kFirmwareBufferId = 0;
+constexpr std::size_t kDescriptorSize = 4;
+constexpr std::uint8_t kOffsetBoundary = 0x0A;  // 2^10: offsets in whole 1024-byte blocks
+constexpr std::uint8_t kNoOffsets = 0xFF;       // the boot ROM takes no buffer offsets
+constexpr std::uint32_t kBlockSize = 1u << kOffsetBoundary;
+
+// Where a firmware image keeps what the boot code looks at.
+constexpr std::size_t kImageVersionAt = 0x19;
+constexpr std::size_t kImageSignatureAt = 0x200;
+constexpr std::array<std::uint8_t, 4> kImageSignature{0x5A, 0xC3, 0x69, 0xE1};
+constexpr std::size_t kSecondBlockBegin = 512;
+constexpr std::size_t kStampAt = 0x204;
+constexpr std::size_t kStampSize = 4;
+
+std::uint32_t Field16(std::span<const std::uint8_t> cdb, std::size_t at) {
+  return get_be16(std::span<const std::uint8_t, 2>(cdb.subspan(at, 2)));
+}
+
+std::uint32_t Field24(std::span<const std::uint8_t> cdb, std::size_t at) {
+  return get_be24(std::span<const std::uint8_t, 3>(cdb.subspan(at, 3)));
+}
+
+/// True when [address, address + length) lies inside a store of the given size.
+bool Inside(std::size_t address, std::size_t length, std::size_t size) {
+  return address <= size && length <= size - address;
+}
+
+BridgeResponse Answer(std::span<const std::uint8_t> bytes) {
+  return {.dataIn = std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
+}
+
+BridgeResponse Taken(std::uint32_t count) { return {.dataOutTaken = count}; }
+
+/// Copies text into a blank-padded field, as INQUIRY strings are.
+void PutPadded(std::span<std::uint8_t> field, std::string_view text) {
+  std::ranges::fill(field, ' ');
+  std::copy_n(text.begin(), std::min(field.size(), text.size()), field.begin());
+}
+
+std::array<std::uint8_t, kSenseSize> MakeSense(std::uint8_t key, std::uint8_t asc) {
+  std::array<std::uint8_t, kSenseSize> sense{};
+  sense[0] = 0x70;  // current error, fixed format
+  sense[2] = key;
+  sense[7] = kSenseSize - 8;  // additional sense length
+  sense[12] = asc;
+  return sense;
+}
+
+void EncodeVersion(std::span<std::uint8_t, 4> out, FirmwareVersion version,
+                   VersionEncoding encoding) {
+  const bool ascii = encoding == VersionEncoding::AsciiDigits;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    out[i] = static_cast<std::uint8_t>(ascii ? '0' + version[i] : version[i]);
+  }
+}
+
+FirmwareVersion DecodeVersion(std::span<const std::uint8_t, 4> in, VersionEncoding encoding) {
+  FirmwareVersion version{};
+  const bool ascii = encoding == VersionEncoding::AsciiDigits;
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    version[i] = static_cast<std::uint8_t>(ascii ? in[i] - '0' : in[i]);
+  }
+  return version;
+}
+
+/// The flash as it leaves the factory: a bootable image of the configured version, else erased.
+std::vector<std::uint8_t> FactoryFlash(const BridgeConfig& config) {
+  std::vector<std::uint8_t> flash(config.firmwareCapacity, kErased);
+  if (flash.size() < kImageSignatureAt + kImageSignature.size()) return flash;
+  EncodeVersion(std::span(flash).subspan<kImageVersionAt, 4>(), config.firmwareVersion,
+                config.versionEncoding);
+  std::ranges::copy(kImageSignature, flash.begin() + kImageSignatureAt);
+  return flash;
+}
+
+std::vector<std::uint8_t> FactoryNvram(const BridgeConfig& config) {
+  std::vector<std::uint8_t> nvram(std::size_t{config.nvramAddress} + kNvramRecordSize, kErased);
+  std::ranges::copy(config.nvramRecord, nvram.begin() + config.nvramAddress);
+  return nvram;
+}
+
+std::vector<std::uint8_t> FactoryMemory(const BridgeConfig& config) {
+  std::vector<std::uint8_t> memory(kMemorySize, 0);
+  memory[kLateRevisionAt] = config.memoryFdb1;
+  return memory;
+}
+
+void Invert(std::span<std::uint8_t> bytes, std::size_t index) {
+  if (bytes.empty()) return;
+  bytes[std::min(index, bytes.size() - 1)] ^= 0xFF;
+}
+
+}  // namespace
+
+SimulatedBridge::SimulatedBridge(BridgeConfig config)
+    : config_(std::move(config)),
+      runningVersion_(config_.firmwareVersion),
+      flash_(FactoryFlash(config_)),
+      nvram_(FactoryNvram(config_)),
+      memory_(FactoryMemory(config_)),
+      busyReadsLeft_(config_.busyReads),
+      sense_(MakeSense(sense::kNoSense, 0)) {}
+
+std::span<const std::uint8_t> SimulatedBridge::nvramRecord() const {
+  return std::span(nvram_).subspan(config_.nvramAddress, kNvramRecordSize);
+}
+
+BridgeResponse SimulatedBridge::Execute(std::span<const std::uint8_t> cdb, Direction direction,
+                                        std::span<const std::uint8_t> dataOut) {
+  if (!present_) return {.present = false};
+  const DecodedCdb decoded = Decode(cdb, direction);
+  log_.push_back({decoded.operation, {cdb.begin(), cdb.end()}});
+  if (decoded.check == CdbCheck::ForeignOpcode) ++mediumAccesses_;
+  const unsigned nth = ++received_[static_cast<std::size_t>(decoded.operation)];
+  BridgeResponse response =
+      Respond(decoded, cdb, direction, dataOut, FindFault(decoded.operation, nth));
+  // Sense data describes the last command; a later command that completes clears it.
+  if (response.status == scsi::kGood && decoded.operation != Operation::RequestSense) {
+    sense_ = MakeSense(sense::kNoSense, 0);
+  }
+  return response;
+}
+
+void SimulatedBridge::Replug() {
+  present_ = true;
+  busyReadsLeft_ = config_.busyReads;
+  sense_ = MakeSense(sense::kNoSense, 0);
+  Boot();
+}
+
+void SimulatedBridge::Boot() {
+  const std::span<const std::uint8_t> flash(flash_);
+  const bool bootable =
+      flash.size() >= kImageSignatureAt + kImageSignature.size() &&
+      std::ranges::equal(flash.subspan(kImageSignatureAt, kImageSignature.size()), kImageSignature);
+  if (!bootable) {
+    runState_ = RunState::BootRom;
+    runningVersion_ = {};
+    return;
+  }
+  runState_ = RunState::Firmware;
+  runningVersion_ = DecodeVersion(flash.subspan<kImageVersionAt, 4>(), config_.versionEncoding);
+}
+
+BridgeResponse SimulatedBridge::Respond(const DecodedCdb& decoded,
+                                        std::span<const std::uint8_t> cdb, Direction direction,
+                                        std::span<const std::uint8_t> dataOut, const Fault* fault) {
+  if (fault != nullptr && fault->effect != FaultEffect::Corrupt) {
+    return Inject(*fault, decoded.operation);
+  }
+  if (decoded.check != CdbCheck::Ok) return Reject(decoded.check);
+  if (fault != nullptr) return RespondCorrupted(*fault, decoded.operation, cdb, direction, dataOut);
+  return Dispatch(decoded.operation, cdb, dataOut);
+}
+
+const Fault* SimulatedBridge::FindFault(Operation operation, unsigned nth) const {
+  const auto found = std::ranges::find_if(config_.faults, [&](const Fault& fault) {
+    return fault.operation == operation && fault.nth == nth;
+  });
+  return found == config_.faults.end() ? nullptr : &*found;
+}
+
+BridgeResponse SimulatedBridge::Inject(const Fault& fault, Operation operation) {
+  switch (fault.effect) {
+    case FaultEffect::Vanish:
+      present_ = false;
+      return {.present = false};
+    case FaultEffect::Busy:
+      if (operation == Operation::ReadStatus) return Answer(std::array{kStatusBusyBit});
+      return {.status = scsi::kBusy};
+    case FaultEffect::Fail:
+    case FaultEffect::Corrupt:
+      break;
+  }
+  return CheckCondition(sense::kHardwareError, sense::kInternalFailure);
+}
+
+BridgeResponse SimulatedBridge::RespondCorrupted(const Fault& fault, Operation operation,
+                                                 std::span<const std::uint8_t> cdb,
+                                                 Direction direction,
+                                                 std::span<const std::uint8_t> dataOut) {
+  if (direction == Direction::Out) {
+    std::vector<std::uint8_t> damaged(dataOut.begin(), dataOut.end());
+    Invert(damaged, fault.byte);
+    return Dispatch(operation, cdb, damaged);
+  }
+  BridgeResponse response = Dispatch(operation, cdb, dataOut);
+  Invert(response.dataIn, fault.byte);
+  return response;
+}
+
+BridgeResponse SimulatedBridge::Dispatch(Operation operation, std::span<const std::uint8_t> cdb,
+                                         std::span<const std::uint8_t> dataOut) {
+  switch (operation) {
+    case Operation::Inquiry:
+      return Inquiry(cdb);
+    case Operation::RequestSense:
+      return RequestSense(cdb);
+    case Operation::ReadIdentity:
+      return Identity(config_.identity);
+    case Operation::ReadIdentityAlt:
+      return Identity(config_.identityAlt);
+    case Operation::ReadStatus:
+      return Status();
+    case Operation::ReadFlashType:
+      return config_.flashType ? Answer(*config_.flashType) : Unsupported();
+    case Operation::ReadChipTag:
+      return ChipTag();
+    case Operation::ReadNvram:
+      return ReadNvram(cdb);
+    case Operation::WriteNvram:
+      return WriteNvram(cdb, dataOut);
+    case Operation::ReadMemory:
+      return ReadMemory(cdb);
+    case Operation::ReadConfigWord:
+      return config_.configWord ? Answer(*config_.configWord) : Unsupported();
+    case Operation::ReadVendorB5:
+      return config_.vendorB5 ? Answer(std::vector<std::uint8_t>(kVendorB5AnswerSize, 0))
+                              : Unsupported();
+    case Operation::ReadBuffer:
+      return ReadBuffer(cdb);
+    case Operation::WriteBuffer:
+      return WriteBuffer(cdb, dataOut);
+    case Operation::Unknown:
+      break;
+  }
+  return Unsupported();
+}
+
+BridgeResponse SimulatedBridge::Reject(CdbCheck check) {
+  if (check == CdbCheck::ForeignOpcode) return Unsupported();
+  return InvalidField();
+}
+
+BridgeResponse SimulatedBridge::CheckCondition(std::uint8_t key, std::uint8_t asc) {
+  sense_ = MakeSense(key, asc);
+  return {.status = scsi::kCheckCondition};
+}
+
+BridgeResponse SimulatedBridge::Inquiry(std::span<const std::uint8_t> cdb) {
+  const InquiryConfig& inquiry = config_.inquiry;
+  if (inquiry.fails) return Unsupported();
+  std::array<std::uint8_t, kInquiryStandardSize + kInquiryTagSize> data{};
+  const bool tagged = !inquiry.chipTag.empty();
+  const std::size_t size = kInquiryStandardSize + (tagged ? kInquiryTagSize : 0);
+  data[2] = kInquiryVersionSpc4;
+  data[3] = kInquiryResponseFormat;
+  data[4] = static_cast<std::uint8_t>(size - 5);  // additional length
+  const std::span<std::uint8_t> all(data);
+  PutPadded(all.subspan(8, 8), inquiry.vendor);
+  PutPadded(all.subspan(16, 16), inquiry.product);
+  PutPadded(all.subspan(32, 4), inquiry.revision);
+  if (tagged) PutPadded(all.subspan(kInquiryStandardSize, kInquiryTagSize), inquiry.chipTag);
+  // The host gets exactly the allocation length it asked for, zeros past the data.
+  std::vector<std::uint8_t> answer(cdb[4], 0);
+  std::copy_n(data.begin(), std::min(answer.size(), data.size()), answer.begin());
+  return {.dataIn = std::move(answer)};
+}
+
+BridgeResponse SimulatedBridge::RequestSense(std::span<const std::uint8_t> cdb) {
+  const std::size_t count = std::min<std::size_t>(cdb[4], sense_.size());
+  BridgeResponse response = Answer(std::span(sense_).first(count));
+  sense_ = MakeSense(sense::kNoSense, 0);  // reported once, then gone
+  return response;
+}
+
+BridgeResponse SimulatedBridge::Identity(const std::optional<IdentityConfig>& identity) {
+  if (!identity) return Unsupported();
+  const bool firmware = runState_ == RunState::Firmware;
+  std::array<std::uint8_t, kIdentitySize> block{};
+  const std::span<std::uint8_t, kIdentitySize> all(block);
+  std::ranges::copy(identity->signature, block.begin());
+  put_be16(all.subspan<2, 2>(), identity->usbVendor);
+  put_be16(all.subspan<4, 2>(), identity->usbProduct);
+  block[6] = firmware ? identity->codeVersion : 0;
+  block[7] = identity->codeVersionMinor;
+  std::ranges::copy(identity->chipCode, block.begin() + 8);
+  block[11] = static_cast<std::uint8_t>(identity->revision);
+  std::ranges::copy(runningVersion_, block.begin() + 12);
+  return Answer(block);
+}
+
+BridgeResponse SimulatedBridge::Status() {
+  const bool busy = busyReadsLeft_ > 0;
+  if (busy) --busyReadsLeft_;
+  return Answer(std::array{busy ? kStatusBusyBit : std::uint8_t{0}});
+}
+
+BridgeResponse SimulatedBridge::ChipTag() {
+  if (!config_.chipTag) return Unsupported();
+  std::array<std::uint8_t, kChipTagSize> tag{};
+  std::copy_n(config_.chipTag->begin(), std::min(tag.size(), config_.chipTag->size()), tag.begin());
+  return Answer(tag);
+}
+
+BridgeResponse SimulatedBridge::ReadNvram(std::span<const std::uint8_t> cdb) {
+  const std::uint32_t length = Field24(cdb, 2);
+  const std::uint32_t address = Field24(cdb, 8);
+  if (!Inside(address, length, nvram_.size())) return InvalidField();
+  return Answer(std::span(nvram_).subspan(address, length));
+}
+
+BridgeResponse SimulatedBridge::WriteNvram(std::span<const std::uint8_t> cdb,
+                                           std::span<const std::uint8_t> data) {
+  const std::uint32_t length = Field24(cdb, 2);
+  const std::uint32_t address = Field24(cdb, 8);
+  // Mode 1 writes the record; mode 3 starts a downloaded loader, which comes with the boot ROM.
+  if (cdb[1] != kNvramWriteRecord) return InvalidField();
+  if (data.size() < length || !Inside(address, length, nvram_.size())) return InvalidField();
+  std::copy_n(data.begin(), length, nvram_.begin() + address);
+  return Taken(length);
+}
+
+BridgeResponse SimulatedBridge::ReadMemory(std::span<const std::uint8_t> cdb) {
+  const std::uint32_t length = Field16(cdb, 3);
+  const std::uint32_t address = Field16(cdb, 6);
+  if (!Inside(address, length, memory_.size())) return InvalidField();
+  return Answer(std::span(memory_).subspan(address, length));
+}
+
+BridgeResponse SimulatedBridge::ReadBuffer(std::span<const std::uint8_t> cdb) {
+  const std::uint32_t offset = Field24(cdb, 3);
+  const std::uint32_t length = Field24(cdb, 6);
+  if (cdb[2] != kFirmwareBufferId) return InvalidField();
+  switch (cdb[1]) {
+    case kReadBufferDescriptor:
+      return offset == 0 ? Descriptor(length) : InvalidField();
+    case kReadBufferData:
+      return ReadFlash(offset, length);
+    default:
+      return InvalidField();
+  }
+}
+
+BridgeResponse SimulatedBridge::WriteBuffer(std::span<const std::uint8_t> cdb,
+                                            std::span<const std::uint8_t> data) {
+  const std::uint32_t offset = Field24(cdb, 3);
+  const std::uint32_t length = Field24(cdb, 6);
+  if (cdb[2] != kFirmwareBufferId) return InvalidField();
+  // The loader download (mode 6) and activation (mode 15) join here with the boot ROM.
+  switch (cdb[1]) {
+    case kWriteBufferDeferred:
+      return StoreFirmware(offset, length, data);
+    default:
+      return InvalidField();
+  }
+}
+
+BridgeResponse SimulatedBridge::Descriptor(std::uint32_t length) const {
+  const bool firmware = runState_ == RunState::Firmware;
+  std::array<std::uint8_t, kDescriptorSize> descriptor{};
+  descriptor[0] = firmware ? kOffsetBoundary : kNoOffsets;
+  put_be24(std::span(descriptor).subspan<1, 3>(),
+           firmware ? config_.firmwareCapacity : config_.romCapacity);
+  return Answer(std::span(descriptor).first(std::min<std::size_t>(length, kDescriptorSize)));
+}
+
+BridgeResponse SimulatedBridge::ReadFlash(std::uint32_t offset, std::uint32_t length) {
+  if (runState_ != RunState::Firmware) return InvalidField();
+  if (offset % kBlockSize != 0 || !Inside(offset, length, flash_.size())) return InvalidField();
+  return Answer(std::span(flash_).subspan(offset, length));
+}
+
+BridgeResponse SimulatedBridge::StoreFirmware(std::uint32_t offset, std::uint32_t length,
+                                              std::span<const std::uint8_t> data) {
+  if (runState_ != RunState::Firmware) return InvalidField();
+  if (offset % kBlockSize != 0 || data.size() < length) return InvalidField();
+  if (!Inside(offset, length, flash_.size())) return InvalidField();
+  std::copy_n(data.begin(), length, flash_.begin() + offset);
+  // Stored for the next power-on only: what runs now and its version stay as they are.
+  if (offset < kBlockSize && offset + length > kSecondBlockBegin) StampSecondBlock();
+  return Taken(length);
+}
+
+void SimulatedBridge::StampSecondBlock() {
+  // The bridge keeps its own record of programming cycles in the image's second block, which is
+  // why a read-back of bytes 512-1023 never matches the image that was sent.
+  if (flash_.size() < kStampAt + kStampSize) return;
+  ++secondBlockPrograms_;
+  const std::array<std::uint8_t, kStampSize> stamp{
+      0x4B, 0x53, static_cast<std::uint8_t>(secondBlockPrograms_ >> 8),
+      static_cast<std::uint8_t>(secondBlockPrograms_)};
+  std::ranges::copy(stamp, flash_.begin() + kStampAt);
+}
+
+}  // namespace korvane::sim

@@ -1,0 +1,122 @@
+#include "SimulatedBus.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace korvane::sim {
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+/// Interface paths name the same device whatever the letter case, as on Windows.
+bool SamePath(std::string_view a, std::string_view b) {
+  return std::ranges::equal(a, b, [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+std::string Quoted(std::string_view path) { return "the simulated disk " + std::string(path); }
+
+}  // namespace
+
+SimulatedBridge& SimulatedBus::AddDisk(std::string_view path, SimulatedBridge bridge) {
+  auto owned = std::make_unique<SimulatedBridge>(std::move(bridge));
+  if (Disk* disk = FindDisk(path)) {
+    disk->bridge = std::move(owned);
+    return *disk->bridge;
+  }
+  disks_.push_back({std::string(path), std::move(owned)});
+  return *disks_.back().bridge;
+}
+
+SimulatedBridge* SimulatedBus::Find(std::string_view path) {
+  Disk* disk = FindDisk(path);
+  return disk == nullptr ? nullptr : disk->bridge.get();
+}
+
+std::vector<std::string> SimulatedBus::Paths() const {
+  std::vector<std::string> paths;
+  for (const Disk& disk : disks_) paths.push_back(disk.path);
+  return paths;
+}
+
+PortOpen SimulatedBus::Open(std::string_view path, Direction direction) {
+  const Disk* disk = FindDisk(path);
+  if (disk == nullptr || !disk->bridge->present()) {
+    return {.osError = oserror::kFileNotFound};
+  }
+  // A data-out open asks for the disk alone, and nothing opens beside such a handle.
+  const bool exclusive = direction == Direction::Out;
+  if (InUse(path, exclusive)) return {.osError = oserror::kSharingViolation};
+  const PortHandle handle = nextHandle_++;
+  handles_.push_back({handle, disk->path, exclusive});
+  return {.ok = true, .handle = handle};
+}
+
+PortReply SimulatedBus::Execute(PortHandle handle, const PortRequest& request) {
+  const OpenHandle* open = FindHandle(handle);
+  Disk* disk = open == nullptr ? nullptr : FindDisk(open->path);
+  if (disk == nullptr) return {.lastError = oserror::kInvalidHandle};
+  SimulatedBridge& bridge = *disk->bridge;
+  clock_.Advance(bridge.config().latency);
+  if (!bridge.present()) return {.lastError = oserror::kDeviceNotConnected};
+  const bool out = request.direction == Direction::Out;
+  const BridgeResponse response = bridge.Execute(
+      request.cdb, request.direction,
+      out ? std::span<const std::uint8_t>(request.data) : std::span<const std::uint8_t>());
+  if (!response.present) return {.lastError = oserror::kDeviceNotConnected};
+  return Deliver(response, request);
+}
+
+PortReply SimulatedBus::Deliver(const BridgeResponse& response, const PortRequest& request) {
+  PortReply reply{.requestOk = true, .scsiStatus = response.status};
+  if (request.direction == Direction::Out) {
+    reply.transferred = response.dataOutTaken;
+    return reply;
+  }
+  // The host's region bounds the transfer: an answer longer than it asked for is cut.
+  const std::size_t count = std::min(response.dataIn.size(), request.data.size());
+  std::copy_n(response.dataIn.begin(), count, request.data.begin());
+  reply.transferred = static_cast<std::uint32_t>(count);
+  return reply;
+}
+
+void SimulatedBus::Close(PortHandle handle) {
+  std::erase_if(handles_, [&](const OpenHandle& open) { return open.handle == handle; });
+}
+
+std::string SimulatedBus::Explain(std::string_view path, FailureStage stage,
+                                  std::uint32_t osError) const {
+  const std::string disk = Quoted(path);
+  if (stage == FailureStage::Status) return disk + " did not accept the command";
+  switch (osError) {
+    case oserror::kFileNotFound:
+      return disk + " is not present";
+    case oserror::kSharingViolation:
+      return disk + " is already open for another command";
+    case oserror::kDeviceNotConnected:
+      return disk + " was unplugged during the command";
+    case oserror::kInvalidHandle:
+      return disk + " has no open handle for this command";
+    default:
+      return disk + " reported error " + std::to_string(osError);
+  }
+}
+
+SimulatedBus::Disk* SimulatedBus::FindDisk(std::string_view path) {
+  const auto found =
+      std::ranges::find_if(disks_, [&](const Disk& disk) { return SamePath(disk.path, path); });
+  return found == disks_.end() ? nullptr : &*found;
+}
+
+const SimulatedBus::OpenHandle* SimulatedBus::FindHandle(PortHandle handle) const {
+  const auto found =
+      std::ranges::find_if(handles_, [&](const OpenHandle& open) { return open.handle == handle; });
+  return found == handles_.end() ? nullptr : &*found;
+}
+
+bool SimulatedBus::InUse(std::string_view path, bool exclusive) const {
+  return std::ranges::any_of(handles_, [&](const OpenHandle& open) {
+    return SamePath(open.path, path) && (exclusive || open.exclusive);
+  });
+}
+
+}  // namespace korvane::sim

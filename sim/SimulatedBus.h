@@ -1,0 +1,68 @@
+// A bus of simulated disks behind the port seam: the transport talks to it as to a real platform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Port.h"
+#include "SimulatedBridge.h"
+#include "SimulatedClock.h"
+
+namespace korvane::sim {
+
+/// OS errors the bus reports, in the Windows numbering the platform ports use.
+namespace oserror {
+inline constexpr std::uint32_t kFileNotFound = 2;
+inline constexpr std::uint32_t kInvalidHandle = 6;
+inline constexpr std::uint32_t kSharingViolation = 32;
+inline constexpr std::uint32_t kDeviceNotConnected = 1167;
+}  // namespace oserror
+
+/// Simulated disks by interface path, each with its bridge; paths match without regard to case.
+class SimulatedBus final : public Port {
+ public:
+  /// Commands spend their bridge's latency on this clock.
+  explicit SimulatedBus(SimulatedClock& clock) : clock_(clock) {}
+
+  /// Plugs in a disk at path and returns its bridge; a disk already at that path is replaced.
+  SimulatedBridge& AddDisk(std::string_view path, SimulatedBridge bridge);
+  /// The bridge of the disk at path, or null.
+  SimulatedBridge* Find(std::string_view path);
+  /// The paths of the disks, in the order they were plugged in.
+  std::vector<std::string> Paths() const;
+  /// Handles opened and not yet closed.
+  std::size_t openHandles() const { return handles_.size(); }
+
+  PortOpen Open(std::string_view path, Direction direction) override;
+  PortReply Execute(PortHandle handle, const PortRequest& request) override;
+  void Close(PortHandle handle) override;
+  std::string Explain(std::string_view path, FailureStage stage,
+                      std::uint32_t osError) const override;
+
+ private:
+  struct Disk {
+    std::string path;
+    std::unique_ptr<SimulatedBridge> bridge;
+  };
+  struct OpenHandle {
+    PortHandle handle = 0;
+    std::string path;
+    bool exclusive = false;
+  };
+
+  Disk* FindDisk(std::string_view path);
+  const OpenHandle* FindHandle(PortHandle handle) const;
+  bool InUse(std::string_view path, bool exclusive) const;
+  static PortReply Deliver(const BridgeResponse& response, const PortRequest& request);
+
+  SimulatedClock& clock_;
+  std::vector<Disk> disks_;
+  std::vector<OpenHandle> handles_;
+  PortHandle nextHandle_ = 1;
+};
+
+}  // namespace korvane::sim

@@ -1,0 +1,380 @@
+#include "SimulatedBridge.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace korvane::sim {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// CDBs written out from the protocol tables, independent of the builders in device/.
+const Bytes kReadIdentity{0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+const Bytes kReadIdentityAlt{0xFE, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+const Bytes kReadStatus{0xFF, 0x04, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+const Bytes kReadChipTag{0xFF, 0x04, 0x30, 0x08, 0, 0, 0, 0, 0, 0, 0, 0};
+const Bytes kReadVendorB5{0xB5, 0, 0, 0, 0, 0x64, 0, 0, 0x01, 0, 0, 0};
+const Bytes kRequestSense{0x03, 0, 0, 0, 0x12, 0, 0, 0, 0, 0, 0, 0};
+const Bytes kDescriptor{0x3C, 0x03, 0, 0, 0, 0, 0, 0, 0x04, 0};
+
+std::uint8_t B(std::uint32_t value, int shift) { return static_cast<std::uint8_t>(value >> shift); }
+
+Bytes Inquiry(std::uint8_t length) { return {0x12, 0, 0, 0, length, 0, 0, 0, 0, 0, 0, 0}; }
+
+Bytes Nvram(std::uint8_t byte1, std::uint32_t address, std::uint32_t length, std::uint8_t item) {
+  return {0xDF, byte1, B(length, 16),  B(length, 8),  B(length, 0),  0,
+          0,    0,     B(address, 16), B(address, 8), B(address, 0), item};
+}
+Bytes ReadNvram(std::uint32_t address, std::uint32_t length) {
+  return Nvram(0x10, address, length, 0xFA);
+}
+Bytes ReadMemory(std::uint16_t address, std::uint16_t length) {
+  return {0xDF, 0x10, 0, B(length, 8), B(length, 0), 0, B(address, 8), B(address, 0),
+          0,    0,    0, 0xFD};
+}
+Bytes Buffer(std::uint8_t opcode, std::uint8_t mode, std::uint8_t id, std::uint32_t offset,
+             std::uint32_t length) {
+  return {opcode,       mode,          id,           B(offset, 16), B(offset, 8),
+          B(offset, 0), B(length, 16), B(length, 8), B(length, 0),  0};
+}
+Bytes WriteBlock(std::uint32_t offset) { return Buffer(0x3B, 0x0E, 0, offset, 1024); }
+Bytes ReadBlock(std::uint32_t offset) { return Buffer(0x3C, 0x01, 0, offset, 1024); }
+
+BridgeResponse Send(SimulatedBridge& bridge, const Bytes& cdb) {
+  return bridge.Execute(cdb, Direction::In, {});
+}
+BridgeResponse Send(SimulatedBridge& bridge, const Bytes& cdb, std::span<const std::uint8_t> data) {
+  return bridge.Execute(cdb, Direction::Out, data);
+}
+
+/// Sense key and additional sense code that REQUEST SENSE reports now.
+std::pair<int, int> Sense(SimulatedBridge& bridge) {
+  const Bytes sense = Send(bridge, kRequestSense).dataIn;
+  EXPECT_EQ(sense.size(), 18u);
+  EXPECT_EQ(sense[0], 0x70);
+  return {sense[2], sense[12]};
+}
+
+/// A firmware image: a pattern, its version at 0x19 and the signature at 0x200.
+Bytes Image(std::size_t size, std::array<std::uint8_t, 4> version, bool signed_ = true) {
+  Bytes image(size);
+  for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + i / 1024);
+  std::ranges::copy(version, image.begin() + 0x19);
+  const Bytes signature{0x5A, 0xC3, 0x69, 0xE1, 0, 0, 0, 0};
+  if (signed_) std::ranges::copy(signature, image.begin() + 0x200);
+  return image;
+}
+
+std::size_t WriteImage(SimulatedBridge& bridge, const Bytes& image) {
+  std::size_t accepted = 0;
+  for (std::uint32_t at = 0; at < image.size(); at += 1024) {
+    const auto block = std::span(image).subspan(at, 1024);
+    accepted += Send(bridge, WriteBlock(at), block).status == scsi::kGood ? 1 : 0;
+  }
+  return accepted;
+}
+
+Bytes ReadBack(SimulatedBridge& bridge, std::size_t size) {
+  Bytes flash;
+  for (std::uint32_t at = 0; at < size; at += 1024) {
+    const Bytes block = Send(bridge, ReadBlock(at)).dataIn;
+    flash.insert(flash.end(), block.begin(), block.end());
+  }
+  return flash;
+}
+
+Bytes VersionOf(SimulatedBridge& bridge) {
+  const Bytes block = Send(bridge, kReadIdentity).dataIn;
+  return {block.begin() + 12, block.end()};
+}
+
+TEST(SimulatedBridgeTest, IdentityBlockOfEachChip) {
+  const struct {
+    Chip chip;
+    Bytes block;
+  } cases[] = {
+      {Chip::Jms583,
+       {0xF4, 0xE7, 0x15, 0x2D, 0x05, 0x83, 0x03, 0x05, '5', '8', '3', '1', 0, 0, 0, 8}},
+      {Chip::Jms578,
+       {0xF4, 0xE7, 0x15, 0x2D, 0x05, 0x78, 0x03, 0x05, '5', '7', '9', '1', 0, 1, 0, 3}},
+  };
+  for (const auto& c : cases) {
+    SimulatedBridge bridge(DefaultConfig(c.chip));
+    EXPECT_EQ(Send(bridge, kReadIdentity).dataIn, c.block);
+    EXPECT_EQ(Send(bridge, kReadIdentityAlt).dataIn, c.block);
+  }
+  BridgeConfig config = DefaultConfig(Chip::Jms583);
+  config.identityAlt.reset();
+  SimulatedBridge bridge(config);
+  EXPECT_EQ(Send(bridge, kReadIdentityAlt).status, scsi::kCheckCondition);
+}
+
+TEST(SimulatedBridgeTest, InquiryAnswersTheAllocationLength) {
+  const struct {
+    Chip chip;
+    std::uint8_t asked;
+    std::string expectTail;  // bytes 32 up to what was asked
+  } cases[] = {
+      {Chip::Jms583, 40, std::string("0100j583")},
+      {Chip::Jms578, 40, std::string("0100\0\0\0\0", 8)},
+      {Chip::Jms583, 48, std::string("0100j583\0\0\0\0\0\0\0\0", 16)},
+      {Chip::Jms583, 34, "01"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.asked);
+    SimulatedBridge bridge(DefaultConfig(c.chip));
+    const Bytes data = Send(bridge, Inquiry(c.asked)).dataIn;
+    ASSERT_EQ(data.size(), c.asked);
+    EXPECT_EQ(data[0], 0x00);
+    EXPECT_EQ(std::string(data.begin() + 8, data.begin() + 32), "JMicron Generic         ");
+    EXPECT_EQ(std::string(data.begin() + 32, data.end()), c.expectTail);
+  }
+  BridgeConfig failing = DefaultConfig(Chip::Jms583);
+  failing.inquiry.fails = true;
+  SimulatedBridge bridge(failing);
+  EXPECT_EQ(Send(bridge, Inquiry(40)).status, scsi::kCheckCondition);
+}
+
+TEST(SimulatedBridgeTest, StatusIsBusyForTheConfiguredReadsAfterEachPowerOn) {
+  BridgeConfig config = DefaultConfig(Chip::Jms578);
+  config.busyReads = 2;
+  SimulatedBridge bridge(config);
+  for (int round = 0; round < 2; ++round) {
+    Bytes seen;
+    for (int i = 0; i < 4; ++i) seen.push_back(Send(bridge, kReadStatus).dataIn.at(0));
+    EXPECT_EQ(seen, (Bytes{1, 1, 0, 0}));
+    bridge.Replug();
+  }
+}
+
+TEST(SimulatedBridgeTest, OptionalCommandsAnswerOrFailAsConfigured) {
+  BridgeConfig config = DefaultConfig(Chip::Jms583);
+  config.chipTag = "j335C0-extra";
+  config.memoryFdb1 = 0xB4;
+  SimulatedBridge bridge(config);
+  EXPECT_EQ(Send(bridge, kReadChipTag).dataIn, Bytes({'j', '3', '3', '5', 'C', '0', '-', 'e'}));
+  EXPECT_EQ(Send(bridge, ReadMemory(0xFDB0, 4)).dataIn, Bytes({0x00, 0xB4, 0x00, 0x00}));
+  EXPECT_EQ(Send(bridge, ReadMemory(0xFFFE, 4)).status, scsi::kCheckCondition);
+  EXPECT_EQ(Send(bridge, kReadVendorB5).status, scsi::kCheckCondition);
+
+  SimulatedBridge plain(DefaultConfig(Chip::Jms583));
+  EXPECT_EQ(Send(plain, kReadChipTag).status, scsi::kCheckCondition);
+  EXPECT_EQ(Sense(plain), std::make_pair(0x05, 0x20));
+}
+
+TEST(SimulatedBridgeTest, NvramRecordStartsAsTheTemplateOfEachChip) {
+  const struct {
+    Chip chip;
+    std::uint32_t address;
+    Bytes usbIds;
+    std::string product;
+  } cases[] = {
+      {Chip::Jms583, 0x11000, {0x2D, 0x15, 0x83, 0x05}, "USB to PCIE Bridge"},
+      {Chip::Jms578, 0xD000, {0x2D, 0x15, 0x78, 0x05}, "USB to ATA/ATAPI Bridge"},
+  };
+  for (const auto& c : cases) {
+    SimulatedBridge bridge(DefaultConfig(c.chip));
+    const Bytes record = Send(bridge, ReadNvram(c.address, 512)).dataIn;
+    ASSERT_EQ(record.size(), 512u);
+    EXPECT_EQ(Bytes(record.begin(), record.begin() + 4), c.usbIds);
+    EXPECT_EQ(std::string(record.begin() + 0x32, record.begin() + 0x30 + record[0x30]), c.product);
+    EXPECT_EQ(std::string(record.begin() + 200, record.begin() + 215), "JMicron Generic");
+  }
+}
+
+TEST(SimulatedBridgeTest, NvramWriteRoundTripsAndRejectsWithoutChange) {
+  SimulatedBridge bridge(DefaultConfig(Chip::Jms583));
+  Bytes record(512);
+  std::ranges::generate(record, [n = 0]() mutable { return static_cast<std::uint8_t>(n++); });
+  ASSERT_EQ(Send(bridge, Nvram(0x01, 0x11000, 512, 0xFB), record).dataOutTaken, 512u);
+  EXPECT_EQ(Send(bridge, ReadNvram(0x11000, 512)).dataIn, record);
+
+  const struct {
+    const char* what;
+    Bytes cdb;
+    std::size_t dataSize;
+  } rejected[] = {
+      {"mode 3 loader start", Nvram(0x03, 0, 0, 0xFB), 0},
+      {"mode 0x87", Nvram(0x87, 0x11000, 512, 0xFB), 512},
+      {"past the end", Nvram(0x01, 0x11001, 512, 0xFB), 512},
+      {"less data than length", Nvram(0x01, 0x11000, 512, 0xFB), 511},
+      {"read past the end", ReadNvram(0x11000, 513), 0},
+  };
+  for (const auto& r : rejected) {
+    SCOPED_TRACE(r.what);
+    const Bytes zeros(r.dataSize, 0);
+    const auto direction = r.cdb[11] == 0xFB ? Direction::Out : Direction::In;
+    EXPECT_EQ(bridge.Execute(r.cdb, direction, zeros).status, scsi::kCheckCondition);
+    EXPECT_EQ(Sense(bridge), std::make_pair(0x05, 0x24));
+    EXPECT_TRUE(std::ranges::equal(bridge.nvramRecord(), record));
+  }
+}
+
+TEST(SimulatedBridgeTest, FirmwareDownloadIsDeferredUntilReplug) {
+  const struct {
+    Chip chip;
+    Bytes descriptor;
+    std::size_t blocks;
+    std::array<std::uint8_t, 4> imageVersion;
+    Bytes factory, reported;
+  } cases[] = {
+      {Chip::Jms583, {0x0A, 0x01, 0x04, 0x00}, 65, {0, 0, 1, 2}, {0, 0, 0, 8}, {0, 0, 1, 2}},
+      {Chip::Jms578,
+       {0x0A, 0x00, 0xC4, 0x00},
+       49,
+       {'0', '1', '0', '4'},
+       {0, 1, 0, 3},
+       {0, 1, 0, 4}},
+  };
+  for (const auto& c : cases) {
+    SimulatedBridge bridge(DefaultConfig(c.chip));
+    EXPECT_EQ(Send(bridge, kDescriptor).dataIn, c.descriptor);
+    const Bytes image = Image(c.blocks * 1024, c.imageVersion);
+    EXPECT_EQ(WriteImage(bridge, image), c.blocks);
+    EXPECT_EQ(VersionOf(bridge), c.factory);
+
+    const Bytes flash = ReadBack(bridge, image.size());
+    ASSERT_EQ(flash.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 512, flash.begin()));
+    EXPECT_TRUE(std::equal(image.begin() + 1024, image.end(), flash.begin() + 1024));
+    EXPECT_FALSE(std::equal(image.begin() + 512, image.begin() + 1024, flash.begin() + 512))
+        << "the bridge rewrites the second block";
+
+    bridge.Replug();
+    EXPECT_EQ(VersionOf(bridge), c.reported);
+    EXPECT_EQ(bridge.runState(), RunState::Firmware);
+  }
+}
+
+TEST(SimulatedBridgeTest, ImageWithoutSignatureBootsTheRom) {
+  SimulatedBridge bridge(DefaultConfig(Chip::Jms583));
+  WriteImage(bridge, Image(66560, {0, 0, 1, 2}, false));
+  bridge.Replug();
+  EXPECT_EQ(bridge.runState(), RunState::BootRom);
+  const Bytes block = Send(bridge, kReadIdentity).dataIn;
+  EXPECT_EQ(block[6], 0) << "byte 6 is zero in the boot ROM";
+  EXPECT_EQ(Send(bridge, kDescriptor).dataIn, Bytes({0xFF, 0x01, 0x00, 0x00}));
+  EXPECT_EQ(Send(bridge, WriteBlock(0), Bytes(1024)).status, scsi::kCheckCondition);
+}
+
+TEST(SimulatedBridgeTest, BufferCommandsOutsideTheDownloadAreRejectedWithoutChange) {
+  SimulatedBridge bridge(DefaultConfig(Chip::Jms578));
+  const Bytes before(bridge.flash().begin(), bridge.flash().end());
+  const Bytes block(2048, 0x55);
+  const struct {
+    const char* what;
+    Bytes cdb;
+    std::size_t dataSize;
+  } cases[] = {
+      {"offset not on a block", Buffer(0x3B, 0x0E, 0, 512, 1024), 1024},
+      {"runs past capacity", Buffer(0x3B, 0x0E, 0, 49152, 2048), 2048},
+      {"less data than length", Buffer(0x3B, 0x0E, 0, 0, 1024), 1000},
+      {"buffer id 1", Buffer(0x3B, 0x0E, 1, 0, 1024), 1024},
+      {"loader download mode 6", Buffer(0x3B, 0x06, 0, 0, 1024), 1024},
+      {"activation mode 15", Buffer(0x3B, 0x0F, 0, 0, 0), 0},
+      {"read off a block", Buffer(0x3C, 0x01, 0, 512, 1024), 0},
+      {"descriptor of buffer 1", Buffer(0x3C, 0x03, 1, 0, 4), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto direction = c.cdb[0] == 0x3B ? Direction::Out : Direction::In;
+    EXPECT_EQ(bridge.Execute(c.cdb, direction, std::span(block).first(c.dataSize)).status,
+              scsi::kCheckCondition);
+    EXPECT_EQ(Sense(bridge), std::make_pair(0x05, 0x24));
+  }
+  EXPECT_TRUE(std::ranges::equal(bridge.flash(), before));
+}
+
+TEST(SimulatedBridgeTest, SenseTellsWhyTheLastCommandFailedOnce) {
+  SimulatedBridge bridge(DefaultConfig(Chip::Jms583));
+  EXPECT_EQ(Send(bridge, {0xFF, 0x04, 0x99, 0, 0, 0, 0, 0, 0, 0, 0, 0}).status,
+            scsi::kCheckCondition);
+  EXPECT_EQ(Sense(bridge), std::make_pair(0x05, 0x24));
+  EXPECT_EQ(Sense(bridge), std::make_pair(0x00, 0x00)) << "reported once";
+
+  Send(bridge, {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0});  // wrong length
+  Send(bridge, kReadStatus);
+  EXPECT_EQ(Sense(bridge), std::make_pair(0x00, 0x00)) << "a completed command clears it";
+}
+
+TEST(SimulatedBridgeTest, MediumCommandsAreRefusedAndCounted) {
+  SimulatedBridge bridge(DefaultConfig(Chip::Jms583));
+  const Bytes medium[] = {
+      {0x2A, 0, 0, 0, 0, 0, 0, 0, 0x01, 0},  // WRITE(10)
+      {0x04, 0, 0, 0, 0, 0},                 // FORMAT UNIT
+      {0x28, 0, 0, 0, 0, 0, 0, 0, 0x01, 0},  // READ(10)
+  };
+  for (const Bytes& cdb : medium) {
+    EXPECT_EQ(Send(bridge, cdb, Bytes(512)).status, scsi::kCheckCondition);
+    EXPECT_EQ(Sense(bridge), std::make_pair(0x05, 0x20));
+  }
+  EXPECT_EQ(bridge.mediumAccessAttempts(), 3u);
+}
+
+TEST(SimulatedBridgeTest, FaultsStrikeTheNthCommandOfTheirOperation) {
+  const Bytes record(512, 0xA5);
+  const Bytes write = Nvram(0x01, 0x11000, 512, 0xFB);
+  const struct {
+    FaultEffect effect;
+    bool present;
+    std::uint8_t status;
+    std::uint8_t storedFirstByte;
+  } cases[] = {
+      {FaultEffect::Fail, true, scsi::kCheckCondition, 0x02},
+      {FaultEffect::Busy, true, scsi::kBusy, 0x02},
+      {FaultEffect::Vanish, false, scsi::kGood, 0x02},
+      {FaultEffect::Corrupt, true, scsi::kGood, 0x5A},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.effect));
+    BridgeConfig config = DefaultConfig(Chip::Jms583);
+    config.faults = {{Operation::WriteNvram, 2, c.effect}};
+    SimulatedBridge bridge(config);
+    ASSERT_EQ(Send(bridge, write, Bytes(512, 0x02)).status, scsi::kGood);
+    const BridgeResponse second = Send(bridge, write, record);
+    EXPECT_EQ(second.present, c.present);
+    if (c.present) {
+      EXPECT_EQ(second.status, c.status);
+    }
+    EXPECT_EQ(bridge.present(), c.present);
+    EXPECT_EQ(bridge.nvramRecord()[0], c.storedFirstByte);
+    EXPECT_EQ(bridge.nvramRecord()[1], c.effect == FaultEffect::Corrupt ? 0xA5 : 0x02);
+  }
+}
+
+TEST(SimulatedBridgeTest, FaultsOnDataInCommands) {
+  BridgeConfig config = DefaultConfig(Chip::Jms583);
+  config.faults = {{Operation::ReadStatus, 1, FaultEffect::Busy},
+                   {Operation::ReadIdentity, 1, FaultEffect::Busy},
+                   {Operation::ReadIdentity, 2, FaultEffect::Corrupt, 15},
+                   {Operation::ReadIdentity, 3, FaultEffect::Fail}};
+  SimulatedBridge bridge(config);
+  EXPECT_EQ(Send(bridge, kReadStatus).dataIn, Bytes{0x01});
+  EXPECT_EQ(Send(bridge, kReadStatus).dataIn, Bytes{0x00});
+  const BridgeResponse busy = Send(bridge, kReadIdentity);
+  EXPECT_EQ(busy.status, scsi::kBusy);
+  EXPECT_TRUE(busy.dataIn.empty());
+  EXPECT_EQ(VersionOf(bridge), Bytes({0, 0, 0, 0xF7}));
+  EXPECT_EQ(Send(bridge, kReadIdentity).status, scsi::kCheckCondition);
+  EXPECT_EQ(Sense(bridge), std::make_pair(0x04, 0x44));
+  EXPECT_EQ(VersionOf(bridge), Bytes({0, 0, 0, 8}));
+}
+
+TEST(SimulatedBridgeTest, VanishedBridgeAnswersNothingUntilReplugged) {
+  BridgeConfig config = DefaultConfig(Chip::Jms578);
+  config.faults = {{Operation::ReadStatus, 1, FaultEffect::Vanish}};
+  SimulatedBridge bridge(config);
+  EXPECT_FALSE(Send(bridge, kReadStatus).present);
+  EXPECT_FALSE(Send(bridge, kReadIdentity).present);
+  bridge.Replug();
+  EXPECT_EQ(Send(bridge, kReadStatus).dataIn, Bytes{0x00}) << "the fault struck its nth only";
+  ASSERT_EQ(bridge.log().size(), 2u) << "nothing reaches a bridge that is gone";
+  EXPECT_EQ(bridge.log()[1].operation, Operation::ReadStatus);
+  EXPECT_EQ(bridge.log()[1].cdb, kReadStatus);
+}
+
+}  // namespace
+}  // namespace korvane::sim

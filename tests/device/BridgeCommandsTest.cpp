@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FakePort.h"
+#include "SimulatedBus.h"
 #include "SimulatedClock.h"
 
 namespace korvane {
@@ -252,6 +253,112 @@ TEST(IsLateRevision, ReadsTheByteAtFdb1Unsigned) {
     port.replies.back().deliver = {0x00, c.value, 0x00, 0x00};
     EXPECT_EQ(IsLateRevision(io, kPath), c.late) << int(c.value) << " ok=" << c.commandOk;
   }
+}
+
+// The simulated bridge decodes CDBs from the protocol on its own; every builder must be read
+// by it as the command it means, and accepted.
+struct AgreementCase {
+  const char* name;
+  std::function<bool(Transport&)> send;
+  sim::Operation operation;
+};
+
+class AgainstSimulatedBridge : public ::testing::Test {
+ protected:
+  AgainstSimulatedBridge() {
+    sim::BridgeConfig config = sim::DefaultConfig(sim::Chip::Jms583);
+    config.chipTag = "j583A1";
+    config.vendorB5 = true;
+    config.busyReads = 2;
+    bridge = &bus.AddDisk(kPath, sim::SimulatedBridge(config));
+  }
+  sim::SimulatedClock clock;
+  sim::SimulatedBus bus{clock};
+  Transport io{bus};
+  sim::SimulatedBridge* bridge = nullptr;
+};
+
+TEST_F(AgainstSimulatedBridge, EveryCommandIsDecodedAsItselfAndAccepted) {
+  const AgreementCase cases[] = {
+      {"ReadIdentity", [](Transport& t) { return ReadIdentity(t, kPath, Scratch(16)); },
+       sim::Operation::ReadIdentity},
+      {"ReadIdentityAlt", [](Transport& t) { return ReadIdentityAlt(t, kPath, Scratch(16)); },
+       sim::Operation::ReadIdentityAlt},
+      {"Inquiry", [](Transport& t) { return Inquiry(t, kPath, Scratch(40)); },
+       sim::Operation::Inquiry},
+      {"ReadStatus",
+       [](Transport& t) {
+         std::uint8_t s = 0;
+         return ReadStatus(t, kPath, s);
+       },
+       sim::Operation::ReadStatus},
+      {"ReadFlashType", [](Transport& t) { return ReadFlashType(t, kPath, Scratch(4).first<4>()); },
+       sim::Operation::ReadFlashType},
+      {"ReadChipTag", [](Transport& t) { return ReadChipTag(t, kPath, Scratch(40)); },
+       sim::Operation::ReadChipTag},
+      {"ReadNvram", [](Transport& t) { return ReadNvram(t, kPath, 0x11000, Scratch(512)); },
+       sim::Operation::ReadNvram},
+      {"WriteNvram", [](Transport& t) { return WriteNvram(t, kPath, 0x11000, Scratch(512), 1); },
+       sim::Operation::WriteNvram},
+      {"ReadMemory", [](Transport& t) { return ReadMemory(t, kPath, Scratch(4), 0xFDB0); },
+       sim::Operation::ReadMemory},
+      {"ReadConfigWord",
+       [](Transport& t) { return ReadConfigWord(t, kPath, Scratch(2).first<2>()); },
+       sim::Operation::ReadConfigWord},
+      {"ReadVendorB5", [](Transport& t) { return ReadVendorB5(t, kPath, 100, 1, Scratch(512)); },
+       sim::Operation::ReadVendorB5},
+      {"ReadBuffer descriptor",
+       [](Transport& t) { return ReadBuffer(t, kPath, 3, 0, 0, Scratch(4)); },
+       sim::Operation::ReadBuffer},
+      {"WriteBuffer block",
+       [](Transport& t) { return WriteBuffer(t, kPath, 0, 0x0E, Scratch(512), 0x400); },
+       sim::Operation::WriteBuffer},
+      {"ReadBuffer block",
+       [](Transport& t) { return ReadBuffer(t, kPath, 1, 0, 0x400, Scratch(512)); },
+       sim::Operation::ReadBuffer},
+      {"RequestSense", [](Transport& t) { return RequestSense(t, kPath); },
+       sim::Operation::RequestSense},
+  };
+  for (const auto& c : cases) {
+    const std::size_t before = bridge->log().size();
+    EXPECT_TRUE(c.send(io)) << c.name << ": " << io.DescribeLastFailure(kPath);
+    ASSERT_EQ(bridge->log().size(), before + 1) << c.name;
+    EXPECT_EQ(bridge->log().back().operation, c.operation) << c.name;
+  }
+  EXPECT_EQ(bridge->mediumAccessAttempts(), 0u);
+  EXPECT_EQ(bus.openHandles(), 0u);
+}
+
+TEST_F(AgainstSimulatedBridge, FirmwareAreaRoundTripsInBlocks) {
+  constexpr std::uint32_t kArea = 66560;
+  std::array<std::uint8_t, 4> descriptor{};
+  ASSERT_TRUE(ReadBuffer(io, kPath, 3, 0, 0, descriptor));
+  EXPECT_EQ(descriptor, (std::array<std::uint8_t, 4>{0x0A, 0x01, 0x04, 0x00}));
+
+  std::vector<std::uint8_t> image(kArea);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 31 + 7);
+  std::vector<std::uint8_t> back(kArea);
+  for (std::uint32_t at = 0; at < kArea; at += 1024) {
+    ASSERT_TRUE(WriteBuffer(io, kPath, 0, 0x0E, std::span(image).subspan(at, 1024), at)) << at;
+  }
+  for (std::uint32_t at = 0; at < kArea; at += 1024) {
+    ASSERT_TRUE(ReadBuffer(io, kPath, 1, 0, at, std::span(back).subspan(at, 1024))) << at;
+  }
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + 512, back.begin()));
+  EXPECT_TRUE(std::equal(image.begin() + 1024, image.end(), back.begin() + 1024));
+}
+
+TEST_F(AgainstSimulatedBridge, NvramRecordRoundTripsAfterTheBridgeIsReady) {
+  std::array<std::uint8_t, 512> record{};
+  EXPECT_TRUE(WaitUntilReady(io, clock, kPath));
+  EXPECT_EQ(clock.sleeps(), 2u) << "two busy reads, two pauses";
+  ASSERT_TRUE(ReadNvram(io, kPath, 0x11000, record));
+  EXPECT_EQ(std::string(record.begin() + 200, record.begin() + 208), "JMicron ");
+  std::copy_n("Korvane", 7, record.begin() + 200);
+  ASSERT_TRUE(WriteNvram(io, kPath, 0x11000, record, 1));
+  std::array<std::uint8_t, 512> again{};
+  ASSERT_TRUE(ReadNvram(io, kPath, 0x11000, again));
+  EXPECT_EQ(again, record);
 }
 
 #if GTEST_HAS_DEATH_TEST && !defined(_WIN32)

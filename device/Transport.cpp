@@ -135,12 +135,7 @@ bool Transport::Exchange(const Call& call, PortHandle handle) {
   const auto length = static_cast<std::size_t>(call.length);
   AlignedBuffer request(kRequestRegionSize);
   AlignedBuffer data(adjusted);
-  if (!request.valid() || !data.valid()) {
-    last_.stage = FailureStage::Request;
-    last_.refusal = "out of memory for " + std::to_string(adjusted) + " bytes";
-    Finish(call, Verdict::Failed);
-    return false;
-  }
+  if (!request.valid() || !data.valid()) return OutOfMemory(call, adjusted);
   if (call.direction == Direction::Out && call.outBuffer != nullptr && length > 0) {
     std::memcpy(data.bytes().data(), call.outBuffer, length);
   }
@@ -157,21 +152,32 @@ bool Transport::Exchange(const Call& call, PortHandle handle) {
   }
   if (call.transferred != nullptr) *call.transferred = reply.transferred;
 
+  const bool ok = Judge(reply);
+  const std::uint8_t* seen = call.direction == Direction::In ? call.inBuffer : data.bytes().data();
+  Finish(call, ok ? Verdict::Ok : Verdict::Failed, {seen, length});
+  return ok;
+}
+
+bool Transport::OutOfMemory(const Call& call, std::size_t size) {
+  last_.stage = FailureStage::Request;
+  last_.refusal = "out of memory for " + std::to_string(size) + " bytes";
+  Finish(call, Verdict::Failed);
+  return false;
+}
+
+bool Transport::Judge(const PortReply& reply) {
   last_.osError = reply.lastError;
   last_.scsiStatus = reply.scsiStatus;
   last_.hostStatus = reply.hostStatus;
   last_.driverStatus = reply.driverStatus;
-  const bool ok = reply.requestOk && reply.lastError == 0 && reply.scsiStatus == 0 &&
-                  reply.hostStatus == 0 && reply.driverStatus == 0;
-  if (!ok) {
-    last_.stage =
-        !reply.requestOk || reply.lastError != 0 ? FailureStage::Request : FailureStage::Status;
+  const bool requestOk = reply.requestOk && reply.lastError == 0;
+  const bool statusOk = reply.scsiStatus == 0 && reply.hostStatus == 0 && reply.driverStatus == 0;
+  if (!requestOk) {
+    last_.stage = FailureStage::Request;
+  } else if (!statusOk) {
+    last_.stage = FailureStage::Status;
   }
-  const std::span<const std::uint8_t> seen =
-      call.direction == Direction::In ? std::span<const std::uint8_t>(call.inBuffer, length)
-                                      : std::span<const std::uint8_t>(data.bytes().data(), length);
-  Finish(call, ok ? Verdict::Ok : Verdict::Failed, seen);
-  return ok;
+  return requestOk && statusOk;
 }
 
 void Transport::Finish(const Call& call, Verdict verdict, std::span<const std::uint8_t> data) {

@@ -127,6 +127,9 @@ class Transport {
   bool Refuse(const Call& call, std::string reason);
   std::string CheckCall(const Call& call) const;
   bool Exchange(const Call& call, PortHandle handle);
+  bool OutOfMemory(const Call& call, std::size_t size);
+  /// Applies the success rule to a reply and keeps its reason.
+  bool Judge(const PortReply& reply);
   void Finish(const Call& call, Verdict verdict, std::span<const std::uint8_t> data = {});
 
   Port& port_;

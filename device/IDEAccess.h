@@ -4,5 +4,6 @@
 #include "BridgeCommands.h"
 #include "ByteOrder.h"
 #include "Clock.h"
+#include "Discovery.h"
 #include "Port.h"
 #include "Transport.h"

@@ -45,8 +45,10 @@ BridgeConfig DefaultConfig(Chip chip) {
   const ChipDefaults& defaults = DefaultsOf(chip);
   BridgeConfig config;
   config.inquiry.chipTag = defaults.inquiryTag;
-  config.identity = IdentityConfig{
-      .usbVendor = kUsbVendor, .usbProduct = defaults.usbProduct, .chipCode = defaults.chipCode};
+  config.identity = IdentityConfig{.usbVendor = kUsbVendor,
+                                   .usbProduct = defaults.usbProduct,
+                                   .chipCode = defaults.chipCode,
+                                   .bytes = std::nullopt};
   config.identityAlt = config.identity;
   config.firmwareVersion = defaults.version;
   config.versionEncoding = defaults.encoding;

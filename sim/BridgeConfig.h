@@ -44,6 +44,14 @@ struct IdentityConfig {
   std::uint8_t codeVersionMinor = 0x05;  ///< byte 7
   std::array<char, 3> chipCode{'0', '0', '0'};  ///< bytes 8-10
   char revision = '1';                          ///< byte 11
+  /// When set, the answer is exactly these bytes and every field above is ignored.
+  std::optional<std::array<std::uint8_t, 16>> bytes;
+};
+
+/// Buffer id 1 of READ BUFFER: a descriptor (mode 3) and vendor-specific data (mode 1).
+struct BufferOneConfig {
+  std::uint8_t boundary = 0;       ///< descriptor byte 0: the offset boundary as an exponent
+  std::vector<std::uint8_t> data;  ///< mode 1 answer; its size is the capacity in the descriptor
 };
 
 /// What an injected fault does to the command it hits.
@@ -66,6 +74,8 @@ struct Fault {
 /// A bridge's answers and initial state. Every field may be changed after DefaultConfig.
 struct BridgeConfig {
   InquiryConfig inquiry;
+  bool vendorCommands = true;  ///< false: every command but INQUIRY and REQUEST SENSE is rejected
+  bool romMode = false;        ///< the flash holds no bootable image: the boot ROM runs
   std::optional<IdentityConfig> identity;     ///< ReadIdentity; nothing: rejected
   std::optional<IdentityConfig> identityAlt;  ///< ReadIdentityAlt; nothing: rejected
   FirmwareVersion firmwareVersion{};          ///< version of the firmware running at power-on
@@ -74,6 +84,7 @@ struct BridgeConfig {
   std::optional<std::array<std::uint8_t, 4>> flashType;   ///< nothing: rejected
   std::optional<std::string> chipTag;                     ///< bytes 0-7; nothing: rejected
   std::optional<std::array<std::uint8_t, 2>> configWord;  ///< nothing: rejected
+  std::optional<BufferOneConfig> bufferOne;               ///< nothing: buffer id 1 rejected
   bool vendorB5 = false;                                  ///< answers the 0xB5 read
   std::uint8_t memoryFdb1 = 0;                            ///< memory byte at 0xFDB1
   std::uint32_t nvramAddress = 0;                         ///< where the NVRAM record lives

@@ -27,6 +27,7 @@ constexpr std::uint8_t kReadBufferData = 0x01;
 constexpr std::uint8_t kReadBufferDescriptor = 0x03;
 constexpr std::uint8_t kWriteBufferDeferred = 0x0E;
 constexpr std::uint8_t kFirmwareBufferId = 0;
+constexpr std::uint8_t kVendorBufferId = 1;
 constexpr std::size_t kDescriptorSize = 4;
 constexpr std::uint8_t kOffsetBoundary = 0x0A;  // 2^10: offsets in whole 1024-byte blocks
 constexpr std::uint8_t kNoOffsets = 0xFF;       // the boot ROM takes no buffer offsets
@@ -94,7 +95,7 @@ FirmwareVersion DecodeVersion(std::span<const std::uint8_t, 4> in, VersionEncodi
 /// The flash as it leaves the factory: a bootable image of the configured version, else erased.
 std::vector<std::uint8_t> FactoryFlash(const BridgeConfig& config) {
   std::vector<std::uint8_t> flash(config.firmwareCapacity, kErased);
-  if (flash.size() < kImageSignatureAt + kImageSignature.size()) return flash;
+  if (config.romMode || flash.size() < kImageSignatureAt + kImageSignature.size()) return flash;
   EncodeVersion(std::span(flash).subspan<kImageVersionAt, 4>(), config.firmwareVersion,
                 config.versionEncoding);
   std::ranges::copy(kImageSignature, flash.begin() + kImageSignatureAt);
@@ -127,7 +128,12 @@ SimulatedBridge::SimulatedBridge(BridgeConfig config)
       nvram_(FactoryNvram(config_)),
       memory_(FactoryMemory(config_)),
       busyReadsLeft_(config_.busyReads),
-      sense_(MakeSense(sense::kNoSense, 0)) {}
+      sense_(MakeSense(sense::kNoSense, 0)) {
+  if (config_.romMode) {
+    runState_ = RunState::BootRom;
+    runningVersion_ = {};
+  }
+}
 
 std::span<const std::uint8_t> SimulatedBridge::nvramRecord() const {
   return std::span(nvram_).subspan(config_.nvramAddress, kNvramRecordSize);
@@ -219,6 +225,8 @@ BridgeResponse SimulatedBridge::RespondCorrupted(const Fault& fault, Operation o
 
 BridgeResponse SimulatedBridge::Dispatch(Operation operation, std::span<const std::uint8_t> cdb,
                                          std::span<const std::uint8_t> dataOut) {
+  const bool standard = operation == Operation::Inquiry || operation == Operation::RequestSense;
+  if (!config_.vendorCommands && !standard) return Unsupported();
   switch (operation) {
     case Operation::Inquiry:
       return Inquiry(cdb);
@@ -294,6 +302,7 @@ BridgeResponse SimulatedBridge::RequestSense(std::span<const std::uint8_t> cdb) 
 
 BridgeResponse SimulatedBridge::Identity(const std::optional<IdentityConfig>& identity) {
   if (!identity) return Unsupported();
+  if (identity->bytes) return Answer(*identity->bytes);
   const bool firmware = runState_ == RunState::Firmware;
   std::array<std::uint8_t, kIdentitySize> block{};
   const std::span<std::uint8_t, kIdentitySize> all(block);
@@ -349,6 +358,7 @@ BridgeResponse SimulatedBridge::ReadMemory(std::span<const std::uint8_t> cdb) {
 BridgeResponse SimulatedBridge::ReadBuffer(std::span<const std::uint8_t> cdb) {
   const std::uint32_t offset = Field24(cdb, 3);
   const std::uint32_t length = Field24(cdb, 6);
+  if (cdb[2] == kVendorBufferId) return ReadBufferOne(cdb[1], offset, length);
   if (cdb[2] != kFirmwareBufferId) return InvalidField();
   switch (cdb[1]) {
     case kReadBufferDescriptor:
@@ -381,6 +391,20 @@ BridgeResponse SimulatedBridge::Descriptor(std::uint32_t length) const {
   put_be24(std::span(descriptor).subspan<1, 3>(),
            firmware ? config_.firmwareCapacity : config_.romCapacity);
   return Answer(std::span(descriptor).first(std::min<std::size_t>(length, kDescriptorSize)));
+}
+
+BridgeResponse SimulatedBridge::ReadBufferOne(std::uint8_t mode, std::uint32_t offset,
+                                              std::uint32_t length) {
+  if (!config_.bufferOne || offset != 0) return InvalidField();
+  const BufferOneConfig& buffer = *config_.bufferOne;
+  if (mode == kReadBufferDescriptor) {
+    std::array<std::uint8_t, kDescriptorSize> descriptor{};
+    descriptor[0] = buffer.boundary;
+    put_be24(std::span(descriptor).subspan<1, 3>(), static_cast<std::uint32_t>(buffer.data.size()));
+    return Answer(std::span(descriptor).first(std::min<std::size_t>(length, kDescriptorSize)));
+  }
+  if (mode != kReadBufferData) return InvalidField();
+  return Answer(std::span(buffer.data).first(std::min<std::size_t>(length, buffer.data.size())));
 }
 
 BridgeResponse SimulatedBridge::ReadFlash(std::uint32_t offset, std::uint32_t length) {

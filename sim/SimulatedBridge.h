@@ -113,6 +113,7 @@ class SimulatedBridge {
   BridgeResponse ReadBuffer(std::span<const std::uint8_t> cdb);
   BridgeResponse WriteBuffer(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> data);
   BridgeResponse Descriptor(std::uint32_t length) const;
+  BridgeResponse ReadBufferOne(std::uint8_t mode, std::uint32_t offset, std::uint32_t length);
   BridgeResponse ReadFlash(std::uint32_t offset, std::uint32_t length);
   BridgeResponse StoreFirmware(std::uint32_t offset, std::uint32_t length,
                                std::span<const std::uint8_t> data);

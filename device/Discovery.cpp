@@ -1,0 +1,97 @@
+#include "Discovery.h"
+
+#include <array>
+
+#include "BridgeCommands.h"
+
+namespace korvane {
+namespace {
+
+constexpr std::size_t kProbeInquiryLength = 40;
+
+void Warn(std::vector<std::string>* warnings, std::string text) {
+  if (warnings != nullptr) warnings->push_back(std::move(text));
+}
+
+/// The probe, or when it fails the configuration-word read; both answers are discarded.
+bool Accepts(Transport& io, std::string_view path) {
+  if (ProbeBridge(io, path)) return true;
+  std::array<std::uint8_t, 2> word{};
+  return ReadConfigWord(io, path, word);
+}
+
+}  // namespace
+
+InterfaceMarks MarksFromPath(std::string_view path) {
+  return {.usbStorage = path.find("usbsto") != std::string_view::npos,
+          .ieee1394 = path.find("sbp2") != std::string_view::npos,
+          .scsi = path.find("scsi") != std::string_view::npos};
+}
+
+Bus BusOf(const InterfaceMarks& marks) {
+  if (marks.ieee1394) return Bus::Ieee1394;
+  if (marks.scsi) return Bus::Uasp;
+  return Bus::Usb;
+}
+
+std::string_view BusTag(Bus bus) {
+  switch (bus) {
+    case Bus::Ieee1394:
+      return "<<1394>> ";
+    case Bus::Uasp:
+      return "<<UASP>> ";
+    case Bus::Usb:
+      break;
+  }
+  return "<<USB>> ";
+}
+
+std::string_view BusName(Bus bus) {
+  switch (bus) {
+    case Bus::Ieee1394:
+      return "1394";
+    case Bus::Uasp:
+      return "UASP";
+    case Bus::Usb:
+      break;
+  }
+  return "USB";
+}
+
+bool IsCandidate(const InterfaceMarks& marks, bool include1394) {
+  return marks.usbStorage || (include1394 && marks.ieee1394) || marks.scsi;
+}
+
+bool ProbeBridge(Transport& io, std::string_view path) {
+  std::array<std::uint8_t, kProbeInquiryLength> inquiry{};
+  if (!Inquiry(io, path, inquiry)) return false;
+  std::array<std::uint8_t, kIdentityBlockSize> identity{};
+  return ReadIdentity(io, path, identity);
+}
+
+int EnumerateBridgeDisks(DiskLister& lister, Transport& io, CandidatePaths& paths, bool include1394,
+                         std::vector<std::string>* warnings) {
+  std::size_t count = 0;
+  for (const DiskInterface& disk : lister.ListDisks()) {
+    if (!IsCandidate(disk.marks, include1394)) continue;
+    // A path that does not fit a slot is left alone: no command goes to a disk we cannot name.
+    if (disk.path.size() > kMaxDevicePath) {
+      Warn(warnings, "skipped a disk whose path is longer than 255 characters: " + disk.path);
+      continue;
+    }
+    if (count == paths.size()) {
+      Warn(warnings, "the candidate list is full at 16 disks: further disks were not examined");
+      break;
+    }
+    if (!Accepts(io, disk.path)) {
+      if (io.LastOutcome().verdict == Verdict::OpenFailed) {
+        Warn(warnings, io.DescribeLastFailure(disk.path));
+      }
+      continue;
+    }
+    paths[count++] = {disk.path, disk.marks};
+  }
+  return static_cast<int>(count);
+}
+
+}  // namespace korvane

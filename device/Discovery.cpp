@@ -20,6 +20,11 @@ bool Accepts(Transport& io, std::string_view path) {
   return ReadConfigWord(io, path, word);
 }
 
+/// True when the platform, not the bridge, stopped the command: no rights, disk in use, gone.
+bool NotReached(const CommandOutcome& outcome) {
+  return outcome.stage == FailureStage::Open || outcome.stage == FailureStage::Request;
+}
+
 }  // namespace
 
 InterfaceMarks MarksFromPath(std::string_view path) {
@@ -84,9 +89,7 @@ int EnumerateBridgeDisks(DiskLister& lister, Transport& io, CandidatePaths& path
       break;
     }
     if (!Accepts(io, disk.path)) {
-      if (io.LastOutcome().verdict == Verdict::OpenFailed) {
-        Warn(warnings, io.DescribeLastFailure(disk.path));
-      }
+      if (NotReached(io.LastOutcome())) Warn(warnings, io.DescribeLastFailure(disk.path));
       continue;
     }
     paths[count++] = {disk.path, disk.marks};

@@ -3,6 +3,7 @@
 
 #include "BridgeCommands.h"
 #include "ByteOrder.h"
+#include "ChipIdentification.h"
 #include "Clock.h"
 #include "Discovery.h"
 #include "Port.h"

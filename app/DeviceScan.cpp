@@ -1,0 +1,66 @@
+#include "DeviceScan.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "BridgeCommands.h"
+
+namespace korvane {
+namespace {
+
+constexpr std::size_t kInquiryLength = 40;
+constexpr std::size_t kModelTextAt = 8;
+
+/// INQUIRY's model text, or an empty one when the disk does not answer: the text of another
+/// disk would name the wrong enclosure.
+std::string ReadModel(Transport& io, std::string_view path) {
+  std::array<std::uint8_t, kInquiryLength> inquiry{};
+  if (!Inquiry(io, path, inquiry)) return {};
+  return ModelText(inquiry);
+}
+
+ListedDisk MakeListed(const CandidateDisk& candidate, std::string path, std::string model,
+                      BridgeInfo info) {
+  const Bus bus = BusOf(candidate.marks);
+  std::string line = std::string(BusTag(bus)) + model;
+  return {std::move(line), std::move(path), bus, std::move(model), info};
+}
+
+}  // namespace
+
+std::string LowerCasePath(std::string_view path) {
+  std::string lower(path);
+  std::ranges::transform(lower, lower.begin(), [](char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  return lower;
+}
+
+std::string ModelText(std::span<const std::uint8_t, 40> inquiry) {
+  const auto* text = reinterpret_cast<const char*>(inquiry.data() + kModelTextAt);
+  return std::string(text, strnlen(text, kModelTextLength));
+}
+
+ScanResult ScanBridgeDisks(DiskLister& lister, Transport& io, MessageSink& messages) {
+  ScanResult result;
+  CandidatePaths candidates{};
+  result.enumeratedDiskCount = EnumerateBridgeDisks(lister, io, candidates, true, &result.warnings);
+  const auto accepted =
+      std::span(candidates).first(static_cast<std::size_t>(result.enumeratedDiskCount));
+  for (const CandidateDisk& candidate : accepted) {
+    std::string path = LowerCasePath(candidate.path);
+    std::string model = ReadModel(io, path);
+    result.currentBridgeInfo = IdentifyBridge(io, path, messages);
+    if (ChipCodeOf(result.currentBridgeInfo) == 0) {
+      result.unlistedPath = std::move(path);
+      continue;
+    }
+    result.unlistedPath.clear();
+    result.listed.push_back(
+        MakeListed(candidate, std::move(path), std::move(model), result.currentBridgeInfo));
+  }
+  return result;
+}
+
+}  // namespace korvane

@@ -1,0 +1,50 @@
+// The scan: which disks sit behind a bridge that identification recognises, with the line the
+// device list shows for each.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ChipIdentification.h"
+#include "Discovery.h"
+#include "MessageSink.h"
+#include "Transport.h"
+
+namespace korvane {
+
+/// Characters of model text: INQUIRY vendor and product identification.
+inline constexpr std::size_t kModelTextLength = 24;
+
+/// One disk the scan lists, in the order of the device list.
+struct ListedDisk {
+  std::string line;  ///< bus tag followed directly by the model text
+  std::string path;  ///< the device path in lower case
+  Bus bus = Bus::Usb;
+  std::string model;  ///< INQUIRY bytes 8-31 up to the first zero byte, untrimmed
+  BridgeInfo bridgeInfo = 0;
+};
+
+/// What one scan found.
+struct ScanResult {
+  int enumeratedDiskCount = 0;       ///< candidates that discovery accepted, identified or not
+  std::vector<ListedDisk> listed;    ///< the disks with a recognised bridge
+  BridgeInfo currentBridgeInfo = 0;  ///< identification of the candidate examined last
+  std::string unlistedPath;  ///< the last unrecognised candidate examined after the last listed
+  std::vector<std::string> warnings;  ///< what discovery left out and why
+};
+
+/// Lower-cases the ASCII letters of a device path, as the device table keeps it.
+std::string LowerCasePath(std::string_view path);
+/// The model text in 40 bytes of INQUIRY data.
+std::string ModelText(std::span<const std::uint8_t, 40> inquiry);
+
+/// Enumerates candidate disks (1394 included), reads each one's INQUIRY and identifies its
+/// bridge; every disk with a non-zero chip code is listed. A disk whose INQUIRY fails is listed
+/// with an empty model text.
+ScanResult ScanBridgeDisks(DiskLister& lister, Transport& io, MessageSink& messages);
+
+}  // namespace korvane

@@ -1,0 +1,200 @@
+#include "SysfsDiskLister.h"
+
+#include <algorithm>
+#include <deque>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace korvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The kernel gives up after 40 links in one lookup; a looping tree must not hang the scan.
+constexpr int kMaxLinks = 40;
+// proc_name is a short driver name; nothing longer can be "sbp2".
+constexpr std::streamsize kMaxProcName = 32;
+
+bool IsLower(char c) { return c >= 'a' && c <= 'z'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool AllOf(std::string_view text, bool (*test)(char)) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), test);
+}
+
+// sd followed by letters only, so the /dev/sdX we may hand out names the whole disk.
+bool IsScsiDiskName(std::string_view name) {
+  return name.starts_with("sd") && AllOf(name.substr(2), IsLower);
+}
+
+bool IsNumbered(std::string_view name, std::string_view prefix) {
+  return name.starts_with(prefix) && AllOf(name.substr(prefix.size()), IsDigit);
+}
+
+// sda..sdz, then sdaa..sdzz: the kernel's own order is length first, then spelling.
+bool KernelOrder(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+/// Follows a path inside root the way a lookup would with root as "/", one component at a
+/// time, so neither a link nor ".." can lead out of the tree. The result is the path below
+/// root with no links left in it, so whatever is read through it stays in the tree too.
+class ConfinedPath {
+ public:
+  explicit ConfinedPath(fs::path root) : root_(std::move(root)) {}
+
+  std::optional<fs::path> Resolve(const fs::path& relative) {
+    std::deque<fs::path> pending(relative.begin(), relative.end());
+    while (!pending.empty()) {
+      fs::path part = std::move(pending.front());
+      pending.pop_front();
+      if (!Step(part, pending)) return std::nullopt;
+    }
+    fs::path resolved;
+    for (const fs::path& name : below_) resolved /= name;
+    return resolved;
+  }
+
+ private:
+  fs::path Current() const {
+    fs::path path = root_;
+    for (const fs::path& part : below_) path /= part;
+    return path;
+  }
+
+  bool Step(const fs::path& part, std::deque<fs::path>& pending) {
+    if (part.empty() || part == ".") return true;
+    if (part == "..") {
+      if (below_.empty()) return false;
+      below_.pop_back();
+      return true;
+    }
+    const fs::path next = Current() / part;
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(next, ec);
+    if (ec || !fs::exists(status)) return false;
+    if (!fs::is_symlink(status)) {
+      below_.push_back(part);
+      return true;
+    }
+    return Follow(next, pending);
+  }
+
+  // sysfs links are always relative; an absolute one would leave the tree we were given.
+  bool Follow(const fs::path& link, std::deque<fs::path>& pending) {
+    if (++links_ > kMaxLinks) return false;
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(link, ec);
+    if (ec || target.empty() || target.is_absolute()) return false;
+    pending.insert(pending.begin(), target.begin(), target.end());
+    return true;
+  }
+
+  fs::path root_;
+  std::vector<fs::path> below_;
+  int links_ = 0;
+};
+
+std::optional<fs::path> ResolveIn(const fs::path& root, const fs::path& relative) {
+  return ConfinedPath(root).Resolve(relative);
+}
+
+std::vector<std::string> EntryNames(const fs::path& dir, bool (*keep)(std::string_view)) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (keep(name)) names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end(), KernelOrder);
+  return names;
+}
+
+bool IsScsiGenericName(std::string_view name) { return IsNumbered(name, "sg"); }
+bool IsHostName(std::string_view name) { return IsNumbered(name, "host"); }
+
+// The generic node needs only file permission for vendor commands, the block node needs
+// CAP_SYS_RAWIO, so a disk's sg node is preferred whenever it has one.
+std::string NodePath(const fs::path& root, const std::string& disk) {
+  if (auto dir = ResolveIn(root, fs::path("block") / disk / "device" / "scsi_generic")) {
+    const std::vector<std::string> nodes = EntryNames(root / *dir, IsScsiGenericName);
+    if (!nodes.empty()) return "/dev/" + nodes.front();
+  }
+  return "/dev/" + disk;
+}
+
+/// The SCSI host nearest above the disk, as a path below root.
+std::optional<fs::path> HostOf(const fs::path& device) {
+  for (fs::path at = device; at.has_relative_path(); at = at.parent_path()) {
+    if (IsHostName(at.filename().string())) return at;
+  }
+  return std::nullopt;
+}
+
+// Only the last component of the link names the driver; the rest is where the bus keeps it.
+std::string DriverOf(const fs::path& dir) {
+  const fs::path link = dir / "driver";
+  std::error_code ec;
+  if (!fs::is_symlink(fs::symlink_status(link, ec)) || ec) return {};
+  fs::path target = fs::read_symlink(link, ec).lexically_normal();
+  if (ec) return {};
+  if (!target.has_filename()) target = target.parent_path();
+  return target.filename().string();
+}
+
+std::string ReadProcName(const fs::path& root, const std::string& host) {
+  const auto file = ResolveIn(root, fs::path("class") / "scsi_host" / host / "proc_name");
+  std::error_code ec;
+  if (!file || !fs::is_regular_file(root / *file, ec)) return {};
+  std::ifstream in(root / *file);
+  std::string text(kMaxProcName, '\0');
+  in.read(text.data(), kMaxProcName);
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (text.ends_with('\n')) text.pop_back();
+  return text;
+}
+
+// Only a USB interface bound to usb-storage or uas, or an sbp2 host, marks a disk: every
+// other disk, the system disk among them, must never receive a vendor command.
+InterfaceMarks MarksOf(const fs::path& root, const std::string& disk) {
+  const auto device = ResolveIn(root, fs::path("block") / disk);
+  const auto host = device ? HostOf(*device) : std::nullopt;
+  if (!host) return {};
+  const fs::path usbInterface = host->parent_path();
+  const std::string driver = usbInterface.empty() ? std::string() : DriverOf(root / usbInterface);
+  return {.usbStorage = driver == "usb-storage",
+          .ieee1394 = ReadProcName(root, host->filename().string()) == "sbp2",
+          .scsi = driver == "uas"};
+}
+
+std::vector<DiskInterface> List(const fs::path& root) {
+  std::vector<DiskInterface> disks;
+  const auto block = ResolveIn(root, "block");
+  if (!block) return disks;
+  for (const std::string& disk : EntryNames(root / *block, IsScsiDiskName)) {
+    disks.push_back({NodePath(root, disk), MarksOf(root, disk)});
+  }
+  return disks;
+}
+
+}  // namespace
+
+SysfsDiskLister::SysfsDiskLister(std::filesystem::path sysRoot) : sysRoot_(std::move(sysRoot)) {}
+
+std::vector<DiskInterface> SysfsDiskLister::ListDisks() {
+  // Only running out of memory can throw here; an empty list is the safe answer to it.
+  try {
+    return List(sysRoot_);
+  } catch (...) {
+    return {};
+  }
+}
+
+}  // namespace korvane

@@ -1,0 +1,113 @@
+#include "ListCommand.h"
+
+#include <string>
+
+#include "BridgeCommands.h"
+
+namespace korvane::cli {
+namespace {
+
+std::string VersionText(const std::array<std::uint8_t, 4>& version) {
+  return std::to_string(version[0]) + '.' + std::to_string(version[1]) + '.' +
+         std::to_string(version[2]) + '.' + std::to_string(version[3]);
+}
+
+std::string_view ChipText(BridgeInfo info) { return ChipCodeTable[ChipCodeOf(info)]; }
+
+nlohmann::ordered_json DiskJson(const ListEntry& entry) {
+  const ListedDisk& disk = entry.disk;
+  nlohmann::ordered_json json{{"line", disk.line},
+                              {"path", disk.path},
+                              {"bus", BusName(disk.bus)},
+                              {"model", disk.model},
+                              {"chip_code", ChipCodeOf(disk.bridgeInfo)},
+                              {"chip", ChipText(disk.bridgeInfo)},
+                              {"revision", RevisionOf(disk.bridgeInfo)},
+                              {"firmware", nullptr},
+                              {"rom_mode", nullptr}};
+  if (entry.firmware) {
+    json["firmware"] = VersionText(entry.firmware->version);
+    json["rom_mode"] = entry.firmware->romMode;
+  }
+  return json;
+}
+
+std::string FirmwareText(const std::optional<FirmwareState>& firmware) {
+  if (!firmware) return "firmware unreadable";
+  if (firmware->romMode) return "boot ROM running, no firmware";
+  return "firmware " + VersionText(firmware->version);
+}
+
+/// One line per disk: the device-list line as the window shows it, trailing blanks included.
+std::string HumanLine(const ListEntry& entry) {
+  const ListedDisk& disk = entry.disk;
+  return disk.line + " | chip " + std::to_string(ChipCodeOf(disk.bridgeInfo)) + " (" +
+         std::string(ChipText(disk.bridgeInfo)) + ") revision " +
+         std::to_string(RevisionOf(disk.bridgeInfo)) + " | " + FirmwareText(entry.firmware) +
+         " | " + disk.path;
+}
+
+/// The one-line answer when nothing could be listed.
+std::string NothingListed(const ListReport& report) {
+  if (!report.warnings.empty()) {
+    std::string text = "No enclosure could be examined: " + report.warnings.front();
+    if (report.warnings.size() > 1) {
+      text += " (" + std::to_string(report.warnings.size() - 1) + " more with --verbose)";
+    }
+    return text;
+  }
+  if (report.enumerated == 0) {
+    return "No enclosure found: no USB, UASP or FireWire disk with a bridge chip is attached.";
+  }
+  return "No enclosure found: " + std::to_string(report.enumerated) +
+         " disk(s) answered the bridge probe, but none has a bridge chip this tool knows.";
+}
+
+void PrintHuman(const CommandContext& context, const ListReport& report) {
+  if (report.entries.empty()) {
+    context.out << NothingListed(report) << '\n';
+    if (!context.options.verbose) return;
+  }
+  for (const ListEntry& entry : report.entries) context.out << HumanLine(entry) << '\n';
+  for (const std::string& warning : report.warnings) context.err << "warning: " << warning << '\n';
+}
+
+}  // namespace
+
+std::optional<FirmwareState> ReadFirmwareState(Transport& io, std::string_view path) {
+  std::array<std::uint8_t, kIdentityBlockSize> block{};
+  if (!ReadIdentity(io, path, block) || block[0] != 0xF4 || block[1] != 0xE7) return std::nullopt;
+  return FirmwareState{{block[12], block[13], block[14], block[15]}, block[6] == 0};
+}
+
+ListReport BuildListReport(CommandContext& context) {
+  ScanResult scan = ScanBridgeDisks(context.devices.lister(), context.io, context.messages);
+  ListReport report{scan.enumeratedDiskCount, {}, std::move(scan.warnings)};
+  for (ListedDisk& disk : scan.listed) {
+    std::optional<FirmwareState> firmware = ReadFirmwareState(context.io, disk.path);
+    report.entries.push_back({std::move(disk), firmware});
+  }
+  for (const std::string& text : context.messages.texts()) report.warnings.push_back(text);
+  return report;
+}
+
+nlohmann::ordered_json ListJson(const ListReport& report) {
+  nlohmann::ordered_json disks = nlohmann::ordered_json::array();
+  for (const ListEntry& entry : report.entries) disks.push_back(DiskJson(entry));
+  return {{"enumerated", report.enumerated}, {"disks", disks}, {"warnings", report.warnings}};
+}
+
+int RunList(CommandContext& context) {
+  const ListReport report = BuildListReport(context);
+  if (context.options.json) {
+    // Model texts are bytes from the bridge: anything that is not UTF-8 is replaced, not fatal.
+    context.out << ListJson(report).dump(2, ' ', false,
+                                         nlohmann::ordered_json::error_handler_t::replace)
+                << '\n';
+  } else {
+    PrintHuman(context, report);
+  }
+  return report.entries.empty() ? exitcode::kNothingFound : exitcode::kOk;
+}
+
+}  // namespace korvane::cli

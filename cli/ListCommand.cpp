@@ -64,12 +64,18 @@ std::string NothingListed(const ListReport& report) {
 }
 
 void PrintHuman(const CommandContext& context, const ListReport& report) {
-  if (report.entries.empty()) {
-    context.out << NothingListed(report) << '\n';
-    if (!context.options.verbose) return;
-  }
+  if (report.entries.empty()) context.out << NothingListed(report) << '\n';
   for (const ListEntry& entry : report.entries) context.out << HumanLine(entry) << '\n';
-  for (const std::string& warning : report.warnings) context.err << "warning: " << warning << '\n';
+  // The one-line answer already names the first warning; the rest are for whoever asks.
+  if (!report.entries.empty() || context.options.verbose) {
+    for (const std::string& warning : report.warnings) {
+      context.err << "warning: " << warning << '\n';
+    }
+  }
+  if (context.options.verbose) {
+    context.err << report.enumerated << " disk(s) answered the bridge probe, "
+                << report.entries.size() << " with a bridge chip this tool knows\n";
+  }
 }
 
 }  // namespace

@@ -14,8 +14,8 @@
 namespace korvane::cli {
 namespace {
 
-#ifdef _WIN32
-/// Disk interfaces from SetupAPI, pass-through by DeviceIoControl.
+/// This machine's storage stack: SetupAPI and DeviceIoControl on Windows, sysfs and SG_IO on
+/// Linux.
 class Platform final : public Devices {
  public:
   Port& port() override { return port_; }
@@ -23,27 +23,18 @@ class Platform final : public Devices {
   Clock& clock() override { return clock_; }
 
  private:
+#ifdef _WIN32
   SystemWin32Api api_;
   Win32Port port_{api_};
   SystemSetupApi setupApi_;
   SetupApiDiskLister lister_{setupApi_};
-  SystemClock clock_;
-};
 #else
-/// Disks from sysfs, pass-through by SG_IO.
-class Platform final : public Devices {
- public:
-  Port& port() override { return port_; }
-  DiskLister& lister() override { return lister_; }
-  Clock& clock() override { return clock_; }
-
- private:
   SystemLinuxApi api_;
   SgIoPort port_{api_};
   SysfsDiskLister lister_;
+#endif
   SystemClock clock_;
 };
-#endif
 
 }  // namespace
 

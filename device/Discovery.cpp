@@ -9,6 +9,18 @@ namespace {
 
 constexpr std::size_t kProbeInquiryLength = 40;
 
+struct BusTexts {
+  std::string_view tag;
+  std::string_view name;
+};
+
+// Indexed by Bus.
+constexpr std::array<BusTexts, 3> kBusTexts{{
+    {"<<USB>> ", "USB"},
+    {"<<UASP>> ", "UASP"},
+    {"<<1394>> ", "1394"},
+}};
+
 void Warn(std::vector<std::string>* warnings, std::string text) {
   if (warnings != nullptr) warnings->push_back(std::move(text));
 }
@@ -39,29 +51,9 @@ Bus BusOf(const InterfaceMarks& marks) {
   return Bus::Usb;
 }
 
-std::string_view BusTag(Bus bus) {
-  switch (bus) {
-    case Bus::Ieee1394:
-      return "<<1394>> ";
-    case Bus::Uasp:
-      return "<<UASP>> ";
-    case Bus::Usb:
-      break;
-  }
-  return "<<USB>> ";
-}
+std::string_view BusTag(Bus bus) { return kBusTexts[static_cast<std::size_t>(bus)].tag; }
 
-std::string_view BusName(Bus bus) {
-  switch (bus) {
-    case Bus::Ieee1394:
-      return "1394";
-    case Bus::Uasp:
-      return "UASP";
-    case Bus::Usb:
-      break;
-  }
-  return "USB";
-}
+std::string_view BusName(Bus bus) { return kBusTexts[static_cast<std::size_t>(bus)].name; }
 
 bool IsCandidate(const InterfaceMarks& marks, bool include1394) {
   return marks.usbStorage || (include1394 && marks.ieee1394) || marks.scsi;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -435,6 +436,90 @@ TEST_F(Identification, TheTwoChipsWeUpdateAsTheyLeaveTheFactory) {
   EXPECT_EQ(Identify(sim::DefaultConfig(sim::Chip::Jms583)), MakeBridgeInfo(22, 0));
   EXPECT_THAT(Sent(), ElementsAre(Operation::Inquiry));
   EXPECT_EQ(Identify(sim::DefaultConfig(sim::Chip::Jms578)), MakeBridgeInfo(19, 1));
+}
+
+}  // namespace
+}  // namespace korvane
+
+namespace korvane {
+namespace {
+
+/// Any bytes at all, from a fixed seed so that a failure can be replayed.
+class Garbage {
+ public:
+  explicit Garbage(std::uint32_t seed) : state_(seed) {}
+  std::uint8_t Byte() {
+    state_ = state_ * 1664525u + 1013904223u;
+    return static_cast<std::uint8_t>(state_ >> 24);
+  }
+  bool Coin() { return (Byte() & 1) != 0; }
+  std::string Text(std::size_t size) {
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) text.push_back(static_cast<char>(Byte()));
+    return text;
+  }
+  template <std::size_t N>
+  std::array<std::uint8_t, N> Bytes() {
+    std::array<std::uint8_t, N> bytes{};
+    for (auto& byte : bytes) byte = Byte();
+    return bytes;
+  }
+
+ private:
+  std::uint32_t state_;
+};
+
+/// Three characters: half the time a chip text of the table, so that the branches behind a
+/// match are reached too.
+std::string ChipChars(Garbage& g) {
+  if (g.Coin()) return g.Text(3);
+  return std::string(ChipCodeTable[1 + g.Byte() % (ChipCodeTable.size() - 1)]);
+}
+
+std::array<std::uint8_t, 16> GarbageIdentity(Garbage& g) {
+  auto block = g.Bytes<16>();
+  if (g.Coin()) {
+    block[0] = 0xF4;
+    block[1] = 0xE7;
+  }
+  const std::string chars = ChipChars(g);
+  if (g.Coin()) std::copy_n(chars.begin(), 3, block.begin() + 8);
+  return block;
+}
+
+BridgeConfig GarbageBridge(Garbage& g) {
+  BridgeConfig config;
+  config.inquiry.fails = g.Coin() && g.Coin();
+  config.inquiry.chipTag = (g.Coin() ? "j" : g.Text(1)) + ChipChars(g);
+  if (g.Coin()) config.identity = Answering(GarbageIdentity(g));
+  if (g.Coin()) config.identityAlt = Answering(GarbageIdentity(g));
+  if (g.Coin()) config.configWord = g.Bytes<2>();
+  if (g.Coin()) {
+    const std::uint8_t boundary = g.Byte();
+    std::vector<std::uint8_t> data(g.Byte() % 12);
+    for (auto& byte : data) byte = g.Byte();
+    config.bufferOne = sim::BufferOneConfig{boundary, data};
+  }
+  if (g.Coin()) config.chipTag = "j" + g.Text(g.Byte() % 9);
+  config.vendorB5 = g.Coin();
+  config.memoryFdb1 = g.Byte();
+  return config;
+}
+
+// Whatever a bridge answers, identification ends with a code of the table and never reads
+// past an answer; the sanitizer configuration turns any overrun into a failure here.
+TEST_F(Identification, GarbageAnswersNeverLeaveTheTable) {
+  std::set<std::uint8_t> codes;
+  for (std::uint32_t seed = 1; seed <= 2000; ++seed) {
+    Garbage garbage(seed);
+    const std::size_t shownBefore = messages.shown.size();
+    const BridgeInfo info = Identify(GarbageBridge(garbage));
+    EXPECT_LT(ChipCodeOf(info), ChipCodeTable.size()) << "seed " << seed;
+    EXPECT_LE(messages.shown.size() - shownBefore, 1u) << "seed " << seed;
+    codes.insert(ChipCodeOf(info));
+  }
+  // The garbage must reach several branches, or this test proves little.
+  EXPECT_GE(codes.size(), 6u);
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
 void AddCommands(CLI::App& app, Invocation& invocation) {
   auto* list = app.add_subcommand("list", "List the disks behind a recognised bridge chip");
   list->callback([&invocation] { invocation.command = "list"; });
-  app.require_subcommand(1);
+  // At most one; none is reported by us, so that a misspelt command is named as such.
+  app.require_subcommand(0, 1);
   app.fallthrough();
 }
 
@@ -107,6 +108,10 @@ int RunKorvaneFw(std::span<const std::string> args, std::ostream& out, std::ostr
   AddGlobalOptions(app, invocation.options);
   AddCommands(app, invocation);
   if (const auto code = Parse(app, args, out, err)) return *code;
+  if (invocation.command.empty()) {
+    err << "korvane-fw: name a command: list (--help shows the options)\n";
+    return exitcode::kBadInput;
+  }
   try {
     return Run(invocation, out, err, platform);
   } catch (const std::exception& error) {

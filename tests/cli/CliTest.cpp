@@ -157,7 +157,8 @@ TEST(KorvaneFwList, BadInputEndsWithExitCodeTwoAndNamesWhatIsWrong) {
       {{"--simulate", wrongField, "list"}, {"field.json", "disks[0].path"}},
       {{"--simulate", dir.File("missing.json"), "list"}, {"missing.json"}},
       {{"--simulate", "jms583-outdated", "--trace", dir.path(), "list"}, {"trace file"}},
-      {{"--simulate", "jms583-outdated"}, {"subcommand"}},
+      {{"--simulate", "jms583-outdated"}, {"name a command"}},
+      {{"lst"}, {"lst"}},
       {{"--frobnicate", "list"}, {"--frobnicate"}},
   };
   for (const Case& c : cases) {

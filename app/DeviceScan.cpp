@@ -9,7 +9,6 @@
 namespace korvane {
 namespace {
 
-constexpr std::size_t kInquiryLength = 40;
 constexpr std::size_t kModelTextAt = 8;
 
 /// INQUIRY's model text, or an empty one when the disk does not answer: the text of another
@@ -37,7 +36,7 @@ std::string LowerCasePath(std::string_view path) {
   return lower;
 }
 
-std::string ModelText(std::span<const std::uint8_t, 40> inquiry) {
+std::string ModelText(std::span<const std::uint8_t, kInquiryLength> inquiry) {
   const auto* text = reinterpret_cast<const char*>(inquiry.data() + kModelTextAt);
   return std::string(text, strnlen(text, kModelTextLength));
 }

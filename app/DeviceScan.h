@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "BridgeCommands.h"
 #include "ChipIdentification.h"
 #include "Discovery.h"
 #include "MessageSink.h"
@@ -40,7 +41,7 @@ struct ScanResult {
 /// Lower-cases the ASCII letters of a device path, as the device table keeps it.
 std::string LowerCasePath(std::string_view path);
 /// The model text in 40 bytes of INQUIRY data.
-std::string ModelText(std::span<const std::uint8_t, 40> inquiry);
+std::string ModelText(std::span<const std::uint8_t, kInquiryLength> inquiry);
 
 /// Enumerates candidate disks (1394 included), reads each one's INQUIRY and identifies its
 /// bridge; every disk with a non-zero chip code is listed. A disk whose INQUIRY fails is listed

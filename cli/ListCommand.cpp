@@ -82,7 +82,7 @@ void PrintHuman(const CommandContext& context, const ListReport& report) {
 
 std::optional<FirmwareState> ReadFirmwareState(Transport& io, std::string_view path) {
   std::array<std::uint8_t, kIdentityBlockSize> block{};
-  if (!ReadIdentity(io, path, block) || block[0] != 0xF4 || block[1] != 0xE7) return std::nullopt;
+  if (!ReadIdentity(io, path, block) || !HasIdentitySignature(block)) return std::nullopt;
   return FirmwareState{{block[12], block[13], block[14], block[15]}, block[6] == 0};
 }
 

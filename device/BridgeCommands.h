@@ -36,6 +36,13 @@ inline constexpr std::uint8_t kWriteBuffer = 0x3B;
 
 /// Length of the bridge's identity answer.
 inline constexpr std::size_t kIdentityBlockSize = 16;
+/// INQUIRY length every caller asks for: the standard data and the chip tag in bytes 36-39.
+inline constexpr std::size_t kInquiryLength = 40;
+
+/// True when an identity answer begins with the echoed signature F4 E7, which makes it valid.
+constexpr bool HasIdentitySignature(std::span<const std::uint8_t> block) {
+  return block.size() >= 2 && block[0] == 0xF4 && block[1] == 0xE7;
+}
 /// Status byte bit that means busy.
 inline constexpr std::uint8_t kStatusBusy = 0x01;
 /// Status re-reads before WaitUntilReady gives up.

@@ -17,7 +17,6 @@ struct Finding {
   std::uint8_t revision = 0;
 };
 
-constexpr std::size_t kInquiryLength = 40;
 constexpr std::size_t kInquiryTagAt = 36;
 constexpr std::size_t kChipTagLength = 40;
 constexpr std::size_t kChipTagTextLength = 8;
@@ -75,8 +74,6 @@ std::uint8_t Minus(std::uint8_t value, std::uint8_t amount) {
   return static_cast<std::uint8_t>(value - amount);
 }
 
-bool Signed(std::span<const std::uint8_t> block) { return block[0] == 0xF4 && block[1] == 0xE7; }
-
 std::span<const std::uint8_t, 3> ChipCharacters(std::span<const std::uint8_t> block) {
   return std::span<const std::uint8_t, 3>(block.subspan(8, 3));
 }
@@ -119,14 +116,14 @@ void FromSignedIdentity(std::span<const std::uint8_t> block, Finding& finding) {
 void FromIdentity(Transport& io, std::string_view path, std::uint16_t word, Finding& finding) {
   std::array<std::uint8_t, kIdentityBlockSize> block{};
   if (ReadIdentity(io, path, block)) {
-    if (Signed(block)) {
+    if (HasIdentitySignature(block)) {
       FromSignedIdentity(block, finding);
     } else {
       finding.chipCode = static_cast<std::uint8_t>(kChipCodeWordFamily + ((word >> 5) & 3));
     }
     return;
   }
-  if (ReadIdentityAlt(io, path, block) && Signed(block)) {
+  if (ReadIdentityAlt(io, path, block) && HasIdentitySignature(block)) {
     finding.chipCode = LookUpChipCode(ChipCharacters(block));
     finding.revision = Minus(block[11], 0x30);
   }
@@ -196,7 +193,7 @@ void RefineByShortIdentity(Transport& io, std::string_view path, MessageSink& me
                            Finding& finding) {
   std::array<std::uint8_t, kIdentityBlockSize> block{};
   const bool read = ReadIdentity(io, path, std::span(block).first(kShortIdentityLength));
-  if (!read || !Signed(block) || (block[11] != '1' && block[11] != '2')) {
+  if (!read || !HasIdentitySignature(block) || (block[11] != '1' && block[11] != '2')) {
     messages.ShowMessage(kChipInfoFail, kErrorCaption, MessageIcon::Error);
     return;
   }

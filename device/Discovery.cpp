@@ -7,8 +7,6 @@
 namespace korvane {
 namespace {
 
-constexpr std::size_t kProbeInquiryLength = 40;
-
 struct BusTexts {
   std::string_view tag;
   std::string_view name;
@@ -60,7 +58,7 @@ bool IsCandidate(const InterfaceMarks& marks, bool include1394) {
 }
 
 bool ProbeBridge(Transport& io, std::string_view path) {
-  std::array<std::uint8_t, kProbeInquiryLength> inquiry{};
+  std::array<std::uint8_t, kInquiryLength> inquiry{};
   if (!Inquiry(io, path, inquiry)) return false;
   std::array<std::uint8_t, kIdentityBlockSize> identity{};
   return ReadIdentity(io, path, identity);

@@ -42,6 +42,7 @@ class SimulatedBus final : public Port {
   void Close(PortHandle handle) override;
   std::string Explain(std::string_view path, FailureStage stage,
                       std::uint32_t osError) const override;
+  bool simulated() const override { return true; }
 
  private:
   struct Disk {

@@ -1,0 +1,43 @@
+// Writing the firmware image into the bridge's flash in 1024-byte blocks, through the loader
+// when the bridge runs its boot ROM, and reading it back to verify.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "UpdateContext.h"
+
+namespace korvane {
+
+/// Size of the zero-filled buffer the firmware image is loaded into.
+inline constexpr std::size_t kImageBufferSize = 512 * 1024;
+/// Write passes through a started loader before the update gives up.
+inline constexpr int kLoaderPasses = 3;
+/// Write-and-verify attempts of one update.
+inline constexpr int kUpdateAttempts = 2;
+/// Pause after the loader download, and after each mode-3 WriteNvram.
+inline constexpr std::chrono::milliseconds kLoaderStartWait{2000};
+inline constexpr std::chrono::milliseconds kLoaderPassWait{500};
+
+/// Refuses, with a message, to write development images to anything but a simulated enclosure.
+bool MayWriteImage(const UpdateContext& context, std::string_view path,
+                   std::span<const std::uint8_t> image);
+
+/// Writes the chip's firmware image and verifies it by reading it back; up to two attempts.
+bool UpdateFirmware(const UpdateContext& context, std::string_view path);
+
+/// Writes the first length bytes of image into the bridge, through the loader in ROM mode.
+/// image is the image followed by zeros; a capacity that does not fit it is refused.
+bool ProgramFlash(const UpdateContext& context, std::string_view path,
+                  std::span<const std::uint8_t> image, std::uint32_t length, bool romMode,
+                  std::uint8_t loaderVariant);
+
+/// Reads as many bytes as the bridge reports as its buffer capacity into out; a capacity that
+/// does not fit out is refused before anything is read.
+bool ReadBackFlash(Transport& io, std::string_view path, std::span<std::uint8_t> out,
+                   UpdateFailure* failure = nullptr);
+
+}  // namespace korvane

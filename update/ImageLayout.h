@@ -1,0 +1,29 @@
+// Where things sit inside a firmware or loader image, as far as the update relies on them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace korvane {
+
+/// Size of one image block: the flash is written and read back in blocks of this size.
+inline constexpr std::size_t kImageBlockSize = 1024;
+/// The image's second block, which the bridge rewrites itself and the verification skips.
+inline constexpr std::size_t kSecondBlockBegin = 512;
+inline constexpr std::size_t kSecondBlockEnd = 1024;
+/// Offset and bytes of the signature that makes a firmware image bootable.
+inline constexpr std::size_t kImageSignatureAt = 0x200;
+inline constexpr std::array<std::uint8_t, 4> kImageSignature{0x5A, 0xC3, 0x69, 0xE1};
+/// Header: bytes 01 00, the USB vendor id, the chip number, four kind bytes.
+inline constexpr std::size_t kImageHeaderSize = 10;
+inline constexpr std::size_t kImageChipNumberAt = 4;
+inline constexpr std::size_t kImageKindAt = 6;
+inline constexpr std::array<std::uint8_t, 4> kFirmwareKind{0x03, 0x03, 0x05, 0x05};
+inline constexpr std::array<std::uint8_t, 4> kLoaderKind{0x04, 0x04, 0x06, 0x06};
+/// The firmware version field in the header; it appears again 0x14 bytes before the area's end.
+inline constexpr std::size_t kImageVersionAt = 0x19;
+/// Size of the NVRAM template that follows the firmware area.
+inline constexpr std::size_t kNvramTemplateSize = 512;
+
+}  // namespace korvane

@@ -1,0 +1,25 @@
+// Rewriting the maker's name in the identity fields of the bridge's NVRAM record.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "UpdateContext.h"
+
+namespace korvane {
+
+/// The identity fields of the NVRAM record: three 8-byte texts at these offsets.
+inline constexpr std::array<std::size_t, 3> kIdentityFields{200, 208, 216};
+inline constexpr std::size_t kIdentityFieldSize = 8;
+/// The name searched for (after upper-casing the field) and the name written in its place.
+inline constexpr std::string_view kMakerName = "JMICRON";
+inline constexpr std::string_view kOwnName = "Korvane";
+
+/// Reads the 512-byte record at nvramAddress, puts "Korvane" over the first "JMICRON" (any case)
+/// of each identity field, writes the record back and compares it with a second read.
+bool RewriteNvramIdentity(const UpdateContext& context, std::string_view path,
+                          std::uint32_t nvramAddress);
+
+}  // namespace korvane

@@ -8,6 +8,7 @@ namespace {
 /// What sets one chip apart from the other.
 struct ChipDefaults {
   std::uint16_t usbProduct;
+  std::uint16_t chipNumber;
   std::array<char, 3> chipCode;
   FirmwareVersion version;
   VersionEncoding encoding;
@@ -19,10 +20,12 @@ struct ChipDefaults {
 };
 
 // clang-format off
-constexpr ChipDefaults kJms583{0x0583, {'5', '8', '3'}, {0, 0, 0, 8}, VersionEncoding::Binary,
-                               "j583", "USB to PCIE Bridge", 0x11000, 66560, 65536};
-constexpr ChipDefaults kJms578{0x0578, {'5', '7', '9'}, {0, 1, 0, 3}, VersionEncoding::AsciiDigits,
-                               "", "USB to ATA/ATAPI Bridge", 0xD000, 50176, 50176};
+constexpr ChipDefaults kJms583{0x0583, 0x0583, {'5', '8', '3'}, {0, 0, 0, 8},
+                               VersionEncoding::Binary, "j583", "USB to PCIE Bridge",
+                               0x11000, 66560, 65536};
+constexpr ChipDefaults kJms578{0x0578, 0x0579, {'5', '7', '9'}, {0, 1, 0, 3},
+                               VersionEncoding::AsciiDigits, "", "USB to ATA/ATAPI Bridge",
+                               0xD000, 50176, 50176};
 // clang-format on
 
 constexpr std::uint16_t kUsbVendor = 0x152D;
@@ -50,6 +53,7 @@ BridgeConfig DefaultConfig(Chip chip) {
                                    .chipCode = defaults.chipCode,
                                    .bytes = std::nullopt};
   config.identityAlt = config.identity;
+  config.chipNumber = defaults.chipNumber;
   config.firmwareVersion = defaults.version;
   config.versionEncoding = defaults.encoding;
   config.flashType = std::array<std::uint8_t, 4>{0x01, 0x00, 0x00, 0x00};
@@ -59,6 +63,11 @@ BridgeConfig DefaultConfig(Chip chip) {
   config.firmwareCapacity = defaults.firmwareCapacity;
   config.romCapacity = defaults.romCapacity;
   return config;
+}
+
+bool SameTarget(const Fault& a, const Fault& b) {
+  if (a.anyCommand != b.anyCommand || a.nth != b.nth) return false;
+  return a.anyCommand || a.operation == b.operation;
 }
 
 }  // namespace korvane::sim

@@ -63,19 +63,25 @@ enum class FaultEffect : std::uint8_t {
 };
 
 /// A fault on the nth command of one operation on one disk, counted from 1 over every command
-/// of that operation the disk receives, rejected ones included.
+/// of that operation the disk receives, rejected ones included. With anyCommand, nth counts
+/// every command the disk receives, whatever its operation, and operation is not looked at.
 struct Fault {
   Operation operation = Operation::Unknown;
   unsigned nth = 1;
   FaultEffect effect = FaultEffect::Fail;
-  std::size_t byte = 0;  ///< Corrupt: the byte of the transfer to invert, cut to the last one
+  std::size_t byte = 0;     ///< Corrupt: the byte of the transfer to invert, cut to the last one
+  bool anyCommand = false;  ///< nth counts all commands of all operations
 };
+
+/// True when both faults would strike the same command, so that the second could never strike.
+bool SameTarget(const Fault& a, const Fault& b);
 
 /// A bridge's answers and initial state. Every field may be changed after DefaultConfig.
 struct BridgeConfig {
   InquiryConfig inquiry;
-  bool vendorCommands = true;  ///< false: every command but INQUIRY and REQUEST SENSE is rejected
-  bool romMode = false;        ///< the flash holds no bootable image: the boot ROM runs
+  bool vendorCommands = true;    ///< false: every command but INQUIRY and REQUEST SENSE is rejected
+  bool romMode = false;          ///< the flash holds no bootable image: the boot ROM runs
+  std::uint16_t chipNumber = 0;  ///< image bytes 4-5 the boot code accepts as made for this chip
   std::optional<IdentityConfig> identity;     ///< ReadIdentity; nothing: rejected
   std::optional<IdentityConfig> identityAlt;  ///< ReadIdentityAlt; nothing: rejected
   FirmwareVersion firmwareVersion{};          ///< version of the firmware running at power-on

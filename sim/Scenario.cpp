@@ -429,16 +429,24 @@ constexpr std::array kEffects{
     Choice<FaultEffect>{"vanish", FaultEffect::Vanish},
 };
 
-bool ReadOperation(const Field& field, Operation& operation) {
+/// Counts every command the disk receives instead of those of one operation.
+constexpr std::string_view kAnyCommand = "any";
+
+bool ReadCommand(const Field& field, Fault& fault) {
+  if (field.value().is_string() && Text(field) == kAnyCommand) {
+    fault.anyCommand = true;
+    return true;
+  }
   const auto found = field.value().is_string() ? OperationFromName(Text(field)) : std::nullopt;
   if (found) {
-    operation = *found;
+    fault.operation = *found;
     return true;
   }
   std::vector<std::string_view> names;
   for (std::size_t i = 0; i < kOperationCount; ++i) {
     names.push_back(OperationName(static_cast<Operation>(i)));
   }
+  names.push_back(kAnyCommand);
   return field.Expected("one of " + Listed(names, false));
 }
 
@@ -464,10 +472,12 @@ bool ReadFault(const Field& field, Fault& fault) {
   static constexpr std::array<std::string_view, 4> kKeys{"command", "nth", "effect", "byte"};
   if (!field.value().is_object()) return field.Expected("an object with command, nth and effect");
   if (!OnlyKnownKeys(field, kKeys)) return false;
-  if (!field.Has("command")) return field.Missing("command", R"(an operation such as "ReadNvram")");
+  if (!field.Has("command")) {
+    return field.Missing("command", R"(an operation such as "ReadNvram", or "any")");
+  }
   if (!field.Has("effect"))
     return field.Missing("effect", R"("fail", "busy", "corrupt" or "vanish")");
-  return ReadOperation(field.Member("command"), fault.operation) &&
+  return ReadCommand(field.Member("command"), fault) &&
          ReadChoice(field.Member("effect"), kEffects, fault.effect) &&
          ReadFaultCount(field, fault.nth) && ReadFaultByte(field, fault.effect, fault.byte);
 }
@@ -480,9 +490,8 @@ bool ApplyFaults(const Field& field, BridgeConfig& config) {
     const Field item = field.Item(i);
     if (!ReadFault(item, fault)) return false;
     // The bridge applies the first fault that matches; a second one would never strike.
-    const auto earlier = std::ranges::find_if(faults, [&](const Fault& other) {
-      return other.operation == fault.operation && other.nth == fault.nth;
-    });
+    const auto earlier =
+        std::ranges::find_if(faults, [&](const Fault& other) { return SameTarget(other, fault); });
     if (earlier != faults.end()) {
       return item.Fail("a second fault on the same command and nth as faults[" +
                        std::to_string(earlier - faults.begin()) + "]");

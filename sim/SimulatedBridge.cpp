@@ -22,9 +22,11 @@ constexpr std::size_t kVendorB5AnswerSize = 512;
 constexpr std::size_t kMemorySize = 0x10000;
 constexpr std::size_t kLateRevisionAt = 0xFDB1;
 constexpr std::uint8_t kNvramWriteRecord = 1;
+constexpr std::uint8_t kNvramOpenFlash = 3;  // the loader's signal that blocks follow
 
 constexpr std::uint8_t kReadBufferData = 0x01;
 constexpr std::uint8_t kReadBufferDescriptor = 0x03;
+constexpr std::uint8_t kWriteBufferLoader = 0x06;
 constexpr std::uint8_t kWriteBufferDeferred = 0x0E;
 constexpr std::uint8_t kFirmwareBufferId = 0;
 constexpr std::uint8_t kVendorBufferId = 1;
@@ -34,6 +36,11 @@ constexpr std::uint8_t kNoOffsets = 0xFF;       // the boot ROM takes no buffer 
 constexpr std::uint32_t kBlockSize = 1u << kOffsetBoundary;
 
 // Where a firmware image keeps what the boot code looks at.
+constexpr std::size_t kHeaderSize = 10;
+constexpr std::size_t kChipNumberAt = 4;
+constexpr std::array<std::uint8_t, 4> kHeaderStart{0x01, 0x00, 0x15, 0x2D};
+constexpr std::array<std::uint8_t, 4> kFirmwareKind{0x03, 0x03, 0x05, 0x05};
+constexpr std::array<std::uint8_t, 4> kLoaderKind{0x04, 0x04, 0x06, 0x06};
 constexpr std::size_t kImageVersionAt = 0x19;
 constexpr std::size_t kImageSignatureAt = 0x200;
 constexpr std::array<std::uint8_t, 4> kImageSignature{0x5A, 0xC3, 0x69, 0xE1};
@@ -92,10 +99,38 @@ FirmwareVersion DecodeVersion(std::span<const std::uint8_t, 4> in, VersionEncodi
   return version;
 }
 
+/// The first bytes of an image: its maker, the chip it was built for and what kind it is.
+std::array<std::uint8_t, kHeaderSize> Header(std::uint16_t chipNumber,
+                                             std::span<const std::uint8_t, 4> kind) {
+  std::array<std::uint8_t, kHeaderSize> header{};
+  const std::span<std::uint8_t, kHeaderSize> all(header);
+  std::ranges::copy(kHeaderStart, header.begin());
+  put_be16(all.subspan<kChipNumberAt, 2>(), chipNumber);
+  std::ranges::copy(kind, header.begin() + kChipNumberAt + 2);
+  return header;
+}
+
+/// True when the image starts with the header of that kind for that chip.
+bool HasHeader(std::span<const std::uint8_t> image, std::uint16_t chipNumber,
+               std::span<const std::uint8_t, 4> kind) {
+  return image.size() >= kHeaderSize &&
+         std::ranges::equal(image.first(kHeaderSize), Header(chipNumber, kind));
+}
+
+/// The boot code starts an image only when it carries the signature and was built for this chip;
+/// another chip's firmware would not run, so the boot ROM stays in charge.
+bool Bootable(std::span<const std::uint8_t> flash, std::uint16_t chipNumber) {
+  if (flash.size() < kImageSignatureAt + kImageSignature.size()) return false;
+  const bool signedImage =
+      std::ranges::equal(flash.subspan(kImageSignatureAt, kImageSignature.size()), kImageSignature);
+  return signedImage && get_be16(flash.subspan<kChipNumberAt, 2>()) == chipNumber;
+}
+
 /// The flash as it leaves the factory: a bootable image of the configured version, else erased.
 std::vector<std::uint8_t> FactoryFlash(const BridgeConfig& config) {
   std::vector<std::uint8_t> flash(config.firmwareCapacity, kErased);
   if (config.romMode || flash.size() < kImageSignatureAt + kImageSignature.size()) return flash;
+  std::ranges::copy(Header(config.chipNumber, kFirmwareKind), flash.begin());
   EncodeVersion(std::span(flash).subspan<kImageVersionAt, 4>(), config.firmwareVersion,
                 config.versionEncoding);
   std::ranges::copy(kImageSignature, flash.begin() + kImageSignatureAt);
@@ -145,9 +180,9 @@ BridgeResponse SimulatedBridge::Execute(std::span<const std::uint8_t> cdb, Direc
   const DecodedCdb decoded = Decode(cdb, direction);
   log_.push_back({decoded.operation, {cdb.begin(), cdb.end()}});
   if (decoded.check == CdbCheck::ForeignOpcode) ++mediumAccesses_;
-  const unsigned nth = ++received_[static_cast<std::size_t>(decoded.operation)];
-  BridgeResponse response =
-      Respond(decoded, cdb, direction, dataOut, FindFault(decoded.operation, nth));
+  ++received_[static_cast<std::size_t>(decoded.operation)];
+  ++receivedAll_;
+  BridgeResponse response = Respond(decoded, cdb, direction, dataOut, FindFault(decoded.operation));
   // Sense data describes the last command; a later command that completes clears it.
   if (response.status == scsi::kGood && decoded.operation != Operation::RequestSense) {
     sense_ = MakeSense(sense::kNoSense, 0);
@@ -164,10 +199,8 @@ void SimulatedBridge::Replug() {
 
 void SimulatedBridge::Boot() {
   const std::span<const std::uint8_t> flash(flash_);
-  const bool bootable =
-      flash.size() >= kImageSignatureAt + kImageSignature.size() &&
-      std::ranges::equal(flash.subspan(kImageSignatureAt, kImageSignature.size()), kImageSignature);
-  if (!bootable) {
+  flashOpen_ = false;  // a loader lives in memory only and is gone after a power cycle
+  if (!Bootable(flash, config_.chipNumber)) {
     runState_ = RunState::BootRom;
     runningVersion_ = {};
     return;
@@ -187,9 +220,12 @@ BridgeResponse SimulatedBridge::Respond(const DecodedCdb& decoded,
   return Dispatch(decoded.operation, cdb, dataOut);
 }
 
-const Fault* SimulatedBridge::FindFault(Operation operation, unsigned nth) const {
+const Fault* SimulatedBridge::FindFault(Operation operation) const {
+  const unsigned nthOfOperation = received_[static_cast<std::size_t>(operation)];
+  // The first fault in the list that matches strikes, whether it counts this operation or all.
   const auto found = std::ranges::find_if(config_.faults, [&](const Fault& fault) {
-    return fault.operation == operation && fault.nth == nth;
+    if (fault.anyCommand) return fault.nth == receivedAll_;
+    return fault.operation == operation && fault.nth == nthOfOperation;
   });
   return found == config_.faults.end() ? nullptr : &*found;
 }
@@ -341,11 +377,31 @@ BridgeResponse SimulatedBridge::WriteNvram(std::span<const std::uint8_t> cdb,
                                            std::span<const std::uint8_t> data) {
   const std::uint32_t length = Field24(cdb, 2);
   const std::uint32_t address = Field24(cdb, 8);
-  // Mode 1 writes the record; mode 3 starts a downloaded loader, which comes with the boot ROM.
-  if (cdb[1] != kNvramWriteRecord) return InvalidField();
+  switch (cdb[1]) {
+    case kNvramWriteRecord:
+      return WriteRecord(address, length, data);
+    case kNvramOpenFlash:
+      return OpenFlash(address, length, data);
+    default:
+      return InvalidField();
+  }
+}
+
+BridgeResponse SimulatedBridge::WriteRecord(std::uint32_t address, std::uint32_t length,
+                                            std::span<const std::uint8_t> data) {
   if (data.size() < length || !Inside(address, length, nvram_.size())) return InvalidField();
   std::copy_n(data.begin(), length, nvram_.begin() + address);
   return Taken(length);
+}
+
+BridgeResponse SimulatedBridge::OpenFlash(std::uint32_t address, std::uint32_t length,
+                                          std::span<const std::uint8_t> data) {
+  // Only a running loader knows this request; it carries nothing but the request itself.
+  if (runState_ != RunState::Loader || address != 0 || length != 0 || !data.empty()) {
+    return InvalidField();
+  }
+  flashOpen_ = true;
+  return Taken(0);
 }
 
 BridgeResponse SimulatedBridge::ReadMemory(std::span<const std::uint8_t> cdb) {
@@ -375,8 +431,10 @@ BridgeResponse SimulatedBridge::WriteBuffer(std::span<const std::uint8_t> cdb,
   const std::uint32_t offset = Field24(cdb, 3);
   const std::uint32_t length = Field24(cdb, 6);
   if (cdb[2] != kFirmwareBufferId) return InvalidField();
-  // The loader download (mode 6) and activation (mode 15) join here with the boot ROM.
+  // Activation (mode 15) is never accepted: new firmware runs only after a power cycle.
   switch (cdb[1]) {
+    case kWriteBufferLoader:
+      return StartLoader(offset, length, data);
     case kWriteBufferDeferred:
       return StoreFirmware(offset, length, data);
     default:
@@ -384,12 +442,27 @@ BridgeResponse SimulatedBridge::WriteBuffer(std::span<const std::uint8_t> cdb,
   }
 }
 
+BridgeResponse SimulatedBridge::StartLoader(std::uint32_t offset, std::uint32_t length,
+                                            std::span<const std::uint8_t> data) {
+  // The boot ROM takes a loader whole, in one command that fills exactly its buffer.
+  if (runState_ != RunState::BootRom || offset != 0 || length != config_.romCapacity) {
+    return InvalidField();
+  }
+  if (data.size() < length || !HasHeader(data.first(length), config_.chipNumber, kLoaderKind)) {
+    return InvalidField();
+  }
+  runState_ = RunState::Loader;
+  flashOpen_ = false;
+  return Taken(length);
+}
+
 BridgeResponse SimulatedBridge::Descriptor(std::uint32_t length) const {
-  const bool firmware = runState_ == RunState::Firmware;
+  // The loader takes blocks at offsets like the firmware; the boot ROM takes one whole loader.
+  const bool offsets = runState_ != RunState::BootRom;
   std::array<std::uint8_t, kDescriptorSize> descriptor{};
-  descriptor[0] = firmware ? kOffsetBoundary : kNoOffsets;
+  descriptor[0] = offsets ? kOffsetBoundary : kNoOffsets;
   put_be24(std::span(descriptor).subspan<1, 3>(),
-           firmware ? config_.firmwareCapacity : config_.romCapacity);
+           offsets ? config_.firmwareCapacity : config_.romCapacity);
   return Answer(std::span(descriptor).first(std::min<std::size_t>(length, kDescriptorSize)));
 }
 
@@ -408,14 +481,16 @@ BridgeResponse SimulatedBridge::ReadBufferOne(std::uint8_t mode, std::uint32_t o
 }
 
 BridgeResponse SimulatedBridge::ReadFlash(std::uint32_t offset, std::uint32_t length) {
-  if (runState_ != RunState::Firmware) return InvalidField();
+  if (runState_ == RunState::BootRom) return InvalidField();
   if (offset % kBlockSize != 0 || !Inside(offset, length, flash_.size())) return InvalidField();
   return Answer(std::span(flash_).subspan(offset, length));
 }
 
 BridgeResponse SimulatedBridge::StoreFirmware(std::uint32_t offset, std::uint32_t length,
                                               std::span<const std::uint8_t> data) {
-  if (runState_ != RunState::Firmware) return InvalidField();
+  const bool writable =
+      runState_ == RunState::Firmware || (runState_ == RunState::Loader && flashOpen_);
+  if (!writable) return InvalidField();
   if (offset % kBlockSize != 0 || data.size() < length) return InvalidField();
   if (!Inside(offset, length, flash_.size())) return InvalidField();
   std::copy_n(data.begin(), length, flash_.begin() + offset);

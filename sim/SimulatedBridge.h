@@ -34,10 +34,11 @@ inline constexpr std::uint8_t kInternalFailure = 0x44;
 /// Length of the fixed-format sense data.
 inline constexpr std::size_t kSenseSize = 18;
 
-/// What the bridge started at its last power-on.
+/// What the bridge runs now.
 enum class RunState : std::uint8_t {
   Firmware,  ///< the firmware in its flash
   BootRom,   ///< its boot ROM: the flash held no bootable image
+  Loader,    ///< a loader the boot ROM took into memory; it programs the flash
 };
 
 /// The bridge's side of one command.
@@ -67,7 +68,7 @@ class SimulatedBridge {
 
   /// False once a Vanish fault has struck, until the next Replug.
   bool present() const { return present_; }
-  /// What runs: firmware, or the boot ROM after a replug with no bootable image.
+  /// What runs: firmware, the boot ROM after a replug with no bootable image, or its loader.
   RunState runState() const { return runState_; }
   /// The version the identity block reports.
   FirmwareVersion runningVersion() const { return runningVersion_; }
@@ -86,7 +87,7 @@ class SimulatedBridge {
   BridgeResponse Respond(const DecodedCdb& decoded, std::span<const std::uint8_t> cdb,
                          Direction direction, std::span<const std::uint8_t> dataOut,
                          const Fault* fault);
-  const Fault* FindFault(Operation operation, unsigned nth) const;
+  const Fault* FindFault(Operation operation) const;
   BridgeResponse Inject(const Fault& fault, Operation operation);
   BridgeResponse RespondCorrupted(const Fault& fault, Operation operation,
                                   std::span<const std::uint8_t> cdb, Direction direction,
@@ -109,9 +110,15 @@ class SimulatedBridge {
   BridgeResponse ChipTag();
   BridgeResponse ReadNvram(std::span<const std::uint8_t> cdb);
   BridgeResponse WriteNvram(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> data);
+  BridgeResponse WriteRecord(std::uint32_t address, std::uint32_t length,
+                             std::span<const std::uint8_t> data);
+  BridgeResponse OpenFlash(std::uint32_t address, std::uint32_t length,
+                           std::span<const std::uint8_t> data);
   BridgeResponse ReadMemory(std::span<const std::uint8_t> cdb);
   BridgeResponse ReadBuffer(std::span<const std::uint8_t> cdb);
   BridgeResponse WriteBuffer(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> data);
+  BridgeResponse StartLoader(std::uint32_t offset, std::uint32_t length,
+                             std::span<const std::uint8_t> data);
   BridgeResponse Descriptor(std::uint32_t length) const;
   BridgeResponse ReadBufferOne(std::uint8_t mode, std::uint32_t offset, std::uint32_t length);
   BridgeResponse ReadFlash(std::uint32_t offset, std::uint32_t length);
@@ -123,6 +130,7 @@ class SimulatedBridge {
   BridgeConfig config_;
   bool present_ = true;
   RunState runState_ = RunState::Firmware;
+  bool flashOpen_ = false;  // the loader has been told to take blocks
   FirmwareVersion runningVersion_{};
   std::vector<std::uint8_t> flash_;
   std::vector<std::uint8_t> nvram_;
@@ -131,6 +139,7 @@ class SimulatedBridge {
   std::uint32_t secondBlockPrograms_ = 0;
   std::array<std::uint8_t, kSenseSize> sense_{};
   std::array<unsigned, kOperationCount> received_{};
+  unsigned receivedAll_ = 0;
   std::size_t mediumAccesses_ = 0;
   std::vector<LoggedCommand> log_;
 };

@@ -196,6 +196,14 @@ TEST(Scenario, EveryFieldReachesTheBridge) {
          EXPECT_FALSE(ReadsConfigWord(b.io));
          EXPECT_TRUE(ReadsConfigWord(b.io));
        }},
+      {R"("faults": [{"command": "any", "nth": 2, "effect": "fail"},
+                     {"command": "ReadIdentity", "nth": 2, "effect": "fail"}])",
+       [](Bench& b) {
+         EXPECT_TRUE(Identifies(b.io));
+         EXPECT_FALSE(ReadsConfigWord(b.io));  // the second command of all
+         EXPECT_FALSE(Identifies(b.io));       // the second ReadIdentity
+         EXPECT_TRUE(Identifies(b.io));
+       }},
       {R"("faults": [{"command": "ReadIdentity", "effect": "corrupt", "byte": 3}])",
        [](Bench& b) { EXPECT_EQ(Identity(b.io, kPath)[3], 0x2D ^ 0xFF); }},
       {R"("faults": [{"command": "Inquiry", "effect": "vanish"}])",
@@ -272,6 +280,14 @@ TEST(Scenario, BadInputNamesTheFileAndTheField) {
       {OneDisk(R"("faults": [{"command": "ReadNvram", "nth": 2, "effect": "fail"},
                              {"command": "ReadNvram", "nth": 2, "effect": "busy"}])"),
        "disks[0].faults[1]: a second fault on the same command and nth as faults[0]"},
+      {OneDisk(R"("faults": [{"command": "any", "nth": 3, "effect": "fail"},
+                             {"command": "any", "nth": 3, "effect": "vanish"}])"),
+       "disks[0].faults[1]: a second fault on the same command and nth as faults[0]"},
+      {OneDisk(R"("faults": [{"command": "ANY", "effect": "fail"}])"),
+       "disks[0].faults[0].command: expected one of Inquiry, RequestSense, ReadIdentity, "
+       "ReadIdentityAlt, ReadStatus, ReadFlashType, ReadChipTag, ReadNvram, WriteNvram, "
+       "ReadMemory, ReadConfigWord, ReadVendorB5, ReadBuffer, WriteBuffer, Unknown, any, "
+       "got \"ANY\""},
       {OneDisk(R"("x\ny": 1)"), "disks[0].x y: unknown key"},  // kept on one line
   };
   for (const auto& c : cases) {

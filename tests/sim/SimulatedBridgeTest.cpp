@@ -19,6 +19,13 @@ const Bytes kReadChipTag{0xFF, 0x04, 0x30, 0x08, 0, 0, 0, 0, 0, 0, 0, 0};
 const Bytes kReadVendorB5{0xB5, 0, 0, 0, 0, 0x64, 0, 0, 0x01, 0, 0, 0};
 const Bytes kRequestSense{0x03, 0, 0, 0, 0x12, 0, 0, 0, 0, 0, 0, 0};
 const Bytes kDescriptor{0x3C, 0x03, 0, 0, 0, 0, 0, 0, 0x04, 0};
+const Bytes kActivate{0x3B, 0x0F, 0, 0, 0, 0, 0, 0, 0, 0};
+
+constexpr std::uint16_t kJms583Number = 0x0583;
+constexpr std::uint16_t kJms578Number = 0x0579;
+using Kind = std::array<std::uint8_t, 4>;
+constexpr Kind kFirmwareKind{0x03, 0x03, 0x05, 0x05};
+constexpr Kind kLoaderKind{0x04, 0x04, 0x06, 0x06};
 
 std::uint8_t B(std::uint32_t value, int shift) { return static_cast<std::uint8_t>(value >> shift); }
 
@@ -42,12 +49,19 @@ Bytes Buffer(std::uint8_t opcode, std::uint8_t mode, std::uint8_t id, std::uint3
 }
 Bytes WriteBlock(std::uint32_t offset) { return Buffer(0x3B, 0x0E, 0, offset, 1024); }
 Bytes ReadBlock(std::uint32_t offset) { return Buffer(0x3C, 0x01, 0, offset, 1024); }
+Bytes LoaderDownload(std::uint32_t length) { return Buffer(0x3B, 0x06, 0, 0, length); }
+const Bytes kOpenFlash = Nvram(0x03, 0, 0, 0xFB);
 
 BridgeResponse Send(SimulatedBridge& bridge, const Bytes& cdb) {
   return bridge.Execute(cdb, Direction::In, {});
 }
 BridgeResponse Send(SimulatedBridge& bridge, const Bytes& cdb, std::span<const std::uint8_t> data) {
   return bridge.Execute(cdb, Direction::Out, data);
+}
+/// Sends data-out for the write commands (WRITE BUFFER, the 0xDF write) and data-in otherwise.
+BridgeResponse SendEither(SimulatedBridge& bridge, const Bytes& cdb, const Bytes& data) {
+  const bool out = cdb[0] == 0x3B || (cdb[0] == 0xDF && cdb[11] == 0xFB);
+  return out ? Send(bridge, cdb, data) : Send(bridge, cdb);
 }
 
 /// Sense key and additional sense code that REQUEST SENSE reports now.
@@ -58,10 +72,25 @@ std::pair<int, int> Sense(SimulatedBridge& bridge) {
   return {sense[2], sense[12]};
 }
 
-/// A firmware image: a pattern, its version at 0x19 and the signature at 0x200.
-Bytes Image(std::size_t size, std::array<std::uint8_t, 4> version, bool signed_ = true) {
+/// A pattern under the header 01 00 15 2D, the chip number and the kind of image.
+Bytes Headed(std::size_t size, std::uint16_t chipNumber, Kind kind) {
   Bytes image(size);
   for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + i / 1024);
+  const Bytes header{0x01, 0x00, 0x15, 0x2D, B(chipNumber, 8), B(chipNumber, 0)};
+  std::ranges::copy(header, image.begin());
+  std::ranges::copy(kind, image.begin() + 6);
+  return image;
+}
+
+/// A loader image: the header with 04 04 06 06 and no signature.
+Bytes Loader(std::size_t size, std::uint16_t chipNumber, Kind kind = kLoaderKind) {
+  return Headed(size, chipNumber, kind);
+}
+
+/// A firmware image: the header, its version at 0x19 and the signature at 0x200.
+Bytes Image(std::size_t size, std::uint16_t chipNumber, std::array<std::uint8_t, 4> version,
+            bool signed_ = true) {
+  Bytes image = Headed(size, chipNumber, kFirmwareKind);
   std::ranges::copy(version, image.begin() + 0x19);
   const Bytes signature{0x5A, 0xC3, 0x69, 0xE1, 0, 0, 0, 0};
   if (signed_) std::ranges::copy(signature, image.begin() + 0x200);
@@ -89,6 +118,31 @@ Bytes ReadBack(SimulatedBridge& bridge, std::size_t size) {
 Bytes VersionOf(SimulatedBridge& bridge) {
   const Bytes block = Send(bridge, kReadIdentity).dataIn;
   return {block.begin() + 12, block.end()};
+}
+
+/// Identity byte 6: the firmware's code version, zero from the boot ROM and from a loader.
+std::uint8_t CodeVersionOf(SimulatedBridge& bridge) {
+  return Send(bridge, kReadIdentity).dataIn.at(6);
+}
+
+/// True when the bytes read back equal the image everywhere but in its second block.
+bool MatchesOutsideSecondBlock(const Bytes& flash, const Bytes& image) {
+  return flash.size() == image.size() &&
+         std::equal(image.begin(), image.begin() + 512, flash.begin()) &&
+         std::equal(image.begin() + 1024, image.end(), flash.begin() + 1024);
+}
+
+/// A JMS583 bridge whose boot ROM runs; with a loader sent, the loader runs.
+SimulatedBridge RomBridge(bool withLoader, std::vector<Fault> faults = {}) {
+  BridgeConfig config = DefaultConfig(Chip::Jms583);
+  config.romMode = true;
+  config.faults = std::move(faults);
+  SimulatedBridge bridge(config);
+  if (withLoader) {
+    EXPECT_EQ(Send(bridge, LoaderDownload(65536), Loader(65536, kJms583Number)).status,
+              scsi::kGood);
+  }
+  return bridge;
 }
 
 TEST(SimulatedBridgeTest, IdentityBlockOfEachChip) {
@@ -216,13 +270,21 @@ TEST(SimulatedBridgeTest, NvramWriteRoundTripsAndRejectsWithoutChange) {
 TEST(SimulatedBridgeTest, FirmwareDownloadIsDeferredUntilReplug) {
   const struct {
     Chip chip;
+    std::uint16_t chipNumber;
     Bytes descriptor;
     std::size_t blocks;
     std::array<std::uint8_t, 4> imageVersion;
     Bytes factory, reported;
   } cases[] = {
-      {Chip::Jms583, {0x0A, 0x01, 0x04, 0x00}, 65, {0, 0, 1, 2}, {0, 0, 0, 8}, {0, 0, 1, 2}},
+      {Chip::Jms583,
+       kJms583Number,
+       {0x0A, 0x01, 0x04, 0x00},
+       65,
+       {0, 0, 1, 2},
+       {0, 0, 0, 8},
+       {0, 0, 1, 2}},
       {Chip::Jms578,
+       kJms578Number,
        {0x0A, 0x00, 0xC4, 0x00},
        49,
        {'0', '1', '0', '4'},
@@ -232,14 +294,12 @@ TEST(SimulatedBridgeTest, FirmwareDownloadIsDeferredUntilReplug) {
   for (const auto& c : cases) {
     SimulatedBridge bridge(DefaultConfig(c.chip));
     EXPECT_EQ(Send(bridge, kDescriptor).dataIn, c.descriptor);
-    const Bytes image = Image(c.blocks * 1024, c.imageVersion);
+    const Bytes image = Image(c.blocks * 1024, c.chipNumber, c.imageVersion);
     EXPECT_EQ(WriteImage(bridge, image), c.blocks);
     EXPECT_EQ(VersionOf(bridge), c.factory);
 
     const Bytes flash = ReadBack(bridge, image.size());
-    ASSERT_EQ(flash.size(), image.size());
-    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 512, flash.begin()));
-    EXPECT_TRUE(std::equal(image.begin() + 1024, image.end(), flash.begin() + 1024));
+    EXPECT_TRUE(MatchesOutsideSecondBlock(flash, image));
     EXPECT_FALSE(std::equal(image.begin() + 512, image.begin() + 1024, flash.begin() + 512))
         << "the bridge rewrites the second block";
 
@@ -249,15 +309,150 @@ TEST(SimulatedBridgeTest, FirmwareDownloadIsDeferredUntilReplug) {
   }
 }
 
-TEST(SimulatedBridgeTest, ImageWithoutSignatureBootsTheRom) {
-  SimulatedBridge bridge(DefaultConfig(Chip::Jms583));
-  WriteImage(bridge, Image(66560, {0, 0, 1, 2}, false));
+TEST(SimulatedBridgeTest, ReplugBootsOnlyASignedImageForThisChip) {
+  const struct {
+    const char* what;
+    Bytes image;
+    RunState booted;
+    Bytes version;
+    Bytes descriptor;
+  } cases[] = {
+      {"signed, this chip", Image(66560, kJms583Number, {0, 0, 1, 2}), RunState::Firmware,
+       Bytes{0, 0, 1, 2}, Bytes{0x0A, 0x01, 0x04, 0x00}},
+      {"no signature", Image(66560, kJms583Number, {0, 0, 1, 2}, false), RunState::BootRom,
+       Bytes{0, 0, 0, 0}, Bytes{0xFF, 0x01, 0x00, 0x00}},
+      {"another chip's image", Image(66560, kJms578Number, {0, 0, 1, 2}), RunState::BootRom,
+       Bytes{0, 0, 0, 0}, Bytes{0xFF, 0x01, 0x00, 0x00}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimulatedBridge bridge(DefaultConfig(Chip::Jms583));
+    EXPECT_EQ(WriteImage(bridge, c.image), 65u);
+    bridge.Replug();
+    EXPECT_EQ(bridge.runState(), c.booted);
+    EXPECT_EQ(VersionOf(bridge), c.version);
+    EXPECT_EQ(CodeVersionOf(bridge) == 0, c.booted == RunState::BootRom);
+    EXPECT_EQ(Send(bridge, kDescriptor).dataIn, c.descriptor);
+    const bool takesBlocks = c.booted == RunState::Firmware;
+    EXPECT_EQ(Send(bridge, WriteBlock(0), Bytes(1024)).status == scsi::kGood, takesBlocks);
+  }
+}
+
+TEST(SimulatedBridgeTest, RomLoaderPathBootsTheNewFirmwareAfterReplug) {
+  const struct {
+    Chip chip;
+    std::uint16_t chipNumber;
+    std::uint32_t romCapacity;
+    Bytes romDescriptor, loaderDescriptor;
+    std::size_t blocks;
+    std::array<std::uint8_t, 4> imageVersion;
+    Bytes reported;
+  } cases[] = {
+      {Chip::Jms583,
+       kJms583Number,
+       65536,
+       {0xFF, 0x01, 0x00, 0x00},
+       {0x0A, 0x01, 0x04, 0x00},
+       65,
+       {0, 0, 1, 2},
+       {0, 0, 1, 2}},
+      {Chip::Jms578,
+       kJms578Number,
+       50176,
+       {0xFF, 0x00, 0xC4, 0x00},
+       {0x0A, 0x00, 0xC4, 0x00},
+       49,
+       {'0', '2', '1', '4'},
+       {0, 2, 1, 4}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.chip));
+    BridgeConfig config = DefaultConfig(c.chip);
+    config.romMode = true;
+    SimulatedBridge bridge(config);
+    EXPECT_EQ(Send(bridge, kDescriptor).dataIn, c.romDescriptor);
+
+    const BridgeResponse download =
+        Send(bridge, LoaderDownload(c.romCapacity), Loader(c.romCapacity, c.chipNumber));
+    ASSERT_EQ(download.status, scsi::kGood);
+    EXPECT_EQ(download.dataOutTaken, c.romCapacity);
+    EXPECT_EQ(bridge.runState(), RunState::Loader);
+    EXPECT_EQ(CodeVersionOf(bridge), 0) << "the loader answers like the boot ROM";
+    EXPECT_EQ(VersionOf(bridge), Bytes({0, 0, 0, 0}));
+    EXPECT_EQ(Send(bridge, kDescriptor).dataIn, c.loaderDescriptor);
+
+    // Two passes, as after a failed block: the flash opens again and takes the whole image.
+    const Bytes image = Image(c.blocks * 1024, c.chipNumber, c.imageVersion);
+    for (int pass = 0; pass < 2; ++pass) {
+      ASSERT_EQ(Send(bridge, kOpenFlash, {}).status, scsi::kGood);
+      EXPECT_EQ(WriteImage(bridge, image), c.blocks);
+    }
+    EXPECT_TRUE(MatchesOutsideSecondBlock(ReadBack(bridge, image.size()), image));
+    EXPECT_EQ(VersionOf(bridge), Bytes({0, 0, 0, 0})) << "saved for the next power-on only";
+
+    bridge.Replug();
+    EXPECT_EQ(bridge.runState(), RunState::Firmware);
+    EXPECT_EQ(VersionOf(bridge), c.reported);
+    EXPECT_EQ(CodeVersionOf(bridge), 0x03);
+  }
+}
+
+TEST(SimulatedBridgeTest, CommandsOutsideTheirStateAreRejectedWithoutChange) {
+  const Bytes loader = Loader(65536, kJms583Number);
+  const struct {
+    const char* what;
+    RunState state;
+    Bytes cdb;
+    Bytes data;
+  } cases[] = {
+      {"loader one byte short", RunState::BootRom, LoaderDownload(65535),
+       Loader(65535, kJms583Number)},
+      {"loader of the firmware area's size", RunState::BootRom, LoaderDownload(66560),
+       Loader(66560, kJms583Number)},
+      {"loader for another chip", RunState::BootRom, LoaderDownload(65536),
+       Loader(65536, kJms578Number)},
+      {"firmware image as loader", RunState::BootRom, LoaderDownload(65536),
+       Loader(65536, kJms583Number, kFirmwareKind)},
+      {"loader at an offset", RunState::BootRom, Buffer(0x3B, 0x06, 0, 1024, 65536), loader},
+      {"loader into buffer 1", RunState::BootRom, Buffer(0x3B, 0x06, 1, 0, 65536), loader},
+      {"less data than length", RunState::BootRom, LoaderDownload(65536),
+       Bytes(loader.begin(), loader.end() - 1)},
+      {"open flash in the boot ROM", RunState::BootRom, kOpenFlash, {}},
+      {"block in the boot ROM", RunState::BootRom, WriteBlock(0), Bytes(1024)},
+      {"read flash in the boot ROM", RunState::BootRom, ReadBlock(0), {}},
+      {"activation in the boot ROM", RunState::BootRom, kActivate, {}},
+      {"second loader", RunState::Loader, LoaderDownload(65536), loader},
+      {"block before the flash is opened", RunState::Loader, WriteBlock(0), Bytes(1024)},
+      {"open flash at an address", RunState::Loader, Nvram(0x03, 0x11000, 0, 0xFB), {}},
+      {"open flash with data", RunState::Loader, Nvram(0x03, 0, 512, 0xFB), Bytes(512)},
+      {"activation in the loader", RunState::Loader, kActivate, {}},
+      {"loader while firmware runs", RunState::Firmware, LoaderDownload(65536), loader},
+      {"open flash while firmware runs", RunState::Firmware, kOpenFlash, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimulatedBridge bridge = c.state == RunState::Firmware
+                                 ? SimulatedBridge(DefaultConfig(Chip::Jms583))
+                                 : RomBridge(c.state == RunState::Loader);
+    ASSERT_EQ(bridge.runState(), c.state);
+    const Bytes flash(bridge.flash().begin(), bridge.flash().end());
+    EXPECT_EQ(SendEither(bridge, c.cdb, c.data).status, scsi::kCheckCondition);
+    EXPECT_EQ(Sense(bridge), std::make_pair(0x05, 0x24));
+    EXPECT_EQ(bridge.runState(), c.state);
+    EXPECT_TRUE(std::ranges::equal(bridge.flash(), flash));
+  }
+}
+
+TEST(SimulatedBridgeTest, PowerLossBeforeTheFirstBlockLeavesTheBootRomInCharge) {
+  // Commands: the loader (1), opening the flash (2), the first block (3).
+  SimulatedBridge bridge =
+      RomBridge(true, {{.nth = 3, .effect = FaultEffect::Vanish, .anyCommand = true}});
+  ASSERT_EQ(Send(bridge, kOpenFlash, {}).status, scsi::kGood);
+  EXPECT_FALSE(Send(bridge, WriteBlock(0), Image(1024, kJms583Number, {0, 0, 1, 2})).present);
   bridge.Replug();
   EXPECT_EQ(bridge.runState(), RunState::BootRom);
-  const Bytes block = Send(bridge, kReadIdentity).dataIn;
-  EXPECT_EQ(block[6], 0) << "byte 6 is zero in the boot ROM";
-  EXPECT_EQ(Send(bridge, kDescriptor).dataIn, Bytes({0xFF, 0x01, 0x00, 0x00}));
-  EXPECT_EQ(Send(bridge, WriteBlock(0), Bytes(1024)).status, scsi::kCheckCondition);
+  EXPECT_EQ(Send(bridge, kDescriptor).dataIn, Bytes({0xFF, 0x01, 0x00, 0x00}))
+      << "the loader is gone and must be sent again";
 }
 
 TEST(SimulatedBridgeTest, BufferCommandsOutsideTheDownloadAreRejectedWithoutChange) {
@@ -361,6 +556,24 @@ TEST(SimulatedBridgeTest, FaultsOnDataInCommands) {
   EXPECT_EQ(Send(bridge, kReadIdentity).status, scsi::kCheckCondition);
   EXPECT_EQ(Sense(bridge), std::make_pair(0x04, 0x44));
   EXPECT_EQ(VersionOf(bridge), Bytes({0, 0, 0, 8}));
+}
+
+TEST(SimulatedBridgeTest, AnyCommandFaultsCountEveryCommandRejectedOnesIncluded) {
+  BridgeConfig config = DefaultConfig(Chip::Jms583);
+  config.faults = {{Operation::ReadStatus, 1, FaultEffect::Busy},
+                   {.nth = 1, .effect = FaultEffect::Fail, .anyCommand = true},
+                   {.nth = 3, .effect = FaultEffect::Fail, .anyCommand = true},
+                   {.nth = 5, .effect = FaultEffect::Busy, .anyCommand = true}};
+  SimulatedBridge bridge(config);
+  EXPECT_EQ(Send(bridge, kReadStatus).dataIn, Bytes{0x01}) << "the first listed fault strikes";
+  EXPECT_EQ(Send(bridge, {0x2A, 0, 0, 0, 0, 0, 0, 0, 0x01, 0}, Bytes(512)).status,
+            scsi::kCheckCondition);
+  EXPECT_EQ(Send(bridge, kReadIdentity).status, scsi::kCheckCondition);
+  EXPECT_EQ(Sense(bridge), std::make_pair(0x04, 0x44)) << "the third command, a fault";
+  EXPECT_EQ(Send(bridge, {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0}).status, scsi::kBusy)
+      << "the fifth command, malformed: the fault comes first";
+  EXPECT_EQ(Send(bridge, kReadIdentity).status, scsi::kGood);
+  EXPECT_EQ(Send(bridge, kReadStatus).dataIn, Bytes{0x00});
 }
 
 TEST(SimulatedBridgeTest, VanishedBridgeAnswersNothingUntilReplugged) {

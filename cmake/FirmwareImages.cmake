@@ -1,0 +1,128 @@
+# The four images every program carries: resource names and types, sizes, and the bytes a vendor
+# image must hold where the update relies on the layout. The build includes this file; on its own,
+#   cmake -DKORVANE_FIRMWARE_DIR=<folder> -P cmake/FirmwareImages.cmake
+# checks a folder of vendor images the way configure does.
+
+set(KORVANE_IMAGE_NAMES JMS578_FW JMS583_V234_01_00_02 JMS583_FW JMS583_ROM_MFG)
+# Per image: resource type, size, header bytes 0-9 (01 00, USB vendor id, chip number, kind
+# bytes), and whether the signature 5A C3 69 E1 sits at 0x200.
+set(KORVANE_IMAGE_JMS578_FW FW 50688 0100152d057903030505 1)
+set(KORVANE_IMAGE_JMS583_V234_01_00_02 FW 67072 0100152d058303030505 1)
+set(KORVANE_IMAGE_JMS583_FW FW 67072 0100152d058303030505 1)
+set(KORVANE_IMAGE_JMS583_ROM_MFG MFG 65536 0100152d058304040606 0)
+set(KORVANE_IMAGE_SIGNATURE 5ac369e1)
+
+# The folder the build takes the images from: the vendor's, or the one the generator writes.
+function(korvane_image_folder out_var)
+  if(KORVANE_FIRMWARE_DIR)
+    set(${out_var} "${KORVANE_FIRMWARE_DIR}" PARENT_SCOPE)
+  else()
+    set(${out_var} "${CMAKE_BINARY_DIR}/firmware-images" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# 1 when the build generates development images, 0 when it carries the vendor's.
+function(korvane_development_images out_var)
+  if(KORVANE_FIRMWARE_DIR)
+    set(${out_var} 0 PARENT_SCOPE)
+  else()
+    set(${out_var} 1 PARENT_SCOPE)
+  endif()
+endfunction()
+
+# The path of every image in folder, in the order of KORVANE_IMAGE_NAMES.
+function(korvane_image_files folder out_var)
+  set(files "")
+  foreach(name IN LISTS KORVANE_IMAGE_NAMES)
+    list(APPEND files "${folder}/${name}.bin")
+  endforeach()
+  set(${out_var} "${files}" PARENT_SCOPE)
+endfunction()
+
+# Hex text "0100152d" as "01 00 15 2D", the way the messages show bytes.
+function(_korvane_spaced_hex hex out_var)
+  string(TOUPPER "${hex}" hex)
+  string(REGEX REPLACE "(..)" "\\1 " spaced "${hex}")
+  string(STRIP "${spaced}" spaced)
+  set(${out_var} "${spaced}" PARENT_SCOPE)
+endfunction()
+
+# Names the first header byte that differs from the layout's.
+function(_korvane_header_problem file actual expected out_var)
+  _korvane_spaced_hex(${expected} expected_text)
+  foreach(index RANGE 9)
+    math(EXPR at "${index} * 2")
+    string(SUBSTRING "${actual}" ${at} 2 actual_byte)
+    string(SUBSTRING "${expected}" ${at} 2 expected_byte)
+    if(NOT actual_byte STREQUAL expected_byte)
+      string(TOUPPER "${actual_byte}" actual_byte)
+      string(TOUPPER "${expected_byte}" expected_byte)
+      math(EXPR offset "${index}" OUTPUT_FORMAT HEXADECIMAL)
+      set(${out_var} "${file}: header byte ${offset} is ${actual_byte}, expected ${expected_byte} (the header is ${expected_text})" PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+endfunction()
+
+# What is wrong with one image file, or nothing.
+function(_korvane_image_problem file name out_var)
+  set(${out_var} "" PARENT_SCOPE)
+  list(GET KORVANE_IMAGE_${name} 1 size)
+  list(GET KORVANE_IMAGE_${name} 2 header)
+  list(GET KORVANE_IMAGE_${name} 3 signed)
+  if(NOT EXISTS "${file}" OR IS_DIRECTORY "${file}")
+    set(${out_var} "${file}: missing" PARENT_SCOPE)
+    return()
+  endif()
+  file(SIZE "${file}" actual_size)
+  if(NOT actual_size EQUAL size)
+    set(${out_var} "${file}: ${actual_size} bytes, expected ${size}" PARENT_SCOPE)
+    return()
+  endif()
+  file(READ "${file}" actual_header LIMIT 10 HEX)
+  if(NOT actual_header STREQUAL header)
+    _korvane_header_problem("${file}" ${actual_header} ${header} problem)
+    set(${out_var} "${problem}" PARENT_SCOPE)
+    return()
+  endif()
+  if(signed)
+    file(READ "${file}" signature OFFSET 512 LIMIT 4 HEX)
+    if(NOT signature STREQUAL KORVANE_IMAGE_SIGNATURE)
+      _korvane_spaced_hex(${signature} found)
+      set(${out_var} "${file}: no signature 5A C3 69 E1 at 0x200 (found ${found})" PARENT_SCOPE)
+    endif()
+  endif()
+endfunction()
+
+# Every problem of the images in folder, one list item each; empty when all four are sound.
+function(korvane_firmware_problems folder out_var)
+  set(problems "")
+  if(NOT IS_DIRECTORY "${folder}")
+    set(${out_var} "${folder}: not a folder" PARENT_SCOPE)
+    return()
+  endif()
+  foreach(name IN LISTS KORVANE_IMAGE_NAMES)
+    _korvane_image_problem("${folder}/${name}.bin" ${name} problem)
+    if(problem)
+      list(APPEND problems "${problem}")
+    endif()
+  endforeach()
+  set(${out_var} "${problems}" PARENT_SCOPE)
+endfunction()
+
+# Stops configure, naming each file and its problem, unless folder holds four sound images.
+function(korvane_require_firmware_images folder)
+  korvane_firmware_problems("${folder}" problems)
+  if(problems)
+    list(JOIN problems "\n  " text)
+    message(FATAL_ERROR "KORVANE_FIRMWARE_DIR does not hold the four firmware images:\n  ${text}")
+  endif()
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  if(NOT KORVANE_FIRMWARE_DIR)
+    message(FATAL_ERROR "usage: cmake -DKORVANE_FIRMWARE_DIR=<folder> -P ${CMAKE_CURRENT_LIST_FILE}")
+  endif()
+  korvane_require_firmware_images("${KORVANE_FIRMWARE_DIR}")
+  message(STATUS "${KORVANE_FIRMWARE_DIR} holds the four firmware images")
+endif()

@@ -1,0 +1,312 @@
+// korvane-imagegen <outdir>: writes the development firmware and loader images that a build
+// without the vendor's images carries, one file <resource name>.bin per image.
+//
+// The images have the bridges' layout so that the update handles them like the real ones, but
+// their code is filler that says what it is: every 1024-byte block of the code region starts
+// with kDevelopmentMarker and the image's name, and the rest comes from a xorshift sequence
+// seeded by the name. Nothing depends on time, locale or the host's integer sizes, so every run
+// on every host writes the same bytes.
+//
+// The bridges' own check values are not known to us; ours are CRC-32 (reflected, polynomial
+// 0xEDB88320), stored high byte first, each over bytes written before it:
+//   firmware image (F: firmware area size)
+//     0x1FC   over 0x000-0x1FB
+//     F-8     over 0x400 up to F-9: the code, the version and the trailer
+//     F-4     over 0x000-0x1FF and 0x400 up to F-5: the area without the second block, which
+//             carries a copy of this value at 0x208
+//     0x3FC   over 0x200-0x3FB, once that copy is in place
+//   loader image (L: 0x10000)
+//     0x1F8   over 0x000-0x1F7
+//     0x1FC   over 0x000-0x1FB
+//     0x3FC   over 0x200-0x3FB
+//     L-8     over 0x400 up to L-9
+//     L-4     over 0x000-0x1FF and 0x400 up to L-5
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iostream>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ImageLayout.h"
+#include "ImageSource.h"
+
+namespace korvane {
+namespace {
+
+using Image = std::vector<std::uint8_t>;
+using Version = std::array<std::uint8_t, 4>;
+
+constexpr std::uint16_t kUsbVendor = 0x152D;
+constexpr std::size_t kUsbVendorAt = 0x002;
+constexpr std::size_t kModelAt = 0x00A;
+constexpr std::size_t kModelSize = 14;
+constexpr std::size_t kHeaderOneAt = 0x018;
+constexpr std::size_t kFirstCheckAt = 0x1FC;
+constexpr std::size_t kLoaderExtraCheckAt = 0x1F8;
+constexpr std::size_t kSecondBlockCopyAt = 0x208;
+constexpr std::size_t kSecondCheckAt = 0x3FC;
+constexpr std::size_t kCodeBegin = 0x400;
+// Offsets back from the end of the firmware area (or of the loader image).
+constexpr std::size_t kTailVersionBack = 0x14;
+constexpr std::size_t kTailTrailerBack = 0x10;
+constexpr std::size_t kTailCodeCheckBack = 0x08;
+constexpr std::size_t kTailAreaCheckBack = 0x04;
+
+constexpr std::array<std::uint8_t, 8> kJms578Trailer{0x55, 0xAA, 0xAA, 0x55, '5', '7', '8', '0'};
+
+/// The identity an image's NVRAM template carries.
+struct NvramFields {
+  std::uint16_t usbProduct;
+  std::string_view product;
+};
+
+/// What sets one firmware image apart from the others.
+struct FirmwareImage {
+  std::string_view name;
+  std::uint16_t chipNumber;
+  std::string_view model;
+  Version version;
+  std::size_t area;  ///< F, the bytes written to the bridge
+  bool jms578;       ///< JMS578 order of the 0x208 fields and its trailer
+  NvramFields nvram;
+};
+
+/// What the loader image is made of.
+struct LoaderImage {
+  std::string_view name;
+  std::uint16_t chipNumber;
+  std::string_view model;
+  Version version;
+  std::size_t size;
+};
+
+// A bridge reports the version of the firmware it runs, and "0103" is one that the JMS578 version
+// rules offer to replace: an image carrying it would be offered again after every update.
+constexpr Version kJms578Version{'0', '2', '1', '4'};
+
+// clang-format off
+constexpr std::array<FirmwareImage, 3> kFirmwareImages{{
+    {"JMS578_FW", 0x0579, "JMicron JMS579", kJms578Version, 50176, true,
+     {0x0578, "USB to ATA/ATAPI Bridge"}},
+    {"JMS583_V234_01_00_02", 0x0583, "JMicron JMS583", {0x00, 0x00, 0x01, 0x02}, 66560, false,
+     {0x0583, "USB to PCIE Bridge"}},
+    {"JMS583_FW", 0x0583, "JMicron JMS583", {0x00, 0x00, 0x00, 0x08}, 66560, false,
+     {0x0583, "USB to PCIE Bridge"}},
+}};
+// clang-format on
+
+constexpr LoaderImage kLoaderImage{
+    "JMS583_ROM_MFG", 0x0583, "JMicron JMS583", {'0', '3', '3', '4'}, 0x10000};
+
+/// A half-open range of image offsets.
+struct Range {
+  std::size_t begin;
+  std::size_t end;
+};
+
+void Put(Image& image, std::size_t at, std::span<const std::uint8_t> bytes) {
+  if (at > image.size() || bytes.size() > image.size() - at)
+    throw std::out_of_range("field at " + std::to_string(at) + " runs past the image");
+  std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+void PutText(Image& image, std::size_t at, std::string_view text) {
+  const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+  Put(image, at, bytes);
+}
+
+void PutBigEndian16(Image& image, std::size_t at, std::uint16_t value) {
+  const std::array<std::uint8_t, 2> bytes{static_cast<std::uint8_t>(value >> 8),
+                                          static_cast<std::uint8_t>(value)};
+  Put(image, at, bytes);
+}
+
+void PutLittleEndian16(Image& image, std::size_t at, std::uint16_t value) {
+  const std::array<std::uint8_t, 2> bytes{static_cast<std::uint8_t>(value),
+                                          static_cast<std::uint8_t>(value >> 8)};
+  Put(image, at, bytes);
+}
+
+void PutBigEndian32(Image& image, std::size_t at, std::uint32_t value) {
+  const std::array<std::uint8_t, 4> bytes{
+      static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+      static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+  Put(image, at, bytes);
+}
+
+std::uint32_t Crc32(const Image& image, std::initializer_list<Range> ranges) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (const Range range : ranges) {
+    for (std::size_t at = range.begin; at < range.end; ++at) {
+      crc ^= image.at(at);
+      for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+  }
+  return crc ^ 0xFFFFFFFFu;
+}
+
+void PutCheckValue(Image& image, std::size_t at, std::initializer_list<Range> ranges) {
+  PutBigEndian32(image, at, Crc32(image, ranges));
+}
+
+/// Bytes 0x000-0x01C: 01 00, vendor id, chip number, kind bytes, model text, 01, version.
+void PutHeader(Image& image, std::uint16_t chipNumber, std::span<const std::uint8_t> kind,
+               std::string_view model, const Version& version) {
+  const std::array<std::uint8_t, 2> start{0x01, 0x00};
+  Put(image, 0, start);
+  PutBigEndian16(image, kUsbVendorAt, kUsbVendor);
+  PutBigEndian16(image, kImageChipNumberAt, chipNumber);
+  Put(image, kImageKindAt, kind);
+  if (model.size() != kModelSize) throw std::invalid_argument("model text must have 14 bytes");
+  PutText(image, kModelAt, model);
+  const std::array<std::uint8_t, 1> one{0x01};
+  Put(image, kHeaderOneAt, one);
+  Put(image, kImageVersionAt, version);
+}
+
+/// Seeds the filler from the image's name (FNV-1a), so each image has its own code bytes.
+std::uint32_t Seed(std::string_view name) {
+  std::uint32_t hash = 0x811C9DC5u;
+  for (const char c : name) hash = (hash ^ static_cast<std::uint8_t>(c)) * 0x01000193u;
+  return hash != 0 ? hash : 1;
+}
+
+std::uint8_t NextFillerByte(std::uint32_t& state) {
+  state ^= state << 13;
+  state ^= state >> 17;
+  state ^= state << 5;
+  return static_cast<std::uint8_t>(state >> 24);
+}
+
+/// Fills the code region; each block opens with the marker where the whole marker fits.
+void FillCode(Image& image, Range code, std::string_view name) {
+  const std::string marker = std::string(kDevelopmentMarker) + " " + std::string(name) + " ";
+  std::uint32_t state = Seed(name);
+  for (std::size_t block = code.begin; block < code.end; block += kImageBlockSize) {
+    const std::size_t blockEnd = std::min(block + kImageBlockSize, code.end);
+    std::size_t at = block;
+    if (marker.size() <= blockEnd - block) {
+      PutText(image, at, marker);
+      at += marker.size();
+    }
+    for (; at < blockEnd; ++at) image.at(at) = NextFillerByte(state);
+  }
+}
+
+/// A USB string descriptor with one byte per character: length, type 03, the characters.
+void PutStringDescriptor(Image& image, std::size_t at, std::string_view text) {
+  const std::array<std::uint8_t, 2> head{static_cast<std::uint8_t>(text.size() + 2), 0x03};
+  Put(image, at, head);
+  PutText(image, at + head.size(), text);
+}
+
+/// The 512-byte NVRAM record the bridge starts from, placed after the firmware area.
+void PutNvramTemplate(Image& image, std::size_t at, const NvramFields& fields) {
+  PutLittleEndian16(image, at + 0x00, kUsbVendor);
+  PutLittleEndian16(image, at + 0x02, fields.usbProduct);
+  PutStringDescriptor(image, at + 0x0C, "JMicron");
+  PutStringDescriptor(image, at + 0x30, fields.product);
+  PutStringDescriptor(image, at + 0x54, "0123456789ABCDEF");
+  PutText(image, at + 200, "JMicron ");
+  PutText(image, at + 208, "Generic");  // the rest of its 16 bytes stays zero
+}
+
+/// The version again, then the code and whole-area check values, before end.
+void PutTail(Image& image, std::size_t end, const Version& version) {
+  Put(image, end - kTailVersionBack, version);
+  PutCheckValue(image, end - kTailCodeCheckBack, {{kCodeBegin, end - kTailCodeCheckBack}});
+  PutCheckValue(image, end - kTailAreaCheckBack,
+                {{0, kSecondBlockBegin}, {kCodeBegin, end - kTailAreaCheckBack}});
+}
+
+/// The second block's fields: JMS583 has the version then the area's check value, JMS578 the
+/// check value then zeros.
+void PutSecondBlockCopy(Image& image, const FirmwareImage& spec) {
+  std::array<std::uint8_t, 4> value{};
+  std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(spec.area - kTailAreaCheckBack), 4,
+              value.begin());
+  if (spec.jms578) {
+    Put(image, kSecondBlockCopyAt, value);
+  } else {
+    Put(image, kSecondBlockCopyAt, spec.version);
+    Put(image, kSecondBlockCopyAt + 4, value);
+  }
+}
+
+// Each check value is written once every byte it covers is final; the second block's comes last
+// because it holds a copy of the area's.
+Image BuildFirmware(const FirmwareImage& spec) {
+  Image image(spec.area + kNvramTemplateSize, 0);
+  PutHeader(image, spec.chipNumber, kFirmwareKind, spec.model, spec.version);
+  PutCheckValue(image, kFirstCheckAt, {{0, kFirstCheckAt}});
+  Put(image, kImageSignatureAt, kImageSignature);
+  FillCode(image, {kCodeBegin, spec.area - kTailVersionBack}, spec.name);
+  if (spec.jms578) Put(image, spec.area - kTailTrailerBack, kJms578Trailer);
+  PutTail(image, spec.area, spec.version);
+  PutSecondBlockCopy(image, spec);
+  PutCheckValue(image, kSecondCheckAt, {{kSecondBlockBegin, kSecondCheckAt}});
+  PutNvramTemplate(image, spec.area, spec.nvram);
+  return image;
+}
+
+Image BuildLoader(const LoaderImage& spec) {
+  Image image(spec.size, 0);
+  PutHeader(image, spec.chipNumber, kLoaderKind, spec.model, spec.version);
+  PutCheckValue(image, kLoaderExtraCheckAt, {{0, kLoaderExtraCheckAt}});
+  PutCheckValue(image, kFirstCheckAt, {{0, kFirstCheckAt}});
+  PutCheckValue(image, kSecondCheckAt, {{kSecondBlockBegin, kSecondCheckAt}});
+  FillCode(image, {kCodeBegin, spec.size - kTailVersionBack}, spec.name);
+  PutTail(image, spec.size, spec.version);
+  return image;
+}
+
+/// Writes one image; false, with the reason on stderr, when the file could not be written whole.
+bool WriteImage(const std::filesystem::path& folder, std::string_view name, const Image& image) {
+  const std::filesystem::path path = folder / (std::string(name) + ".bin");
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(image.data()),
+            static_cast<std::streamsize>(image.size()));
+  out.close();
+  if (!out) std::cerr << "korvane-imagegen: cannot write " << path.string() << '\n';
+  return static_cast<bool>(out);
+}
+
+bool WriteAll(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) {
+    std::cerr << "korvane-imagegen: cannot create " << folder.string() << ": " << error.message()
+              << '\n';
+    return false;
+  }
+  bool written = true;
+  for (const FirmwareImage& spec : kFirmwareImages)
+    written = WriteImage(folder, spec.name, BuildFirmware(spec)) && written;
+  return WriteImage(folder, kLoaderImage.name, BuildLoader(kLoaderImage)) && written;
+}
+
+}  // namespace
+}  // namespace korvane
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: korvane-imagegen <outdir>\n";
+    return 2;
+  }
+  try {
+    return korvane::WriteAll(argv[1]) ? 0 : 1;
+  } catch (const std::exception& error) {
+    std::cerr << "korvane-imagegen: " << error.what() << '\n';
+    return 1;
+  }
+}

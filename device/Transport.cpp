@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace korvane {
 namespace {
@@ -49,6 +50,9 @@ void AlignedBufferFree(std::uint8_t* raw) { std::free(raw); }
 
 AlignedBuffer::AlignedBuffer(std::size_t size)
     : raw_(AlignedBufferAlloc(size, kDeviceAlignment)), size_(size) {}
+
+AlignedBuffer::AlignedBuffer(AlignedBuffer&& other) noexcept
+    : raw_(std::exchange(other.raw_, nullptr)), size_(std::exchange(other.size_, 0)) {}
 
 AlignedBuffer::~AlignedBuffer() { AlignedBufferFree(raw_); }
 

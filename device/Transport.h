@@ -37,6 +37,9 @@ class AlignedBuffer {
   ~AlignedBuffer();
   AlignedBuffer(const AlignedBuffer&) = delete;
   AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+  /// Takes the block over; the source is left empty.
+  AlignedBuffer(AlignedBuffer&& other) noexcept;
+  AlignedBuffer& operator=(AlignedBuffer&&) = delete;
 
   /// False when the allocation failed.
   bool valid() const { return raw_ != nullptr; }

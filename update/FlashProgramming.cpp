@@ -1,1 +1,422 @@
 #include "FlashProgramming.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "BridgeCommands.h"
+#include "ByteOrder.h"
+#include "ChipUpdate.h"
+#include "ImageLayout.h"
+
+namespace korvane {
+namespace {
+
+constexpr std::uint8_t kReadBufferData = 0x01;
+constexpr std::uint8_t kReadBufferDescriptor = 0x03;
+constexpr std::uint8_t kWriteBufferLoader = 0x06;  // download with offsets and activate
+constexpr std::uint8_t kWriteBufferDeferred =
+    0x0E;  // download with offsets, save, defer activation
+constexpr std::uint8_t kFirmwareBufferId = 0;
+constexpr std::uint8_t kBlockBoundary = 0x0A;  // offsets in multiples of 2^10 bytes
+constexpr std::uint8_t kNoOffsets = 0xFF;      // the boot ROM takes no buffer offsets
+constexpr std::uint8_t kStartLoaderMode = 3;
+constexpr std::size_t kDescriptorSize = 4;
+constexpr std::size_t kRomFlagByte = 6;
+constexpr std::size_t kExpectedRounding = 256;
+constexpr std::size_t kStagingRounding = 512;
+constexpr std::string_view kGuardCaption = "Error";
+
+struct BufferDescriptor {
+  std::uint8_t boundary = 0;
+  std::uint32_t capacity = 0;
+};
+
+constexpr std::size_t RoundUp(std::size_t value, std::size_t unit) {
+  return (value + unit - 1) / unit * unit;
+}
+
+std::string Hex(std::uint32_t value) {
+  static constexpr std::string_view kDigits = "0123456789ABCDEF";
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value % 16]);
+    value /= 16;
+  } while (value != 0);
+  if (text.size() % 2 != 0) text.insert(text.begin(), '0');
+  return "0x" + text;
+}
+
+void Note(UpdateFailure* failure, UpdateStep step, std::string reason) {
+  if (failure == nullptr) return;
+  failure->step = step;
+  failure->reason = std::move(reason);
+}
+
+/// Reads the buffer descriptor into a cleared answer; nothing when the command fails.
+std::optional<BufferDescriptor> ReadDescriptor(Transport& io, std::string_view path) {
+  std::array<std::uint8_t, kDescriptorSize> bytes{};
+  if (!ReadBuffer(io, path, kReadBufferDescriptor, kFirmwareBufferId, 0, bytes)) {
+    return std::nullopt;
+  }
+  const std::span<const std::uint8_t, kDescriptorSize> all(bytes);
+  return BufferDescriptor{bytes[0], get_be24(all.subspan<1, 3>())};
+}
+
+std::string DescriptorText(const BufferDescriptor& descriptor) {
+  return "offset boundary " + Hex(descriptor.boundary) + ", capacity " +
+         std::to_string(descriptor.capacity);
+}
+
+/// The descriptor a bridge must show before the first block: the boot ROM takes no offsets and
+/// has the chip's ROM capacity; firmware takes offsets in whole blocks.
+bool DescriptorAllowsStart(const UpdateContext& context, const BufferDescriptor& descriptor,
+                           bool romMode, const ChipUpdate& chip) {
+  const bool ok = romMode
+                      ? descriptor.boundary == kNoOffsets && descriptor.capacity == chip.romCapacity
+                      : descriptor.boundary == kBlockBoundary;
+  if (ok) return true;
+  const std::string wanted = romMode ? "offset boundary " + Hex(kNoOffsets) + ", capacity " +
+                                           std::to_string(chip.romCapacity)
+                                     : "offset boundary " + Hex(kBlockBoundary);
+  NoteFailure(
+      context, UpdateStep::Descriptor,
+      "the bridge reports " + DescriptorText(descriptor) + " where " + wanted + " is required");
+  return false;
+}
+
+/// Why a capacity cannot be written from image in whole blocks, or nothing when it can. The
+/// capacity must cover the firmware area (a shorter buffer would take part of the image and leave
+/// the bridge without bootable firmware) and fit the image buffer, which is also the size of the
+/// read-back.
+std::optional<std::string> CapacityProblem(std::uint32_t capacity, std::uint32_t length,
+                                           std::size_t imageSize) {
+  const std::size_t rounded = RoundUp(capacity, kStagingRounding);
+  const std::string reported =
+      "the bridge reports a buffer capacity of " + std::to_string(capacity);
+  if (capacity == 0) return reported;
+  if (rounded % kImageBlockSize != 0) return reported + ", not a whole number of 1024-byte blocks";
+  if (capacity < length) {
+    return reported + ", too small for the " + std::to_string(length) + "-byte firmware area";
+  }
+  if (rounded > imageSize) {
+    return reported + ", more than the " + std::to_string(imageSize) + " bytes the image holds";
+  }
+  return std::nullopt;
+}
+
+/// A zero-filled staging buffer for the capacity, holding the first count bytes of image.
+std::optional<AlignedBuffer> Stage(const UpdateContext& context, std::uint32_t capacity,
+                                   std::span<const std::uint8_t> image, std::size_t count,
+                                   std::uint32_t length) {
+  if (const auto problem = CapacityProblem(capacity, length, image.size())) {
+    NoteFailure(context, UpdateStep::Descriptor, *problem);
+    return std::nullopt;
+  }
+  std::optional<AlignedBuffer> staging;
+  staging.emplace(RoundUp(capacity, kStagingRounding));
+  if (!staging->valid()) {
+    NoteFailure(context, UpdateStep::WriteBlock, "out of memory for the staging buffer");
+    return std::nullopt;
+  }
+  const std::span<std::uint8_t> bytes = staging->bytes();
+  std::copy_n(image.begin(), std::min({count, bytes.size(), image.size()}), bytes.begin());
+  return staging;
+}
+
+/// Writes staging in 1024-byte blocks from offset 0. After each block the progress bar shows how
+/// much was left before it, and the window processes its messages.
+bool WriteBlocks(const UpdateContext& context, std::string_view path,
+                 std::span<const std::uint8_t> staging) {
+  const std::size_t total = staging.size();
+  std::size_t remaining = total;
+  std::size_t position = 0;
+  bool result = false;
+  while (remaining > 0) {
+    if (!WriteBuffer(context.io, path, kFirmwareBufferId, kWriteBufferDeferred,
+                     staging.subspan(position, kImageBlockSize),
+                     static_cast<std::uint32_t>(position))) {
+      NoteFailure(context, UpdateStep::WriteBlock,
+                  "block at offset " + std::to_string(position) + ": " +
+                      context.io.DescribeLastFailure(path));
+      return false;
+    }
+    position += kImageBlockSize;
+    result = true;
+    context.view.SetProgress(static_cast<int>(100 - remaining * 100 / total));
+    remaining -= kImageBlockSize;
+    context.view.ProcessMessages();
+  }
+  return result;
+}
+
+// The two paths below answer nothing when they stop early, which leaves the progress bar where it
+// was; a result, good or bad, ends with the bar at 100.
+
+std::optional<bool> ProgramRunningFirmware(const UpdateContext& context, std::string_view path,
+                                           std::span<const std::uint8_t> image,
+                                           std::uint32_t length, std::uint32_t capacity) {
+  const std::size_t rounded = RoundUp(capacity, kStagingRounding);
+  const std::optional<AlignedBuffer> staging = Stage(context, capacity, image, rounded, length);
+  if (!staging) return std::nullopt;
+  return WriteBlocks(context, path, staging->bytes());
+}
+
+/// One pass through a started loader: open its flash, wait, check its descriptor, write all blocks.
+std::optional<bool> LoaderPass(const UpdateContext& context, std::string_view path,
+                               std::span<const std::uint8_t> image, std::uint32_t length,
+                               bool tolerateStartFailure) {
+  if (!WriteNvram(context.io, path, 0, {}, kStartLoaderMode)) {
+    NoteFailure(context, UpdateStep::LoaderStart, context.io.DescribeLastFailure(path));
+    if (!tolerateStartFailure) return std::nullopt;
+  }
+  context.clock.Sleep(kLoaderPassWait);
+  const std::optional<BufferDescriptor> descriptor = ReadDescriptor(context.io, path);
+  if (!descriptor) {
+    NoteFailure(context, UpdateStep::LoaderDescriptor, context.io.DescribeLastFailure(path));
+    return std::nullopt;
+  }
+  if (descriptor->boundary != kBlockBoundary) {
+    NoteFailure(context, UpdateStep::LoaderDescriptor,
+                "the loader reports " + DescriptorText(*descriptor) + " where offset boundary " +
+                    Hex(kBlockBoundary) + " is required");
+    return std::nullopt;
+  }
+  const std::optional<AlignedBuffer> staging =
+      Stage(context, descriptor->capacity, image, length, length);
+  if (!staging) return std::nullopt;
+  return WriteBlocks(context, path, staging->bytes());
+}
+
+/// Loads the loader of the chip's variant into a buffer of exactly the size it must have.
+std::optional<AlignedBuffer> LoadLoader(const UpdateContext& context, const ChipUpdate& chip,
+                                        std::uint8_t loaderVariant) {
+  const LoaderImage& wanted = loaderVariant == 0 ? chip.loader : chip.otherLoader;
+  std::optional<AlignedBuffer> loader;
+  loader.emplace(chip.loaderSize);
+  if (!loader->valid()) {
+    NoteFailure(context, UpdateStep::Loader, "out of memory for the loader image");
+    return std::nullopt;
+  }
+  const std::size_t size =
+      LoadImageResource(context.images, wanted.name, wanted.type, loader->bytes());
+  if (size != chip.loaderSize) {
+    NoteFailure(context, UpdateStep::Loader,
+                size == 0
+                    ? "this program carries no loader image " + std::string(wanted.name) +
+                          " for a " + std::string(chip.chipName) + " in ROM mode"
+                    : "loader image " + std::string(wanted.name) + " has " + std::to_string(size) +
+                          " bytes instead of " + std::to_string(chip.loaderSize));
+    return std::nullopt;
+  }
+  return loader;
+}
+
+std::optional<bool> ProgramThroughLoader(const UpdateContext& context, std::string_view path,
+                                         std::span<const std::uint8_t> image, std::uint32_t length,
+                                         std::uint8_t loaderVariant, const ChipUpdate& chip) {
+  const std::optional<AlignedBuffer> loader = LoadLoader(context, chip, loaderVariant);
+  if (!loader || !MayWriteImage(context, path, loader->bytes())) return std::nullopt;
+  if (!WriteBuffer(context.io, path, kFirmwareBufferId, kWriteBufferLoader, loader->bytes(), 0)) {
+    NoteFailure(context, UpdateStep::LoaderDownload, context.io.DescribeLastFailure(path));
+    return false;
+  }
+  context.clock.Sleep(kLoaderStartWait);
+  const bool tolerate = chip.toleratesLoaderStartFailure && loaderVariant == 0;
+  for (int pass = 0; pass < kLoaderPasses; ++pass) {
+    const std::optional<bool> written = LoaderPass(context, path, image, length, tolerate);
+    if (!written) return std::nullopt;
+    if (*written) return true;
+  }
+  return false;
+}
+
+/// The chip of the selected disk, or nothing (noted) when the update does not serve it.
+const ChipUpdate* SelectedChip(const UpdateContext& context) {
+  const std::uint8_t code = ChipCodeOf(context.currentBridgeInfo);
+  const ChipUpdate* chip = FindChipUpdate(code);
+  if (chip == nullptr) {
+    NoteFailure(context, UpdateStep::Chip,
+                "chip code " + std::to_string(code) + " is not a chip this program updates");
+  }
+  return chip;
+}
+
+/// True when the read-back equals the expected image over the firmware area, apart from the
+/// second block, which the bridge rewrites itself.
+bool Matches(const UpdateContext& context, std::span<const std::uint8_t> expected,
+             std::span<const std::uint8_t> readBack, std::size_t length) {
+  for (std::size_t at = 0; at < length; ++at) {
+    if (at == kSecondBlockBegin) at = kSecondBlockEnd;
+    if (at < length && expected[at] != readBack[at]) {
+      NoteFailure(context, UpdateStep::Verify,
+                  "the flash differs from the image at offset " + std::to_string(at) + " (" +
+                      Hex(readBack[at]) + " instead of " + Hex(expected[at]) + ")");
+      return false;
+    }
+  }
+  return true;
+}
+
+/// The image buffer, the expected and read-back buffers and the chip of one update.
+struct UpdateBuffers {
+  std::span<const std::uint8_t> image;  ///< the image and zeros, as long as the two below
+  std::span<const std::uint8_t> expected;
+  std::span<std::uint8_t> readBack;
+};
+
+bool WriteAndVerify(const UpdateContext& context, std::string_view path,
+                    const UpdateBuffers& buffers, const ChipUpdate& chip, bool romMode) {
+  if (!ProgramFlash(context, path, buffers.image, chip.firmwareArea, romMode, 0)) return false;
+  if (!ReadBackFlash(context.io, path, buffers.readBack, context.failure)) return false;
+  return Matches(context, buffers.expected, buffers.readBack, chip.firmwareArea);
+}
+
+/// Leaves the failure of the first attempt in the record, which is where things went wrong: in
+/// ROM mode a second attempt always stops at the descriptor of the loader the first one started.
+/// A good update leaves no failure.
+void ReportAttempts(UpdateFailure& record, const std::optional<UpdateFailure>& first, bool failed) {
+  if (!failed) {
+    record = {};
+    return;
+  }
+  if (!first || (record.step == first->step && record.reason == first->reason)) return;
+  const std::string second = std::string(UpdateStepName(record.step)) + ": " + record.reason;
+  record.step = first->step;
+  record.reason = first->reason + " (the second attempt failed at " + second + ")";
+}
+
+/// Reads the identity block; nothing (noted) when it fails or is not a valid answer.
+std::optional<bool> ReadRomMode(const UpdateContext& context, std::string_view path) {
+  std::array<std::uint8_t, kIdentityBlockSize> identity{};
+  if (!ReadIdentity(context.io, path, identity)) {
+    NoteFailure(context, UpdateStep::Identity, context.io.DescribeLastFailure(path));
+    return std::nullopt;
+  }
+  // Whether the bridge runs its boot ROM decides how it is written; an answer without the
+  // signature says nothing about that.
+  if (!HasIdentitySignature(identity)) {
+    NoteFailure(context, UpdateStep::Identity, "the identity answer lacks its signature F4 E7");
+    return std::nullopt;
+  }
+  return identity[kRomFlagByte] == 0;
+}
+
+}  // namespace
+
+bool MayWriteImage(const UpdateContext& context, std::string_view path,
+                   std::span<const std::uint8_t> image) {
+  if (context.io.ReachesSimulator()) return true;
+  if (!context.images.development() && !CarriesDevelopmentMarker(image)) return true;
+  const std::string text =
+      "This program carries development firmware images, which are made for simulated "
+      "enclosures only and would leave a real one unusable. Nothing was written to " +
+      std::string(path) +
+      ". A build with the vendor's images (KORVANE_FIRMWARE_DIR) can update it.";
+  context.messages.ShowMessage(text, kGuardCaption, MessageIcon::Error);
+  NoteFailure(context, UpdateStep::Guard, text);
+  return false;
+}
+
+bool UpdateFirmware(const UpdateContext& context, std::string_view path) {
+  const ChipUpdate* chip = SelectedChip(context);
+  if (chip == nullptr) return false;
+  std::vector<std::uint8_t> imageBuffer(kImageBufferSize, 0);
+  const std::size_t size =
+      LoadImageResource(context.images, chip->firmwareImage, kFirmwareType, imageBuffer);
+  if (size != chip->firmwareImageSize) {
+    NoteFailure(context, UpdateStep::Image,
+                "firmware image " + std::string(chip->firmwareImage) + " has " +
+                    std::to_string(size) + " bytes instead of " +
+                    std::to_string(chip->firmwareImageSize));
+    return false;
+  }
+  const std::span<const std::uint8_t> image(imageBuffer);
+  if (!MayWriteImage(context, path, image.first(size))) return false;
+
+  const std::size_t bufferLength = RoundUp(size, kExpectedRounding);
+  AlignedBuffer expected(bufferLength);
+  AlignedBuffer readBack(bufferLength);
+  if (!expected.valid() || !readBack.valid()) {
+    NoteFailure(context, UpdateStep::Image, "out of memory for the verification buffers");
+    return false;
+  }
+  std::copy_n(image.begin(), size, expected.bytes().begin());
+
+  const std::optional<bool> romMode = ReadRomMode(context, path);
+  if (!romMode) return false;
+  const UpdateBuffers buffers{image.first(bufferLength), expected.bytes(), readBack.bytes()};
+  std::optional<UpdateFailure> first;
+  bool failed = true;
+  for (int attempt = 0; attempt < kUpdateAttempts && failed; ++attempt) {
+    failed = !WriteAndVerify(context, path, buffers, *chip, *romMode);
+    if (failed && !first && context.failure != nullptr) first = *context.failure;
+  }
+  if (context.failure != nullptr) ReportAttempts(*context.failure, first, failed);
+  return !failed;
+}
+
+bool ProgramFlash(const UpdateContext& context, std::string_view path,
+                  std::span<const std::uint8_t> image, std::uint32_t length, bool romMode,
+                  std::uint8_t loaderVariant) {
+  const ChipUpdate* chip = SelectedChip(context);
+  if (chip == nullptr || !MayWriteImage(context, path, image)) return false;
+  context.view.SetProgress(0);
+  const std::optional<BufferDescriptor> descriptor = ReadDescriptor(context.io, path);
+  if (!descriptor) {
+    NoteFailure(context, UpdateStep::Descriptor, context.io.DescribeLastFailure(path));
+    return false;
+  }
+  if (!DescriptorAllowsStart(context, *descriptor, romMode, *chip)) return false;
+  const std::optional<bool> result =
+      romMode ? ProgramThroughLoader(context, path, image, length, loaderVariant, *chip)
+              : ProgramRunningFirmware(context, path, image, length, descriptor->capacity);
+  if (!result) return false;
+  context.view.SetProgress(100);
+  return *result;
+}
+
+bool ReadBackFlash(Transport& io, std::string_view path, std::span<std::uint8_t> out,
+                   UpdateFailure* failure) {
+  const std::optional<BufferDescriptor> descriptor = ReadDescriptor(io, path);
+  if (!descriptor || descriptor->boundary != kBlockBoundary) {
+    Note(failure, UpdateStep::ReadBack,
+         descriptor ? "the bridge reports " + DescriptorText(*descriptor) + " for the read-back"
+                    : io.DescribeLastFailure(path));
+    return false;
+  }
+  // Reading stops once the capacity is covered, so a capacity that is not a whole number of
+  // blocks cannot run the count past zero; the last block must still fit out.
+  if (RoundUp(descriptor->capacity, kImageBlockSize) > out.size()) {
+    Note(failure, UpdateStep::ReadBack,
+         "the bridge reports a buffer capacity of " + std::to_string(descriptor->capacity) +
+             ", more than the " + std::to_string(out.size()) + " bytes of the read-back");
+    return false;
+  }
+  AlignedBuffer buffer(out.size());
+  if (!buffer.valid()) {
+    Note(failure, UpdateStep::ReadBack, "out of memory for the read-back");
+    return false;
+  }
+  const std::span<std::uint8_t> bytes = buffer.bytes();
+  bool result = false;
+  for (std::size_t position = 0; position < descriptor->capacity; position += kImageBlockSize) {
+    result =
+        ReadBuffer(io, path, kReadBufferData, kFirmwareBufferId,
+                   static_cast<std::uint32_t>(position), bytes.subspan(position, kImageBlockSize));
+    if (!result) {
+      Note(failure, UpdateStep::ReadBack,
+           "block at offset " + std::to_string(position) + ": " + io.DescribeLastFailure(path));
+      break;
+    }
+  }
+  if (!result && descriptor->capacity == 0) {
+    Note(failure, UpdateStep::ReadBack, "the bridge reports a buffer capacity of 0");
+  }
+  std::ranges::copy(bytes, out.begin());
+  return result;
+}
+
+}  // namespace korvane

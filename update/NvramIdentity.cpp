@@ -1,1 +1,93 @@
 #include "NvramIdentity.h"
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "BridgeCommands.h"
+#include "ChipUpdate.h"
+
+namespace korvane {
+namespace {
+
+constexpr std::size_t kRecordSize = 512;
+constexpr std::uint8_t kWriteRecordMode = 1;
+constexpr std::string_view kReadFailed = "Get NVRAM Fail.";
+constexpr std::string_view kWriteFailed = "Set NVRAM Fail.";
+constexpr std::string_view kCompareFailed = "Compare Fail.";
+
+using Record = std::array<std::uint8_t, kRecordSize>;
+
+/// A field as text: its bytes up to the first zero, upper-cased (only a to z change).
+std::string FieldText(std::span<const std::uint8_t> field) {
+  std::string text;
+  for (const std::uint8_t byte : field) {
+    if (byte == 0) break;
+    const bool lower = byte >= 'a' && byte <= 'z';
+    text.push_back(static_cast<char>(lower ? byte - ('a' - 'A') : byte));
+  }
+  return text;
+}
+
+/// Puts our name over the first occurrence of the maker's name in the field; the bytes around
+/// it keep their values.
+void ReplaceMakerName(std::span<std::uint8_t> field) {
+  const std::size_t at = FieldText(field).find(kMakerName);
+  if (at == std::string::npos) return;
+  std::ranges::copy(kOwnName, field.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+Record WithOwnName(const Record& record) {
+  Record working = record;
+  for (const std::size_t offset : kIdentityFields) {
+    ReplaceMakerName(std::span(working).subspan(offset, kIdentityFieldSize));
+  }
+  return working;
+}
+
+bool Fail(const UpdateContext& context, std::string_view debugText, UpdateStep step,
+          std::string reason) {
+  context.debug.Write(debugText);
+  NoteFailure(context, step, std::move(reason));
+  return false;
+}
+
+/// Reads the record, after letting the bridge finish what it was doing.
+bool ReadRecord(const UpdateContext& context, std::string_view path, std::uint32_t address,
+                Record& record) {
+  WaitUntilReady(context.io, context.clock, path);
+  if (ReadNvram(context.io, path, address, record)) return true;
+  return Fail(context, kReadFailed, UpdateStep::NvramRead, context.io.DescribeLastFailure(path));
+}
+
+/// The offset of the first byte where two records differ, or the record size.
+std::size_t FirstDifference(const Record& left, const Record& right) {
+  return static_cast<std::size_t>(std::ranges::mismatch(left, right).in1 - left.begin());
+}
+
+}  // namespace
+
+bool RewriteNvramIdentity(const UpdateContext& context, std::string_view path,
+                          std::uint32_t nvramAddress) {
+  Record record{};
+  if (!ReadRecord(context, path, nvramAddress, record)) return false;
+  const Record working = WithOwnName(record);
+  // Nothing is written to a chip this program does not update; that is no success either.
+  if (FindChipUpdate(ChipCodeOf(context.currentBridgeInfo)) == nullptr) {
+    NoteFailure(context, UpdateStep::Chip, "not a chip this program updates");
+    return false;
+  }
+  WaitUntilReady(context.io, context.clock, path);
+  if (!WriteNvram(context.io, path, nvramAddress, working, kWriteRecordMode)) {
+    return Fail(context, kWriteFailed, UpdateStep::NvramWrite,
+                context.io.DescribeLastFailure(path));
+  }
+  Record reread{};
+  if (!ReadRecord(context, path, nvramAddress, reread)) return false;
+  const std::size_t differs = FirstDifference(working, reread);
+  if (differs == kRecordSize) return true;
+  return Fail(context, kCompareFailed, UpdateStep::NvramVerify,
+              "the record read again differs at byte " + std::to_string(differs));
+}
+
+}  // namespace korvane

@@ -231,42 +231,42 @@ void PutTail(Image& image, std::size_t end, const Version& version) {
 
 /// The second block's fields: JMS583 has the version then the area's check value, JMS578 the
 /// check value then zeros.
-void PutSecondBlockCopy(Image& image, const FirmwareImage& spec) {
+void PutSecondBlockCopy(Image& image, const FirmwareImage& plan) {
   std::array<std::uint8_t, 4> value{};
-  std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(spec.area - kTailAreaCheckBack), 4,
+  std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(plan.area - kTailAreaCheckBack), 4,
               value.begin());
-  if (spec.jms578) {
+  if (plan.jms578) {
     Put(image, kSecondBlockCopyAt, value);
   } else {
-    Put(image, kSecondBlockCopyAt, spec.version);
+    Put(image, kSecondBlockCopyAt, plan.version);
     Put(image, kSecondBlockCopyAt + 4, value);
   }
 }
 
 // Each check value is written once every byte it covers is final; the second block's comes last
 // because it holds a copy of the area's.
-Image BuildFirmware(const FirmwareImage& spec) {
-  Image image(spec.area + kNvramTemplateSize, 0);
-  PutHeader(image, spec.chipNumber, kFirmwareKind, spec.model, spec.version);
+Image BuildFirmware(const FirmwareImage& plan) {
+  Image image(plan.area + kNvramTemplateSize, 0);
+  PutHeader(image, plan.chipNumber, kFirmwareKind, plan.model, plan.version);
   PutCheckValue(image, kFirstCheckAt, {{0, kFirstCheckAt}});
   Put(image, kImageSignatureAt, kImageSignature);
-  FillCode(image, {kCodeBegin, spec.area - kTailVersionBack}, spec.name);
-  if (spec.jms578) Put(image, spec.area - kTailTrailerBack, kJms578Trailer);
-  PutTail(image, spec.area, spec.version);
-  PutSecondBlockCopy(image, spec);
+  FillCode(image, {kCodeBegin, plan.area - kTailVersionBack}, plan.name);
+  if (plan.jms578) Put(image, plan.area - kTailTrailerBack, kJms578Trailer);
+  PutTail(image, plan.area, plan.version);
+  PutSecondBlockCopy(image, plan);
   PutCheckValue(image, kSecondCheckAt, {{kSecondBlockBegin, kSecondCheckAt}});
-  PutNvramTemplate(image, spec.area, spec.nvram);
+  PutNvramTemplate(image, plan.area, plan.nvram);
   return image;
 }
 
-Image BuildLoader(const LoaderImage& spec) {
-  Image image(spec.size, 0);
-  PutHeader(image, spec.chipNumber, kLoaderKind, spec.model, spec.version);
+Image BuildLoader(const LoaderImage& plan) {
+  Image image(plan.size, 0);
+  PutHeader(image, plan.chipNumber, kLoaderKind, plan.model, plan.version);
   PutCheckValue(image, kLoaderExtraCheckAt, {{0, kLoaderExtraCheckAt}});
   PutCheckValue(image, kFirstCheckAt, {{0, kFirstCheckAt}});
   PutCheckValue(image, kSecondCheckAt, {{kSecondBlockBegin, kSecondCheckAt}});
-  FillCode(image, {kCodeBegin, spec.size - kTailVersionBack}, spec.name);
-  PutTail(image, spec.size, spec.version);
+  FillCode(image, {kCodeBegin, plan.size - kTailVersionBack}, plan.name);
+  PutTail(image, plan.size, plan.version);
   return image;
 }
 
@@ -290,8 +290,8 @@ bool WriteAll(const std::filesystem::path& folder) {
     return false;
   }
   bool written = true;
-  for (const FirmwareImage& spec : kFirmwareImages)
-    written = WriteImage(folder, spec.name, BuildFirmware(spec)) && written;
+  for (const FirmwareImage& plan : kFirmwareImages)
+    written = WriteImage(folder, plan.name, BuildFirmware(plan)) && written;
   return WriteImage(folder, kLoaderImage.name, BuildLoader(kLoaderImage)) && written;
 }
 

@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "ImageLayout.h"
+#include "Scenario.h"
 #include "UpdateRig.h"
 #include "device/FakePort.h"
 
@@ -210,6 +211,17 @@ TEST(FlashProgrammingTest, RomModeDownloadsTheLoaderWaitsAndWritesThroughIt) {
   EXPECT_TRUE(rig.FlashHoldsImage());
   rig.bridge().Replug();
   EXPECT_EQ(rig.bridge().runState(), sim::RunState::Firmware);
+  EXPECT_EQ(rig.bridge().runningVersion(), (sim::FirmwareVersion{0, 0, 1, 2}));
+}
+
+TEST(FlashProgrammingTest, BuiltInRomScenarioIsUpdatedThroughTheLoader) {
+  const auto loaded = sim::LoadScenario("jms583-rom");
+  ASSERT_TRUE(std::holds_alternative<sim::Scenario>(loaded));
+  UpdateRig rig(Jms583(), std::get<sim::Scenario>(loaded).disks.at(0).bridge);
+  EXPECT_EQ(rig.bridge().runState(), sim::RunState::BootRom);
+  EXPECT_TRUE(rig.Update());
+  EXPECT_EQ(rig.WriteBuffers(kModeLoader), 1u);
+  rig.bridge().Replug();
   EXPECT_EQ(rig.bridge().runningVersion(), (sim::FirmwareVersion{0, 0, 1, 2}));
 }
 

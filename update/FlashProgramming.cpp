@@ -49,12 +49,6 @@ std::string Hex(std::uint32_t value) {
   return "0x" + text;
 }
 
-void Note(UpdateFailure* failure, UpdateStep step, std::string reason) {
-  if (failure == nullptr) return;
-  failure->step = step;
-  failure->reason = std::move(reason);
-}
-
 /// Reads the buffer descriptor into a cleared answer; nothing when the command fails.
 std::optional<BufferDescriptor> ReadDescriptor(Transport& io, std::string_view path) {
   std::array<std::uint8_t, kDescriptorSize> bytes{};
@@ -382,22 +376,23 @@ bool ReadBackFlash(Transport& io, std::string_view path, std::span<std::uint8_t>
                    UpdateFailure* failure) {
   const std::optional<BufferDescriptor> descriptor = ReadDescriptor(io, path);
   if (!descriptor || descriptor->boundary != kBlockBoundary) {
-    Note(failure, UpdateStep::ReadBack,
-         descriptor ? "the bridge reports " + DescriptorText(*descriptor) + " for the read-back"
+    NoteFailure(failure, UpdateStep::ReadBack,
+                descriptor
+                    ? "the bridge reports " + DescriptorText(*descriptor) + " for the read-back"
                     : io.DescribeLastFailure(path));
     return false;
   }
   // Reading stops once the capacity is covered, so a capacity that is not a whole number of
   // blocks cannot run the count past zero; the last block must still fit out.
   if (RoundUp(descriptor->capacity, kImageBlockSize) > out.size()) {
-    Note(failure, UpdateStep::ReadBack,
-         "the bridge reports a buffer capacity of " + std::to_string(descriptor->capacity) +
-             ", more than the " + std::to_string(out.size()) + " bytes of the read-back");
+    NoteFailure(failure, UpdateStep::ReadBack,
+                "the bridge reports a buffer capacity of " + std::to_string(descriptor->capacity) +
+                    ", more than the " + std::to_string(out.size()) + " bytes of the read-back");
     return false;
   }
   AlignedBuffer buffer(out.size());
   if (!buffer.valid()) {
-    Note(failure, UpdateStep::ReadBack, "out of memory for the read-back");
+    NoteFailure(failure, UpdateStep::ReadBack, "out of memory for the read-back");
     return false;
   }
   const std::span<std::uint8_t> bytes = buffer.bytes();
@@ -407,13 +402,14 @@ bool ReadBackFlash(Transport& io, std::string_view path, std::span<std::uint8_t>
         ReadBuffer(io, path, kReadBufferData, kFirmwareBufferId,
                    static_cast<std::uint32_t>(position), bytes.subspan(position, kImageBlockSize));
     if (!result) {
-      Note(failure, UpdateStep::ReadBack,
-           "block at offset " + std::to_string(position) + ": " + io.DescribeLastFailure(path));
+      NoteFailure(
+          failure, UpdateStep::ReadBack,
+          "block at offset " + std::to_string(position) + ": " + io.DescribeLastFailure(path));
       break;
     }
   }
   if (!result && descriptor->capacity == 0) {
-    Note(failure, UpdateStep::ReadBack, "the bridge reports a buffer capacity of 0");
+    NoteFailure(failure, UpdateStep::ReadBack, "the bridge reports a buffer capacity of 0");
   }
   std::ranges::copy(bytes, out.begin());
   return result;

@@ -39,10 +39,10 @@ std::string_view UpdateStepName(UpdateStep step) {
   return "unknown";
 }
 
-void NoteFailure(const UpdateContext& context, UpdateStep step, std::string reason) {
-  if (context.failure == nullptr) return;
-  context.failure->step = step;
-  context.failure->reason = std::move(reason);
+void NoteFailure(UpdateFailure* failure, UpdateStep step, std::string reason) {
+  if (failure == nullptr) return;
+  failure->step = step;
+  failure->reason = std::move(reason);
 }
 
 }  // namespace korvane

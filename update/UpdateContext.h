@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "ChipIdentification.h"
 #include "Clock.h"
@@ -56,7 +57,11 @@ struct UpdateContext {
   UpdateFailure* failure = nullptr;  ///< when set, receives the last failure
 };
 
+/// Records a failure in the record, if there is one.
+void NoteFailure(UpdateFailure* failure, UpdateStep step, std::string reason);
 /// Records a failure in the context's failure record, if it has one.
-void NoteFailure(const UpdateContext& context, UpdateStep step, std::string reason);
+inline void NoteFailure(const UpdateContext& context, UpdateStep step, std::string reason) {
+  NoteFailure(context.failure, step, std::move(reason));
+}
 
 }  // namespace korvane

@@ -42,13 +42,6 @@ UpdateRun WholeUpdate(UpdateRig& rig) {
   return run;
 }
 
-sim::BridgeConfig Config(const PathCase& path, std::vector<sim::Fault> faults = {}) {
-  sim::BridgeConfig config = sim::DefaultConfig(SimChip(path.chip));
-  config.romMode = path.romMode;
-  config.faults = std::move(faults);
-  return config;
-}
-
 sim::NvramRecord FactoryRecord(const ChipUpdate& chip) {
   return sim::DefaultConfig(SimChip(chip)).nvramRecord;
 }
@@ -111,7 +104,7 @@ TEST(FaultMatrixTest, EveryCommandFailingVanishingOrDamagedNeverGivesAFalseSucce
   std::size_t cases = 0;
   for (const PathCase& path : paths) {
     SCOPED_TRACE(std::string(path.chip.chipName) + (path.romMode ? " in ROM mode" : ""));
-    UpdateRig clean(path.chip, Config(path));
+    UpdateRig clean(path.chip, Config(path.chip, path.romMode));
     ASSERT_EQ(WholeUpdate(clean).result, path.cleanResult);
     const std::vector<sim::LoggedCommand> commands = clean.bridge().log();
     // One position past the last command: the fault never strikes and the clean result holds.
@@ -125,7 +118,8 @@ TEST(FaultMatrixTest, EveryCommandFailingVanishingOrDamagedNeverGivesAFalseSucce
         SCOPED_TRACE(::testing::Message()
                      << "command " << k << " effect " << static_cast<int>(effect));
         UpdateRig rig(path.chip,
-                      Config(path, {OnCommand(static_cast<unsigned>(k), effect, kDamagedByte)}));
+                      Config(path.chip, path.romMode,
+                             {OnCommand(static_cast<unsigned>(k), effect, kDamagedByte)}));
         const UpdateRun run = WholeUpdate(rig);
         ++cases;
         CheckRun(rig, path, k, run);

@@ -24,14 +24,6 @@ constexpr std::uint8_t kModeDeferred = 0x0E;
 constexpr std::uint8_t kModeActivate = 0x0F;
 constexpr std::uint8_t kModeStartLoader = 3;
 
-sim::BridgeConfig Config(const ChipUpdate& chip, bool romMode = false,
-                         std::vector<sim::Fault> faults = {}) {
-  sim::BridgeConfig config = sim::DefaultConfig(SimChip(chip));
-  config.romMode = romMode;
-  config.faults = std::move(faults);
-  return config;
-}
-
 /// Buffer offsets of the mode-0x0E blocks, in the order they were sent.
 std::vector<std::uint32_t> BlockOffsets(const UpdateRig& rig) {
   std::vector<std::uint32_t> offsets;

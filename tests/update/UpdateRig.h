@@ -82,6 +82,15 @@ inline sim::Chip SimChip(const ChipUpdate& chip) {
   return chip.chipCode == kChipCodeJms583 ? sim::Chip::Jms583 : sim::Chip::Jms578;
 }
 
+/// The chip as it leaves the factory, running its boot ROM or not, with faults.
+inline sim::BridgeConfig Config(const ChipUpdate& chip, bool romMode = false,
+                                std::vector<sim::Fault> faults = {}) {
+  sim::BridgeConfig config = sim::DefaultConfig(SimChip(chip));
+  config.romMode = romMode;
+  config.faults = std::move(faults);
+  return config;
+}
+
 /// The embedded firmware image of a chip.
 inline std::span<const std::uint8_t> FirmwareImage(const ChipUpdate& chip) {
   static const EmbeddedImages images;
@@ -94,7 +103,7 @@ class UpdateRig {
   explicit UpdateRig(const ChipUpdate& chip, sim::BridgeConfig config)
       : chip_(chip),
         bridge_(bus_.AddDisk(kEnclosurePath, sim::SimulatedBridge(std::move(config)))) {}
-  explicit UpdateRig(const ChipUpdate& chip) : UpdateRig(chip, sim::DefaultConfig(SimChip(chip))) {}
+  explicit UpdateRig(const ChipUpdate& chip) : UpdateRig(chip, Config(chip)) {}
 
   /// The context of an update of this enclosure, with the embedded images unless others are given.
   UpdateContext Context(const ImageSource* images = nullptr) {

@@ -41,6 +41,13 @@ std::string ModelText(std::span<const std::uint8_t, kInquiryLength> inquiry) {
   return std::string(text, strnlen(text, kModelTextLength));
 }
 
+ListedDisk ExamineCandidate(const CandidateDisk& candidate, Transport& io, MessageSink& messages) {
+  std::string path = LowerCasePath(candidate.path);
+  std::string model = ReadModel(io, path);
+  const BridgeInfo info = IdentifyBridge(io, path, messages);
+  return MakeListed(candidate, std::move(path), std::move(model), info);
+}
+
 ScanResult ScanBridgeDisks(DiskLister& lister, Transport& io, MessageSink& messages) {
   ScanResult result;
   CandidatePaths candidates{};
@@ -48,16 +55,14 @@ ScanResult ScanBridgeDisks(DiskLister& lister, Transport& io, MessageSink& messa
   const auto accepted =
       std::span(candidates).first(static_cast<std::size_t>(result.enumeratedDiskCount));
   for (const CandidateDisk& candidate : accepted) {
-    std::string path = LowerCasePath(candidate.path);
-    std::string model = ReadModel(io, path);
-    result.currentBridgeInfo = IdentifyBridge(io, path, messages);
-    if (ChipCodeOf(result.currentBridgeInfo) == 0) {
-      result.unlistedPath = std::move(path);
+    ListedDisk disk = ExamineCandidate(candidate, io, messages);
+    result.currentBridgeInfo = disk.bridgeInfo;
+    if (ChipCodeOf(disk.bridgeInfo) == 0) {
+      result.unlistedPath = std::move(disk.path);
       continue;
     }
     result.unlistedPath.clear();
-    result.listed.push_back(
-        MakeListed(candidate, std::move(path), std::move(model), result.currentBridgeInfo));
+    result.listed.push_back(std::move(disk));
   }
   return result;
 }

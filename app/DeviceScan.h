@@ -43,6 +43,10 @@ std::string LowerCasePath(std::string_view path);
 /// The model text in 40 bytes of INQUIRY data.
 std::string ModelText(std::span<const std::uint8_t, kInquiryLength> inquiry);
 
+/// One candidate as the scan examines it: INQUIRY's model text, then identification. The path
+/// comes back in lower case; bridgeInfo is 0 when the bridge was not recognised.
+ListedDisk ExamineCandidate(const CandidateDisk& candidate, Transport& io, MessageSink& messages);
+
 /// Enumerates candidate disks (1394 included), reads each one's INQUIRY and identifies its
 /// bridge; every disk with a non-zero chip code is listed. A disk whose INQUIRY fails is listed
 /// with an empty model text.

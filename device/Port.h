@@ -57,6 +57,12 @@ class Port {
   /// Words a user understands for an OS error met at the given stage.
   virtual std::string Explain(std::string_view path, FailureStage stage,
                               std::uint32_t osError) const = 0;
+  /// True when the OS error met at the given stage means the user lacks the rights to the disk.
+  virtual bool DeniesAccess(FailureStage stage, std::uint32_t osError) const {
+    (void)stage;
+    (void)osError;
+    return false;
+  }
   /// True only for simulated enclosures; every port that reaches hardware keeps the default.
   virtual bool simulated() const { return false; }
 };

@@ -10,7 +10,7 @@
 namespace korvane {
 namespace {
 
-constexpr std::size_t kRecordSize = 512;
+constexpr std::size_t kRecordSize = kNvramRecordBytes;
 constexpr std::uint8_t kWriteRecordMode = 1;
 constexpr std::string_view kReadFailed = "Get NVRAM Fail.";
 constexpr std::string_view kWriteFailed = "Set NVRAM Fail.";

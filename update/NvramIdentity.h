@@ -10,6 +10,9 @@
 
 namespace korvane {
 
+/// Bytes in the bridge's NVRAM record.
+inline constexpr std::size_t kNvramRecordBytes = 512;
+
 /// The identity fields of the NVRAM record: three 8-byte texts at these offsets.
 inline constexpr std::array<std::size_t, 3> kIdentityFields{200, 208, 216};
 inline constexpr std::size_t kIdentityFieldSize = 8;

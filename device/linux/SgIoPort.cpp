@@ -135,4 +135,11 @@ std::string SgIoPort::Explain(std::string_view path, FailureStage stage,
   return where + ": " + std::strerror(error) + " (errno " + std::to_string(error) + ")";
 }
 
+bool SgIoPort::DeniesAccess(FailureStage stage, std::uint32_t osError) const {
+  // An sg node wants file permission to open; an sd node also wants CAP_SYS_RAWIO to pass
+  // vendor commands, which the kernel reports as EPERM on the request.
+  return (stage == FailureStage::Open && (osError == EACCES || osError == EPERM)) ||
+         (stage == FailureStage::Request && osError == EPERM);
+}
+
 }  // namespace korvane

@@ -24,6 +24,7 @@ class SgIoPort final : public Port {
   /// Names the missing right for permission errors; strerror text otherwise.
   std::string Explain(std::string_view path, FailureStage stage,
                       std::uint32_t osError) const override;
+  bool DeniesAccess(FailureStage stage, std::uint32_t osError) const override;
 
  private:
   LinuxApi& api_;

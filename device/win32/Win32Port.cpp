@@ -138,4 +138,8 @@ std::string Win32Port::Explain(std::string_view path, FailureStage stage,
   return text;
 }
 
+bool Win32Port::DeniesAccess(FailureStage stage, std::uint32_t osError) const {
+  return stage == FailureStage::Open && osError == ERROR_ACCESS_DENIED;
+}
+
 }  // namespace korvane

@@ -20,6 +20,7 @@ class Win32Port final : public Port {
   void Close(PortHandle handle) override;
   std::string Explain(std::string_view path, FailureStage stage,
                       std::uint32_t osError) const override;
+  bool DeniesAccess(FailureStage stage, std::uint32_t osError) const override;
 
  private:
   Win32Api& api_;

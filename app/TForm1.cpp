@@ -1,0 +1,412 @@
+#include "TForm1.h"
+
+#include <algorithm>
+#include <span>
+
+#include "BridgeCommands.h"
+#include "ChipUpdate.h"
+#include "FlashProgramming.h"
+#include "NvramIdentity.h"
+
+namespace korvane {
+namespace {
+
+/// The version check's picture of the identity block.
+using IdentityBlock = std::array<std::uint8_t, kIdentityBlockSize>;
+
+constexpr std::size_t kRomFlagAt = 6;
+constexpr std::size_t kVersionAt = 12;
+constexpr std::size_t kModelTextAt = 8;
+/// A product name with this word (in any case) is not ours to update.
+constexpr std::string_view kExcludedWord = "VORNIX";
+
+std::array<std::uint8_t, 4> VersionOf(const IdentityBlock& block) {
+  return {block[kVersionAt], block[kVersionAt + 1], block[kVersionAt + 2], block[kVersionAt + 3]};
+}
+
+/// The JMS578 runs current firmware: 0.1.1.4 or later, or 0.2.1.x with x at least 4.
+bool Jms578UpToDate(const std::array<std::uint8_t, 4>& v) {
+  return v[0] == 0 && (v[1] == 1 || v[1] == 2) && v[2] == 1 && v[3] >= 4;
+}
+
+/// The JMS583 firmware the carried image replaces.
+bool Jms583Offered(const std::array<std::uint8_t, 4>& v) { return v[2] == 0; }
+
+bool HoldsExcludedWord(std::span<const std::uint8_t, kInquiryLength> inquiry) {
+  std::string text = ModelText(inquiry);
+  std::ranges::transform(text, text.begin(), [](char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  });
+  return text.find(kExcludedWord) != std::string::npos;
+}
+
+std::string ChipDescription(BridgeInfo info) {
+  const std::uint8_t code = ChipCodeOf(info);
+  if (code == 0) return "no bridge chip this tool knows";
+  return "a " + std::string(ChipCodeTable[code]) + " bridge (chip code " + std::to_string(code) +
+         "), which this tool does not update";
+}
+
+}  // namespace
+
+/// Marks a scan, check or update command as running for as long as it lives.
+class TForm1::Activity {
+ public:
+  explicit Activity(TForm1& form) : form_(form) { ++form_.activity_; }
+  ~Activity() { --form_.activity_; }
+  Activity(const Activity&) = delete;
+  Activity& operator=(const Activity&) = delete;
+
+ private:
+  TForm1& form_;
+};
+
+/// One run of the version check: the disk, and whether it has failed yet.
+struct TForm1::CheckRun {
+  std::string path;
+  bool failed = false;
+};
+
+// ---- The scan ----------------------------------------------------------------------------------
+
+void TForm1::btn_RefreshClick() {
+  // A rescan that falls due while another scan, a check or the update runs waits for it: the
+  // timer stays armed and its next tick comes back here.
+  if (busy()) return;
+  Activity activity(*this);
+  CandidatePaths candidates{};
+  ShowSearching();
+  const int count = Enumerate(candidates);
+  if (count == 0) {
+    ShowNothingFound();
+    return;
+  }
+  const int listedCount =
+      ListCandidates(std::span(candidates).first(static_cast<std::size_t>(count)));
+  if (listedCount <= 1) {
+    CheckFirmwareVersion();
+  } else {
+    services_.view.SetVisible(Control::btn_upd, false);
+    ShowMultiple();
+  }
+}
+
+void TForm1::ShowSearching() {
+  MainView& view = services_.view;
+  display_ = Display::Searching;
+  view.ShowPicture(Control::Image1, Picture::Background);
+  view.SetVisible(Control::Image2, true);
+  view.SetVisible(Control::Image3, false);
+  SetStatus(status::kLooking, false);
+  Pump();
+}
+
+int TForm1::Enumerate(CandidatePaths& candidates) {
+  scanWarnings_.clear();
+  state_.EnumeratedDiskCount =
+      EnumerateBridgeDisks(services_.lister, services_.io, candidates, true, &scanWarnings_);
+  return state_.EnumeratedDiskCount;
+}
+
+void TForm1::ShowNothingFound() {
+  MainView& view = services_.view;
+  display_ = Display::NothingFound;
+  listed_.clear();
+  view.ShowPicture(Control::Image3, Picture::Cross);
+  view.ClearDeviceList();
+  view.SetVisible(Control::Image2, false);
+  view.SetVisible(Control::Image3, true);
+  SetStatus(status::kNothingFound, false);
+  view.AddDeviceLine(kNoDeviceLine);
+  view.SelectDevice(0);
+  view.SetEnabled(Control::cbb_DeviceList, false);
+}
+
+int TForm1::ListCandidates(std::span<const CandidateDisk> candidates) {
+  MainView& view = services_.view;
+  view.ClearDeviceList();
+  listed_.clear();
+  int listedCount = 0;
+  for (const CandidateDisk& candidate : candidates) {
+    if (listedCount == static_cast<int>(kDeviceTableSize)) {
+      services_.messages.ShowMessage(
+          "The tool only can show " + std::to_string(kDeviceTableSize) + " disks.", "Warning",
+          MessageIcon::Warning);
+      break;
+    }
+    ListedDisk disk = ExamineCandidate(candidate, services_.io, services_.messages);
+    // An unrecognised disk's path stays in the entry until a recognised one takes it over.
+    state_.DeviceTable[static_cast<std::size_t>(listedCount)].path = disk.path;
+    state_.CurrentBridgeInfo = disk.bridgeInfo;
+    if (ChipCodeOf(disk.bridgeInfo) == 0) continue;
+    ListDisk(std::move(disk));
+    ++listedCount;
+  }
+  view.SetEnabled(Control::cbb_DeviceList, true);
+  if (listedCount == 0) view.AddDeviceLine("");
+  view.SelectDevice(0);
+  return listedCount;
+}
+
+void TForm1::ListDisk(ListedDisk disk) {
+  SetStatus(status::kGettingModel, false);
+  Pump();
+  services_.view.AddDeviceLine(disk.line);
+  listed_.push_back(std::move(disk));
+}
+
+void TForm1::ShowMultiple() {
+  MainView& view = services_.view;
+  display_ = Display::Multiple;
+  view.ShowPicture(Control::Image3, Picture::Cross);
+  view.SetVisible(Control::Image2, false);
+  view.SetVisible(Control::Image3, true);
+  // The text stays disabled since the last disk was listed, so it starts nothing.
+  view.SetStatusText(status::kMultiple);
+  statusText_ = status::kMultiple;
+}
+
+// ---- The version check -------------------------------------------------------------------------
+
+void TForm1::CheckFirmwareVersion() {
+  if (state_.EnumeratedDiskCount == 0) return;
+  Activity activity(*this);
+  CheckRun run{SelectedPath()};
+  check_ = CheckRecord{};
+  check_.path = run.path;
+  state_.CurrentBridgeInfo = IdentifyBridge(services_.io, run.path, services_.messages);
+  check_.bridgeInfo = state_.CurrentBridgeInfo;
+  const std::uint8_t code = ChipCodeOf(state_.CurrentBridgeInfo);
+  IdentityBlock block{};
+  if (code != kChipCodeJms578 && code != kChipCodeJms583) {
+    Fail(run, "the disk has " + ChipDescription(state_.CurrentBridgeInfo));
+  } else if (ReadCheckFlashType(run) && ReadCheckIdentity(run, block)) {
+    if (code == kChipCodeJms578) {
+      CheckJms578(run, block);
+    } else {
+      CheckJms583(run, block);
+    }
+  }
+  Pump();
+  // A failure after a verdict (a failed NVRAM read) replaces it.
+  if (run.failed) ShowFailure();
+  if (SweepAllowed()) SweepDialogs();
+}
+
+std::string TForm1::SelectedPath() const {
+  const int index = services_.view.SelectedDevice();
+  if (index < 0 || index >= static_cast<int>(kDeviceTableSize)) return {};
+  return state_.DeviceTable[static_cast<std::size_t>(index)].path;
+}
+
+void TForm1::Fail(CheckRun& run, std::string reason) {
+  run.failed = true;
+  if (check_.failure.empty()) check_.failure = std::move(reason);
+}
+
+void TForm1::FailCommand(CheckRun& run, std::string_view command) {
+  Fail(run, std::string(command) + " failed: " + services_.io.DescribeLastFailure(run.path));
+}
+
+bool TForm1::ReadCheckFlashType(CheckRun& run) {
+  std::array<std::uint8_t, 4> flashType{};
+  if (!ReadFlashType(services_.io, run.path, flashType)) FailCommand(run, "reading the flash type");
+  SetStatus(status::kChecking, false);
+  Pump();
+  return !run.failed;
+}
+
+bool TForm1::ReadCheckIdentity(CheckRun& run, IdentityBlock& block) {
+  if (!ReadIdentity(services_.io, run.path, block)) {
+    FailCommand(run, "reading the identity block");
+    return false;
+  }
+  if (!HasIdentitySignature(block)) {
+    Fail(run, "the identity block lacks its F4 E7 signature");
+    return false;
+  }
+  check_.firmware = VersionOf(block);
+  check_.romMode = block[kRomFlagAt] == 0;
+  return true;
+}
+
+void TForm1::CheckJms578(CheckRun& run, const IdentityBlock& block) {
+  if (block[kRomFlagAt] == 0) {
+    Fail(run, "the JMS578 runs its boot ROM, so no firmware version can be compared");
+    return;
+  }
+  if (!ReadCheckNvramAndInquiry(run, kChipCodeJms578)) return;
+  if (Jms578UpToDate(VersionOf(block))) {
+    ShowVerdict(Display::UpToDate, Picture::Good, status::kUpToDate, false);
+  } else {
+    ShowVerdict(Display::Offer, Picture::Update, status::kOfferJms578, true);
+  }
+}
+
+void TForm1::CheckJms583(CheckRun& run, const IdentityBlock& block) {
+  if (!ReadCheckNvramAndInquiry(run, kChipCodeJms583)) return;
+  if (Jms583Offered(VersionOf(block))) {
+    ShowVerdict(Display::Offer, Picture::Update, status::kOfferJms583, true);
+  } else {
+    ShowVerdict(Display::NothingToUpdate, Picture::Cross, status::kNothingFound, std::nullopt);
+  }
+}
+
+bool TForm1::ReadCheckNvramAndInquiry(CheckRun& run, std::uint8_t chipCode) {
+  Transport& io = services_.io;
+  WaitUntilReady(io, services_.clock, run.path);
+  std::array<std::uint8_t, kNvramRecordBytes> record{};
+  // A failed NVRAM read fails the check, but the verdict is still worked out and shown first.
+  if (!ReadNvram(io, run.path, FindChipUpdate(chipCode)->nvramAddress, record)) {
+    FailCommand(run, "reading the NVRAM record");
+  }
+  std::array<std::uint8_t, kInquiryLength> inquiry{};
+  if (!Inquiry(io, run.path, inquiry)) {
+    FailCommand(run, "INQUIRY");
+    return false;
+  }
+  if (HoldsExcludedWord(inquiry)) {
+    Fail(run, "the enclosure's product name \"" + ModelText(inquiry) +
+                  "\" is not one this tool updates");
+    return false;
+  }
+  return true;
+}
+
+void TForm1::ShowVerdict(Display display, Picture picture, std::string_view text,
+                         std::optional<bool> enabled) {
+  MainView& view = services_.view;
+  display_ = display;
+  view.ShowPicture(Control::Image3, picture);
+  view.SetVisible(Control::Image2, false);
+  view.SetVisible(Control::Image3, true);
+  view.SetStatusText(text);
+  statusText_ = text;
+  if (enabled) SetStatusEnabled(*enabled);
+}
+
+void TForm1::ShowFailure() {
+  MainView& view = services_.view;
+  ShowVerdict(Display::Failure, Picture::Cross, status::kNothingFound, false);
+  view.ClearDeviceList();
+  view.AddDeviceLine(kNoDeviceLine);
+  view.SelectDevice(0);
+  view.SetEnabled(Control::cbb_DeviceList, false);
+}
+
+bool TForm1::SweepAllowed() {
+  Desktop& desktop = services_.desktop;
+  std::optional<OsVersion> version = desktop.GetVersionEx(VersionRecord::Extended);
+  if (!version) version = desktop.GetVersionEx(VersionRecord::Basic);
+  if (!version) return false;
+  return (version->major == 6 && version->minor >= 1) ||
+         (version->major == 10 && version->minor == 0);
+}
+
+void TForm1::SweepDialogs() {
+  for (int pass = 0; pass < kDialogSweepPasses; ++pass) {
+    CloseSystemDialog();
+    services_.clock.Sleep(kDialogSweepPause);
+  }
+}
+
+int TForm1::CloseSystemDialog() {
+  const DesktopWindow dialog = services_.desktop.FindWindow(kSystemDialogClass, kSystemDialogTitle);
+  if (dialog == 0) return 0;
+  services_.desktop.PostClose(dialog);
+  return 1;
+}
+
+// ---- The update command ------------------------------------------------------------------------
+
+void TForm1::lblStaustClick() {
+  // Ignored while the text is disabled; and while a check is still finishing after showing its
+  // offer, the text stays enabled so that the click can be made again once it has.
+  if (!statusEnabled_ || busy()) return;
+  SetStatusEnabled(false);
+  btn_updClick();
+}
+
+void TForm1::btn_updClick() {
+  // One command at a time: never a second update inside the first, nor one inside a scan.
+  if (busy()) return;
+  Activity activity(*this);
+  services_.debug.Write("btn_upd Press\n");
+  state_.UpdateInProgress = 1;
+  const std::string path = SelectedPath();
+  const BridgeInfo info = state_.CurrentBridgeInfo;
+  Pump();
+  ShowUpdating();
+  ShowUpdateOutcome(RunUpdateSteps(path, info));
+  state_.UpdateInProgress = 0;
+}
+
+void TForm1::ShowUpdating() {
+  MainView& view = services_.view;
+  display_ = Display::Updating;
+  view.SetVisible(Control::Image2, false);
+  view.SetVisible(Control::Image3, false);
+  SetStatus(status::kUpdating, false);
+  view.SetVisible(Control::UpdateProgressBar, true);
+  Pump();
+}
+
+bool TForm1::RunUpdateSteps(std::string_view path, BridgeInfo info) {
+  FormServices& s = services_;
+  updateFailure_ = {};
+  const UpdateContext context{s.io,    s.clock,  s.view, s.messages,
+                              s.debug, s.images, info,   &updateFailure_};
+  if (!UpdateFirmware(context, path)) return false;
+  // UpdateFirmware serves only the chips of the table, so the record address is known here.
+  const ChipUpdate* chip = FindChipUpdate(ChipCodeOf(info));
+  return chip != nullptr && RewriteNvramIdentity(context, path, chip->nvramAddress);
+}
+
+void TForm1::ShowUpdateOutcome(bool ok) {
+  MainView& view = services_.view;
+  display_ = ok ? Display::UpdateComplete : Display::UpdateFail;
+  view.ShowPicture(Control::Image3, ok ? Picture::Good : Picture::Cross);
+  view.SetVisible(Control::UpdateProgressBar, false);
+  view.SetVisible(Control::Image2, false);
+  view.SetVisible(Control::Image3, true);
+  SetStatus(ok ? status::kUpdateComplete : status::kUpdateFail, false);
+  Pump();
+}
+
+// ---- Device changes ----------------------------------------------------------------------------
+
+void TForm1::OnDeviceChange(std::uint32_t event) {
+  if (event != devicechange::kDeviceRemoveComplete && event != devicechange::kDevNodesChanged) {
+    return;
+  }
+  if (event == devicechange::kDeviceRemoveComplete) state_.UpdateInProgress = 0;
+  if (state_.UpdateInProgress != 0) return;
+  services_.view.StopTimer(kRescanTimerId);
+  services_.view.StartTimer(kRescanTimerId, kRescanInterval);
+}
+
+void TForm1::OnRescanTimer(std::uintptr_t timerId) {
+  if (state_.UpdateInProgress == 1 || timerId != kRescanTimerId) return;
+  // While a scan, check or update command runs (a removal may have cleared the flag during the
+  // flash step), the timer stays armed; its first tick afterwards runs the rescan.
+  if (busy()) return;
+  services_.view.StopTimer(kRescanTimerId);
+  btn_RefreshClick();
+}
+
+// ---- Shared ------------------------------------------------------------------------------------
+
+void TForm1::SetStatus(std::string_view text, bool enabled) {
+  services_.view.SetStatusText(text);
+  statusText_ = text;
+  SetStatusEnabled(enabled);
+}
+
+void TForm1::SetStatusEnabled(bool enabled) {
+  services_.view.SetEnabled(Control::lblStaust, enabled);
+  statusEnabled_ = enabled;
+}
+
+void TForm1::Pump() { services_.view.ProcessMessages(); }
+
+}  // namespace korvane

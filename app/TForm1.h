@@ -1,0 +1,203 @@
+// The window's logic without a toolkit: its state, the scan, the version check, the update
+// command and the rescans after device changes. A window (or the command line) implements
+// MainView, forwards its events to the handlers below and shows what they set.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ChipIdentification.h"
+#include "Clock.h"
+#include "DebugOutput.h"
+#include "Desktop.h"
+#include "DeviceScan.h"
+#include "Discovery.h"
+#include "ImageSource.h"
+#include "MainView.h"
+#include "MessageSink.h"
+#include "Transport.h"
+#include "UpdateContext.h"
+
+namespace korvane {
+
+/// The texts of lblStaust, exactly as the window shows them.
+namespace status {
+inline constexpr std::string_view kLooking = "Looking for Korvane adaptor";
+inline constexpr std::string_view kGettingModel = "Getting model#";
+inline constexpr std::string_view kChecking = "Checking for FW update";
+inline constexpr std::string_view kUpToDate = "Your product is up to date";
+inline constexpr std::string_view kOfferJms578 =
+    "Click here to download and update the Korvane SATA Bridge 02.14";
+inline constexpr std::string_view kOfferJms583 =
+    "Click here to download and update the Korvane NVMe Bridge 234.01.00.02";
+inline constexpr std::string_view kNothingFound = "Cannot find any outdated Korvane devices. ";
+inline constexpr std::string_view kMultiple =
+    "Multiple USB drives are attached. Please disconnect all devices.\n Except the one that needs "
+    "to be updated.";
+inline constexpr std::string_view kUpdating = "Updating";
+inline constexpr std::string_view kUpdateComplete = "Update complete";
+inline constexpr std::string_view kUpdateFail = "Update Fail";
+}  // namespace status
+
+/// The one line of the device list when the scan found no candidate.
+inline constexpr std::string_view kNoDeviceLine = "No available device!!!";
+
+/// Lines the device list and DeviceTable hold.
+inline constexpr std::size_t kDeviceTableSize = 128;
+/// The rescan timer.
+inline constexpr std::uintptr_t kRescanTimerId = 101;
+inline constexpr std::chrono::milliseconds kRescanInterval{500};
+/// Passes of the dialog sweep after each check, and the pause after each.
+inline constexpr int kDialogSweepPasses = 101;
+inline constexpr std::chrono::milliseconds kDialogSweepPause{2};
+/// The system dialog the sweep closes.
+inline constexpr std::string_view kSystemDialogClass = "#32770";
+inline constexpr std::string_view kSystemDialogTitle = "Microsoft Windows";
+
+/// Device-change events, as the platform numbers them.
+namespace devicechange {
+inline constexpr std::uint32_t kDevNodesChanged = 0x0007;
+inline constexpr std::uint32_t kDeviceArrival = 0x8000;
+inline constexpr std::uint32_t kDeviceRemoveComplete = 0x8004;
+}  // namespace devicechange
+
+/// One listed disk's device path, as the scan stored it (lower case).
+struct DeviceEntry {
+  std::string path;
+};
+
+/// What the window keeps between its handlers.
+struct FormState {
+  std::array<DeviceEntry, kDeviceTableSize> DeviceTable{};
+  std::int32_t EnumeratedDiskCount = 0;  ///< candidates the last scan's discovery returned
+  BridgeInfo CurrentBridgeInfo = 0;      ///< identification of the disk examined last
+  std::int32_t UpdateInProgress = 0;     ///< 1 while the update command runs
+};
+
+/// Which of the window's displays stands, as the last handler left it.
+enum class Display : std::uint8_t {
+  None,             ///< no scan has run yet
+  Searching,        ///< a scan or check is under way
+  NothingFound,     ///< the scan found no candidate
+  Multiple,         ///< the scan listed several enclosures
+  UpToDate,         ///< GOOD, "Your product is up to date"
+  Offer,            ///< UPDATE, the chip's offer text, clickable
+  NothingToUpdate,  ///< CROSS, the JMS583 runs firmware this program does not replace
+  Failure,          ///< CROSS, the check could not decide; the device list is emptied
+  Updating,
+  UpdateComplete,
+  UpdateFail,
+};
+
+/// What the last version check read, for reports beyond the window's text.
+struct CheckRecord {
+  std::string path;                                     ///< the disk examined
+  BridgeInfo bridgeInfo = 0;                            ///< its identification
+  std::optional<std::array<std::uint8_t, 4>> firmware;  ///< the running version, when read
+  bool romMode = false;  ///< the identity block said no firmware runs
+  std::string failure;   ///< why the check failed, for a person; empty when it did not
+};
+
+/// The seams the window's logic works through.
+struct FormServices {
+  Transport& io;
+  DiskLister& lister;
+  Clock& clock;
+  MainView& view;
+  MessageSink& messages;
+  DebugOutput& debug;
+  const ImageSource& images;
+  Desktop& desktop;
+};
+
+/// The window's state and handlers, toolkit-free.
+class TForm1 {
+ public:
+  explicit TForm1(FormServices services) : services_(services) {}
+
+  /// The scan: finds the enclosures, lists them and ends with the version check.
+  void btn_RefreshClick();
+  /// Decides for the selected disk whether an update is offered, and shows the verdict.
+  void CheckFirmwareVersion();
+  /// A click on the status text: starts the update while the text is enabled, else nothing.
+  void lblStaustClick();
+  /// The update command: writes and verifies the firmware, then the NVRAM identity.
+  void btn_updClick();
+  /// A device-change message with its event type.
+  void OnDeviceChange(std::uint32_t event);
+  /// A timer message with its timer id.
+  void OnRescanTimer(std::uintptr_t timerId);
+  /// Asks one system dialog titled "Microsoft Windows" to close; 1 when there was one.
+  int CloseSystemDialog();
+
+  const FormState& state() const { return state_; }
+  Display display() const { return display_; }
+  /// The text of lblStaust and whether a click on it starts the update.
+  const std::string& statusText() const { return statusText_; }
+  bool statusEnabled() const { return statusEnabled_; }
+  /// The disks the last scan listed, in the order of the device list.
+  const std::vector<ListedDisk>& listed() const { return listed_; }
+  /// What discovery left out in the last scan, and why.
+  const std::vector<std::string>& scanWarnings() const { return scanWarnings_; }
+  const CheckRecord& lastCheck() const { return check_; }
+  /// Why the last update failed; step None after a success.
+  const UpdateFailure& updateFailure() const { return updateFailure_; }
+  /// True from the start of a scan, check or update command to its end.
+  bool busy() const { return activity_ > 0; }
+
+ private:
+  class Activity;
+  struct CheckRun;
+
+  // The scan.
+  void ShowSearching();
+  int Enumerate(CandidatePaths& candidates);
+  void ShowNothingFound();
+  int ListCandidates(std::span<const CandidateDisk> candidates);
+  void ListDisk(ListedDisk disk);
+  void ShowMultiple();
+
+  // The version check.
+  std::string SelectedPath() const;
+  void Fail(CheckRun& run, std::string reason);
+  void FailCommand(CheckRun& run, std::string_view command);
+  bool ReadCheckFlashType(CheckRun& run);
+  bool ReadCheckIdentity(CheckRun& run, std::array<std::uint8_t, 16>& block);
+  void CheckJms578(CheckRun& run, const std::array<std::uint8_t, 16>& block);
+  void CheckJms583(CheckRun& run, const std::array<std::uint8_t, 16>& block);
+  bool ReadCheckNvramAndInquiry(CheckRun& run, std::uint8_t chipCode);
+  void ShowVerdict(Display display, Picture picture, std::string_view text,
+                   std::optional<bool> enabled);
+  void ShowFailure();
+  bool SweepAllowed();
+  void SweepDialogs();
+
+  // The update command.
+  void ShowUpdating();
+  bool RunUpdateSteps(std::string_view path, BridgeInfo info);
+  void ShowUpdateOutcome(bool ok);
+
+  void SetStatus(std::string_view text, bool enabled);
+  void SetStatusEnabled(bool enabled);
+  void Pump();
+
+  FormServices services_;
+  FormState state_;
+  Display display_ = Display::None;
+  std::string statusText_;
+  bool statusEnabled_ = true;
+  std::vector<ListedDisk> listed_;
+  std::vector<std::string> scanWarnings_;
+  CheckRecord check_;
+  UpdateFailure updateFailure_;
+  int activity_ = 0;
+};
+
+}  // namespace korvane

@@ -28,9 +28,9 @@ class Desktop {
  public:
   virtual ~Desktop() = default;
   /// The version, or nothing when the platform refuses the record.
-  virtual std::optional<OsVersion> GetVersionEx(VersionRecord record) = 0;
+  virtual std::optional<OsVersion> QueryVersion(VersionRecord record) = 0;
   /// The top-level window of that class and title, or 0.
-  virtual DesktopWindow FindWindow(std::string_view className, std::string_view title) = 0;
+  virtual DesktopWindow FindTopLevelWindow(std::string_view className, std::string_view title) = 0;
   /// Posts the window a close request; true when it was posted.
   virtual bool PostClose(DesktopWindow window) = 0;
 };
@@ -38,8 +38,8 @@ class Desktop {
 /// A desktop with no version to report and no dialogs: Linux, and the command line.
 class NoDesktop final : public Desktop {
  public:
-  std::optional<OsVersion> GetVersionEx(VersionRecord) override { return std::nullopt; }
-  DesktopWindow FindWindow(std::string_view, std::string_view) override { return 0; }
+  std::optional<OsVersion> QueryVersion(VersionRecord) override { return std::nullopt; }
+  DesktopWindow FindTopLevelWindow(std::string_view, std::string_view) override { return 0; }
   bool PostClose(DesktopWindow) override { return false; }
 };
 

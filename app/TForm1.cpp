@@ -296,8 +296,8 @@ void TForm1::ShowFailure() {
 
 bool TForm1::SweepAllowed() {
   Desktop& desktop = services_.desktop;
-  std::optional<OsVersion> version = desktop.GetVersionEx(VersionRecord::Extended);
-  if (!version) version = desktop.GetVersionEx(VersionRecord::Basic);
+  std::optional<OsVersion> version = desktop.QueryVersion(VersionRecord::Extended);
+  if (!version) version = desktop.QueryVersion(VersionRecord::Basic);
   if (!version) return false;
   return (version->major == 6 && version->minor >= 1) ||
          (version->major == 10 && version->minor == 0);
@@ -311,7 +311,8 @@ void TForm1::SweepDialogs() {
 }
 
 int TForm1::CloseSystemDialog() {
-  const DesktopWindow dialog = services_.desktop.FindWindow(kSystemDialogClass, kSystemDialogTitle);
+  const DesktopWindow dialog =
+      services_.desktop.FindTopLevelWindow(kSystemDialogClass, kSystemDialogTitle);
   if (dialog == 0) return 0;
   services_.desktop.PostClose(dialog);
   return 1;

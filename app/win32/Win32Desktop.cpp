@@ -20,12 +20,12 @@ std::optional<OsVersion> AskVersion() {
 
 }  // namespace
 
-std::optional<OsVersion> Win32Desktop::GetVersionEx(VersionRecord record) {
+std::optional<OsVersion> Win32Desktop::QueryVersion(VersionRecord record) {
   if (record == VersionRecord::Extended) return AskVersion<OSVERSIONINFOEXA>();
   return AskVersion<OSVERSIONINFOA>();
 }
 
-DesktopWindow Win32Desktop::FindWindow(std::string_view className, std::string_view title) {
+DesktopWindow Win32Desktop::FindTopLevelWindow(std::string_view className, std::string_view title) {
   // The names must end at their terminators, which a view does not promise.
   const std::string classText(className);
   const std::string titleText(title);

@@ -8,8 +8,8 @@ namespace korvane {
 /// GetVersionExA, FindWindowA and PostMessageA.
 class Win32Desktop final : public Desktop {
  public:
-  std::optional<OsVersion> GetVersionEx(VersionRecord record) override;
-  DesktopWindow FindWindow(std::string_view className, std::string_view title) override;
+  std::optional<OsVersion> QueryVersion(VersionRecord record) override;
+  DesktopWindow FindTopLevelWindow(std::string_view className, std::string_view title) override;
   bool PostClose(DesktopWindow window) override;
 };
 

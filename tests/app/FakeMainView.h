@@ -218,10 +218,10 @@ class FakeDesktop final : public Desktop {
   std::size_t finds = 0;
   std::vector<DesktopWindow> closed;
 
-  std::optional<OsVersion> GetVersionEx(VersionRecord record) override {
+  std::optional<OsVersion> QueryVersion(VersionRecord record) override {
     return record == VersionRecord::Extended ? extended : basic;
   }
-  DesktopWindow FindWindow(std::string_view className, std::string_view title) override {
+  DesktopWindow FindTopLevelWindow(std::string_view className, std::string_view title) override {
     ++finds;
     return className == "#32770" && title == "Microsoft Windows" ? dialog : 0;
   }

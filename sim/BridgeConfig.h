@@ -33,6 +33,8 @@ struct InquiryConfig {
   std::string product = "Generic";  ///< bytes 16-31, blank-padded
   std::string revision = "0100";    ///< bytes 32-35, blank-padded
   std::string chipTag;              ///< bytes 36-39 when not empty (four characters, e.g. "j583")
+
+  friend bool operator==(const InquiryConfig&, const InquiryConfig&) = default;
 };
 
 /// The fixed part of the 16-byte identity block; the version and the ROM flag come from the state.
@@ -46,12 +48,16 @@ struct IdentityConfig {
   char revision = '1';                          ///< byte 11
   /// When set, the answer is exactly these bytes and every field above is ignored.
   std::optional<std::array<std::uint8_t, 16>> bytes;
+
+  friend bool operator==(const IdentityConfig&, const IdentityConfig&) = default;
 };
 
 /// Buffer id 1 of READ BUFFER: a descriptor (mode 3) and vendor-specific data (mode 1).
 struct BufferOneConfig {
   std::uint8_t boundary = 0;       ///< descriptor byte 0: the offset boundary as an exponent
   std::vector<std::uint8_t> data;  ///< mode 1 answer; its size is the capacity in the descriptor
+
+  friend bool operator==(const BufferOneConfig&, const BufferOneConfig&) = default;
 };
 
 /// What an injected fault does to the command it hits.
@@ -71,6 +77,8 @@ struct Fault {
   FaultEffect effect = FaultEffect::Fail;
   std::size_t byte = 0;     ///< Corrupt: the byte of the transfer to invert, cut to the last one
   bool anyCommand = false;  ///< nth counts all commands of all operations
+
+  friend bool operator==(const Fault&, const Fault&) = default;
 };
 
 /// True when both faults would strike the same command, so that the second could never strike.
@@ -99,6 +107,9 @@ struct BridgeConfig {
   std::uint32_t romCapacity = 0;         ///< buffer capacity the boot ROM reports
   std::chrono::microseconds latency{0};  ///< time each command takes on the bus
   std::vector<Fault> faults;
+
+  /// Field by field: a scenario file writes only the fields that differ from its bridge type.
+  friend bool operator==(const BridgeConfig&, const BridgeConfig&) = default;
 };
 
 /// The configuration of a bridge of that chip as it leaves the factory.

@@ -77,6 +77,20 @@ constexpr std::array kBuiltIns{
    "bridge": "none",
    "inquiry": {"vendor": "Generic ", "product": "Flash Disk", "revision": "8.07"}}
 ]})json"},
+
+  // The user lacks the rights to open the disk, as without administrator rights or root.
+  BuiltIn{"no-rights", R"json({"disks": [
+  {"path": "\\\\?\\usbstor#disk&ven_korvane&prod_nvme_enclosure&rev_0100#0001&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+   "bridge": "jms583", "firmware": "0.0.0.8", "access": "denied",
+   "inquiry": {"vendor": "Korvane ", "product": "NVMe Enclosure  "}}
+]})json"},
+
+  // A file system on the disk is in use: writing the bridge's firmware now could brick it.
+  BuiltIn{"jms583-mounted", R"json({"disks": [
+  {"path": "\\\\?\\usbstor#disk&ven_korvane&prod_nvme_enclosure&rev_0100#0001&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+   "bridge": "jms583", "firmware": "0.0.0.8", "mounted": "/media/korvane/NVME",
+   "inquiry": {"vendor": "Korvane ", "product": "NVMe Enclosure  "}}
+]})json"},
 };
 // clang-format on
 

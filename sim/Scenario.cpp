@@ -420,6 +420,38 @@ bool ApplyLatency(const Field& field, BridgeConfig& config) {
   return true;
 }
 
+/// The whole record, so that a saved enclosure comes back with exactly the record it had.
+bool ApplyNvram(const Field& field, BridgeConfig& config) {
+  std::vector<std::uint8_t> bytes;
+  if (!ReadHex(field, kNvramRecordSize, Width::Exactly, bytes)) return false;
+  std::ranges::copy(bytes, config.nvramRecord.begin());
+  return true;
+}
+
+// ---- What the host knows of a disk -------------------------------------------------------------
+
+constexpr std::array kAccess{
+    Choice<bool>{"granted", false},
+    Choice<bool>{"denied", true},
+};
+
+bool ApplyAccess(const Field& field, DiskHost& host) {
+  return ReadChoice(field, kAccess, host.accessDenied);
+}
+
+bool ApplyMounted(const Field& field, DiskHost& host) {
+  if (field.value().is_null()) {
+    host.mountPoint.clear();
+    return true;
+  }
+  // An empty mount point would read as "nothing mounted" and hide what the author meant.
+  if (!field.value().is_string() || Text(field).empty()) {
+    return field.Expected("the mount point as a non-empty string, or null");
+  }
+  host.mountPoint = Text(field);
+  return true;
+}
+
 // ---- Faults ----------------------------------------------------------------------------------
 
 constexpr std::array kEffects{
@@ -504,8 +536,6 @@ bool ApplyFaults(const Field& field, BridgeConfig& config) {
 
 // ---- Disks -----------------------------------------------------------------------------------
 
-enum class BridgeKind : std::uint8_t { Jms583, Jms578, None, Custom };
-
 constexpr std::array kBridgeKinds{
     Choice<BridgeKind>{"jms583", BridgeKind::Jms583},
     Choice<BridgeKind>{"jms578", BridgeKind::Jms578},
@@ -522,7 +552,14 @@ BridgeConfig PlainDisk() {
   return config;
 }
 
-BridgeConfig BaseConfig(BridgeKind kind) {
+}  // namespace
+
+std::string_view BridgeKindName(BridgeKind kind) {
+  const auto found = std::ranges::find(kBridgeKinds, kind, &Choice<BridgeKind>::value);
+  return found == kBridgeKinds.end() ? std::string_view() : found->name;
+}
+
+BridgeConfig KindDefaults(BridgeKind kind) {
   switch (kind) {
     case BridgeKind::Jms578:
       return DefaultConfig(Chip::Jms578);
@@ -537,6 +574,8 @@ BridgeConfig BaseConfig(BridgeKind kind) {
   return DefaultConfig(Chip::Jms583);
 }
 
+namespace {
+
 using Apply = bool (*)(const Field&, BridgeConfig&);
 
 struct Override {
@@ -545,18 +584,39 @@ struct Override {
 };
 
 constexpr std::array kOverrides{
-    Override{"firmware", ApplyFirmware},        Override{"rom_mode", ApplyRomMode},
-    Override{"inquiry", ApplyInquiry},          Override{"identity", ApplyIdentity},
-    Override{"identity_alt", ApplyIdentityAlt}, Override{"flash_type", ApplyFlashType},
-    Override{"config_word", ApplyConfigWord},   Override{"buffer1", ApplyBufferOne},
-    Override{"chip_tag", ApplyChipTag},         Override{"b5", ApplyVendorB5},
-    Override{"memory_fdb1", ApplyMemoryFdb1},   Override{"busy_reads", ApplyBusyReads},
-    Override{"latency_us", ApplyLatency},       Override{"faults", ApplyFaults},
+    Override{"firmware", ApplyFirmware},
+    Override{"rom_mode", ApplyRomMode},
+    Override{"inquiry", ApplyInquiry},
+    Override{"identity", ApplyIdentity},
+    Override{"identity_alt", ApplyIdentityAlt},
+    Override{"flash_type", ApplyFlashType},
+    Override{"config_word", ApplyConfigWord},
+    Override{"buffer1", ApplyBufferOne},
+    Override{"chip_tag", ApplyChipTag},
+    Override{"b5", ApplyVendorB5},
+    Override{"memory_fdb1", ApplyMemoryFdb1},
+    Override{"busy_reads", ApplyBusyReads},
+    Override{"latency_us", ApplyLatency},
+    Override{"nvram", ApplyNvram},
+    Override{"faults", ApplyFaults},
+};
+
+using ApplyHost = bool (*)(const Field&, DiskHost&);
+
+struct HostKey {
+  std::string_view key;
+  ApplyHost apply;
+};
+
+constexpr std::array kHostKeys{
+    HostKey{"access", ApplyAccess},
+    HostKey{"mounted", ApplyMounted},
 };
 
 constexpr auto kDiskKeys = [] {
-  std::array<std::string_view, kOverrides.size() + 2> keys{"path", "bridge"};
-  std::ranges::transform(kOverrides, keys.begin() + 2, &Override::key);
+  std::array<std::string_view, 2 + kHostKeys.size() + kOverrides.size()> keys{"path", "bridge"};
+  const auto next = std::ranges::transform(kHostKeys, keys.begin() + 2, &HostKey::key).out;
+  std::ranges::transform(kOverrides, next, &Override::key);
   return keys;
 }();
 
@@ -573,9 +633,14 @@ bool ReadPath(const Field& disk, std::string& path) {
 bool ReadDisk(const Field& field, ScenarioDisk& disk) {
   if (!field.value().is_object()) return field.Expected("an object with a path and a bridge");
   if (!OnlyKnownKeys(field, kDiskKeys) || !ReadPath(field, disk.path)) return false;
-  BridgeKind kind = BridgeKind::Jms583;
-  if (field.Has("bridge") && !ReadChoice(field.Member("bridge"), kBridgeKinds, kind)) return false;
-  disk.bridge = BaseConfig(kind);
+  disk.kind = BridgeKind::Jms583;
+  if (field.Has("bridge") && !ReadChoice(field.Member("bridge"), kBridgeKinds, disk.kind)) {
+    return false;
+  }
+  disk.bridge = KindDefaults(disk.kind);
+  for (const HostKey& entry : kHostKeys) {
+    if (field.Has(entry.key) && !entry.apply(field.Member(entry.key), disk.host)) return false;
+  }
   for (const Override& entry : kOverrides) {
     if (field.Has(entry.key) && !entry.apply(field.Member(entry.key), disk.bridge)) return false;
   }
@@ -700,6 +765,26 @@ std::optional<ScenarioError> ReadFile(std::string_view name, std::string& text) 
   return std::nullopt;
 }
 
+// ---- After a replug ----------------------------------------------------------------------------
+
+/// The disk as a replug of its bridge leaves it; the bridge on the bus is copied, never touched.
+ScenarioDisk Replugged(const ScenarioDisk& disk, const SimulatedBus& bus) {
+  const SimulatedBridge* onBus = bus.Find(disk.path);
+  if (onBus == nullptr) return disk;
+  SimulatedBridge bridge = *onBus;
+  bridge.Replug();
+  ScenarioDisk after = disk;
+  // A bridge without a firmware area (a plain disk, most custom ones) has nothing to boot from,
+  // so what it runs is what the scenario said, not what an empty flash would give.
+  if (!bridge.flash().empty()) {
+    after.bridge.romMode = bridge.runState() == RunState::BootRom;
+    after.bridge.firmwareVersion = bridge.runningVersion();
+  }
+  std::ranges::copy(bridge.nvramRecord(), after.bridge.nvramRecord.begin());
+  after.bridge.faults.clear();
+  return after;
+}
+
 }  // namespace
 
 std::variant<Scenario, ScenarioError> ParseScenario(std::string_view text,
@@ -726,8 +811,16 @@ std::variant<Scenario, ScenarioError> LoadScenario(std::string_view nameOrPath) 
 
 void PlugIn(const Scenario& scenario, SimulatedBus& bus) {
   for (const ScenarioDisk& disk : scenario.disks) {
-    bus.AddDisk(disk.path, SimulatedBridge(disk.bridge));
+    bus.AddDisk(disk.path, SimulatedBridge(disk.bridge), disk.host);
   }
+}
+
+Scenario ScenarioAfterReplug(const Scenario& original, const SimulatedBus& bus) {
+  Scenario replugged;
+  for (const ScenarioDisk& disk : original.disks) {
+    replugged.disks.push_back(Replugged(disk, bus));
+  }
+  return replugged;
 }
 
 std::vector<DiskInterface> SimulatedDiskLister::ListDisks() {

@@ -2,6 +2,7 @@
 // the built-in scenarios that demonstrations use by name.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -13,10 +14,21 @@
 
 namespace korvane::sim {
 
-/// One disk of a scenario: its interface path and its bridge.
+/// The bridge types a scenario names; each gives the defaults of every key a disk leaves out.
+enum class BridgeKind : std::uint8_t { Jms583, Jms578, None, Custom };
+
+/// The name a scenario file gives the bridge type, e.g. "jms583".
+std::string_view BridgeKindName(BridgeKind kind);
+/// The bridge of that type before any other key of the disk applies.
+BridgeConfig KindDefaults(BridgeKind kind);
+
+/// One disk of a scenario: its interface path, the bridge type it was described from, its bridge
+/// and what the host knows of it.
 struct ScenarioDisk {
   std::string path;
-  BridgeConfig bridge;
+  BridgeKind kind = BridgeKind::Jms583;
+  BridgeConfig bridge = KindDefaults(BridgeKind::Jms583);
+  DiskHost host;
 };
 
 /// The disks of a scenario, in the order the platform enumerates them.
@@ -39,6 +51,13 @@ std::vector<std::string_view> BuiltInScenarioNames();
 
 /// Plugs every disk of the scenario into the bus, in order.
 void PlugIn(const Scenario& scenario, SimulatedBus& bus);
+
+/// The scenario's disks as they would be after being unplugged and plugged in again, taken from
+/// the bus without changing it: deferred firmware becomes the running firmware, the boot ROM runs
+/// where the flash holds nothing bootable, and the NVRAM record is what it is now. Faults are
+/// dropped, since a replug starts a new run; every other key stays as in the original. A disk
+/// that is not on the bus keeps its original entry.
+Scenario ScenarioAfterReplug(const Scenario& original, const SimulatedBus& bus);
 
 /// Lists the present disks of a simulated bus in the order they were plugged in; their marks
 /// come from the path substrings, as on Windows.

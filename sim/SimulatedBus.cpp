@@ -17,19 +17,31 @@ std::string Quoted(std::string_view path) { return "the simulated disk " + std::
 
 }  // namespace
 
-SimulatedBridge& SimulatedBus::AddDisk(std::string_view path, SimulatedBridge bridge) {
+SimulatedBridge& SimulatedBus::AddDisk(std::string_view path, SimulatedBridge bridge,
+                                       DiskHost host) {
   auto owned = std::make_unique<SimulatedBridge>(std::move(bridge));
   if (Disk* disk = FindDisk(path)) {
     disk->bridge = std::move(owned);
+    disk->host = std::move(host);
     return *disk->bridge;
   }
-  disks_.push_back({std::string(path), std::move(owned)});
+  disks_.push_back({std::string(path), std::move(owned), std::move(host)});
   return *disks_.back().bridge;
 }
 
 SimulatedBridge* SimulatedBus::Find(std::string_view path) {
   Disk* disk = FindDisk(path);
   return disk == nullptr ? nullptr : disk->bridge.get();
+}
+
+const SimulatedBridge* SimulatedBus::Find(std::string_view path) const {
+  const Disk* disk = FindDisk(path);
+  return disk == nullptr ? nullptr : disk->bridge.get();
+}
+
+const DiskHost* SimulatedBus::Host(std::string_view path) const {
+  const Disk* disk = FindDisk(path);
+  return disk == nullptr ? nullptr : &disk->host;
 }
 
 std::vector<std::string> SimulatedBus::Paths() const {
@@ -43,6 +55,7 @@ PortOpen SimulatedBus::Open(std::string_view path, Direction direction) {
   if (disk == nullptr || !disk->bridge->present()) {
     return {.osError = oserror::kFileNotFound};
   }
+  if (disk->host.accessDenied) return {.osError = oserror::kAccessDenied};
   // A data-out open asks for the disk alone, and nothing opens beside such a handle.
   const bool exclusive = direction == Direction::Out;
   if (InUse(path, exclusive)) return {.osError = oserror::kSharingViolation};
@@ -90,6 +103,8 @@ std::string SimulatedBus::Explain(std::string_view path, FailureStage stage,
   switch (osError) {
     case oserror::kFileNotFound:
       return disk + " is not present";
+    case oserror::kAccessDenied:
+      return "no permission to open " + disk + ": this user lacks the rights to the disk";
     case oserror::kSharingViolation:
       return disk + " is already open for another command";
     case oserror::kDeviceNotConnected:
@@ -101,7 +116,15 @@ std::string SimulatedBus::Explain(std::string_view path, FailureStage stage,
   }
 }
 
+bool SimulatedBus::DeniesAccess(FailureStage stage, std::uint32_t osError) const {
+  return stage == FailureStage::Open && osError == oserror::kAccessDenied;
+}
+
 SimulatedBus::Disk* SimulatedBus::FindDisk(std::string_view path) {
+  return const_cast<Disk*>(std::as_const(*this).FindDisk(path));
+}
+
+const SimulatedBus::Disk* SimulatedBus::FindDisk(std::string_view path) const {
   const auto found =
       std::ranges::find_if(disks_, [&](const Disk& disk) { return SamePath(disk.path, path); });
   return found == disks_.end() ? nullptr : &*found;

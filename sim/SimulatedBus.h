@@ -17,10 +17,19 @@ namespace korvane::sim {
 /// OS errors the bus reports, in the Windows numbering the platform ports use.
 namespace oserror {
 inline constexpr std::uint32_t kFileNotFound = 2;
+inline constexpr std::uint32_t kAccessDenied = 5;
 inline constexpr std::uint32_t kInvalidHandle = 6;
 inline constexpr std::uint32_t kSharingViolation = 32;
 inline constexpr std::uint32_t kDeviceNotConnected = 1167;
 }  // namespace oserror
+
+/// What the computer itself knows of a disk, whatever the bridge in front of it answers.
+struct DiskHost {
+  bool accessDenied = false;  ///< opening the disk fails: the user lacks the rights to it
+  std::string mountPoint;     ///< where a file system on the disk is mounted; empty: nowhere
+
+  friend bool operator==(const DiskHost&, const DiskHost&) = default;
+};
 
 /// Simulated disks by interface path, each with its bridge; paths match without regard to case.
 class SimulatedBus final : public Port {
@@ -29,9 +38,13 @@ class SimulatedBus final : public Port {
   explicit SimulatedBus(SimulatedClock& clock) : clock_(clock) {}
 
   /// Plugs in a disk at path and returns its bridge; a disk already at that path is replaced.
-  SimulatedBridge& AddDisk(std::string_view path, SimulatedBridge bridge);
+  SimulatedBridge& AddDisk(std::string_view path, SimulatedBridge bridge, DiskHost host = {});
   /// The bridge of the disk at path, or null.
   SimulatedBridge* Find(std::string_view path);
+  /// The bridge of the disk at path, or null.
+  const SimulatedBridge* Find(std::string_view path) const;
+  /// What the host knows of the disk at path, or null when no disk is there.
+  const DiskHost* Host(std::string_view path) const;
   /// The paths of the disks, in the order they were plugged in.
   std::vector<std::string> Paths() const;
   /// Handles opened and not yet closed.
@@ -42,12 +55,15 @@ class SimulatedBus final : public Port {
   void Close(PortHandle handle) override;
   std::string Explain(std::string_view path, FailureStage stage,
                       std::uint32_t osError) const override;
+  /// An open refused with kAccessDenied: the user lacks the rights to the disk.
+  bool DeniesAccess(FailureStage stage, std::uint32_t osError) const override;
   bool simulated() const override { return true; }
 
  private:
   struct Disk {
     std::string path;
     std::unique_ptr<SimulatedBridge> bridge;
+    DiskHost host;
   };
   struct OpenHandle {
     PortHandle handle = 0;
@@ -56,6 +72,7 @@ class SimulatedBus final : public Port {
   };
 
   Disk* FindDisk(std::string_view path);
+  const Disk* FindDisk(std::string_view path) const;
   const OpenHandle* FindHandle(PortHandle handle) const;
   bool InUse(std::string_view path, bool exclusive) const;
   static PortReply Deliver(const BridgeResponse& response, const PortRequest& request);

@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "BridgeCommands.h"
+#include "NvramIdentity.h"
+#include "ScenarioWriter.h"
 #include "Transport.h"
+#include "update/UpdateRig.h"
 
 namespace korvane::sim {
 namespace {
@@ -81,7 +84,7 @@ std::string Chars(const Bytes& bytes, std::size_t from, std::size_t count) {
 
 TEST(Scenario, EveryFieldReachesTheBridge) {
   const struct {
-    std::string_view members;
+    std::string members;
     std::function<void(Bench&)> check;
   } cases[] = {
       {R"("identity": "00 11 22 33 44 55 66 77 88 99 aA bB cc dd ee ff")",
@@ -212,9 +215,34 @@ TEST(Scenario, EveryFieldReachesTheBridge) {
          EXPECT_FALSE(Inquiry(b.io, kPath, data));
          EXPECT_FALSE(b.bus.Find(kPath)->present());
        }},
+      {R"("nvram": ")" + std::string(1022, '0') + R"(4b")",
+       [](Bench& b) {
+         Bytes record(512, 0xEE);
+         ASSERT_TRUE(ReadNvram(b.io, kPath, 0x11000, record));
+         Bytes expected(512, 0);
+         expected[511] = 0x4B;
+         EXPECT_EQ(record, expected);
+       }},
+      {R"("bridge": "jms578", "access": "denied")",
+       [](Bench& b) {
+         EXPECT_FALSE(Identifies(b.io));
+         const PortOpen open = b.bus.Open(kPath, Direction::In);
+         EXPECT_EQ(open.osError, oserror::kAccessDenied);
+         EXPECT_TRUE(b.bus.DeniesAccess(FailureStage::Open, open.osError));
+       }},
+      {R"("access": "granted", "mounted": null)",
+       [](Bench& b) {
+         EXPECT_TRUE(Identifies(b.io));
+         EXPECT_EQ(*b.bus.Host(kPath), DiskHost{});
+       }},
+      {R"("mounted": "/media/user/NVME")",
+       [](Bench& b) {
+         EXPECT_TRUE(Identifies(b.io));  // the bus only keeps it; the update asks before writing
+         EXPECT_EQ(b.bus.Host(kPath)->mountPoint, "/media/user/NVME");
+       }},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.members);
+    SCOPED_TRACE(c.members.substr(0, 80));
     Bench bench;
     PlugIn(Parsed(OneDisk(c.members)), bench.bus);
     c.check(bench);
@@ -289,6 +317,16 @@ TEST(Scenario, BadInputNamesTheFileAndTheField) {
        "ReadMemory, ReadConfigWord, ReadVendorB5, ReadBuffer, WriteBuffer, Unknown, any, "
        "got \"ANY\""},
       {OneDisk(R"("x\ny": 1)"), "disks[0].x y: unknown key"},  // kept on one line
+      {OneDisk(R"("access": "none")"),
+       R"(disks[0].access: expected one of "granted", "denied", got "none")"},
+      {OneDisk(R"("access": false)"), R"(disks[0].access: expected one of "granted", "denied")"},
+      {OneDisk(R"("mounted": "")"),
+       R"(disks[0].mounted: expected the mount point as a non-empty string, or null, got "")"},
+      {OneDisk(R"("mounted": true)"), "disks[0].mounted: expected the mount point"},
+      {OneDisk(R"("nvram": "4B")"), "disks[0].nvram: expected 512 bytes of hex, got 1 bytes"},
+      {OneDisk(R"("nvram": ")" + std::string(1026, 'f') + "\""),
+       "disks[0].nvram: expected 512 bytes of hex, got 513 bytes"},
+      {OneDisk(R"("nvram": null)"), "disks[0].nvram: expected 512 bytes of hex, got null"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -312,7 +350,7 @@ class ScenarioFileTest : public ::testing::Test {
   std::filesystem::path folder_ =
       std::filesystem::path(::testing::TempDir()) /
       ("korvane-scenario-" +
-       std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+       std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
 };
 
 TEST_F(ScenarioFileTest, LoadsAFileAndNamesItInEveryError) {
@@ -358,6 +396,8 @@ TEST(Scenario, BuiltInsAreWhatDiscoveryFinds) {
        {{Bus::Usb, {0x05, 0x83}, {0, 0, 0, 8}}, {Bus::Uasp, {0x05, 0x78}, {0, 2, 1, 4}}}},
       {"unsupported-bridge", {{Bus::Usb, {0x05, 0x80}, {0, 1, 2, 0}}}},
       {"no-enclosure", {}},
+      {"no-rights", {}},  // a disk that cannot be opened is never asked what it is
+      {"jms583-mounted", {{Bus::Usb, {0x05, 0x83}, {0, 0, 0, 8}}}},
   };
   std::vector<std::string_view> names;
   for (const auto& c : cases) names.push_back(c.name);
@@ -403,6 +443,115 @@ TEST(Scenario, ListerFollowsPlugInOrderAndDropsVanishedDisks) {
   Bytes block(16, 0);
   EXPECT_FALSE(ReadIdentity(bench.io, uasp.path, block));
   EXPECT_EQ(lister.ListDisks(), (std::vector<DiskInterface>{usb, internal}));
+}
+
+// ---- After a replug ----------------------------------------------------------------------------
+
+using korvane::testing::Config;
+using korvane::testing::kEnclosurePath;
+using korvane::testing::On;
+using korvane::testing::UpdateRig;
+
+/// What the enclosure's own commands say about it: identity block and NVRAM record.
+struct Answers {
+  Bytes identity = Bytes(16, 0);
+  Bytes record = Bytes(512, 0);
+};
+
+Answers AnswersOf(const Scenario& scenario, std::uint32_t recordAddress) {
+  Bench bench;
+  PlugIn(scenario, bench.bus);
+  Answers answers;
+  EXPECT_TRUE(ReadIdentity(bench.io, kEnclosurePath, answers.identity));
+  EXPECT_TRUE(ReadNvram(bench.io, kEnclosurePath, recordAddress, answers.record));
+  return answers;
+}
+
+TEST(Scenario, SavedAfterAnUpdateRunsWhatAReplugBoots) {
+  const struct {
+    std::string_view name;
+    const ChipUpdate& chip;
+    bool romMode;
+    unsigned vanishAt;  ///< the WRITE BUFFER during which the disk leaves; 0: none
+    FirmwareVersion after;
+    bool romAfter;
+    bool renamed;  ///< the record carries our name
+  } cases[] = {
+      {"JMS583", testing::Jms583(), false, 0, {0, 0, 1, 2}, false, true},
+      {"JMS583 through the loader", testing::Jms583(), true, 0, {0, 0, 1, 2}, false, true},
+      {"JMS578", testing::Jms578(), false, 0, {0, 2, 1, 4}, false, true},
+      {"JMS583 gone at the first block", testing::Jms583(), false, 1, {0, 0, 0, 8}, false, false},
+      // The loader went in; the disk left with the first block, so the flash is still empty.
+      {"JMS583 in ROM mode gone at the first block", testing::Jms583(), true, 2, {}, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const BridgeKind kind = &c.chip == &testing::Jms583() ? BridgeKind::Jms583 : BridgeKind::Jms578;
+    Scenario original;
+    original.disks.push_back({.path = std::string(kEnclosurePath),
+                              .kind = kind,
+                              .bridge = Config(c.chip, c.romMode),
+                              .host = {.mountPoint = "/media/k"}});
+    if (c.vanishAt > 0) {
+      original.disks[0].bridge.faults = {
+          On(Operation::WriteBuffer, c.vanishAt, FaultEffect::Vanish)};
+    }
+    UpdateRig rig(c.chip, original.disks[0].bridge);
+    const UpdateContext context = rig.Context();
+    if (UpdateFirmware(context, kEnclosurePath)) {
+      EXPECT_TRUE(RewriteNvramIdentity(context, kEnclosurePath, c.chip.nvramAddress));
+    }
+    const SimulatedBridge before = rig.bridge();
+
+    const std::string text = ScenarioJson(ScenarioAfterReplug(original, rig.bus()));
+    const Scenario saved = Parsed(text);
+    ASSERT_EQ(saved.disks.size(), 1u);
+    EXPECT_TRUE(saved.disks[0].bridge.faults.empty()) << text;
+    EXPECT_EQ(saved.disks[0].host, original.disks[0].host);
+    const Answers answers = AnswersOf(saved, c.chip.nvramAddress);
+    EXPECT_EQ(Bytes(answers.identity.begin() + 12, answers.identity.end()),
+              Bytes(c.after.begin(), c.after.end()));
+    EXPECT_EQ(answers.identity[6] == 0, c.romAfter);
+    EXPECT_EQ(Chars(answers.record, 200, 7) == "Korvane", c.renamed);
+
+    // The bus is left as the run left it: still unplugged, still running the old firmware.
+    EXPECT_EQ(rig.bridge().present(), before.present());
+    EXPECT_EQ(rig.bridge().runState(), before.runState());
+    EXPECT_EQ(rig.bridge().runningVersion(), before.runningVersion());
+    EXPECT_EQ(rig.bridge().log().size(), before.log().size());
+  }
+}
+
+TEST(Scenario, ReplugOfAnUntouchedBusChangesOnlyWhatTheBootRomHides) {
+  for (const std::string_view name : BuiltInScenarioNames()) {
+    SCOPED_TRACE(name);
+    const Scenario original = std::get<Scenario>(LoadScenario(name));
+    Bench bench;
+    PlugIn(original, bench.bus);
+    const Scenario after = ScenarioAfterReplug(original, bench.bus);
+    ASSERT_EQ(after.disks.size(), original.disks.size());
+    for (std::size_t i = 0; i < original.disks.size(); ++i) {
+      ScenarioDisk expected = original.disks[i];
+      if (expected.bridge.romMode) expected.bridge.firmwareVersion = {};  // the ROM has none
+      EXPECT_EQ(after.disks[i].path, expected.path);
+      EXPECT_EQ(after.disks[i].kind, expected.kind);
+      EXPECT_EQ(after.disks[i].host, expected.host);
+      EXPECT_TRUE(after.disks[i].bridge == expected.bridge) << ScenarioJson(after);
+    }
+  }
+}
+
+TEST(Scenario, ReplugDropsFaultsButKeepsADiskTheBusDoesNotHave) {
+  const Scenario original = Parsed(R"({"disks": [
+    {"path": "usbstor#1", "bridge": "none", "faults": [{"command": "Inquiry", "effect": "fail"}]},
+    {"path": "usbstor#2", "faults": [{"command": "Inquiry", "effect": "vanish"}]}]})");
+  Bench bench;
+  PlugIn(Scenario{.disks = {original.disks[0]}}, bench.bus);
+  const Scenario after = ScenarioAfterReplug(original, bench.bus);
+  ASSERT_EQ(after.disks.size(), 2u);
+  EXPECT_TRUE(after.disks[0].bridge.faults.empty());
+  EXPECT_FALSE(after.disks[0].bridge.romMode);  // a plain disk has no flash to boot from
+  EXPECT_TRUE(after.disks[1].bridge == original.disks[1].bridge);
 }
 
 }  // namespace

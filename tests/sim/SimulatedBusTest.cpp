@@ -141,5 +141,46 @@ TEST_F(SimulatedBusTest, HandlesArePerOpenAndDataOutOpensAlone) {
   EXPECT_EQ(stale.lastError, oserror::kInvalidHandle);
 }
 
+TEST_F(SimulatedBusTest, DiskWithoutRightsRefusesEveryOpenAsAccessDenied) {
+  bus.AddDisk(kPath, SimulatedBridge(DefaultConfig(Chip::Jms583)),
+              {.accessDenied = true, .mountPoint = ""});
+  for (const Direction direction : {Direction::In, Direction::Out}) {
+    const PortOpen open = bus.Open(kPath, direction);
+    EXPECT_FALSE(open.ok);
+    EXPECT_EQ(open.osError, oserror::kAccessDenied);
+  }
+  EXPECT_EQ(bus.openHandles(), 0u);
+  EXPECT_EQ(bus.Explain(kPath, FailureStage::Open, oserror::kAccessDenied)
+                .rfind("no permission to open the simulated disk " + std::string(kPath) + ": ", 0),
+            0u);
+
+  const struct {
+    FailureStage stage;
+    std::uint32_t osError;
+    bool denies;
+  } cases[] = {
+      {FailureStage::Open, oserror::kAccessDenied, true},
+      {FailureStage::Request, oserror::kAccessDenied, false},
+      {FailureStage::Open, oserror::kFileNotFound, false},
+      {FailureStage::Open, oserror::kSharingViolation, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(bus.DeniesAccess(c.stage, c.osError), c.denies)
+        << static_cast<int>(c.stage) << " " << c.osError;
+  }
+}
+
+TEST_F(SimulatedBusTest, HostSideOfADiskIsKeptBesideItAndReplacedWithIt) {
+  EXPECT_EQ(bus.Host(kPath), nullptr);
+  bus.AddDisk(kPath, SimulatedBridge(DefaultConfig(Chip::Jms583)), {.mountPoint = "/media/k/NVME"});
+  ASSERT_NE(bus.Host(kPath), nullptr);
+  EXPECT_EQ(bus.Host(kPath)->mountPoint, "/media/k/NVME");
+  EXPECT_TRUE(bus.Open(kPath, Direction::Out).ok);  // the bus only keeps it; it locks nothing
+
+  // Plugging another disk in at the same path brings its own host side.
+  bus.AddDisk(kPath, SimulatedBridge(DefaultConfig(Chip::Jms583)));
+  EXPECT_EQ(*bus.Host(kPath), DiskHost{});
+}
+
 }  // namespace
 }  // namespace korvane::sim

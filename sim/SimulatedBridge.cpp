@@ -200,7 +200,7 @@ void SimulatedBridge::Replug() {
 void SimulatedBridge::Boot() {
   const std::span<const std::uint8_t> flash(flash_);
   flashOpen_ = false;  // a loader lives in memory only and is gone after a power cycle
-  if (!Bootable(flash, config_.chipNumber)) {
+  if (!unwrittenBlocks_.empty() || !Bootable(flash, config_.chipNumber)) {
     runState_ = RunState::BootRom;
     runningVersion_ = {};
     return;
@@ -496,7 +496,23 @@ BridgeResponse SimulatedBridge::StoreFirmware(std::uint32_t offset, std::uint32_
   std::copy_n(data.begin(), length, flash_.begin() + offset);
   // Stored for the next power-on only: what runs now and its version stay as they are.
   if (offset < kBlockSize && offset + length > kSecondBlockBegin) StampSecondBlock();
+  NoteRewrite(offset, length);
   return Taken(length);
+}
+
+void SimulatedBridge::NoteRewrite(std::uint32_t offset, std::uint32_t length) {
+  // The boot code checks the whole image before it starts it, so a rewrite that stops part of
+  // the way leaves nothing bootable, however good its first block looks.
+  const std::size_t blocks = (flash_.size() + kBlockSize - 1) / kBlockSize;
+  if (unwrittenBlocks_.empty()) unwrittenBlocks_.assign(blocks, true);
+  const std::size_t end =
+      std::min<std::size_t>((std::size_t{offset} + length + kBlockSize - 1) / kBlockSize, blocks);
+  for (std::size_t block = offset / kBlockSize; block < end; ++block) {
+    unwrittenBlocks_[block] = false;
+  }
+  if (std::ranges::none_of(unwrittenBlocks_, [](bool unwritten) { return unwritten; })) {
+    unwrittenBlocks_.clear();
+  }
 }
 
 void SimulatedBridge::StampSecondBlock() {

@@ -125,6 +125,7 @@ class SimulatedBridge {
   BridgeResponse StoreFirmware(std::uint32_t offset, std::uint32_t length,
                                std::span<const std::uint8_t> data);
   void StampSecondBlock();
+  void NoteRewrite(std::uint32_t offset, std::uint32_t length);
   void Boot();
 
   BridgeConfig config_;
@@ -137,6 +138,8 @@ class SimulatedBridge {
   std::vector<std::uint8_t> memory_;
   unsigned busyReadsLeft_ = 0;
   std::uint32_t secondBlockPrograms_ = 0;
+  // Blocks of a rewrite under way that have not been written yet; empty when none is under way.
+  std::vector<bool> unwrittenBlocks_;
   std::array<std::uint8_t, kSenseSize> sense_{};
   std::array<unsigned, kOperationCount> received_{};
   unsigned receivedAll_ = 0;

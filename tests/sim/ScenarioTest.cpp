@@ -483,6 +483,8 @@ TEST(Scenario, SavedAfterAnUpdateRunsWhatAReplugBoots) {
       {"JMS583 gone at the first block", testing::Jms583(), false, 1, {0, 0, 0, 8}, false, false},
       // The loader went in; the disk left with the first block, so the flash is still empty.
       {"JMS583 in ROM mode gone at the first block", testing::Jms583(), true, 2, {}, true, false},
+      // Half an image does not boot, however good its first block is.
+      {"JMS583 gone half-way through the write", testing::Jms583(), false, 30, {}, true, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

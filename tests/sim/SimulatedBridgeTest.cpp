@@ -443,6 +443,24 @@ TEST(SimulatedBridgeTest, CommandsOutsideTheirStateAreRejectedWithoutChange) {
   }
 }
 
+TEST(SimulatedBridgeTest, OnlyAWhollyWrittenImageBoots) {
+  const Bytes image = Image(66560, kJms583Number, {0, 0, 1, 2});
+  for (const std::size_t written : {std::size_t{1}, std::size_t{2}, std::size_t{64}}) {
+    SCOPED_TRACE(written);
+    SimulatedBridge bridge(DefaultConfig(Chip::Jms583));
+    for (std::uint32_t block = 0; block < written; ++block) {
+      const auto bytes = std::span(image).subspan(block * 1024, 1024);
+      ASSERT_EQ(Send(bridge, WriteBlock(block * 1024), bytes).status, scsi::kGood);
+    }
+    bridge.Replug();
+    EXPECT_EQ(bridge.runState(), RunState::BootRom) << "a good first block is not enough";
+  }
+  SimulatedBridge whole(DefaultConfig(Chip::Jms583));
+  EXPECT_EQ(WriteImage(whole, image), 65u);
+  whole.Replug();
+  EXPECT_EQ(whole.runState(), RunState::Firmware);
+}
+
 TEST(SimulatedBridgeTest, PowerLossBeforeTheFirstBlockLeavesTheBootRomInCharge) {
   // Commands: the loader (1), opening the flash (2), the first block (3).
   SimulatedBridge bridge =

@@ -26,7 +26,7 @@ TEST(Win32Desktop, FindsAndClosesADialogByClassAndTitle) {
   // A top-level window of the system dialog class stands in for the dialog the system raises.
   HWND dialog = ::CreateWindowExA(0, "#32770", "Korvane test dialog", WS_POPUP, 0, 0, 10, 10,
                                   nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
-  ASSERT_NE(dialog, nullptr);
+  ASSERT_NE(dialog, nullptr) << ::GetLastError();
   const DesktopWindow found = desktop.FindTopLevelWindow("#32770", "Korvane test dialog");
   EXPECT_EQ(found, reinterpret_cast<DesktopWindow>(dialog));
   EXPECT_TRUE(desktop.PostClose(found));

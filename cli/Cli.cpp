@@ -2,13 +2,16 @@
 
 #include <CLI/CLI.hpp>
 #include <exception>
+#include <filesystem>
 #include <fstream>
-#include <iostream>
+#include <optional>
+#include <system_error>
 #include <vector>
 
-#include "Command.h"
+#include "CheckCommand.h"
 #include "ListCommand.h"
 #include "TraceJson.h"
+#include "UpdateCommand.h"
 
 namespace korvane::cli {
 namespace {
@@ -20,6 +23,7 @@ constexpr std::string_view kDescription =
 /// The parsed command line: the global options and the command that was named.
 struct Invocation {
   GlobalOptions options;
+  UpdateOptions update;
   std::string command;
 };
 
@@ -28,16 +32,29 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
                  "Use simulated enclosures: a built-in scenario name or a scenario file");
   app.add_option("--trace", options.trace, "Write every command sent as one JSON line to FILE")
       ->option_text("FILE");
+  app.add_option("--save-state", options.saveState,
+                 "With --simulate: after the command, write the simulated enclosures as they "
+                 "would be after a replug to FILE, as a scenario file")
+      ->option_text("FILE");
   app.add_flag("--json", options.json, "Print the result as JSON");
   app.add_flag("--verbose", options.verbose, "Say more about what was done and left out");
 }
 
 void AddCommands(CLI::App& app, Invocation& invocation) {
+  // Subcommands take the setting when they are made: global options may then follow the
+  // command, as in "update --yes --save-state s.json".
+  app.fallthrough();
   auto* list = app.add_subcommand("list", "List the disks behind a recognised bridge chip");
   list->callback([&invocation] { invocation.command = "list"; });
+  auto* check = app.add_subcommand(
+      "check", "Tell whether an update is offered for the attached enclosure (exit code 3 if so)");
+  check->callback([&invocation] { invocation.command = "check"; });
+  auto* update = app.add_subcommand(
+      "update", "Check, and write the offered firmware after asking for confirmation");
+  update->add_flag("--yes,-y", invocation.update.yes, "Do not ask: update once it is offered");
+  update->callback([&invocation] { invocation.command = "update"; });
   // At most one; none is reported by us, so that a misspelt command is named as such.
   app.require_subcommand(0, 1);
-  app.fallthrough();
 }
 
 /// Parses the arguments; an exit code when parsing ends the run (help, or an error).
@@ -53,8 +70,25 @@ std::optional<int> Parse(CLI::App& app, std::span<const std::string> args, std::
   return std::nullopt;
 }
 
+/// Usage errors that parsing alone cannot see; nothing has touched a disk yet.
+std::optional<std::string> CheckUsage(const Invocation& invocation, const Console& console) {
+  if (invocation.command.empty()) {
+    return "name a command: list, check or update (--help shows the options)";
+  }
+  if (!invocation.options.saveState.empty() && invocation.options.simulate.empty()) {
+    return "--save-state saves simulated enclosures: use it with --simulate";
+  }
+  if (invocation.command == "update" && !invocation.update.yes && !console.inIsTerminal) {
+    return "update asks for confirmation, but standard input is not a terminal: add --yes to "
+           "update without asking";
+  }
+  return std::nullopt;
+}
+
 int Dispatch(const Invocation& invocation, CommandContext& context) {
   if (invocation.command == "list") return RunList(context);
+  if (invocation.command == "check") return RunCheck(context);
+  if (invocation.command == "update") return RunUpdate(context, invocation.update);
   context.err << "korvane-fw: unknown command " << invocation.command << '\n';
   return exitcode::kBadInput;
 }
@@ -64,35 +98,69 @@ void AttachTrace(Transport& io, std::ofstream& file) {
   io.SetTrace([&file](const TraceRecord& record) { file << TraceJson(record) << std::endl; });
 }
 
-int RunWithDevices(const Invocation& invocation, Devices& devices, std::ostream& out,
-                   std::ostream& err) {
-  Transport io(devices.port());
+/// Writes text to a file beside path and then puts it in its place, so that a failed write
+/// never leaves half a scenario where the old one was (the file may be the one --simulate read).
+std::optional<std::string> WriteWhole(const std::string& path, const std::string& text) {
+  const std::filesystem::path target(path);
+  std::filesystem::path temporary = target;
+  temporary += ".partial";
+  {
+    std::ofstream file(temporary, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!(file << text) || !file.flush()) return "cannot write " + temporary.string();
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, target, error);
+  if (!error) return std::nullopt;
+  std::filesystem::remove(temporary, error);
+  return "cannot replace " + path;
+}
+
+/// After the command: the simulated enclosures as after a replug, when asked for.
+int SaveState(const GlobalOptions& options, const Devices& devices, std::ostream& err, int code) {
+  if (options.saveState.empty()) return code;
+  const std::optional<std::string> text = devices.SavedStateText();
+  std::optional<std::string> problem =
+      text ? WriteWhole(options.saveState, *text) : "these enclosures cannot be saved";
+  if (!problem) return code;
+  err << "korvane-fw: the state was not saved: " << *problem << '\n';
+  return exitcode::kBadInput;
+}
+
+int RunWithDevices(const Invocation& invocation, const Console& console, Devices& devices) {
+  AccessWatch access(devices.port());
+  Transport io(access);
   std::ofstream trace;
   if (!invocation.options.trace.empty()) {
     trace.open(invocation.options.trace, std::ios::out | std::ios::trunc);
     if (!trace) {
-      err << "korvane-fw: cannot write the trace file " << invocation.options.trace << '\n';
+      console.err << "korvane-fw: cannot write the trace file " << invocation.options.trace << '\n';
       return exitcode::kBadInput;
     }
     AttachTrace(io, trace);
   }
   KeptMessages messages;
-  CommandContext context{invocation.options, devices, io, messages, out, err};
-  return Dispatch(invocation, context);
+  InterruptDeferral interrupts;
+  CommandContext context{invocation.options, console,    devices,     access,     io,
+                         messages,           interrupts, console.out, console.err};
+  int code = Dispatch(invocation, context);
+  code = SaveState(invocation.options, devices, console.err, code);
+  // The outcome is out and the state saved: only now does a held-back interrupt count.
+  interrupts.Restore();
+  if (const int interrupted = interrupts.exitCode(); interrupted != 0) return interrupted;
+  return code;
 }
 
-int Run(const Invocation& invocation, std::ostream& out, std::ostream& err,
-        const PlatformFactory& platform) {
+int Run(const Invocation& invocation, const Console& console, const PlatformFactory& platform) {
   if (invocation.options.simulate.empty()) {
     const std::unique_ptr<Devices> devices = platform();
-    return RunWithDevices(invocation, *devices, out, err);
+    return RunWithDevices(invocation, console, *devices);
   }
   auto simulated = SimulatedDevices(invocation.options.simulate);
   if (auto* reason = std::get_if<std::string>(&simulated)) {
-    err << "korvane-fw: " << *reason << '\n';
+    console.err << "korvane-fw: " << *reason << '\n';
     return exitcode::kBadInput;
   }
-  return RunWithDevices(invocation, *std::get<std::unique_ptr<Devices>>(simulated), out, err);
+  return RunWithDevices(invocation, console, *std::get<std::unique_ptr<Devices>>(simulated));
 }
 
 }  // namespace
@@ -101,22 +169,23 @@ void KeptMessages::ShowMessage(std::string_view text, std::string_view caption, 
   texts_.push_back(std::string(caption) + ": " + std::string(text));
 }
 
-int RunKorvaneFw(std::span<const std::string> args, std::ostream& out, std::ostream& err,
+int RunKorvaneFw(std::span<const std::string> args, const Console& console,
                  const PlatformFactory& platform) {
   CLI::App app(std::string(kDescription), "korvane-fw");
+  app.footer(std::string(kExitCodeTable));
   Invocation invocation;
   AddGlobalOptions(app, invocation.options);
   AddCommands(app, invocation);
-  if (const auto code = Parse(app, args, out, err)) return *code;
-  if (invocation.command.empty()) {
-    err << "korvane-fw: name a command: list (--help shows the options)\n";
+  if (const auto code = Parse(app, args, console.out, console.err)) return *code;
+  if (const auto problem = CheckUsage(invocation, console)) {
+    console.err << "korvane-fw: " << *problem << '\n';
     return exitcode::kBadInput;
   }
   try {
-    return Run(invocation, out, err, platform);
+    return Run(invocation, console, platform);
   } catch (const std::exception& error) {
-    err << "korvane-fw: " << error.what() << '\n';
-    return exitcode::kNothingFound;
+    console.err << "korvane-fw: " << error.what() << '\n';
+    return exitcode::kFailure;
   }
 }
 

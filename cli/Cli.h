@@ -3,10 +3,10 @@
 
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <span>
 #include <string>
 
+#include "Command.h"
 #include "Devices.h"
 
 namespace korvane::cli {
@@ -14,8 +14,9 @@ namespace korvane::cli {
 /// Makes the devices of this machine; tests hand in a simulation instead.
 using PlatformFactory = std::function<std::unique_ptr<Devices>()>;
 
-/// Runs korvane-fw with its arguments (without the program name) and returns the exit code.
-int RunKorvaneFw(std::span<const std::string> args, std::ostream& out, std::ostream& err,
+/// Runs korvane-fw with its arguments (without the program name) on the console and returns the
+/// exit code.
+int RunKorvaneFw(std::span<const std::string> args, const Console& console,
                  const PlatformFactory& platform);
 
 }  // namespace korvane::cli

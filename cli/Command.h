@@ -1,11 +1,16 @@
 // What every korvane-fw command gets to work with.
 #pragma once
 
+#include <functional>
+#include <istream>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "AccessWatch.h"
 #include "Devices.h"
+#include "Interrupts.h"
 #include "MessageSink.h"
 #include "Transport.h"
 
@@ -13,17 +18,48 @@ namespace korvane::cli {
 
 /// Exit codes of korvane-fw.
 namespace exitcode {
-inline constexpr int kOk = 0;
-inline constexpr int kNothingFound = 1;  ///< no enclosure could be listed
-inline constexpr int kBadInput = 2;      ///< bad arguments, scenario or trace file
+inline constexpr int kOk = 0;             ///< done, or nothing to do
+inline constexpr int kNothingFound = 1;   ///< no enclosure could be listed
+inline constexpr int kBadInput = 2;       ///< bad arguments, scenario, trace or state file
+inline constexpr int kOffered = 3;        ///< check: an update is offered
+inline constexpr int kMultiple = 4;       ///< several enclosures are attached
+inline constexpr int kFailure = 5;        ///< the check could not decide, or the update failed
+inline constexpr int kNoRights = 6;       ///< the disks could not be opened or commanded
+inline constexpr int kInterrupted = 130;  ///< SIGINT, acted on after the update's outcome
+inline constexpr int kTerminated = 143;   ///< SIGTERM, likewise
 }  // namespace exitcode
+
+/// The exit-code table, as --help and the README show it.
+inline constexpr std::string_view kExitCodeTable =
+    "Exit codes:\n"
+    "  0    done, or nothing to do (list found enclosures; no update needed; update complete;\n"
+    "       update declined)\n"
+    "  1    no enclosure found\n"
+    "  2    usage error: bad arguments, scenario, trace or state file\n"
+    "  3    check: an update is offered\n"
+    "  4    several enclosures are attached: disconnect all but the one to update\n"
+    "  5    failure: the check could not decide, or the update failed or was refused\n"
+    "  6    missing rights: the disks could not be opened or commanded\n"
+    "  130  interrupted by Ctrl-C (SIGINT), after the update's outcome was reported\n"
+    "  143  terminated by SIGTERM, likewise";
 
 /// The options every command takes.
 struct GlobalOptions {
-  std::string simulate;  ///< scenario name or file; empty: the real disks
-  std::string trace;     ///< trace file; empty: no trace
+  std::string simulate;   ///< scenario name or file; empty: the real disks
+  std::string trace;      ///< trace file; empty: no trace
+  std::string saveState;  ///< where the simulated enclosures go after the command; empty: nowhere
   bool json = false;
   bool verbose = false;
+};
+
+/// Where korvane-fw reads and writes, and what the program's entry found out about them.
+struct Console {
+  std::istream& in;
+  std::ostream& out;
+  std::ostream& err;
+  bool inIsTerminal = false;     ///< a person can answer a question
+  bool outIsTerminal = false;    ///< progress may redraw one line in place
+  std::function<void()> onPump;  ///< runs at each pump of the window's messages; for tests
 };
 
 /// Messages the device layer would show in a box: kept, and shown by the command's report.
@@ -40,9 +76,12 @@ class KeptMessages final : public MessageSink {
 /// A command's working set.
 struct CommandContext {
   const GlobalOptions& options;
+  const Console& console;
   Devices& devices;
+  AccessWatch& access;  ///< the port under io; says whether rights were missing
   Transport& io;
   KeptMessages& messages;
+  InterruptDeferral& interrupts;
   std::ostream& out;
   std::ostream& err;
 };

@@ -2,11 +2,14 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "Clock.h"
 #include "Discovery.h"
+#include "MountState.h"
 #include "Port.h"
 
 namespace korvane::cli {
@@ -21,6 +24,10 @@ class Devices {
   virtual DiskLister& lister() = 0;
   /// Every wait goes through it.
   virtual Clock& clock() = 0;
+  /// Whether a file system on the disk behind path is in use, asked before any firmware write.
+  virtual MountState CheckMounts(std::string_view path) = 0;
+  /// The enclosures as scenario JSON, as they would be after a replug; nothing for real disks.
+  virtual std::optional<std::string> SavedStateText() const { return std::nullopt; }
 };
 
 /// The disks of this machine through its storage stack.

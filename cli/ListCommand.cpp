@@ -7,30 +7,7 @@
 namespace korvane::cli {
 namespace {
 
-std::string VersionText(const std::array<std::uint8_t, 4>& version) {
-  return std::to_string(version[0]) + '.' + std::to_string(version[1]) + '.' +
-         std::to_string(version[2]) + '.' + std::to_string(version[3]);
-}
-
 std::string_view ChipText(BridgeInfo info) { return ChipCodeTable[ChipCodeOf(info)]; }
-
-nlohmann::ordered_json DiskJson(const ListEntry& entry) {
-  const ListedDisk& disk = entry.disk;
-  nlohmann::ordered_json json{{"line", disk.line},
-                              {"path", disk.path},
-                              {"bus", BusName(disk.bus)},
-                              {"model", disk.model},
-                              {"chip_code", ChipCodeOf(disk.bridgeInfo)},
-                              {"chip", ChipText(disk.bridgeInfo)},
-                              {"revision", RevisionOf(disk.bridgeInfo)},
-                              {"firmware", nullptr},
-                              {"rom_mode", nullptr}};
-  if (entry.firmware) {
-    json["firmware"] = VersionText(entry.firmware->version);
-    json["rom_mode"] = entry.firmware->romMode;
-  }
-  return json;
-}
 
 std::string FirmwareText(const std::optional<FirmwareState>& firmware) {
   if (!firmware) return "firmware unreadable";
@@ -80,6 +57,34 @@ void PrintHuman(const CommandContext& context, const ListReport& report) {
 
 }  // namespace
 
+std::string VersionText(const std::array<std::uint8_t, 4>& version) {
+  return std::to_string(version[0]) + '.' + std::to_string(version[1]) + '.' +
+         std::to_string(version[2]) + '.' + std::to_string(version[3]);
+}
+
+nlohmann::ordered_json DiskJson(const ListEntry& entry) {
+  const ListedDisk& disk = entry.disk;
+  nlohmann::ordered_json json{{"line", disk.line},
+                              {"path", disk.path},
+                              {"bus", BusName(disk.bus)},
+                              {"model", disk.model},
+                              {"chip_code", ChipCodeOf(disk.bridgeInfo)},
+                              {"chip", ChipText(disk.bridgeInfo)},
+                              {"revision", RevisionOf(disk.bridgeInfo)},
+                              {"firmware", nullptr},
+                              {"rom_mode", nullptr}};
+  if (entry.firmware) {
+    json["firmware"] = VersionText(entry.firmware->version);
+    json["rom_mode"] = entry.firmware->romMode;
+  }
+  return json;
+}
+
+std::string DumpJson(const nlohmann::ordered_json& json) {
+  // Model texts are bytes from the bridge: anything that is not UTF-8 is replaced.
+  return json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 std::optional<FirmwareState> ReadFirmwareState(Transport& io, std::string_view path) {
   std::array<std::uint8_t, kIdentityBlockSize> block{};
   if (!ReadIdentity(io, path, block) || !HasIdentitySignature(block)) return std::nullopt;
@@ -106,14 +111,12 @@ nlohmann::ordered_json ListJson(const ListReport& report) {
 int RunList(CommandContext& context) {
   const ListReport report = BuildListReport(context);
   if (context.options.json) {
-    // Model texts are bytes from the bridge: anything that is not UTF-8 is replaced, not fatal.
-    context.out << ListJson(report).dump(2, ' ', false,
-                                         nlohmann::ordered_json::error_handler_t::replace)
-                << '\n';
+    context.out << DumpJson(ListJson(report)) << '\n';
   } else {
     PrintHuman(context, report);
   }
-  return report.entries.empty() ? exitcode::kNothingFound : exitcode::kOk;
+  if (!report.entries.empty()) return exitcode::kOk;
+  return context.access.denied() ? exitcode::kNoRights : exitcode::kNothingFound;
 }
 
 }  // namespace korvane::cli

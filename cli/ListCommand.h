@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -32,13 +33,22 @@ struct ListReport {
   std::vector<std::string> warnings;
 };
 
+/// A version as "a.b.c.d".
+std::string VersionText(const std::array<std::uint8_t, 4>& version);
+/// One disk as {"line", "path", "bus", "model", "chip_code", "chip", "revision", "firmware",
+/// "rom_mode"}; the last two are null when the firmware was not read.
+nlohmann::ordered_json DiskJson(const ListEntry& entry);
+/// Text from a bridge as JSON output: bytes that are not UTF-8 are replaced, not fatal.
+std::string DumpJson(const nlohmann::ordered_json& json);
+
 /// Reads the running firmware from the identity block; nothing when it cannot be read.
 std::optional<FirmwareState> ReadFirmwareState(Transport& io, std::string_view path);
 /// Scans and reads each listed disk's firmware.
 ListReport BuildListReport(CommandContext& context);
 /// The report as {"enumerated", "disks": [...], "warnings": [...]}.
 nlohmann::ordered_json ListJson(const ListReport& report);
-/// Runs the command; returns the exit code.
+/// Runs the command; returns the exit code: 1 when nothing was listed, 6 when that was for want
+/// of rights.
 int RunList(CommandContext& context);
 
 }  // namespace korvane::cli

@@ -7,6 +7,7 @@
 #include "Win32Port.h"
 #else
 #include "LinuxApi.h"
+#include "MountCheck.h"
 #include "SgIoPort.h"
 #include "SysfsDiskLister.h"
 #endif
@@ -21,6 +22,14 @@ class Platform final : public Devices {
   Port& port() override { return port_; }
   DiskLister& lister() override { return lister_; }
   Clock& clock() override { return clock_; }
+
+#ifdef _WIN32
+  // Which volumes live on a disk is the volume manager's knowledge, which this tool does not ask
+  // yet: a mounted volume on Windows goes unnoticed here.
+  MountState CheckMounts(std::string_view) override { return {}; }
+#else
+  MountState CheckMounts(std::string_view path) override { return CheckSystemMounts(path); }
+#endif
 
  private:
 #ifdef _WIN32

@@ -2,6 +2,7 @@
 
 #include "Devices.h"
 #include "Scenario.h"
+#include "ScenarioWriter.h"
 #include "SimulatedBus.h"
 #include "SimulatedClock.h"
 
@@ -9,14 +10,31 @@ namespace korvane::cli {
 namespace {
 
 /// A scenario's disks on a simulated bus, with the simulated clock their latency is spent on.
+/// The scenario is kept: a saved state is the original with what the bus changed.
 class Simulation final : public Devices {
  public:
-  explicit Simulation(const sim::Scenario& scenario) { sim::PlugIn(scenario, bus_); }
+  explicit Simulation(sim::Scenario scenario) : scenario_(std::move(scenario)) {
+    sim::PlugIn(scenario_, bus_);
+  }
   Port& port() override { return bus_; }
   DiskLister& lister() override { return lister_; }
   Clock& clock() override { return clock_; }
 
+  MountState CheckMounts(std::string_view path) override {
+    const sim::DiskHost* host = bus_.Host(path);
+    if (host == nullptr) {
+      return {MountState::Kind::Unknown, "the simulated disk " + std::string(path) + " is gone"};
+    }
+    if (host->mountPoint.empty()) return {};
+    return {MountState::Kind::Mounted, host->mountPoint};
+  }
+
+  std::optional<std::string> SavedStateText() const override {
+    return sim::ScenarioJson(sim::ScenarioAfterReplug(scenario_, bus_));
+  }
+
  private:
+  sim::Scenario scenario_;
   sim::SimulatedClock clock_;
   sim::SimulatedBus bus_{clock_};
   sim::SimulatedDiskLister lister_{bus_};
@@ -27,7 +45,7 @@ class Simulation final : public Devices {
 std::variant<std::unique_ptr<Devices>, std::string> SimulatedDevices(const std::string& scenario) {
   auto loaded = sim::LoadScenario(scenario);
   if (auto* error = std::get_if<sim::ScenarioError>(&loaded)) return std::move(error->message);
-  return std::make_unique<Simulation>(std::get<sim::Scenario>(loaded));
+  return std::make_unique<Simulation>(std::move(std::get<sim::Scenario>(loaded)));
 }
 
 }  // namespace korvane::cli

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Linux configuration and runs the main job: on the enclosure attached to this
-# machine, or on a simulated JMS583 enclosure when none is. Arguments go to korvane-fw as they are.
+# Builds the Linux configuration and runs the main job. With an enclosure attached to this
+# machine it only checks it: a real enclosure is never updated unasked. Otherwise it checks a
+# simulated outdated JMS583, updates it with its progress bar, and checks it again as it would be
+# after a replug. Arguments go to korvane-fw as they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +15,29 @@ if [ $# -gt 0 ]; then
   exec "$fw" "$@"
 fi
 if "$fw" list >/dev/null 2>&1; then
-  exec "$fw" list
+  exec "$fw" check
 fi
-echo "No enclosure attached here: showing the simulated enclosure jms583-outdated." >&2
-exec "$fw" --simulate jms583-outdated list
+
+# Runs korvane-fw as shown and stops the demo when it ends with another exit code than expected.
+step() {
+  local expected=$1
+  shift
+  echo
+  echo "\$ korvane-fw $*"
+  local code=0
+  "$fw" "$@" || code=$?
+  echo "(exit code $code)"
+  if [ "$code" -ne "$expected" ]; then
+    echo "demo: expected exit code $expected" >&2
+    exit 1
+  fi
+}
+
+state=$(mktemp --suffix=.json)
+trap 'rm -f "$state"' EXIT
+echo "No enclosure attached here: the simulated enclosure jms583-outdated takes its place."
+step 3 --simulate jms583-outdated check
+step 0 --simulate jms583-outdated --save-state "$state" update --yes
+echo
+echo "The enclosure after the replug, as saved in $state:"
+step 0 --simulate "$state" check

@@ -6,74 +6,21 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Command.h"
-#include "Scenario.h"
-#include "SimulatedBus.h"
-#include "SimulatedClock.h"
+#include "KorvaneFwRun.h"
 
 namespace korvane::cli {
 namespace {
 
 using ::testing::HasSubstr;
+using testing::KorvaneFw;
+using testing::Lines;
+using testing::Outcome;
 using ::testing::StartsWith;
-
-struct Outcome {
-  int code;
-  std::string out, err;
-};
-
-/// Stands in for this machine: one disk that the platform lists but nobody may open.
-class LockedMachine final : public Devices {
- public:
-  Port& port() override { return bus_; }
-  DiskLister& lister() override { return lister_; }
-  Clock& clock() override { return clock_; }
-
- private:
-  struct Lister final : DiskLister {
-    std::vector<DiskInterface> ListDisks() override { return {{"/dev/sg1", {.usbStorage = true}}}; }
-  };
-  sim::SimulatedClock clock_;
-  sim::SimulatedBus bus_{clock_};
-  Lister lister_;
-};
-
-Outcome KorvaneFw(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  const int code = RunKorvaneFw(args, out, err, [] { return std::make_unique<LockedMachine>(); });
-  return {code, out.str(), err.str()};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
-}
-
-/// A file in a fresh temporary directory, removed with it.
-class TempDir {
- public:
-  TempDir() {
-    path_ = std::filesystem::temp_directory_path() /
-            ("korvane-cli-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string File(std::string_view name, std::string_view content = {}) const {
-    const auto file = path_ / name;
-    if (!content.empty()) std::ofstream(file) << content;
-    return file.string();
-  }
-  std::string path() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using testing::TempDir;
 
 TEST(KorvaneFwList, TwoEnclosuresGiveTwoDeviceListLines) {
   const Outcome result = KorvaneFw({"--simulate", "two-enclosures", "list"});
@@ -104,36 +51,36 @@ TEST(KorvaneFwList, JsonAndTraceDescribeTheOutdatedJms583) {
   EXPECT_THAT(disk["line"].get<std::string>(), StartsWith("<<USB>> "));
   EXPECT_EQ(disk["line"].get<std::string>().size(), 8u + 24u);
 
-  std::ifstream file(trace);
-  int commands = 0;
-  for (std::string line; std::getline(file, line); ++commands) {
-    const auto record = nlohmann::json::parse(line);
+  const auto records = testing::TraceRecords(trace);
+  for (const auto& record : records) {
     for (const char* key : {"path", "cdb", "dir", "len", "ok"}) {
-      EXPECT_TRUE(record.contains(key)) << key << " in " << line;
+      EXPECT_TRUE(record.contains(key)) << key << " in " << record.dump();
     }
     EXPECT_EQ(record["path"], disk["path"]);
-    EXPECT_TRUE(record["dir"] == "in" || record["dir"] == "out") << line;
+    EXPECT_TRUE(record["dir"] == "in" || record["dir"] == "out") << record.dump();
   }
-  EXPECT_GE(commands, 3);  // probe, INQUIRY, identification, firmware read
+  EXPECT_GE(records.size(), 3u);  // probe, INQUIRY, identification, firmware read
 }
 
-TEST(KorvaneFwList, NothingToListIsOneLineAndExitCodeOne) {
+TEST(KorvaneFwList, NothingToListIsOneLine) {
   struct Case {
     std::vector<std::string> args;
     std::string_view answer;
+    int code;
   };
   const Case cases[] = {
-      {{"--simulate", "no-enclosure", "list"}, "No enclosure found"},
-      {{"--simulate", "unsupported-bridge", "list"}, "chip 21 (580)"},
-      {{"list"}, "No enclosure could be examined: "},
+      {{"--simulate", "no-enclosure", "list"}, "No enclosure found", exitcode::kNothingFound},
+      {{"--simulate", "unsupported-bridge", "list"}, "chip 21 (580)", exitcode::kOk},
+      {{"list"}, "No enclosure could be examined: ", exitcode::kNothingFound},
+      {{"--simulate", "no-rights", "list"}, "lacks the rights", exitcode::kNoRights},
   };
   for (const Case& c : cases) {
     const Outcome result = KorvaneFw(c.args);
     const auto lines = Lines(result.out);
     ASSERT_EQ(lines.size(), 1u) << result.out;
     EXPECT_THAT(lines[0], HasSubstr(c.answer));
+    EXPECT_EQ(result.code, c.code) << c.args[1];
   }
-  EXPECT_EQ(KorvaneFw({"--simulate", "no-enclosure", "list"}).code, exitcode::kNothingFound);
 }
 
 TEST(KorvaneFwList, BootRomIsSaid) {
@@ -144,7 +91,7 @@ TEST(KorvaneFwList, BootRomIsSaid) {
   EXPECT_THAT(KorvaneFw({"--simulate", "jms583-rom", "list"}).out, HasSubstr("boot ROM"));
 }
 
-TEST(KorvaneFwList, BadInputEndsWithExitCodeTwoAndNamesWhatIsWrong) {
+TEST(KorvaneFw, BadInputEndsWithExitCodeTwoAndNamesWhatIsWrong) {
   const TempDir dir;
   const std::string broken = dir.File("broken.json", "{\"disks\": [");
   const std::string wrongField = dir.File("field.json", R"({"disks": [{"path": 7}]})");
@@ -154,18 +101,63 @@ TEST(KorvaneFwList, BadInputEndsWithExitCodeTwoAndNamesWhatIsWrong) {
   };
   const Case cases[] = {
       {{"--simulate", broken, "list"}, {"broken.json"}},
-      {{"--simulate", wrongField, "list"}, {"field.json", "disks[0].path"}},
+      {{"--simulate", wrongField, "check"}, {"field.json", "disks[0].path"}},
       {{"--simulate", dir.File("missing.json"), "list"}, {"missing.json"}},
-      {{"--simulate", "jms583-outdated", "--trace", dir.path(), "list"}, {"trace file"}},
+      {{"--simulate", "jms583-outdated", "--trace", dir.path(), "check"}, {"trace file"}},
       {{"--simulate", "jms583-outdated"}, {"name a command"}},
       {{"lst"}, {"lst"}},
       {{"--frobnicate", "list"}, {"--frobnicate"}},
+      {{"--save-state", dir.File("s.json"), "check"}, {"--save-state", "--simulate"}},
+      {{"--simulate", "jms583-outdated", "--save-state", dir.path(), "check"},
+       {"state was not saved"}},
+      {{"--simulate", "jms583-outdated", "check", "--yes"}, {"--yes"}},
   };
   for (const Case& c : cases) {
     const Outcome result = KorvaneFw(c.args);
-    EXPECT_EQ(result.code, exitcode::kBadInput) << c.args[0];
-    for (const std::string& text : c.said) EXPECT_THAT(result.err, HasSubstr(text)) << c.args[0];
+    EXPECT_EQ(result.code, exitcode::kBadInput) << c.args.back() << ": " << result.err;
+    for (const std::string& text : c.said) {
+      EXPECT_THAT(result.err, HasSubstr(text)) << c.args.back();
+    }
   }
+  // A usage error is found before any command runs, so nothing was saved either.
+  EXPECT_FALSE(std::filesystem::exists(dir.File("s.json")));
+}
+
+TEST(KorvaneFw, HelpEndsWithTheExitCodeTable) {
+  const Outcome result = KorvaneFw({"--help"});
+  EXPECT_EQ(result.code, exitcode::kOk);
+  EXPECT_THAT(result.out, HasSubstr(std::string(kExitCodeTable)));
+  for (const char* command : {"list", "check", "update", "--save-state"}) {
+    EXPECT_THAT(result.out, HasSubstr(command));
+  }
+}
+
+/// Every exit code of the table, reached as a new user would reach it.
+TEST(KorvaneFw, EveryExitCodeIsReachable) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+  };
+  const Case cases[] = {
+      {{"--simulate", "jms583-current", "check"}, exitcode::kOk},
+      {{"--simulate", "jms578-current", "check"}, exitcode::kOk},
+      {{"--simulate", "no-enclosure", "check"}, exitcode::kNothingFound},
+      {{"--bogus", "check"}, exitcode::kBadInput},
+      {{"--simulate", "jms583-outdated", "check"}, exitcode::kOffered},
+      {{"--simulate", "two-enclosures", "check"}, exitcode::kMultiple},
+      {{"--simulate", "unsupported-bridge", "check"}, exitcode::kFailure},
+      {{"--simulate", "jms583-mounted", "update", "--yes"}, exitcode::kFailure},
+      {{"--simulate", "no-rights", "check"}, exitcode::kNoRights},
+      {{"--simulate", "no-rights", "update", "--yes"}, exitcode::kNoRights},
+      {{"--simulate", "two-enclosures", "update", "--yes"}, exitcode::kMultiple},
+      {{"--simulate", "jms583-outdated", "update", "--yes"}, exitcode::kOk},
+  };
+  for (const Case& c : cases) {
+    const Outcome result = KorvaneFw(c.args);
+    EXPECT_EQ(result.code, c.code) << c.args[1] << ' ' << c.args[2] << "\n" << result.err;
+  }
+  // 130 and 143 come from signals during the write: see the update command's tests.
+  EXPECT_THAT(std::string(kExitCodeTable), HasSubstr("130"));
 }
 
 }  // namespace

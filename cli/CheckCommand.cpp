@@ -1,0 +1,265 @@
+#include "CheckCommand.h"
+
+#include <algorithm>
+#include <array>
+
+#include "ChipUpdate.h"
+
+namespace korvane::cli {
+namespace {
+
+/// The check's record, when the last display is the version check's own.
+const CheckRecord* CheckedRecord(const TForm1& form) {
+  switch (form.display()) {
+    case Display::UpToDate:
+    case Display::Offer:
+    case Display::NothingToUpdate:
+    case Display::Failure:
+      return form.lastCheck().path.empty() ? nullptr : &form.lastCheck();
+    default:
+      return nullptr;
+  }
+}
+
+std::string ChipName(std::uint8_t code) {
+  if (const ChipUpdate* chip = FindChipUpdate(code)) return std::string(chip->chipName);
+  return std::string(ChipCodeTable[code]);
+}
+
+/// The scan's disks, with the firmware the check read for the disk it examined.
+std::vector<ListEntry> ListedEntries(const TForm1& form, const CheckRecord* record) {
+  std::vector<ListEntry> entries;
+  for (const ListedDisk& disk : form.listed()) {
+    ListEntry entry{disk, std::nullopt};
+    if (record != nullptr && record->firmware && disk.path == record->path) {
+      entry.firmware = FirmwareState{*record->firmware, record->romMode};
+    }
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+std::string NothingFoundReason(const TForm1& form, const KeptMessages& messages) {
+  if (!form.scanWarnings().empty()) return form.scanWarnings().front();
+  if (!messages.texts().empty()) return messages.texts().front();
+  const int count = form.state().EnumeratedDiskCount;
+  if (count == 0) return "no USB, UASP or FireWire disk with a bridge chip is attached";
+  return std::to_string(count) +
+         " disk(s) answered the bridge probe, but none has a bridge chip this tool knows";
+}
+
+std::optional<std::string> Reason(const CheckReport& report, const TForm1& form,
+                                  const KeptMessages& messages) {
+  const std::string& failure = form.lastCheck().failure;
+  switch (report.verdict) {
+    case CheckVerdict::Offer:
+    case CheckVerdict::UpToDate:
+      return std::nullopt;
+    case CheckVerdict::NothingToUpdate:
+      return "the " + ChipName(report.chipCode.value_or(0)) + " runs firmware " +
+             (report.firmware ? VersionText(report.firmware->version) : "of unknown version") +
+             ", which the firmware this tool carries does not replace";
+    case CheckVerdict::Multiple:
+      return std::to_string(form.listed().size()) +
+             " enclosures are attached; disconnect all but the one to update";
+    case CheckVerdict::NotFound:
+      // A check that ran on a disk the scan could not list says best why it was not found.
+      if (report.checkedPath.empty() || failure.empty()) return NothingFoundReason(form, messages);
+      return failure;
+    case CheckVerdict::Failure:
+      break;
+  }
+  if (!failure.empty()) return failure;
+  if (!messages.texts().empty()) return messages.texts().front();
+  return "the check failed";
+}
+
+/// Discovery's and the message boxes' texts, less the one that became the reason.
+std::vector<std::string> Warnings(const TForm1& form, const KeptMessages& messages,
+                                  const std::optional<std::string>& reason) {
+  std::vector<std::string> warnings;
+  for (const auto* texts : {&form.scanWarnings(), &messages.texts()}) {
+    for (const std::string& text : *texts) {
+      if (!reason || text != *reason) warnings.push_back(text);
+    }
+  }
+  return warnings;
+}
+
+void FillChecked(CheckReport& report, const TForm1& form, const CheckRecord& record) {
+  report.checkedPath = record.path;
+  if (const std::uint8_t code = ChipCodeOf(record.bridgeInfo); code != 0) {
+    report.chipCode = code;
+    report.revision = RevisionOf(record.bridgeInfo);
+  }
+  if (record.firmware) report.firmware = FirmwareState{*record.firmware, record.romMode};
+  const auto& listed = form.listed();
+  const auto found = std::ranges::find_if(
+      listed, [&](const ListedDisk& disk) { return disk.path == record.path; });
+  if (found != listed.end()) report.checked = *found;
+}
+
+std::string FirmwareLine(const CheckReport& report) {
+  if (!report.firmware) return "not read";
+  if (report.firmware->romMode) return "none: the boot ROM runs";
+  return VersionText(report.firmware->version);
+}
+
+std::string ChipLine(const CheckReport& report) {
+  if (!report.chipCode) return "not recognised";
+  return ChipName(*report.chipCode) + " (chip code " + std::to_string(*report.chipCode) +
+         ", revision " + std::to_string(report.revision.value_or(0)) + ")";
+}
+
+void PrintEnclosure(std::ostream& out, const CheckReport& report) {
+  if (report.checked) out << "Enclosure: " << report.checked->line << '\n';
+  out << "Path:      " << report.checkedPath << '\n';
+  out << "Chip:      " << ChipLine(report) << '\n';
+  out << "Firmware:  " << FirmwareLine(report) << '\n';
+}
+
+void PrintVerdict(std::ostream& out, const CheckReport& report, ReportFor use) {
+  const std::string reason = report.reason.value_or("");
+  switch (report.verdict) {
+    case CheckVerdict::Offer:
+      out << "An update to " << OfferedVersion(report.statusText) << " is offered"
+          << (use == ReportFor::Check ? ": run korvane-fw update\n" : ".\n");
+      return;
+    case CheckVerdict::UpToDate:
+      out << "The firmware is up to date: no update is needed.\n";
+      return;
+    case CheckVerdict::NothingToUpdate:
+      out << "No update is offered: " << reason << ".\n";
+      return;
+    case CheckVerdict::NotFound:
+      out << "No enclosure found: " << reason << ".\n";
+      return;
+    case CheckVerdict::Multiple:
+      out << "Several enclosures are attached:\n";
+      for (const ListEntry& entry : report.disks) {
+        out << "  " << entry.disk.line << " | " << entry.disk.path << '\n';
+      }
+      out << "Disconnect all but the one to update, then run the command again.\n";
+      return;
+    case CheckVerdict::Failure:
+      out << "The check could not decide: " << reason << ".\n";
+      return;
+  }
+}
+
+}  // namespace
+
+std::string_view VerdictName(CheckVerdict verdict) {
+  static constexpr std::array<std::string_view, 6> kNames{
+      "offer", "up-to-date", "nothing-to-update", "not-found", "multiple", "failure"};
+  return kNames[static_cast<std::size_t>(verdict)];
+}
+
+CheckVerdict VerdictOf(const TForm1& form) {
+  switch (form.display()) {
+    case Display::Offer:
+      return CheckVerdict::Offer;
+    case Display::UpToDate:
+      return CheckVerdict::UpToDate;
+    case Display::NothingToUpdate:
+      return CheckVerdict::NothingToUpdate;
+    case Display::NothingFound:
+      return CheckVerdict::NotFound;
+    case Display::Multiple:
+      return CheckVerdict::Multiple;
+    case Display::Failure:
+      return form.listed().empty() ? CheckVerdict::NotFound : CheckVerdict::Failure;
+    default:
+      // A scan always ends in one of the displays above; anything else decided nothing.
+      return CheckVerdict::Failure;
+  }
+}
+
+int CheckExitCode(CheckVerdict verdict, bool accessDenied) {
+  switch (verdict) {
+    case CheckVerdict::Offer:
+      return exitcode::kOffered;
+    case CheckVerdict::UpToDate:
+    case CheckVerdict::NothingToUpdate:
+      return exitcode::kOk;
+    case CheckVerdict::NotFound:
+      return accessDenied ? exitcode::kNoRights : exitcode::kNothingFound;
+    case CheckVerdict::Multiple:
+      return exitcode::kMultiple;
+    case CheckVerdict::Failure:
+      break;
+  }
+  return accessDenied ? exitcode::kNoRights : exitcode::kFailure;
+}
+
+CheckReport BuildCheckReport(const FormSession& session, const KeptMessages& messages) {
+  const TForm1& form = session.form();
+  CheckReport report;
+  report.verdict = VerdictOf(form);
+  report.statusText = form.statusText();
+  report.picture = session.view().picture(Control::Image3);
+  report.clickable = form.statusEnabled();
+  const CheckRecord* record = CheckedRecord(form);
+  if (record != nullptr) FillChecked(report, form, *record);
+  report.disks = ListedEntries(form, record);
+  report.reason = Reason(report, form, messages);
+  report.warnings = Warnings(form, messages, report.reason);
+  return report;
+}
+
+nlohmann::ordered_json CheckJson(const CheckReport& report) {
+  nlohmann::ordered_json disks = nlohmann::ordered_json::array();
+  for (const ListEntry& entry : report.disks) disks.push_back(DiskJson(entry));
+  nlohmann::ordered_json json{{"verdict", VerdictName(report.verdict)},
+                              {"status_text", report.statusText},
+                              {"picture", nullptr},
+                              {"clickable", report.clickable},
+                              {"chip_code", nullptr},
+                              {"firmware", nullptr},
+                              {"disks", disks},
+                              {"reason", nullptr}};
+  if (report.picture) json["picture"] = PictureName(*report.picture);
+  if (report.chipCode) json["chip_code"] = *report.chipCode;
+  if (report.firmware) json["firmware"] = VersionText(report.firmware->version);
+  if (report.reason) json["reason"] = *report.reason;
+  return json;
+}
+
+bool RightsExplain(const CheckReport& report, const AccessWatch& access) {
+  if (report.verdict == CheckVerdict::NotFound) return access.denied();
+  return report.verdict == CheckVerdict::Failure && access.DeniedFor(report.checkedPath);
+}
+
+std::string_view OfferedVersion(std::string_view offerText) {
+  const std::size_t blank = offerText.rfind(' ');
+  return blank == std::string_view::npos ? offerText : offerText.substr(blank + 1);
+}
+
+std::string EnclosureName(const CheckReport& report) {
+  return report.checked ? report.checked->line : report.checkedPath;
+}
+
+void PrintCheckReport(std::ostream& out, const CheckReport& report, ReportFor use) {
+  if (!report.checkedPath.empty()) PrintEnclosure(out, report);
+  PrintVerdict(out, report, use);
+  out << "Window:    \"" << report.statusText << "\"\n";
+}
+
+void PrintWarnings(std::ostream& err, const CheckReport& report) {
+  for (const std::string& warning : report.warnings) err << "warning: " << warning << '\n';
+}
+
+int RunCheck(CommandContext& context) {
+  FormSession session(context);
+  session.Scan();
+  const CheckReport report = BuildCheckReport(session, context.messages);
+  if (context.options.json) {
+    context.out << DumpJson(CheckJson(report)) << '\n';
+  } else {
+    PrintCheckReport(context.out, report, ReportFor::Check);
+  }
+  PrintWarnings(context.err, report);
+  return CheckExitCode(report.verdict, RightsExplain(report, context.access));
+}
+
+}  // namespace korvane::cli

@@ -1,0 +1,79 @@
+// korvane-fw check: the window's scan and version check, reported in words or as JSON.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Command.h"
+#include "FormSession.h"
+#include "ListCommand.h"
+
+namespace korvane::cli {
+
+/// What the check decided, from the display the window's logic left.
+enum class CheckVerdict : std::uint8_t {
+  Offer,
+  UpToDate,
+  NothingToUpdate,
+  NotFound,
+  Multiple,
+  Failure,
+};
+
+/// "offer", "up-to-date", "nothing-to-update", "not-found", "multiple" or "failure".
+std::string_view VerdictName(CheckVerdict verdict);
+/// The verdict for a finished scan. A failed check of a disk the scan could not list means that
+/// no enclosure was found.
+CheckVerdict VerdictOf(const TForm1& form);
+/// The exit code for a verdict; missing rights take over where they are why nothing was found
+/// or the check failed.
+int CheckExitCode(CheckVerdict verdict, bool accessDenied);
+
+/// The check's outcome as the command reports it.
+struct CheckReport {
+  CheckVerdict verdict = CheckVerdict::Failure;
+  std::string statusText;                 ///< the window's exact text
+  std::optional<Picture> picture;         ///< the picture last shown in Image3
+  bool clickable = false;                 ///< a click on the status text would start the update
+  std::optional<ListedDisk> checked;      ///< the disk the version check examined, if listed
+  std::string checkedPath;                ///< its path; empty when no check ran
+  std::optional<std::uint8_t> chipCode;   ///< null when no chip was recognised
+  std::optional<std::uint8_t> revision;   ///< with the chip code
+  std::optional<FirmwareState> firmware;  ///< null when the identity block was not read
+  std::vector<ListEntry> disks;           ///< what the scan listed
+  std::optional<std::string> reason;      ///< why nothing is offered; null for an offer
+  std::vector<std::string> warnings;      ///< discovery and message texts beside the reason
+};
+
+/// The report of a session whose scan has run.
+CheckReport BuildCheckReport(const FormSession& session, const KeptMessages& messages);
+/// {"verdict", "status_text", "picture", "clickable", "chip_code", "firmware", "disks",
+/// "reason"}.
+nlohmann::ordered_json CheckJson(const CheckReport& report);
+/// The version an offer text names: "234.01.00.02" for the JMS583's.
+std::string_view OfferedVersion(std::string_view offerText);
+
+/// Which command the human report is for: check suggests the update, update goes on with it.
+enum class ReportFor : std::uint8_t { Check, Update };
+/// The report in words: the enclosure, its chip and firmware, the verdict and why, and the
+/// window's text.
+void PrintCheckReport(std::ostream& out, const CheckReport& report, ReportFor use);
+/// The warnings beside the reason, one "warning: " line each.
+void PrintWarnings(std::ostream& err, const CheckReport& report);
+/// The enclosure as the report names it: its device-list line, or its path.
+std::string EnclosureName(const CheckReport& report);
+
+/// True when missing rights explain the verdict: a disk was turned away in a scan that found
+/// nothing, or the disk that the check failed on was.
+bool RightsExplain(const CheckReport& report, const AccessWatch& access);
+
+/// Runs the command; returns the exit code.
+int RunCheck(CommandContext& context);
+
+}  // namespace korvane::cli

@@ -1,0 +1,184 @@
+#include "CheckCommand.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Desktop.h"
+#include "EmbeddedImages.h"
+#include "FormSession.h"
+#include "KorvaneFwRun.h"
+#include "Scenario.h"
+#include "TForm1.h"
+#include "TraceJson.h"
+
+namespace korvane::cli {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing::KorvaneFw;
+using testing::Outcome;
+using testing::TempDir;
+
+/// A JMS583 at 0.0.0.8 with extra keys, as a scenario file.
+std::string Jms583With(std::string_view keys) {
+  return R"({"disks": [{"path": "\\\\?\\usbstor#disk&ven_korvane&prod_nvme#1#{53f56307}",
+    "bridge": "jms583", "firmware": "0.0.0.8")" +
+         std::string(keys) + "}]}";
+}
+
+nlohmann::json CheckJsonOf(const std::string& scenario, int* code = nullptr) {
+  const Outcome result = KorvaneFw({"--simulate", scenario, "--json", "check"});
+  if (code != nullptr) *code = result.code;
+  return nlohmann::json::parse(result.out);
+}
+
+/// Each verdict as the built-in scenarios and a few files reach it: the window's text, picture
+/// and clickable state, what was read, the reason and the exit code.
+TEST(KorvaneFwCheck, VerdictsOfTheBuiltInsAndFiles) {
+  const TempDir dir;
+  const std::string nvramFails = dir.File(
+      "nvram.json", Jms583With(R"(, "faults": [{"command": "ReadNvram", "effect": "fail"}])"));
+  const std::string unknownChip = dir.File("odd.json", R"({"disks": [
+    {"path": "\\\\?\\usbstor#disk&ven_korvane&prod_odd#3#{53f56307}", "bridge": "custom",
+     "identity":     "F4 E7 15 2D 05 80 03 05 39 39 39 31 00 01 02 00",
+     "identity_alt": "F4 E7 15 2D 05 80 03 05 39 39 39 31 00 01 02 00", "config_word": 0}]})");
+  const std::string excluded = dir.File(
+      "excluded.json", Jms583With(R"(, "inquiry": {"vendor": "Acme", "product": "vornix box"})"));
+  struct Case {
+    std::string scenario;
+    std::string verdict;
+    std::string_view text;
+    std::string picture;
+    bool clickable;
+    nlohmann::json chipCode, firmware;
+    std::size_t disks;
+    std::string reason;  ///< empty: null
+    int code;
+  };
+  const Case cases[] = {
+      {"jms583-outdated", "offer", status::kOfferJms583, "UPDATE", true, 22, "0.0.0.8", 1, "",
+       exitcode::kOffered},
+      {"jms578-outdated", "offer", status::kOfferJms578, "UPDATE", true, 19, "0.1.0.3", 1, "",
+       exitcode::kOffered},
+      {"jms578-current", "up-to-date", status::kUpToDate, "GOOD", false, 19, "0.2.1.4", 1, "",
+       exitcode::kOk},
+      {"jms583-current", "nothing-to-update", status::kNothingFound, "CROSS", false, 22, "0.0.1.2",
+       1, "runs firmware 0.0.1.2", exitcode::kOk},
+      {"two-enclosures", "multiple", status::kMultiple, "CROSS", false, nullptr, nullptr, 2,
+       "2 enclosures", exitcode::kMultiple},
+      {"unsupported-bridge", "failure", status::kNothingFound, "CROSS", false, 21, nullptr, 1,
+       "580 bridge", exitcode::kFailure},
+      {nvramFails, "failure", status::kNothingFound, "CROSS", false, 22, "0.0.0.8", 1,
+       "reading the NVRAM record failed", exitcode::kFailure},
+      {excluded, "failure", status::kNothingFound, "CROSS", false, 22, "0.0.0.8", 1, "vornix box",
+       exitcode::kFailure},
+      {unknownChip, "not-found", status::kNothingFound, "CROSS", false, nullptr, nullptr, 0,
+       "no bridge chip this tool knows", exitcode::kNothingFound},
+      {"no-enclosure", "not-found", status::kNothingFound, "CROSS", false, nullptr, nullptr, 0,
+       "no USB, UASP or FireWire disk", exitcode::kNothingFound},
+      {"no-rights", "not-found", status::kNothingFound, "CROSS", false, nullptr, nullptr, 0,
+       "lacks the rights", exitcode::kNoRights},
+  };
+  for (const Case& c : cases) {
+    int code = -1;
+    const nlohmann::json json = CheckJsonOf(c.scenario, &code);
+    SCOPED_TRACE(c.scenario);
+    EXPECT_EQ(json["verdict"], c.verdict);
+    EXPECT_EQ(json["status_text"], c.text);
+    EXPECT_EQ(json["picture"], c.picture);
+    EXPECT_EQ(json["clickable"], c.clickable);
+    EXPECT_EQ(json["chip_code"], c.chipCode);
+    EXPECT_EQ(json["firmware"], c.firmware);
+    EXPECT_EQ(json["disks"].size(), c.disks);
+    if (c.reason.empty()) {
+      EXPECT_TRUE(json["reason"].is_null()) << json["reason"];
+    } else {
+      EXPECT_THAT(json["reason"].get<std::string>(), HasSubstr(c.reason));
+    }
+    EXPECT_EQ(code, c.code);
+  }
+}
+
+TEST(KorvaneFwCheck, JsonKeysComeInTheirOrderAndDisksAreListsDisks) {
+  const nlohmann::ordered_json json = nlohmann::ordered_json::parse(
+      KorvaneFw({"--simulate", "jms583-outdated", "--json", "check"}).out);
+  std::vector<std::string> keys;
+  for (const auto& item : json.items()) keys.push_back(item.key());
+  EXPECT_THAT(keys, ElementsAre("verdict", "status_text", "picture", "clickable", "chip_code",
+                                "firmware", "disks", "reason"));
+  const nlohmann::ordered_json listed = nlohmann::ordered_json::parse(
+      KorvaneFw({"--simulate", "jms583-outdated", "--json", "list"}).out);
+  // The checked disk's firmware comes from the check itself, so it equals what list reads.
+  EXPECT_EQ(json["disks"], listed["disks"]);
+
+  // Of several enclosures the check reads no firmware, and says so.
+  const auto several = CheckJsonOf("two-enclosures");
+  for (const auto& disk : several["disks"]) EXPECT_TRUE(disk["firmware"].is_null()) << disk;
+}
+
+TEST(KorvaneFwCheck, SaysInWordsWhatIsAttachedAndWhatIsOffered) {
+  struct Case {
+    std::string scenario;
+    std::vector<std::string> said;
+  };
+  const Case cases[] = {
+      {"jms583-outdated",
+       {"Enclosure: <<USB>> Korvane NVMe Enclosure  \n",
+        "Path:      \\\\?\\usbstor#disk&ven_korvane", "JMS583 (chip code 22",
+        "Firmware:  0.0.0.8\n", "An update to 234.01.00.02 is offered: run korvane-fw update\n",
+        "Window:    \"" + std::string(status::kOfferJms583) + "\"\n"}},
+      {"jms578-outdated", {"JMS578 (chip code 19", "An update to 02.14 is offered"}},
+      {"jms578-current", {"up to date", "Window:    \"Your product is up to date\""}},
+      {"two-enclosures", {"<<USB>> Korvane NVMe", "<<UASP>> Korvane SATA", "Disconnect all but"}},
+      {"no-rights", {"No enclosure found: ", "lacks the rights"}},
+  };
+  for (const Case& c : cases) {
+    const Outcome result = KorvaneFw({"--simulate", c.scenario, "check"});
+    for (const std::string& text : c.said) EXPECT_THAT(result.out, HasSubstr(text)) << c.scenario;
+  }
+}
+
+/// The commands the window's start-up scan sends for a scenario, as trace lines.
+std::vector<std::string> WindowCommands(const std::string& scenario) {
+  sim::SimulatedClock clock;
+  sim::SimulatedBus bus(clock);
+  sim::PlugIn(std::get<sim::Scenario>(sim::LoadScenario(scenario)), bus);
+  sim::SimulatedDiskLister lister(bus);
+  Transport io(bus);
+  std::vector<std::string> commands;
+  io.SetTrace([&](const TraceRecord& record) { commands.push_back(TraceJson(record)); });
+  std::ostringstream out, err;
+  TerminalView view(out, err, ProgressStyle::None);
+  KeptMessages messages;
+  StreamDebugOutput debug(nullptr);
+  EmbeddedImages images;
+  NoDesktop desktop;
+  TForm1 form({io, lister, clock, view, messages, debug, images, desktop});
+  form.btn_RefreshClick();
+  return commands;
+}
+
+TEST(KorvaneFwCheck, SendsTheCommandsTheWindowSendsInItsOrder) {
+  for (const std::string scenario :
+       {"jms583-outdated", "jms578-current", "two-enclosures", "unsupported-bridge"}) {
+    const TempDir dir;
+    const std::string trace = dir.File("t.jsonl");
+    KorvaneFw({"--simulate", scenario, "--trace", trace, "check"});
+    std::vector<std::string> sent;
+    for (const auto& record : testing::TraceRecords(trace)) sent.push_back(record.dump());
+    std::vector<std::string> window;
+    for (const std::string& line : WindowCommands(scenario)) {
+      window.push_back(nlohmann::json::parse(line).dump());
+    }
+    EXPECT_EQ(sent, window) << scenario;
+    EXPECT_EQ(testing::Writes(testing::TraceRecords(trace)), 0) << scenario;
+  }
+}
+
+}  // namespace
+}  // namespace korvane::cli

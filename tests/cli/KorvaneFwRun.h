@@ -1,0 +1,135 @@
+// Runs korvane-fw in-process on string streams, as the cli tests do.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "Cli.h"
+#include "Command.h"
+#include "SimulatedBus.h"
+#include "SimulatedClock.h"
+
+namespace korvane::cli::testing {
+
+/// What one run left: the exit code and both output streams.
+struct Outcome {
+  int code = -1;
+  std::string out, err;
+};
+
+/// The console a run gets: its input, whether the streams count as terminals, a pump hook.
+struct RunConsole {
+  std::string input;
+  bool inIsTerminal = false;
+  bool outIsTerminal = false;
+  std::function<void()> onPump;
+};
+
+/// A person at a terminal who types input.
+inline RunConsole TerminalAnswering(std::string input) {
+  RunConsole console;
+  console.input = std::move(input);
+  console.inIsTerminal = true;
+  return console;
+}
+/// Input from a pipe or file.
+inline RunConsole PipedInput(std::string input) {
+  RunConsole console;
+  console.input = std::move(input);
+  return console;
+}
+/// Output to a terminal, input from nowhere.
+inline RunConsole TerminalOutput() {
+  RunConsole console;
+  console.outIsTerminal = true;
+  return console;
+}
+/// Output to a pipe, with a hook at every pump of the window's messages.
+inline RunConsole PumpHook(std::function<void()> hook) {
+  RunConsole console;
+  console.onPump = std::move(hook);
+  return console;
+}
+
+/// Stands in for this machine: one disk that the platform lists but nobody may open.
+class LockedMachine final : public Devices {
+ public:
+  Port& port() override { return bus_; }
+  DiskLister& lister() override { return lister_; }
+  Clock& clock() override { return clock_; }
+  MountState CheckMounts(std::string_view) override { return {}; }
+
+ private:
+  struct Lister final : DiskLister {
+    std::vector<DiskInterface> ListDisks() override { return {{"/dev/sg1", {.usbStorage = true}}}; }
+  };
+  sim::SimulatedClock clock_;
+  sim::SimulatedBus bus_{clock_};
+  Lister lister_;
+};
+
+inline Outcome KorvaneFw(std::vector<std::string> args, const RunConsole& run = {}) {
+  std::istringstream in(run.input);
+  std::ostringstream out, err;
+  const Console console{in, out, err, run.inIsTerminal, run.outIsTerminal, run.onPump};
+  const int code = RunKorvaneFw(args, console, [] { return std::make_unique<LockedMachine>(); });
+  return {code, out.str(), err.str()};
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+/// The records of a trace file, one JSON object per line.
+inline std::vector<nlohmann::json> TraceRecords(const std::string& path) {
+  std::vector<nlohmann::json> records;
+  std::ifstream file(path);
+  for (std::string line; std::getline(file, line);) records.push_back(nlohmann::json::parse(line));
+  return records;
+}
+
+/// How many commands of a trace sent data to a bridge.
+inline int Writes(const std::vector<nlohmann::json>& records) {
+  int writes = 0;
+  for (const auto& record : records) writes += record["dir"] == "out" ? 1 : 0;
+  return writes;
+}
+
+/// A fresh temporary directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    path_ = std::filesystem::temp_directory_path() /
+            ("korvane-cli-" + std::to_string(std::random_device{}()) + "-" +
+             std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  /// The path of a file in the directory, written with content when content is given.
+  std::string File(std::string_view name, std::string_view content = {}) const {
+    const auto file = path_ / name;
+    if (!content.empty()) std::ofstream(file) << content;
+    return file.string();
+  }
+  std::string path() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace korvane::cli::testing

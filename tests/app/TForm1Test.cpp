@@ -77,6 +77,12 @@ TEST(TForm1Scan, ListsOneEnclosureWithItsBusTagAndChecksIt) {
     const std::vector<std::string> listing{"text Getting model#", "disable lblStaust", "pump",
                                            "line " + c.tag + kModel};
     EXPECT_EQ(Slice(rig.view.log(), rig.view.Find("text Getting model#"), 4), listing);
+    // The check says what it does while the busy picture still shows.
+    const std::vector<std::string> checking{"text Checking for FW update", "disable lblStaust",
+                                            "pump"};
+    const std::size_t at = rig.view.Find(checking.front());
+    EXPECT_EQ(Slice(rig.view.log(), at, 3), checking);
+    EXPECT_LT(at, rig.view.Find("hide Image2"));
   }
 }
 

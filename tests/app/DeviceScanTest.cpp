@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "FormRig.h"
 #include "SimulatedBus.h"
 #include "SimulatedClock.h"
 
@@ -42,15 +43,7 @@ sim::BridgeConfig Enclosure(sim::Chip chip, std::string vendor, std::string prod
   return config;
 }
 
-/// Passes the probe (INQUIRY and identity answer) but names no chip we know.
-sim::BridgeConfig UnknownBridge() {
-  sim::BridgeConfig config;
-  sim::IdentityConfig identity;
-  identity.chipCode = {'9', '9', '9'};
-  config.identity = identity;
-  config.configWord = std::array<std::uint8_t, 2>{0, 0};
-  return config;
-}
+using testing::UnknownBridge;
 
 /// A simulated bus with its transport and lister.
 struct Rig {

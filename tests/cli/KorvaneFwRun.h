@@ -21,6 +21,13 @@
 
 namespace korvane::cli::testing {
 
+/// A JMS583 at 0.0.0.8 with extra keys, as a scenario file.
+inline std::string Jms583With(std::string_view keys) {
+  return R"({"disks": [{"path": "\\\\?\\usbstor#disk&ven_korvane&prod_nvme#1#{53f56307}",
+    "bridge": "jms583", "firmware": "0.0.0.8")" +
+         std::string(keys) + "}]}";
+}
+
 /// What one run left: the exit code and both output streams.
 struct Outcome {
   int code = -1;

@@ -22,12 +22,7 @@ using ::testing::Not;
 using testing::Outcome;
 using testing::TempDir;
 
-/// A JMS583 at 0.0.0.8 with extra keys, as a scenario file.
-std::string Jms583With(std::string_view keys) {
-  return R"({"disks": [{"path": "\\\\?\\usbstor#disk&ven_korvane&prod_nvme#1#{53f56307}",
-    "bridge": "jms583", "firmware": "0.0.0.8")" +
-         std::string(keys) + "}]}";
-}
+using testing::Jms583With;
 
 std::size_t Count(const std::string& text, std::string_view part) {
   std::size_t count = 0;

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "device/linux/ScratchDir.h"
+
 namespace korvane {
 namespace {
 
@@ -19,24 +21,7 @@ namespace fs = std::filesystem;
 using Kind = MountState::Kind;
 using ::testing::HasSubstr;
 
-/// A fresh directory under the system's temporary folder, removed with everything in it.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string name = (fs::temp_directory_path() / "korvane-mounts-XXXXXX").string();
-    if (mkdtemp(name.data()) != nullptr) path_ = name;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using testing::ScratchDir;
 
 /// Builds a tree shaped like sysfs below root; paths given to it are below root, and its links
 /// are relative, as the kernel makes them.

@@ -8,29 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "device/linux/ScratchDir.h"
+
 namespace korvane {
 namespace {
 
 namespace fs = std::filesystem;
 
-/// A fresh directory under the system's temporary folder, removed with everything in it.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string name = (fs::temp_directory_path() / "korvane-sysfs-XXXXXX").string();
-    if (mkdtemp(name.data()) != nullptr) path_ = name;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using testing::ScratchDir;
 
 /// Builds a tree shaped like sysfs below root, with relative links as the kernel makes them.
 class SysTree {

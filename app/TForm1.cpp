@@ -16,7 +16,6 @@ using IdentityBlock = std::array<std::uint8_t, kIdentityBlockSize>;
 
 constexpr std::size_t kRomFlagAt = 6;
 constexpr std::size_t kVersionAt = 12;
-constexpr std::size_t kModelTextAt = 8;
 /// A product name with this word (in any case) is not ours to update.
 constexpr std::string_view kExcludedWord = "VORNIX";
 

@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
+#include "DeviceScan.h"
+
 namespace korvane::cli {
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 /// The scan keeps device paths in lower case; the lister may not.
 bool SamePath(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b, [](char x, char y) { return Lower(x) == Lower(y); });
+  return LowerCasePath(a) == LowerCasePath(b);
 }
 
 }  // namespace

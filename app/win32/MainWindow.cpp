@@ -1,0 +1,316 @@
+#include "MainWindow.h"
+
+#include <commctrl.h>
+#include <dbt.h>
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+#include "Controls.h"
+
+namespace korvane::win32 {
+namespace {
+
+// The USB device interface class, {A5DCBF10-6530-11D2-901F-00C04FB951ED}.
+constexpr GUID kUsbDeviceInterface{
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == 32);
+
+constexpr DWORD kFrameStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+
+int Id(std::string_view name) { return layout::ChildId(name); }
+
+COLORREF ColourOf(layout::TextColour colour) {
+  switch (colour) {
+    case layout::TextColour::Grey:
+      return RGB(128, 128, 128);
+    case layout::TextColour::InactiveCaptionText:
+      return GetSysColor(COLOR_INACTIVECAPTIONTEXT);
+    case layout::TextColour::Default:
+      break;
+  }
+  return GetSysColor(COLOR_MENUHILIGHT);
+}
+
+// The outer size of a window whose client area is the layout's.
+SIZE FrameSize() {
+  RECT frame{0, 0, layout::kClientWidth, layout::kClientHeight};
+  AdjustWindowRectEx(&frame, kFrameStyle, FALSE, 0);
+  return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+HWND CreateFormWindow(HINSTANCE instance, HWND owner, void* self) {
+  const std::string type(layout::kWindowClass);
+  if (!RegisterWindowClass(instance, type.c_str(), &MainWindow::WindowProc, 0, true)) {
+    throw std::runtime_error("Cannot register the main window's class");
+  }
+  const SIZE size = FrameSize();
+  HWND window = CreateWindowExA(0, type.c_str(), "", kFrameStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                                size.cx, size.cy, owner, nullptr, instance, self);
+  if (window == nullptr) throw std::runtime_error("Cannot create the main window");
+  return window;
+}
+
+HWND CreateStandard(HWND parent, const char* type, DWORD style, const layout::ControlLayout& row,
+                    int id) {
+  const std::string text(row.text);
+  return CreateWindowExA(
+      0, type, text.c_str(), WS_CHILD | WS_CLIPSIBLINGS | style, row.left, row.top, row.width,
+      row.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+      reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE)), nullptr);
+}
+
+HWND CreateProgressBar(HWND parent, const layout::ControlLayout& row, int id) {
+  HWND bar = CreateStandard(parent, PROGRESS_CLASSA, PBS_SMOOTH, row, id);
+  if (bar != nullptr) SendMessageA(bar, PBM_SETRANGE32, 0, 100);
+  return bar;
+}
+
+HWND CreateDropDownList(HWND parent, const layout::ControlLayout& row, int id) {
+  HWND list = CreateStandard(parent, "COMBOBOX", CBS_DROPDOWN | WS_VSCROLL, row, id);
+  const std::string text(row.text);
+  if (list != nullptr) SetWindowTextA(list, text.c_str());
+  return list;
+}
+
+}  // namespace
+
+FontSet::~FontSet() {
+  for (const auto& [key, font] : fonts_) DeleteObject(font);
+}
+
+HFONT FontSet::For(const layout::ControlLayout& row) {
+  const auto key = std::make_pair(row.fontHeight, row.bold);
+  if (const auto found = fonts_.find(key); found != fonts_.end()) return found->second;
+  const std::string face(layout::kFontFace);
+  HFONT font = CreateFontA(-row.fontHeight, 0, 0, 0, row.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+                           FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                           DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, face.c_str());
+  fonts_.emplace(key, font);
+  return font;
+}
+
+OwnedWindow::~OwnedWindow() {
+  if (handle == nullptr) return;
+  SetWindowLongPtrA(handle, GWLP_USERDATA, 0);
+  DestroyWindow(handle);
+}
+
+MainWindow::MainWindow(HINSTANCE instance, HWND owner, WindowServices services)
+    : instance_(instance),
+      owner_(owner),
+      window_{CreateFormWindow(instance, owner, this)},
+      view_(window_.handle, instance, PumpMessages),
+      messages_([this] { return OwnerIfShown(handle()); }),
+      form_(FormServices{services.io, services.lister, services.clock, view_, messages_, debug_,
+                         services.images, desktop_}),
+      animation_([window = window_.handle](std::size_t frame) {
+        PostMessageA(window, kAnimationFrameMessage, frame, 0);
+      }) {
+  BuildControls();
+  ready_ = true;
+  animation_.Resume();
+  // An exception from the first scan ends the start-up; the program's entry reports it.
+  running_ = Running::Scan;
+  form_.btn_RefreshClick();
+  running_ = Running::Nothing;
+  if (closePending_) PostMessageA(handle(), WM_CLOSE, 0, 0);
+  closePending_ = false;
+}
+
+MainWindow::~MainWindow() {
+  if (deviceNotifyHandle_ != nullptr) UnregisterDeviceNotification(deviceNotifyHandle_);
+  deviceNotifyHandle_ = nullptr;
+  // The animation posts to this window; it ends before the window does.
+  animation_.Stop();
+  ready_ = false;
+}
+
+void MainWindow::BuildControls() {
+  for (std::size_t row = 0; row < layout::kControls.size(); ++row) {
+    const layout::ControlLayout& control = layout::kControls[row];
+    HWND child = CreateControl(control, layout::ChildId(row));
+    if (child == nullptr) {
+      throw std::runtime_error("Cannot create the control " + std::string(control.name));
+    }
+    SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.For(control)), FALSE);
+    // Each row lies above the rows before it.
+    SetWindowPos(child, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (control.visibleAtStart) ShowWindow(child, SW_SHOWNA);
+  }
+}
+
+HWND MainWindow::CreateControl(const layout::ControlLayout& row, int id) {
+  HWND parent = handle();
+  switch (row.kind) {
+    case layout::Kind::Picture:
+      return CreatePicture(parent, row, id);
+    case layout::Kind::Label:
+      return CreateLabel(parent, row, id,
+                         LabelLook{fonts_.For(row), ColourOf(row.colour), row.name == "lblStaust"});
+    case layout::Kind::DropDownList:
+      return CreateDropDownList(parent, row, id);
+    case layout::Kind::Button:
+      return CreateStandard(parent, "BUTTON", BS_PUSHBUTTON, row, id);
+    case layout::Kind::ProgressBar:
+      return CreateProgressBar(parent, row, id);
+  }
+  return nullptr;
+}
+
+void MainWindow::FormCreate() {
+  RegisterUsbNotification();
+  const std::string caption(layout::kCaption);
+  SetWindowTextA(handle(), caption.c_str());
+}
+
+void MainWindow::RegisterUsbNotification() {
+  DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+  filter.dbcc_size = sizeof filter;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_classguid = kUsbDeviceInterface;
+  deviceNotifyHandle_ = RegisterDeviceNotificationA(handle(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+// Centred on the screen; a screen smaller than the window keeps the caption in reach.
+void MainWindow::ShowCentred() {
+  const SIZE size = FrameSize();
+  const int left = std::max(0, (GetSystemMetrics(SM_CXSCREEN) - static_cast<int>(size.cx)) / 2);
+  const int top = std::max(0, (GetSystemMetrics(SM_CYSCREEN) - static_cast<int>(size.cy)) / 2);
+  SetWindowPos(handle(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ShowWindow(handle(), SW_SHOW);
+  UpdateWindow(handle());
+}
+
+LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (self == nullptr || !self->ready_) return DefWindowProcA(window, message, wParam, lParam);
+  return self->Dispatch(message, wParam, lParam);
+}
+
+// The timer and device-change messages go to the logic and not on to the default handling.
+LRESULT MainWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_TIMER:
+      Run(Running::Scan, [&] { form_.OnRescanTimer(wParam); });
+      return 0;
+    case WM_DEVICECHANGE:
+      Guarded([&] { form_.OnDeviceChange(static_cast<std::uint32_t>(wParam)); });
+      return TRUE;  // grants any query: the window never stands in a removal's way
+    case kAnimationFrameMessage:
+      view_.ShowFrame(wParam);
+      return 0;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam), HIWORD(wParam));
+      return 0;
+    case WM_CLOSE:
+      OnClose();
+      return 0;
+    case WM_QUERYENDSESSION:
+      return running_ == Running::Update ? FALSE : TRUE;
+    case WM_SYSCOMMAND:
+      // The task-bar window stands for the program: minimising it hides this window with it.
+      if ((wParam & 0xFFF0) == SC_MINIMIZE && owner_ != nullptr) {
+        ShowWindow(owner_, SW_MINIMIZE);
+        return 0;
+      }
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcA(handle(), message, wParam, lParam);
+}
+
+void MainWindow::OnCommand(int id, int code) {
+  if (code != BN_CLICKED) return;  // STN_CLICKED has the same value
+  if (id == Id("lblStaust")) {
+    Run(Running::Update, [this] { form_.lblStaustClick(); });
+  } else if (id == Id("btn_upd")) {
+    Run(Running::Update, [this] { form_.btn_updClick(); });
+  } else if (id == Id("btn_Refresh")) {
+    Run(Running::Scan, [this] { form_.btn_RefreshClick(); });
+  } else if (id == Id("btn_Exit")) {
+    btn_ExitClick();
+  }
+}
+
+void MainWindow::btn_ExitClick() { PostMessageA(handle(), WM_CLOSE, 0, 0); }
+
+// A close while the firmware is written is refused: taking the window down would end the program
+// between two flash blocks. A close during a scan or check waits until it has finished.
+void MainWindow::OnClose() {
+  switch (running_) {
+    case Running::Update:
+      MessageBeep(MB_ICONWARNING);
+      return;
+    case Running::Scan:
+      closePending_ = true;
+      return;
+    case Running::Nothing:
+      Close();
+      return;
+  }
+}
+
+void MainWindow::Close() {
+  if (closing_) return;
+  closing_ = true;
+  ShowWindow(handle(), SW_HIDE);
+  PostQuitMessage(0);
+}
+
+void MainWindow::AllowClose(bool allowed) {
+  EnableMenuItem(GetSystemMenu(handle(), FALSE), SC_CLOSE,
+                 MF_BYCOMMAND | (allowed ? MF_ENABLED : MF_GRAYED));
+}
+
+// Runs a handler; the outermost one decides what a close request meets meanwhile, and a close
+// that waited is carried out once it has returned.
+template <class Handler>
+void MainWindow::Run(Running kind, Handler&& handler) {
+  if (running_ != Running::Nothing) {
+    Guarded(handler);
+    return;
+  }
+  running_ = kind;
+  if (kind == Running::Update) AllowClose(false);
+  Guarded(handler);
+  if (kind == Running::Update) AllowClose(true);
+  running_ = Running::Nothing;
+  if (closePending_) {
+    closePending_ = false;
+    PostMessageA(handle(), WM_CLOSE, 0, 0);
+  }
+}
+
+template <class Handler>
+void MainWindow::Guarded(Handler&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ShowExceptionBox(OwnerIfShown(handle()), error.what());
+  } catch (...) {
+    ShowExceptionBox(OwnerIfShown(handle()), "");
+  }
+}
+
+void PumpMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+}  // namespace korvane::win32

@@ -1,0 +1,52 @@
+#include "Program.h"
+
+#include <commctrl.h>
+
+#include <exception>
+
+#include "ApplicationWindow.h"
+#include "Controls.h"
+#include "EmbeddedImages.h"
+#include "MainWindow.h"
+#include "Transport.h"
+
+namespace korvane::win32 {
+namespace {
+
+void RunMessageLoop() {
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+void Start(HINSTANCE instance, Port& port, DiskLister& lister, Clock& clock) {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  RegisterControlClasses(instance);
+  ApplicationWindow application(instance);
+  Transport io(port);
+  EmbeddedImages images;
+  MainWindow window(instance, application.handle(), WindowServices{io, lister, clock, images});
+  window.FormCreate();
+  application.SetMainWindow(window.handle());
+  application.Show();
+  window.ShowCentred();
+  RunMessageLoop();
+}
+
+}  // namespace
+
+int RunProgram(HINSTANCE instance, Port& port, DiskLister& lister, Clock& clock) {
+  try {
+    Start(instance, port, lister, clock);
+  } catch (const std::exception& error) {
+    ShowExceptionBox(nullptr, error.what());
+  } catch (...) {
+    ShowExceptionBox(nullptr, "");
+  }
+  return 0;
+}
+
+}  // namespace korvane::win32

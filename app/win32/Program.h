@@ -1,0 +1,19 @@
+// The program around the window: start-up, the message loop and the exit code, shared by the
+// real program and its demonstration build over simulated enclosures.
+#pragma once
+
+#include <windows.h>
+
+#include "Clock.h"
+#include "Discovery.h"
+#include "Port.h"
+
+namespace korvane::win32 {
+
+/// Starts the program on these disks: the task-bar window with the program's title, the main
+/// window built hidden with its first verdict, the device notifications and the caption, then
+/// the window shown centred and the message loop until it closes. An exception that escapes the
+/// start-up is shown in a message box. Returns the exit code, 0.
+int RunProgram(HINSTANCE instance, Port& port, DiskLister& lister, Clock& clock);
+
+}  // namespace korvane::win32

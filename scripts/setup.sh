@@ -9,6 +9,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev libudev-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth
+  xdotool imagemagick fonts-wine
 )
 
 missing() {

@@ -41,17 +41,21 @@ void PaintPicture(HWND window, HDC dc) {
   DeleteDC(source);
 }
 
+// Both controls paint their whole area, so neither needs its background erased first.
+LRESULT Painted(HWND window, void (*paint)(HWND, HDC)) {
+  PAINTSTRUCT area;
+  HDC dc = BeginPaint(window, &area);
+  paint(window, dc);
+  EndPaint(window, &area);
+  return 0;
+}
+
 LRESULT CALLBACK PictureProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_ERASEBKGND:
-      return 1;  // the paint covers the whole area
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(window, &paint);
-      PaintPicture(window, dc);
-      EndPaint(window, &paint);
-      return 0;
-    }
+      return 1;
+    case WM_PAINT:
+      return Painted(window, PaintPicture);
     case WM_NCDESTROY:
       DeleteObject(reinterpret_cast<HBITMAP>(Slot(window, kPictureBitmap)));
       SetSlot(window, kPictureBitmap, 0);
@@ -115,13 +119,8 @@ LRESULT CALLBACK LabelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   switch (message) {
     case WM_ERASEBKGND:
       return 1;
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(window, &paint);
-      PaintLabel(window, dc);
-      EndPaint(window, &paint);
-      return 0;
-    }
+    case WM_PAINT:
+      return Painted(window, PaintLabel);
     case WM_SETTEXT: {
       const LRESULT result = DefWindowProcA(window, message, wParam, lParam);
       InvalidateRect(window, nullptr, FALSE);

@@ -147,14 +147,6 @@ HICON ProgramIcon(HINSTANCE instance, int size) {
   return static_cast<HICON>(LoadImageA(instance, name.c_str(), IMAGE_ICON, size, size, 0));
 }
 
-HWND CreateChild(HWND parent, const char* type, const layout::ControlLayout& row, int id) {
-  const std::string text(row.text);
-  return CreateWindowExA(
-      0, type, text.c_str(), WS_CHILD | WS_CLIPSIBLINGS, row.left, row.top, row.width, row.height,
-      parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-      reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE)), nullptr);
-}
-
 }  // namespace
 
 bool RegisterWindowClass(HINSTANCE instance, const char* name, WNDPROC procedure, int extraBytes,
@@ -180,12 +172,21 @@ bool RegisterControlClasses(HINSTANCE instance) {
          RegisterWindowClass(instance, kLabelClass, LabelProc, kLabelSlots * kSlot);
 }
 
+HWND CreateChildWindow(HWND parent, const char* type, DWORD style, const layout::ControlLayout& row,
+                       int id) {
+  const std::string text(row.text);
+  return CreateWindowExA(
+      0, type, text.c_str(), WS_CHILD | WS_CLIPSIBLINGS | style, row.left, row.top, row.width,
+      row.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+      reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE)), nullptr);
+}
+
 HWND CreatePicture(HWND parent, const layout::ControlLayout& row, int id) {
-  return CreateChild(parent, kPictureClass, row, id);
+  return CreateChildWindow(parent, kPictureClass, 0, row, id);
 }
 
 HWND CreateLabel(HWND parent, const layout::ControlLayout& row, int id, const LabelLook& look) {
-  HWND label = CreateChild(parent, kLabelClass, row, id);
+  HWND label = CreateChildWindow(parent, kLabelClass, 0, row, id);
   if (label == nullptr) return nullptr;
   SetSlot(label, kLabelFont, reinterpret_cast<LONG_PTR>(look.font));
   SetSlot(label, kLabelColour, static_cast<LONG_PTR>(look.colour));

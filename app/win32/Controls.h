@@ -30,6 +30,11 @@ struct LabelLook {
   bool clickable = false;  ///< hand cursor, and clicks reported as STN_CLICKED
 };
 
+/// Creates a hidden child window of the given class at the row's place, with the row's text and
+/// the given identifier.
+HWND CreateChildWindow(HWND parent, const char* type, DWORD style, const layout::ControlLayout& row,
+                       int id);
+
 /// Creates the control of one layout row as a child with the given identifier, hidden.
 HWND CreatePicture(HWND parent, const layout::ControlLayout& row, int id);
 HWND CreateLabel(HWND parent, const layout::ControlLayout& row, int id, const LabelLook& look);

@@ -54,23 +54,14 @@ HWND CreateFormWindow(HINSTANCE instance, HWND owner, void* self) {
   return window;
 }
 
-HWND CreateStandard(HWND parent, const char* type, DWORD style, const layout::ControlLayout& row,
-                    int id) {
-  const std::string text(row.text);
-  return CreateWindowExA(
-      0, type, text.c_str(), WS_CHILD | WS_CLIPSIBLINGS | style, row.left, row.top, row.width,
-      row.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-      reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE)), nullptr);
-}
-
 HWND CreateProgressBar(HWND parent, const layout::ControlLayout& row, int id) {
-  HWND bar = CreateStandard(parent, PROGRESS_CLASSA, PBS_SMOOTH, row, id);
+  HWND bar = CreateChildWindow(parent, PROGRESS_CLASSA, PBS_SMOOTH, row, id);
   if (bar != nullptr) SendMessageA(bar, PBM_SETRANGE32, 0, 100);
   return bar;
 }
 
 HWND CreateDropDownList(HWND parent, const layout::ControlLayout& row, int id) {
-  HWND list = CreateStandard(parent, "COMBOBOX", CBS_DROPDOWN | WS_VSCROLL, row, id);
+  HWND list = CreateChildWindow(parent, "COMBOBOX", CBS_DROPDOWN | WS_VSCROLL, row, id);
   const std::string text(row.text);
   if (list != nullptr) SetWindowTextA(list, text.c_str());
   return list;
@@ -154,7 +145,7 @@ HWND MainWindow::CreateControl(const layout::ControlLayout& row, int id) {
     case layout::Kind::DropDownList:
       return CreateDropDownList(parent, row, id);
     case layout::Kind::Button:
-      return CreateStandard(parent, "BUTTON", BS_PUSHBUTTON, row, id);
+      return CreateChildWindow(parent, "BUTTON", BS_PUSHBUTTON, row, id);
     case layout::Kind::ProgressBar:
       return CreateProgressBar(parent, row, id);
   }

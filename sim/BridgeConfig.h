@@ -66,6 +66,7 @@ enum class FaultEffect : std::uint8_t {
   Busy,     ///< ReadStatus reports busy; any other command gets SCSI status BUSY and does nothing
   Corrupt,  ///< one byte of the transfer is inverted: in the answer, or silently in what is stored
   Vanish,   ///< the disk drops off the bus during this command and stays away
+  Late,     ///< the command is carried out, but its answer comes delay after the bus's latency
 };
 
 /// A fault on the nth command of one operation on one disk, counted from 1 over every command
@@ -77,6 +78,7 @@ struct Fault {
   FaultEffect effect = FaultEffect::Fail;
   std::size_t byte = 0;     ///< Corrupt: the byte of the transfer to invert, cut to the last one
   bool anyCommand = false;  ///< nth counts all commands of all operations
+  std::chrono::milliseconds delay{0};  ///< Late: how much later than usual the answer comes
 
   friend bool operator==(const Fault&, const Fault&) = default;
 };

@@ -459,6 +459,7 @@ constexpr std::array kEffects{
     Choice<FaultEffect>{"busy", FaultEffect::Busy},
     Choice<FaultEffect>{"corrupt", FaultEffect::Corrupt},
     Choice<FaultEffect>{"vanish", FaultEffect::Vanish},
+    Choice<FaultEffect>{"late", FaultEffect::Late},
 };
 
 /// Counts every command the disk receives instead of those of one operation.
@@ -500,18 +501,36 @@ bool ReadFaultByte(const Field& fault, FaultEffect effect, std::size_t& byte) {
   return true;
 }
 
+// A late answer is meant to outlast the host's time-out, not to stall a run for good.
+constexpr std::uint64_t kMaxDelayMs = 600'000;
+
+bool ReadFaultDelay(const Field& fault, FaultEffect effect, std::chrono::milliseconds& delay) {
+  const bool late = effect == FaultEffect::Late;
+  if (!fault.Has("delay_ms")) {
+    return late ? fault.Missing("delay_ms", "the delay in milliseconds") : true;
+  }
+  const Field field = fault.Member("delay_ms");
+  if (!late) return field.Fail(R"(only a "late" fault takes a delay)");
+  std::uint64_t value = 0;
+  if (!ReadInteger(field, 1, kMaxDelayMs, value)) return false;
+  delay = std::chrono::milliseconds(value);
+  return true;
+}
+
 bool ReadFault(const Field& field, Fault& fault) {
-  static constexpr std::array<std::string_view, 4> kKeys{"command", "nth", "effect", "byte"};
+  static constexpr std::array<std::string_view, 5> kKeys{"command", "nth", "effect", "byte",
+                                                         "delay_ms"};
   if (!field.value().is_object()) return field.Expected("an object with command, nth and effect");
   if (!OnlyKnownKeys(field, kKeys)) return false;
   if (!field.Has("command")) {
     return field.Missing("command", R"(an operation such as "ReadNvram", or "any")");
   }
   if (!field.Has("effect"))
-    return field.Missing("effect", R"("fail", "busy", "corrupt" or "vanish")");
+    return field.Missing("effect", R"("fail", "busy", "corrupt", "vanish" or "late")");
   return ReadCommand(field.Member("command"), fault) &&
          ReadChoice(field.Member("effect"), kEffects, fault.effect) &&
-         ReadFaultCount(field, fault.nth) && ReadFaultByte(field, fault.effect, fault.byte);
+         ReadFaultCount(field, fault.nth) && ReadFaultByte(field, fault.effect, fault.byte) &&
+         ReadFaultDelay(field, fault.effect, fault.delay);
 }
 
 bool ApplyFaults(const Field& field, BridgeConfig& config) {

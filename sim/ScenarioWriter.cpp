@@ -20,7 +20,7 @@ using Json = nlohmann::ordered_json;
 
 constexpr unsigned kFirstCommand = 1;  // a fault without "nth" strikes the first command
 constexpr std::string_view kAnyCommand = "any";
-constexpr std::array<std::string_view, 4> kEffectNames{"fail", "busy", "corrupt", "vanish"};
+constexpr std::array<std::string_view, 5> kEffectNames{"fail", "busy", "corrupt", "vanish", "late"};
 
 /// Bytes as upper-case pairs of digits with a blank between bytes, as the README shows them.
 std::string Hex(std::span<const std::uint8_t> bytes) {
@@ -143,6 +143,7 @@ Json FaultJson(const Fault& fault) {
   json["effect"] = std::string(kEffectNames.at(static_cast<std::size_t>(fault.effect)));
   // Only a damaging fault takes a byte; the reader refuses it on any other.
   if (fault.effect == FaultEffect::Corrupt && fault.byte != 0) json["byte"] = fault.byte;
+  if (fault.effect == FaultEffect::Late) json["delay_ms"] = fault.delay.count();
   return json;
 }
 

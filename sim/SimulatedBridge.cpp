@@ -212,6 +212,11 @@ void SimulatedBridge::Boot() {
 BridgeResponse SimulatedBridge::Respond(const DecodedCdb& decoded,
                                         std::span<const std::uint8_t> cdb, Direction direction,
                                         std::span<const std::uint8_t> dataOut, const Fault* fault) {
+  if (fault != nullptr && fault->effect == FaultEffect::Late) {
+    BridgeResponse response = Respond(decoded, cdb, direction, dataOut, nullptr);
+    response.delay = fault->delay;
+    return response;
+  }
   if (fault != nullptr && fault->effect != FaultEffect::Corrupt) {
     return Inject(*fault, decoded.operation);
   }
@@ -240,6 +245,7 @@ BridgeResponse SimulatedBridge::Inject(const Fault& fault, Operation operation) 
       return {.status = scsi::kBusy};
     case FaultEffect::Fail:
     case FaultEffect::Corrupt:
+    case FaultEffect::Late:
       break;
   }
   return CheckCondition(sense::kHardwareError, sense::kInternalFailure);

@@ -47,6 +47,7 @@ struct BridgeResponse {
   std::uint8_t status = scsi::kGood;
   std::vector<std::uint8_t> dataIn{};  ///< the answer; the host receives as much as it asked for
   std::uint32_t dataOutTaken = 0;      ///< bytes of the data-out region the command consumed
+  std::chrono::milliseconds delay{0};  ///< time the answer takes beyond the bus's latency
 };
 
 /// One command as the bridge received it.
@@ -76,6 +77,8 @@ class SimulatedBridge {
   std::span<const std::uint8_t> flash() const { return flash_; }
   /// The 512-byte NVRAM record at the chip's record address.
   std::span<const std::uint8_t> nvramRecord() const;
+  /// The sense data REQUEST SENSE would return now: it describes the last failed command.
+  const std::array<std::uint8_t, kSenseSize>& sense() const { return sense_; }
   /// Commands that were aimed at the user's data behind the bridge (all were refused).
   std::size_t mediumAccessAttempts() const { return mediumAccesses_; }
   /// Every command received, in order.

@@ -1,6 +1,7 @@
 #include "SimulatedBus.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace korvane::sim {
@@ -76,7 +77,21 @@ PortReply SimulatedBus::Execute(PortHandle handle, const PortRequest& request) {
       request.cdb, request.direction,
       out ? std::span<const std::uint8_t>(request.data) : std::span<const std::uint8_t>());
   if (!response.present) return {.lastError = oserror::kDeviceNotConnected};
+  // The bridge did the work; only its answer is late, and a host that gave up never sees it.
+  if (OutlastsTimeout(bridge, response, request)) return {.lastError = oserror::kTimeout};
   return Deliver(response, request);
+}
+
+bool SimulatedBus::OutlastsTimeout(const SimulatedBridge& bridge, const BridgeResponse& response,
+                                   const PortRequest& request) {
+  using std::chrono::microseconds;
+  if (response.delay.count() == 0) return false;
+  const microseconds limit = std::chrono::seconds(request.timeoutSeconds);
+  const microseconds spent = bridge.config().latency;
+  // The host waits for the answer no longer than the time-out.
+  const microseconds left = limit > spent ? limit - spent : microseconds{0};
+  clock_.Advance(std::min<microseconds>(response.delay, left));
+  return spent + response.delay > limit;
 }
 
 PortReply SimulatedBus::Deliver(const BridgeResponse& response, const PortRequest& request) {
@@ -109,6 +124,8 @@ std::string SimulatedBus::Explain(std::string_view path, FailureStage stage,
       return disk + " is already open for another command";
     case oserror::kDeviceNotConnected:
       return disk + " was unplugged during the command";
+    case oserror::kTimeout:
+      return disk + " did not answer within the command's time-out";
     case oserror::kInvalidHandle:
       return disk + " has no open handle for this command";
     default:

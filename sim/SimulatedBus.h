@@ -20,6 +20,7 @@ inline constexpr std::uint32_t kFileNotFound = 2;
 inline constexpr std::uint32_t kAccessDenied = 5;
 inline constexpr std::uint32_t kInvalidHandle = 6;
 inline constexpr std::uint32_t kSharingViolation = 32;
+inline constexpr std::uint32_t kTimeout = 121;  ///< the command outlasted its time-out
 inline constexpr std::uint32_t kDeviceNotConnected = 1167;
 }  // namespace oserror
 
@@ -76,6 +77,9 @@ class SimulatedBus final : public Port {
   const OpenHandle* FindHandle(PortHandle handle) const;
   bool InUse(std::string_view path, bool exclusive) const;
   static PortReply Deliver(const BridgeResponse& response, const PortRequest& request);
+  /// Spends the time a late answer takes; true when the host stopped waiting before it came.
+  bool OutlastsTimeout(const SimulatedBridge& bridge, const BridgeResponse& response,
+                       const PortRequest& request);
 
   SimulatedClock& clock_;
   std::vector<Disk> disks_;

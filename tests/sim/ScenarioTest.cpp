@@ -209,6 +209,18 @@ TEST(Scenario, EveryFieldReachesTheBridge) {
        }},
       {R"("faults": [{"command": "ReadIdentity", "effect": "corrupt", "byte": 3}])",
        [](Bench& b) { EXPECT_EQ(Identity(b.io, kPath)[3], 0x2D ^ 0xFF); }},
+      {R"("faults": [{"command": "ReadIdentity", "effect": "late", "delay_ms": 12000}])",
+       [](Bench& b) {
+         EXPECT_FALSE(Identifies(b.io));  // the host gives up after its 10 s
+         EXPECT_EQ(b.io.LastOutcome().osError, oserror::kTimeout);
+         EXPECT_EQ(b.clock.Now(), 10s);
+         EXPECT_TRUE(Identifies(b.io));
+       }},
+      {R"("faults": [{"command": "ReadIdentity", "effect": "late", "delay_ms": 900}])",
+       [](Bench& b) {
+         EXPECT_TRUE(Identifies(b.io));  // late, but within the time-out
+         EXPECT_EQ(b.clock.Now(), 900ms);
+       }},
       {R"("faults": [{"command": "Inquiry", "effect": "vanish"}])",
        [](Bench& b) {
          Bytes data(40, 0);
@@ -305,6 +317,10 @@ TEST(Scenario, BadInputNamesTheFileAndTheField) {
        "disks[0].faults[0].nth: expected an integer 1 or more, got 0"},
       {OneDisk(R"("faults": [{"command": "WriteBuffer", "effect": "fail", "byte": 2}])"),
        R"(disks[0].faults[0].byte: only a "corrupt" fault takes a byte)"},
+      {OneDisk(R"("faults": [{"command": "ReadStatus", "effect": "late"}])"),
+       "disks[0].faults[0].delay_ms: missing"},
+      {OneDisk(R"("faults": [{"command": "ReadStatus", "effect": "busy", "delay_ms": 5}])"),
+       R"(disks[0].faults[0].delay_ms: only a "late" fault takes a delay)"},
       {OneDisk(R"("faults": [{"command": "ReadNvram", "nth": 2, "effect": "fail"},
                              {"command": "ReadNvram", "nth": 2, "effect": "busy"}])"),
        "disks[0].faults[1]: a second fault on the same command and nth as faults[0]"},

@@ -1,5 +1,8 @@
-// korvane-imagegen <outdir>: writes the development firmware and loader images that a build
-// without the vendor's images carries, one file <resource name>.bin per image.
+// korvane-imagegen [--no-marker] <outdir>: writes the development firmware and loader images
+// that a build without the vendor's images carries, one file <resource name>.bin per image.
+// --no-marker writes the same images with a neutral label instead of kDevelopmentMarker: the
+// kernel rig carries them as if they were the vendor's, since its enclosures are real USB devices
+// to the program and the guard keeps development images away from every real device.
 //
 // The images have the bridges' layout so that the update handles them like the real ones, but
 // their code is filler that says what it is: every 1024-byte block of the code region starts
@@ -188,9 +191,12 @@ std::uint8_t NextFillerByte(std::uint32_t& state) {
   return static_cast<std::uint8_t>(state >> 24);
 }
 
-/// Fills the code region; each block opens with the marker where the whole marker fits.
-void FillCode(Image& image, Range code, std::string_view name) {
-  const std::string marker = std::string(kDevelopmentMarker) + " " + std::string(name) + " ";
+/// What opens each block of the code region: the development marker, or the rig's neutral label.
+constexpr std::string_view kRigLabel = "KORVANE RIG TEST IMAGE";
+
+/// Fills the code region; each block opens with the label where the whole label fits.
+void FillCode(Image& image, Range code, std::string_view name, std::string_view label) {
+  const std::string marker = std::string(label) + " " + std::string(name) + " ";
   std::uint32_t state = Seed(name);
   for (std::size_t block = code.begin; block < code.end; block += kImageBlockSize) {
     const std::size_t blockEnd = std::min(block + kImageBlockSize, code.end);
@@ -245,12 +251,12 @@ void PutSecondBlockCopy(Image& image, const FirmwareImage& plan) {
 
 // Each check value is written once every byte it covers is final; the second block's comes last
 // because it holds a copy of the area's.
-Image BuildFirmware(const FirmwareImage& plan) {
+Image BuildFirmware(const FirmwareImage& plan, std::string_view label) {
   Image image(plan.area + kNvramTemplateSize, 0);
   PutHeader(image, plan.chipNumber, kFirmwareKind, plan.model, plan.version);
   PutCheckValue(image, kFirstCheckAt, {{0, kFirstCheckAt}});
   Put(image, kImageSignatureAt, kImageSignature);
-  FillCode(image, {kCodeBegin, plan.area - kTailVersionBack}, plan.name);
+  FillCode(image, {kCodeBegin, plan.area - kTailVersionBack}, plan.name, label);
   if (plan.jms578) Put(image, plan.area - kTailTrailerBack, kJms578Trailer);
   PutTail(image, plan.area, plan.version);
   PutSecondBlockCopy(image, plan);
@@ -259,13 +265,13 @@ Image BuildFirmware(const FirmwareImage& plan) {
   return image;
 }
 
-Image BuildLoader(const LoaderImage& plan) {
+Image BuildLoader(const LoaderImage& plan, std::string_view label) {
   Image image(plan.size, 0);
   PutHeader(image, plan.chipNumber, kLoaderKind, plan.model, plan.version);
   PutCheckValue(image, kLoaderExtraCheckAt, {{0, kLoaderExtraCheckAt}});
   PutCheckValue(image, kFirstCheckAt, {{0, kFirstCheckAt}});
   PutCheckValue(image, kSecondCheckAt, {{kSecondBlockBegin, kSecondCheckAt}});
-  FillCode(image, {kCodeBegin, plan.size - kTailVersionBack}, plan.name);
+  FillCode(image, {kCodeBegin, plan.size - kTailVersionBack}, plan.name, label);
   PutTail(image, plan.size, plan.version);
   return image;
 }
@@ -281,7 +287,7 @@ bool WriteImage(const std::filesystem::path& folder, std::string_view name, cons
   return static_cast<bool>(out);
 }
 
-bool WriteAll(const std::filesystem::path& folder) {
+bool WriteAll(const std::filesystem::path& folder, std::string_view label) {
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   if (error) {
@@ -291,20 +297,23 @@ bool WriteAll(const std::filesystem::path& folder) {
   }
   bool written = true;
   for (const FirmwareImage& plan : kFirmwareImages)
-    written = WriteImage(folder, plan.name, BuildFirmware(plan)) && written;
-  return WriteImage(folder, kLoaderImage.name, BuildLoader(kLoaderImage)) && written;
+    written = WriteImage(folder, plan.name, BuildFirmware(plan, label)) && written;
+  return WriteImage(folder, kLoaderImage.name, BuildLoader(kLoaderImage, label)) && written;
 }
 
 }  // namespace
 }  // namespace korvane
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: korvane-imagegen <outdir>\n";
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  const bool unmarked = args.size() == 2 && args[0] == "--no-marker";
+  if (args.size() != 1 && !unmarked) {
+    std::cerr << "usage: korvane-imagegen [--no-marker] <outdir>\n";
     return 2;
   }
+  const std::string_view label = unmarked ? korvane::kRigLabel : korvane::kDevelopmentMarker;
   try {
-    return korvane::WriteAll(argv[1]) ? 0 : 1;
+    return korvane::WriteAll(std::string(args.back()), label) ? 0 : 1;
   } catch (const std::exception& error) {
     std::cerr << "korvane-imagegen: " << error.what() << '\n';
     return 1;

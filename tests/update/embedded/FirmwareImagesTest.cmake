@@ -57,6 +57,17 @@ endforeach()
 
 expect(${WORK_DIR}/good accept)
 
+# The rig's images: the same layout, accepted as a vendor's folder, and no development marker.
+run(${IMAGEGEN} --no-marker ${WORK_DIR}/unmarked)
+expect(${WORK_DIR}/unmarked accept)
+foreach(name JMS578_FW JMS583_V234_01_00_02 JMS583_FW JMS583_ROM_MFG)
+  file(STRINGS ${WORK_DIR}/good/${name}.bin marked REGEX "KORVANE DEVELOPMENT IMAGE")
+  file(STRINGS ${WORK_DIR}/unmarked/${name}.bin unmarked REGEX "KORVANE DEVELOPMENT IMAGE")
+  if(NOT marked OR unmarked)
+    fail("${name}.bin: only the development image may carry the marker")
+  endif()
+endforeach()
+
 copy_of_good(missing folder)
 file(REMOVE ${folder}/JMS583_FW.bin)
 expect(${folder} reject "${folder}/JMS583_FW.bin: missing")

@@ -1,6 +1,7 @@
 // The seam under the pass-through transport: one platform request, nothing else.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -31,6 +32,9 @@ struct PortReply {
   std::uint16_t hostStatus = 0;    ///< adapter status where the platform reports one, else 0
   std::uint16_t driverStatus = 0;  ///< driver status where the platform reports one, else 0
   std::uint32_t transferred = 0;   ///< transferred count as the platform leaves it
+  /// Sense data the platform collected with the command, where it asks for it; else zeros.
+  std::array<std::uint8_t, 18> sense{};
+  std::uint8_t senseLength = 0;  ///< how many bytes of sense the platform wrote
 };
 
 /// An open device handle as a port understands it.
@@ -57,6 +61,12 @@ class Port {
   /// Words a user understands for an OS error met at the given stage.
   virtual std::string Explain(std::string_view path, FailureStage stage,
                               std::uint32_t osError) const = 0;
+  /// Words for an adapter or driver status the platform reported; empty where it has none.
+  virtual std::string ExplainStatus(std::uint16_t hostStatus, std::uint16_t driverStatus) const {
+    (void)hostStatus;
+    (void)driverStatus;
+    return {};
+  }
   /// True when the OS error met at the given stage means the user lacks the rights to the disk.
   virtual bool DeniesAccess(FailureStage stage, std::uint32_t osError) const {
     (void)stage;

@@ -174,6 +174,8 @@ bool Transport::Judge(const PortReply& reply) {
   last_.scsiStatus = reply.scsiStatus;
   last_.hostStatus = reply.hostStatus;
   last_.driverStatus = reply.driverStatus;
+  const auto senseLength = std::min<std::size_t>(reply.senseLength, reply.sense.size());
+  last_.sense = DecodeSense(std::span(reply.sense).first(senseLength));
   const bool requestOk = reply.requestOk && reply.lastError == 0;
   const bool statusOk = reply.scsiStatus == 0 && reply.hostStatus == 0 && reply.driverStatus == 0;
   if (!requestOk) {
@@ -212,7 +214,11 @@ std::string Transport::DescribeLastFailure(std::string_view path) const {
                      Hex2(last_.scsiStatus);
   if (last_.hostStatus != 0) text += ", host status " + Hex2(last_.hostStatus);
   if (last_.driverStatus != 0) text += ", driver status " + Hex2(last_.driverStatus);
-  return text + ")";
+  text += ")";
+  const std::string status = port_.ExplainStatus(last_.hostStatus, last_.driverStatus);
+  if (!status.empty()) text += ": " + status;
+  if (last_.sense.valid) text += ": " + DescribeSense(last_.sense);
+  return text;
 }
 
 }  // namespace korvane

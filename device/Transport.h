@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "Port.h"
+#include "SenseData.h"
 
 namespace korvane {
 
@@ -85,6 +86,7 @@ struct CommandOutcome {
   std::uint8_t scsiStatus = 0;
   std::uint16_t hostStatus = 0;
   std::uint16_t driverStatus = 0;
+  SenseData sense;      ///< sense the platform collected with a failed command, where it does
   std::string refusal;  ///< set when the transport refused the command itself
 };
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <tuple>
 
 #include "Transport.h"
 
@@ -16,8 +17,11 @@ namespace {
 // The CDB travels inside the request region, right behind the header, the way the
 // Windows request block carries its own Cdb field; the caller's bytes are never handed over.
 constexpr std::size_t kCdbOffset = sizeof(sg_io_hdr_t);
-static_assert(kCdbOffset + kMaxCdbLength <= kRequestRegionSize,
-              "sg_io_hdr and the CDB must fit in the request region");
+// The kernel writes the sense data of a failed command behind the CDB, in the same region.
+constexpr std::size_t kSenseOffset = kCdbOffset + kMaxCdbLength;
+constexpr std::size_t kSenseLength = std::tuple_size_v<decltype(PortReply::sense)>;
+static_assert(kSenseOffset + kSenseLength <= kRequestRegionSize,
+              "sg_io_hdr, the CDB and the sense data must fit in the request region");
 static_assert(alignof(sg_io_hdr_t) <= kDeviceAlignment);
 
 // The driver reads an all-ones time-out as "never"; a long time-out must not become none.
@@ -56,9 +60,11 @@ sg_io_hdr_t* FillHeader(const PortRequest& request) {
   hdr->interface_id = 'S';
   hdr->dxfer_direction = TransferDirection(request);
   hdr->cmd_len = static_cast<unsigned char>(request.cdb.size());
-  // No sense buffer, as on Windows: callers that want the reason send REQUEST SENSE.
-  hdr->mx_sb_len = 0;
-  hdr->sbp = nullptr;
+  // Sense comes with the failure itself: usb-storage has already fetched it with its own
+  // REQUEST SENSE, and uas received it in the sense IU, so a later REQUEST SENSE of ours would
+  // find it gone.
+  hdr->mx_sb_len = static_cast<unsigned char>(kSenseLength);
+  hdr->sbp = block + kSenseOffset;
   hdr->dxfer_len = static_cast<unsigned int>(request.data.size());
   hdr->dxferp = request.data.empty() ? nullptr : request.data.data();
   hdr->cmdp = cdb;
@@ -71,6 +77,19 @@ std::uint32_t Transferred(const sg_io_hdr_t& hdr) {
   const std::int64_t moved = std::int64_t{hdr.dxfer_len} - hdr.resid;
   return static_cast<std::uint32_t>(std::clamp<std::int64_t>(moved, 0, hdr.dxfer_len));
 }
+
+void KeepSense(const sg_io_hdr_t& hdr, PortReply& reply) {
+  const std::size_t length = std::min<std::size_t>(hdr.sb_len_wr, kSenseLength);
+  std::copy_n(hdr.sbp, length, reply.sense.begin());
+  reply.senseLength = static_cast<std::uint8_t>(length);
+}
+
+// Host (adapter) status values of the SCSI midlayer that a USB disk meets.
+constexpr std::uint16_t kDidNoConnect = 0x01;
+constexpr std::uint16_t kDidTimeOut = 0x03;
+constexpr std::uint16_t kDidAbort = 0x05;
+constexpr std::uint16_t kDidError = 0x07;
+constexpr std::uint16_t kDidReset = 0x08;
 
 bool DiskGone(std::uint32_t error) { return error == ENOENT || error == ENODEV || error == ENXIO; }
 
@@ -107,6 +126,7 @@ PortReply SgIoPort::Execute(PortHandle handle, const PortRequest& request) {
   reply.driverStatus = hdr->driver_status;
   // A failed ioctl left the header as we wrote it, so resid says nothing: nothing moved.
   reply.transferred = reply.requestOk ? Transferred(*hdr) : 0;
+  if (reply.requestOk) KeepSense(*hdr, reply);
   return reply;
 }
 
@@ -133,6 +153,23 @@ std::string SgIoPort::Explain(std::string_view path, FailureStage stage,
   }
   const int error = static_cast<int>(osError);
   return where + ": " + std::strerror(error) + " (errno " + std::to_string(error) + ")";
+}
+
+std::string SgIoPort::ExplainStatus(std::uint16_t hostStatus, std::uint16_t) const {
+  switch (hostStatus) {
+    case kDidNoConnect:
+      return "the kernel could not reach the disk";
+    case kDidTimeOut:
+      return "the device did not answer within the command's time-out, and the kernel reset it";
+    case kDidAbort:
+      return "the kernel aborted the command";
+    case kDidError:
+      return "the transfer failed on the bus";
+    case kDidReset:
+      return "the device was reset during the command";
+    default:
+      return {};
+  }
 }
 
 bool SgIoPort::DeniesAccess(FailureStage stage, std::uint32_t osError) const {

@@ -24,6 +24,8 @@ class SgIoPort final : public Port {
   /// Names the missing right for permission errors; strerror text otherwise.
   std::string Explain(std::string_view path, FailureStage stage,
                       std::uint32_t osError) const override;
+  /// Words for the SCSI midlayer's host status: a time-out, a reset, a failed transfer.
+  std::string ExplainStatus(std::uint16_t hostStatus, std::uint16_t driverStatus) const override;
   bool DeniesAccess(FailureStage stage, std::uint32_t osError) const override;
 
  private:

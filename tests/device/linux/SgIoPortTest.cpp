@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -28,7 +29,8 @@ struct Answer {
   std::uint16_t hostStatus = 0;
   std::uint16_t driverStatus = 0;
   int resid = 0;
-  Bytes fill{};  ///< bytes the device delivers into the data buffer
+  Bytes fill{};   ///< bytes the device delivers into the data buffer
+  Bytes sense{};  ///< sense bytes the kernel writes back
 };
 
 /// The sg_io_hdr as the kernel would read it.
@@ -41,7 +43,7 @@ struct Seen {
   bool headerAligned = false;
   bool dataAligned = false;
   unsigned timeoutMs = 0;
-  bool senseless = false;
+  bool senseInRequestRegion = false;
   Bytes sent;
 };
 
@@ -72,6 +74,9 @@ class FakeLinuxApi : public LinuxApi {
     hdr->host_status = answer.hostStatus;
     hdr->driver_status = answer.driverStatus;
     hdr->resid = answer.resid;
+    const std::size_t senseLength = std::min<std::size_t>(answer.sense.size(), hdr->mx_sb_len);
+    std::copy_n(answer.sense.begin(), senseLength, hdr->sbp);
+    hdr->sb_len_wr = static_cast<unsigned char>(senseLength);
     return 0;
   }
 
@@ -91,7 +96,7 @@ class FakeLinuxApi : public LinuxApi {
            Aligned(&hdr),
            Aligned(hdr.dxferp),
            hdr.timeout,
-           hdr.mx_sb_len == 0 && hdr.sbp == nullptr,
+           hdr.mx_sb_len == 18 && hdr.sbp == hdr.cmdp + 16,
            {}};
     if (hdr.dxfer_direction == SG_DXFER_TO_DEV) {
       const auto* data = static_cast<const std::uint8_t*>(hdr.dxferp);
@@ -162,7 +167,7 @@ TEST(SgIoPortTest, HeaderCarriesTheTransportRules) {
     EXPECT_TRUE(s.headerAligned);
     EXPECT_TRUE(s.dataNull || s.dataAligned);
     EXPECT_EQ(s.timeoutMs, c.timeoutMs);
-    EXPECT_TRUE(s.senseless);
+    EXPECT_TRUE(s.senseInRequestRegion);
     ASSERT_EQ(rig.api.openFlags.size(), 1u);
     const int expected =
         O_RDWR | O_NONBLOCK | O_CLOEXEC | (c.direction == Direction::Out ? O_EXCL : 0);
@@ -265,6 +270,39 @@ TEST(SgIoPortTest, SuccessNeedsACleanIoctlAndAllThreeStatusBytes) {
     EXPECT_EQ(out.hostStatus, c.answer.hostStatus);
     EXPECT_EQ(out.driverStatus, c.answer.driverStatus);
     EXPECT_EQ(rig.api.closed, std::vector<int>{kFd}) << "descriptor not closed exactly once";
+  }
+}
+
+TEST(SgIoPortTest, FailureIsDescribedWithTheKernelsSenseAndHostStatus) {
+  struct Case {
+    const char* name;
+    Answer answer;
+    const char* words;  ///< what the failure's description ends with
+  };
+  const Bytes fixed = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0};
+  const Case cases[] = {
+      {"fixed format",
+       {.status = 0x02, .driverStatus = kDriverSense, .sense = fixed},
+       "ILLEGAL REQUEST, invalid command operation code (05/20/00)"},
+      {"descriptor format",
+       {.status = 0x02, .sense = {0x72, 0x04, 0x44, 0x00, 0, 0, 0, 0}},
+       "HARDWARE ERROR, internal target failure (04/44/00)"},
+      {"unknown code",
+       {.status = 0x02, .sense = {0xF0, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x99}},
+       "(SCSI status 0x02): MEDIUM ERROR (03/99/00)"},
+      {"cut before the key", {.status = 0x02, .sense = {0x70, 0}}, "(SCSI status 0x02)"},
+      {"not sense at all", {.status = 0x02, .sense = {0x12, 0, 0x05}}, "(SCSI status 0x02)"},
+      {"time-out",
+       {.hostStatus = 0x03},
+       "the device did not answer within the command's time-out, and the kernel reset it"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.api.answer = c.answer;
+    EXPECT_FALSE(rig.transport.ScsiCommandIn("/dev/sg1", kInquiry, nullptr, 0));
+    EXPECT_TRUE(rig.transport.DescribeLastFailure("/dev/sg1").ends_with(c.words))
+        << rig.transport.DescribeLastFailure("/dev/sg1");
   }
 }
 

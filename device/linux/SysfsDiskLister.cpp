@@ -16,8 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// proc_name is a short driver name; nothing longer can be "sbp2".
-constexpr std::streamsize kMaxProcName = 32;
+constexpr std::streamsize kMaxAttribute = 32;
 
 bool IsNumbered(std::string_view name, std::string_view prefix) {
   return name.starts_with(prefix) && AllOf(name.substr(prefix.size()), IsDigit);
@@ -73,29 +72,46 @@ std::string DriverOf(const fs::path& dir) {
   return target.filename().string();
 }
 
-std::string ReadProcName(const fs::path& root, const std::string& host) {
-  const auto file = ResolveIn(root, fs::path("class") / "scsi_host" / host / "proc_name");
+// Short attributes only: nothing longer can be "sbp2" or a four-digit vendor id.
+std::string ReadAttribute(const fs::path& root, const fs::path& relative) {
+  const auto file = ResolveIn(root, relative);
   std::error_code ec;
   if (!file || !fs::is_regular_file(root / *file, ec)) return {};
   std::ifstream in(root / *file);
-  std::string text(kMaxProcName, '\0');
-  in.read(text.data(), kMaxProcName);
+  std::string text(kMaxAttribute, '\0');
+  in.read(text.data(), kMaxAttribute);
   text.resize(static_cast<std::size_t>(in.gcount()));
   if (text.ends_with('\n')) text.pop_back();
   return text;
 }
 
-// Only a USB interface bound to usb-storage or uas, or an sbp2 host, marks a disk: every
-// other disk, the system disk among them, must never receive a vendor command.
+std::string ReadProcName(const fs::path& root, const std::string& host) {
+  return ReadAttribute(root, fs::path("class") / "scsi_host" / host / "proc_name");
+}
+
+// The bridges we update enumerate with their maker's vendor id. A USB disk of any other maker
+// (a card reader, a stick, another bridge) is never sent a vendor command: what such a device
+// does with our opcodes is unknown.
+constexpr std::string_view kBridgeVendorId = "152d";
+
+bool FromBridgeMaker(const fs::path& root, const fs::path& usbInterface) {
+  return ReadAttribute(root, usbInterface.parent_path() / "idVendor") == kBridgeVendorId;
+}
+
+// Only a USB interface bound to usb-storage or uas behind a device of the bridges' maker, or an
+// sbp2 host, marks a disk: every other disk, the system disk among them, must never receive a
+// vendor command.
 InterfaceMarks MarksOf(const fs::path& root, const std::string& disk) {
   const auto device = ResolveIn(root, fs::path("block") / disk);
   const auto host = device ? HostOf(*device) : std::nullopt;
   if (!host) return {};
   const fs::path usbInterface = host->parent_path();
   const std::string driver = usbInterface.empty() ? std::string() : DriverOf(root / usbInterface);
-  return {.usbStorage = driver == "usb-storage",
+  const bool usb =
+      (driver == "usb-storage" || driver == "uas") && FromBridgeMaker(root, usbInterface);
+  return {.usbStorage = usb && driver == "usb-storage",
           .ieee1394 = ReadProcName(root, host->filename().string()) == "sbp2",
-          .scsi = driver == "uas"};
+          .scsi = usb && driver == "uas"};
 }
 
 std::vector<DiskInterface> List(const fs::path& root) {

@@ -49,6 +49,12 @@ class SysTree {
     Link(root_ / device / "driver", bound.lexically_relative(root_ / device));
   }
 
+  /// The USB device above an interface reports this vendor id, as "152d\n".
+  void UsbVendor(const fs::path& usbInterface, const std::string& id) {
+    fs::create_directories(root_ / usbInterface.parent_path());
+    std::ofstream(root_ / usbInterface.parent_path() / "idVendor") << id << '\n';
+  }
+
   void ProcName(const fs::path& hostDir, const std::string& text) {
     const fs::path hostClass = root_ / hostDir / "scsi_host" / hostDir.filename();
     fs::create_directories(hostClass);
@@ -66,6 +72,8 @@ class SysTree {
 const fs::path kXhci = "devices/pci0000:00/0000:00:14.0";
 const fs::path kUsbInterface = kXhci / "usb2/2-1/2-1:1.0";
 const fs::path kUasInterface = kXhci / "usb4/4-2/4-2:1.0";
+// A gadget controller's bus: a platform device, no PCI above it.
+const fs::path kGadgetInterface = "devices/platform/dummy_hcd.1/usb2/2-1/2-1:1.0";
 const fs::path kFireWireUnit = "devices/pci0000:00/0000:00:1e.0/0000:05:00.0/fw1/fw1.0";
 const fs::path kAhci = "devices/pci0000:00/0000:00:1f.2";
 
@@ -79,12 +87,14 @@ fs::path ScsiDevice(const fs::path& parent, int h) {
 void UsbStorageDisk(SysTree& sys, const std::string& name, int sg) {
   sys.Disk(name, ScsiDevice(kUsbInterface, 6), sg);
   sys.Driver(kUsbInterface, "usb", "usb-storage");
+  sys.UsbVendor(kUsbInterface, "152d");
   sys.ProcName(Host(kUsbInterface, 6), "usb-storage\n");
 }
 
 void UasDisk(SysTree& sys, const std::string& name, int sg) {
   sys.Disk(name, ScsiDevice(kUasInterface, 7), sg);
   sys.Driver(kUasInterface, "usb", "uas");
+  sys.UsbVendor(kUasInterface, "152d");
   sys.ProcName(Host(kUasInterface, 7), "uas\n");
 }
 
@@ -144,6 +154,26 @@ TEST(SysfsDiskLister, MarksOnlyDisksOfTheThreeDriversAndPrefersTheSgNode) {
       {"sata",
        [](SysTree& s, const fs::path&) { SataDisk(s, "sdb", 0, 0); },
        {"/dev/sg0", kUnmarked}},
+      {"uas on a gadget controller's bus",
+       [](SysTree& s, const fs::path&) {
+         s.Disk("sdb", ScsiDevice(kGadgetInterface, 1), 1);
+         s.Driver(kGadgetInterface, "usb", "uas");
+         s.UsbVendor(kGadgetInterface, "152d");
+       },
+       {"/dev/sg1", kUaspMarks}},
+      {"usb-storage of another maker",
+       [](SysTree& s, const fs::path&) {
+         s.Disk("sdb", ScsiDevice(kGadgetInterface, 1), 1);
+         s.Driver(kGadgetInterface, "usb", "usb-storage");
+         s.UsbVendor(kGadgetInterface, "1d6b");
+       },
+       {"/dev/sg1", kUnmarked}},
+      {"usb-storage without a vendor id",
+       [](SysTree& s, const fs::path&) {
+         s.Disk("sdb", ScsiDevice(kUsbInterface, 6), 2);
+         s.Driver(kUsbInterface, "usb", "usb-storage");
+       },
+       {"/dev/sg2", kUnmarked}},
       {"usb interface with no driver",
        [](SysTree& s, const fs::path&) {
          s.Disk("sdb", ScsiDevice(kUsbInterface, 6), 2);

@@ -231,7 +231,10 @@ bool TForm1::ReadCheckIdentity(CheckRun& run, IdentityBlock& block) {
 
 void TForm1::CheckJms578(CheckRun& run, const IdentityBlock& block) {
   if (block[kRomFlagAt] == 0) {
-    Fail(run, "the JMS578 runs its boot ROM, so no firmware version can be compared");
+    // After an interrupted write this is what the user meets; say why, and that we cannot help.
+    Fail(run,
+         "the JMS578 runs its boot ROM: its flash holds no complete firmware, as after an "
+         "interrupted update, and only a JMS583 can be written from its boot ROM");
     return;
   }
   if (!ReadCheckNvramAndInquiry(run, kChipCodeJms578)) return;

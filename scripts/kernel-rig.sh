@@ -1,0 +1,509 @@
+#!/usr/bin/env bash
+# The kernel rig: Debian's kernel booted in QEMU from an initramfs made of Debian packages, where
+# korvane-gadget serves simulated enclosures as real USB devices on dummy_hcd and korvane-fw
+# reaches them through sysfs, SG_IO and the kernel's own usb-storage and uas drivers.
+#
+# usage: scripts/kernel-rig.sh [--no-build] [--programs DIR] [--verbose] [CASE...]
+#   CASE            a case of rig/guest/cases/, by file name without .sh (00-plain-disk) or
+#                   without its number (plain-disk); none: every case
+#   --no-build      use the programs as they were last built
+#   --programs DIR  take the static korvane-fw and korvane-gadget from this build folder
+#                   instead of building the rig preset (default: build/rig)
+#   --verbose       show the log of passing cases too
+#
+# Exits 0 only if the guest announced as many cases as were asked for, ran them all and every
+# one passed. Guest packages are fetched with apt-get download and unpacked with dpkg-deb:
+# nothing is installed on the host. The console goes to stdout and to build/rig/console.log.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+readonly CACHE=build/rig-cache
+readonly OUT=build/rig
+readonly IMAGE_DIR=build/rig/image
+readonly CASES=rig/guest/cases
+readonly QEMU_SECONDS=600
+# What the guest loads (rig/guest/init), and what mounting a FAT disk needs. The two CRC
+# algorithms are not in sd_mod's modules.dep: the kernel asks for them by name when sd_mod loads.
+readonly MODULES=(
+  dummy_hcd libcomposite usb_f_fs usb_f_mass_storage gadgetfs configfs
+  usb-storage uas sd_mod sg crct10dif_generic crc64_rocksoft_generic
+  vfat fat nls_cp437 nls_iso8859-1 nls_utf8
+)
+
+build=1
+all_cases=0
+programs=build/rig
+verbose=0
+case_stems=()
+
+log() { echo "rig: $*" >&2; }
+die() {
+  log "$*"
+  exit 1
+}
+sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# ---- timing ------------------------------------------------------------------------------
+
+phase_started=0
+phase_begin() { phase_started=$EPOCHREALTIME; }
+# phase_end NAME [NOTE]: "rig: NAME 2.4 s" on stderr.
+phase_end() {
+  local took
+  took=$(awk -v a="$phase_started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
+  log "$1 $took s${2:+ ($2)}"
+}
+
+# ---- arguments ---------------------------------------------------------------------------
+
+parse_arguments() {
+  while [ $# -gt 0 ]; do
+    case $1 in
+    --no-build) build=0 ;;
+    --programs)
+      [ $# -ge 2 ] || die "--programs needs a folder"
+      programs=$2
+      build=0
+      shift
+      ;;
+    --verbose) verbose=1 ;;
+    -h | --help)
+      sed -n '6,13s/^# \{0,1\}//p' "$0"
+      exit 0
+      ;;
+    -*) die "unknown option $1 (see --help)" ;;
+    *) case_stems+=("$(case_stem "$1")") ;;
+    esac
+    shift
+  done
+}
+
+# The file stem of a case named by its stem or by its stem without the number.
+case_stem() {
+  local matches
+  if [ -f "$CASES/$1.sh" ]; then
+    echo "$1"
+    return
+  fi
+  matches=("$CASES"/[0-9]*-"$1".sh)
+  [ -f "${matches[0]}" ] && [ ${#matches[@]} -eq 1 ] ||
+    die "no case '$1'; the cases: $(all_case_stems | tr '\n' ' ')"
+  basename "${matches[0]}" .sh
+}
+
+all_case_stems() {
+  local f
+  for f in "$CASES"/*.sh; do basename "$f" .sh; done
+}
+
+# How many verdicts the guest owes: each case runs once per transport its header names. The
+# guest reads the same header line (rig_header in rig/guest/lib.sh).
+expected_verdicts() {
+  local stem drivers total=0
+  for stem in "$@"; do
+    drivers=$(sed -n 's/^# drivers: *//p' "$CASES/$stem.sh" | head -n 1)
+    [ -n "$drivers" ] || die "$CASES/$stem.sh has no '# drivers:' line"
+    set -- $drivers
+    total=$((total + $#))
+  done
+  echo "$total"
+}
+
+# ---- programs ----------------------------------------------------------------------------
+
+# The rig's images carry no development marker, so korvane-fw writes them to the emulated
+# enclosures as it would to real ones. Files are replaced only when their bytes change: the
+# rig build embeds them and would otherwise rebuild every time.
+make_rig_images() {
+  local fresh=build/rig-images.new f
+  rm -rf "$fresh"
+  build/linux/tools/korvane-imagegen --no-marker "$fresh" >/dev/null
+  mkdir -p build/rig-images
+  for f in "$fresh"/*; do
+    cmp -s "$f" "build/rig-images/${f##*/}" || mv "$f" build/rig-images/
+  done
+  rm -rf "$fresh"
+}
+
+# Builds only the programs the guest runs, not the test suites.
+build_programs() {
+  local targets=(korvane-fw)
+  [ -f build/linux/build.ninja ] || cmake --preset linux >/dev/null
+  cmake --build --preset linux --parallel "$(nproc)" --target korvane-imagegen korvane-fw
+  make_rig_images
+  cmake --preset rig >/dev/null
+  if ninja -C build/rig -t query korvane-gadget >/dev/null 2>&1; then
+    targets+=(korvane-gadget)
+  else
+    log "warning: the build has no korvane-gadget yet; cases that start one will fail"
+  fi
+  cmake --build --preset rig --parallel "$(nproc)" --target "${targets[@]}"
+}
+
+# A program built anywhere under DIR, CMake's own folders left out.
+find_program_in() {
+  find "$1" -path '*/CMakeFiles' -prune -o -type f -name "$2" -perm -u+x -print | head -n 1
+}
+
+is_static() {
+  ! ldd "$1" >/dev/null 2>&1
+}
+
+# ---- guest packages ----------------------------------------------------------------------
+
+# The kernel package that linux-image-amd64 currently depends on: its name changes with
+# Debian's point releases.
+kernel_package() {
+  apt-cache depends linux-image-amd64 2>/dev/null |
+    awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { print $2; exit }'
+}
+
+# "FILE SHA256" of each package's current version, from apt's lists alone.
+package_files() {
+  apt-get download --print-uris "$@" 2>/dev/null |
+    awk '{ sub(/^SHA256:/, "", $4); print $2, $4 }'
+}
+
+apt_lists_refresh() {
+  log "apt's package lists are missing or stale: apt-get update"
+  sudo_if_needed apt-get update -qq
+}
+
+# Sets kernel_deb and busybox_deb to cached .deb files of the current versions, downloading
+# those that are missing. apt-get update runs only when apt cannot name or fetch them.
+fetch_packages() {
+  if ! try_fetch_packages; then
+    apt_lists_refresh
+    try_fetch_packages || die "cannot download the guest's packages with apt-get download"
+  fi
+}
+
+try_fetch_packages() {
+  local files file sum
+  files=$(current_package_files) || return 1
+  mkdir -p "$CACHE/debs"
+  while read -r file sum; do
+    cached_deb_ok "$file" "$sum" || download_deb "${file%%_*}" "$file" "$sum" || return 1
+  done <<<"$files"
+  kernel_deb=$CACHE/debs/$(grep -o '^linux-image-[^ ]*' <<<"$files")
+  busybox_deb=$CACHE/debs/$(grep -o '^busybox-static_[^ ]*' <<<"$files")
+  prune_debs "$kernel_deb" "$busybox_deb"
+}
+
+# Each apt query takes seconds here, so the answer is kept until apt's lists change.
+current_package_files() {
+  local memo=$CACHE/apt-answer stamp kpkg files
+  stamp=$(stat -c '%n %Y %s' /var/lib/apt/lists/* 2>/dev/null | sha256sum | cut -c1-16)
+  if [ -f "$memo" ] && [ "$(head -n 1 "$memo")" = "$stamp" ]; then
+    tail -n +2 "$memo"
+    return 0
+  fi
+  kpkg=$(kernel_package)
+  [ -n "$kpkg" ] || return 1
+  files=$(package_files "$kpkg" busybox-static)
+  [ "$(grep -c -e "^${kpkg}_" -e '^busybox-static_' <<<"$files")" -eq 2 ] || return 1
+  printf '%s\n%s\n' "$stamp" "$files" >"$memo"
+  echo "$files"
+}
+
+cached_deb_ok() {
+  [ -f "$CACHE/debs/$1" ] && echo "$2  $CACHE/debs/$1" | sha256sum --status -c -
+}
+
+download_deb() {
+  local sandbox=()
+  # As root, apt would hand the download to the _apt user, who may not write here.
+  [ "$(id -u)" -ne 0 ] || sandbox=(-o APT::Sandbox::User=root)
+  (cd "$CACHE/debs" && apt-get download -qq "${sandbox[@]}" "$1" >/dev/null) &&
+    cached_deb_ok "$2" "$3"
+}
+
+# Older kernels and busyboxes leave the cache once newer ones are in.
+prune_debs() {
+  local f
+  for f in "$CACHE"/debs/*.deb; do
+    [ "$f" = "$1" ] || [ "$f" = "$2" ] || rm -f "$f"
+  done
+}
+
+# ---- kernel ------------------------------------------------------------------------------
+
+# The kernel version, from the package name: linux-image-6.1.0-57-amd64_... -> 6.1.0-57-amd64.
+kernel_version() {
+  local name=${kernel_deb##*/}
+  name=${name%%_*}
+  echo "${name#linux-image-}"
+}
+
+# Everything built from one kernel package lives in a folder named after that .deb.
+kernel_cache() {
+  local name=${kernel_deb##*/}
+  echo "$CACHE/${name%.deb}"
+}
+
+unpack_packages() {
+  rm -rf "$CACHE/unpack"
+  mkdir -p "$CACHE/unpack"
+  dpkg-deb -x "$kernel_deb" "$CACHE/unpack"
+  dpkg-deb -x "$busybox_deb" "$CACHE/unpack"
+}
+
+u8_at() { od -A n -t u1 -j "$2" -N 1 "$1" | tr -d ' '; }
+u32_at() { od -A n -t u4 -j "$2" -N 4 "$1" | tr -d ' '; }
+
+# The uncompressed kernel from vmlinuz, located through the x86 boot header rather than by
+# searching for a magic number: the protected-mode code starts after (setup_sects + 1) sectors;
+# payload_offset (0x248) and payload_length (0x24c) place the XZ stream in it, and its last four
+# bytes give the uncompressed size, which the result must have. QEMU boots the ELF through its
+# PVH entry, seconds faster under TCG than letting the kernel decompress itself.
+extract_vmlinux() {
+  local vmlinuz=$1 out=$2 start length size
+  [ "$(od -A n -c -j 514 -N 4 "$vmlinuz" | tr -d ' ')" = HdrS ] || die "$vmlinuz: no x86 boot header"
+  start=$((($(u8_at "$vmlinuz" 497) + 1) * 512 + $(u32_at "$vmlinuz" 584)))
+  length=$(u32_at "$vmlinuz" 588)
+  size=$(u32_at "$vmlinuz" $((start + length - 4)))
+  dd if="$vmlinuz" iflag=skip_bytes,count_bytes skip="$start" count=$((length - 4)) bs=1M \
+    status=none | xz -dc >"$out.part" ||
+    die "$vmlinuz: the payload is not an XZ stream (was the kernel built with another compressor?)"
+  [ "$(stat -c %s "$out.part")" -eq "$size" ] || die "$vmlinuz: the payload unpacked to the wrong size"
+  mv "$out.part" "$out"
+}
+
+# ---- base initramfs: busybox, modules, /init ---------------------------------------------
+
+# The module files (relative to lib/modules/KV) of MODULES and everything they depend on.
+module_closure() {
+  local moddir=$1 name
+  declare -A seen=()
+  for name in "${MODULES[@]}"; do add_module "$moddir" "$name"; done
+  printf '%s\n' "${!seen[@]}" | LC_ALL=C sort
+}
+
+# modules.dep lines read "kernel/fs/fat/vfat.ko: kernel/fs/fat/fat.ko"; names may use - or _.
+add_module() {
+  local moddir=$1 pattern line dep
+  pattern=$(sed 's/[-_]/[-_]/g' <<<"$2")
+  line=$(grep -E "(^|/)$pattern\.ko(\.[a-z]+)?:" "$moddir/modules.dep" | head -n 1) || true
+  if [ -z "$line" ]; then
+    grep -Eq "/$pattern\.ko" "$moddir/modules.builtin" || die "module $2 is not in this kernel"
+    return 0
+  fi
+  [ -z "${seen[${line%%:*}]:-}" ] || return 0
+  seen[${line%%:*}]=1
+  for dep in ${line#*:}; do add_module "$moddir" "$(basename "${dep%%.ko*}")"; done
+}
+
+stage_busybox() {
+  local stage=$1 busybox=$CACHE/unpack/bin/busybox applet
+  mkdir -p "$stage"/{bin,sbin,usr/bin,usr/sbin,proc,sys,dev,tmp}
+  cp "$busybox" "$stage/bin/busybox"
+  for applet in $("$busybox" --list-full); do
+    [ -e "$stage/$applet" ] || ln -s /bin/busybox "$stage/$applet"
+  done
+}
+
+stage_modules() {
+  local stage=$1 kv=$2 src=$CACHE/unpack/lib/modules/$2 file
+  "$CACHE/unpack/bin/busybox" depmod -b "$CACHE/unpack" "$kv"
+  for file in $(module_closure "$src"); do
+    mkdir -p "$stage/lib/modules/$kv/${file%/*}"
+    cp "$src/$file" "$stage/lib/modules/$kv/$file"
+  done
+  cp "$src"/modules.{order,builtin,builtin.modinfo} "$stage/lib/modules/$kv/"
+  "$CACHE/unpack/bin/busybox" depmod -b "$stage" "$kv"
+}
+
+# Same inputs, same bytes: fixed owners, modes and times, sorted names, no name or time in the
+# gzip header.
+pack_cpio() {
+  local stage=$1 out=$2 level=$3
+  chmod -R u=rwX,go=rX "$stage"
+  find "$stage" -exec touch -h -d @0 {} +
+  (cd "$stage" && find . -print0 | LC_ALL=C sort -z |
+    cpio --null -o -H newc --reproducible -R 0:0 --quiet) | gzip -n "-$level" >"$out.part"
+  mv "$out.part" "$out"
+}
+
+build_base() {
+  local out=$1 kv=$2 stage=$CACHE/stage
+  rm -rf "$stage"
+  stage_busybox "$stage"
+  stage_modules "$stage" "$kv"
+  cp rig/guest/init "$stage/init"
+  chmod 755 "$stage/init"
+  pack_cpio "$stage" "$out" 9
+  rm -rf "$stage"
+}
+
+# The base image is rebuilt when the kernel, busybox, the module list, /init or the code that
+# builds it changes.
+base_key() {
+  {
+    basename "$kernel_deb"
+    basename "$busybox_deb"
+    printf '%s\n' "${MODULES[@]}"
+    cat rig/guest/init
+    declare -f module_closure add_module stage_busybox stage_modules pack_cpio build_base
+  } | sha256sum | cut -c1-16
+}
+
+# Sets vmlinux and base_image, building what the cache lacks.
+prepare_kernel_and_base() {
+  local dir kv key note=cached
+  dir=$(kernel_cache)
+  kv=$(kernel_version)
+  key=$(base_key)
+  vmlinux=$dir/vmlinux
+  base_image=$dir/base-$key.cpio.gz
+  if [ ! -f "$vmlinux" ] || [ ! -f "$base_image" ]; then
+    note="built for $kv"
+    mkdir -p "$dir"
+    unpack_packages
+    [ -d "$CACHE/unpack/lib/modules/$kv" ] || die "$kernel_deb holds no modules for $kv"
+    [ -f "$vmlinux" ] || extract_vmlinux "$CACHE/unpack/boot/vmlinuz-$kv" "$vmlinux"
+    find "$dir" -name 'base-*.cpio.gz' -delete
+    build_base "$base_image" "$kv"
+    rm -rf "$CACHE/unpack"
+  fi
+  base_note=$note
+}
+
+# ---- this run's programs and cases -------------------------------------------------------
+
+# A dynamic program with the libraries and loader ldd names, at the paths ldd names.
+stage_dynamic_program() {
+  local stage=$1 program=$2 name=$3 lib
+  strip --strip-debug -o "$stage/opt/korvane/bin/$name" "$program"
+  for lib in $(ldd "$program" | grep -o '/[^ ]*'); do
+    mkdir -p "$stage${lib%/*}"
+    cp -L "$lib" "$stage$lib"
+  done
+}
+
+stage_static_program() {
+  local stage=$1 program=$2
+  is_static "$program" || die "$program is linked dynamically; the rig preset should build it static"
+  strip --strip-debug -o "$stage/opt/korvane/bin/${program##*/}" "$program"
+}
+
+build_overlay() {
+  local out=$1 stage=$IMAGE_DIR/overlay fw gadget
+  rm -rf "$stage"
+  mkdir -p "$stage/opt/korvane/bin" "$stage/rig"
+  fw=$(find_program_in "$programs" korvane-fw)
+  [ -n "$fw" ] || die "no korvane-fw in $programs"
+  stage_static_program "$stage" "$fw"
+  gadget=$(find_program_in "$programs" korvane-gadget)
+  if [ -n "$gadget" ]; then
+    stage_static_program "$stage" "$gadget"
+  else
+    log "warning: no korvane-gadget in $programs; cases that start one will fail"
+  fi
+  [ -x build/linux/cli/korvane-fw ] || die "no build/linux/cli/korvane-fw: build the linux preset"
+  stage_dynamic_program "$stage" build/linux/cli/korvane-fw korvane-fw-devimages
+  cp -r rig/guest/. "$stage/rig/"
+  rm -f "$stage/rig/init"
+  pack_cpio "$stage" "$out" 1
+}
+
+# Concatenated gzip'd cpio archives are one initramfs to the kernel: the cached base first, then
+# this run's programs and cases.
+build_initramfs() {
+  local overlay=$IMAGE_DIR/overlay.cpio.gz
+  mkdir -p "$IMAGE_DIR"
+  build_overlay "$overlay"
+  cat "$base_image" "$overlay" >"$IMAGE_DIR/initramfs.cpio.gz"
+}
+
+# ---- the guest ---------------------------------------------------------------------------
+
+kernel_arguments() {
+  local selection=all
+  [ "$all_cases" = 1 ] || selection=$(
+    IFS=,
+    echo "${case_stems[*]}"
+  )
+  echo "console=ttyS0 panic=-1 quiet korvane.cases=$selection korvane.verbose=$verbose"
+}
+
+# The console without carriage returns and the firmware's terminal escapes, line by line as it
+# comes; the first case's announcement marks the end of the boot.
+watch_console() {
+  local started=$1 line
+  while IFS= read -r line; do
+    echo "$line"
+    case $line in
+    "rig: running "*)
+      awk -v a="$started" -v b="$EPOCHREALTIME" \
+        'BEGIN { printf "rig: boot %.1f s (QEMU start to the first case)\n", b - a }' >&2
+      ;;
+    esac
+  done
+}
+
+# One bounded QEMU: TCG, one CPU, no network, the serial console on stdout.
+run_guest() {
+  local started=$EPOCHREALTIME statuses
+  set +e
+  timeout -k 10 "$QEMU_SECONDS" qemu-system-x86_64 \
+    -accel tcg -smp 1 -m 768 -nodefaults -nographic -no-reboot -nic none -serial stdio \
+    -kernel "$vmlinux" -initrd "$IMAGE_DIR/initramfs.cpio.gz" -append "$(kernel_arguments)" \
+    </dev/null 2>&1 |
+    sed -u 's/\r//g; s/\x1b\[[0-9;?]*[a-zA-Z]//g; s/\x1bc//g' |
+    tee "$OUT/console.log" | watch_console "$started"
+  statuses=("${PIPESTATUS[@]}")
+  set -e
+  qemu_status=${statuses[0]}
+}
+
+# The run passes only with the guest's full account: the announced count as expected, then a
+# summary with that many passes and no failure. A guest that dies halfway leaves no summary.
+judge_run() {
+  local expected=$1 console=$OUT/console.log announced summary passed failed
+  [ "$qemu_status" -ne 124 ] && [ "$qemu_status" -ne 137 ] ||
+    die "FAILED: the guest did not finish within $QEMU_SECONDS s"
+  [ "$qemu_status" -eq 0 ] || die "FAILED: QEMU exited with $qemu_status"
+  ! grep -q 'Kernel panic' "$console" || die "FAILED: the guest's kernel panicked"
+  announced=$(sed -n 's/^rig: running \([0-9]*\) cases$/\1/p' "$console" | tail -n 1)
+  [ -n "$announced" ] || die "FAILED: the guest never started its cases"
+  [ "$announced" -eq "$expected" ] ||
+    die "FAILED: the guest announced $announced cases, $expected were asked for"
+  summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$console" | tail -n 1) ||
+    die "FAILED: the guest stopped before its summary"
+  read -r passed _ failed _ <<<"$summary"
+  [ "$failed" -eq 0 ] || die "FAILED: $failed of $expected cases failed"
+  [ "$passed" -eq "$expected" ] || die "FAILED: $passed cases passed, $expected were expected"
+  log "all $expected cases passed"
+}
+
+main() {
+  local expected
+  parse_arguments "$@"
+  if [ ${#case_stems[@]} -eq 0 ]; then
+    all_cases=1
+    mapfile -t case_stems < <(all_case_stems)
+  fi
+  expected=$(expected_verdicts "${case_stems[@]}")
+  mkdir -p "$CACHE" "$OUT"
+
+  if [ "$build" = 1 ]; then
+    phase_begin
+    build_programs
+    phase_end build
+  fi
+  phase_begin
+  fetch_packages
+  phase_end download
+  phase_begin
+  prepare_kernel_and_base
+  build_initramfs
+  phase_end initramfs "base $base_note"
+
+  log "booting $(kernel_version) for $expected cases"
+  phase_begin
+  run_guest
+  phase_end guest "QEMU start to power-off"
+  judge_run "$expected"
+}
+
+main "$@"

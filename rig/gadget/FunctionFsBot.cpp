@@ -1,0 +1,260 @@
+#include "FunctionFsBot.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/usb/ch9.h>
+#include <linux/usb/functionfs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace korvane::gadget {
+namespace {
+
+static_assert(sizeof(usb_functionfs_event) == 12, "FunctionFS events are 12 bytes");
+static_assert(sizeof(usb_endpoint_descriptor_no_audio) == 7);
+
+constexpr std::uint8_t kInEndpoint = 1 | USB_DIR_IN;
+constexpr std::uint8_t kOutEndpoint = 2 | USB_DIR_OUT;
+constexpr std::uint8_t kSubclassScsi = 0x06;
+constexpr std::uint8_t kProtocolBulkOnly = 0x50;
+constexpr std::uint8_t kGetMaxLun = 0xFE;
+constexpr std::uint8_t kBulkOnlyReset = 0xFF;
+constexpr std::size_t kChunk = 65536;
+constexpr char kInterfaceName[] = "Korvane Bulk-Only";
+
+template <typename T>
+void Append(std::vector<std::uint8_t>& bytes, const T& value) {
+  const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
+  bytes.insert(bytes.end(), raw, raw + sizeof(T));
+}
+
+void PutLe32At(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+  for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+usb_interface_descriptor Interface() {
+  usb_interface_descriptor intf{};
+  intf.bLength = USB_DT_INTERFACE_SIZE;
+  intf.bDescriptorType = USB_DT_INTERFACE;
+  intf.bNumEndpoints = 2;
+  intf.bInterfaceClass = USB_CLASS_MASS_STORAGE;
+  intf.bInterfaceSubClass = kSubclassScsi;
+  intf.bInterfaceProtocol = kProtocolBulkOnly;
+  intf.iInterface = 1;
+  return intf;
+}
+
+usb_endpoint_descriptor_no_audio Endpoint(std::uint8_t address, std::uint16_t maxPacket) {
+  usb_endpoint_descriptor_no_audio ep{};
+  ep.bLength = USB_DT_ENDPOINT_SIZE;
+  ep.bDescriptorType = USB_DT_ENDPOINT;
+  ep.bEndpointAddress = address;
+  ep.bmAttributes = USB_ENDPOINT_XFER_BULK;
+  ep.wMaxPacketSize = htole16(maxPacket);
+  return ep;
+}
+
+usb_ss_ep_comp_descriptor Companion() {
+  usb_ss_ep_comp_descriptor comp{};
+  comp.bLength = USB_DT_SS_EP_COMP_SIZE;
+  comp.bDescriptorType = USB_DT_SS_ENDPOINT_COMP;
+  return comp;
+}
+
+/// The interface at full, high and super speed, in FunctionFS's v2 layout.
+std::vector<std::uint8_t> Descriptors() {
+  std::vector<std::uint8_t> bytes;
+  Append(bytes, usb_functionfs_descs_head_v2{
+                    .magic = htole32(FUNCTIONFS_DESCRIPTORS_MAGIC_V2),
+                    .length = 0,
+                    .flags = htole32(FUNCTIONFS_HAS_FS_DESC | FUNCTIONFS_HAS_HS_DESC |
+                                     FUNCTIONFS_HAS_SS_DESC)});
+  for (const std::uint32_t count : {3u, 3u, 5u}) Append(bytes, htole32(count));
+  for (const std::uint16_t maxPacket : {64, 512}) {
+    Append(bytes, Interface());
+    Append(bytes, Endpoint(kInEndpoint, maxPacket));
+    Append(bytes, Endpoint(kOutEndpoint, maxPacket));
+  }
+  Append(bytes, Interface());
+  Append(bytes, Endpoint(kInEndpoint, 1024));
+  Append(bytes, Companion());
+  Append(bytes, Endpoint(kOutEndpoint, 1024));
+  Append(bytes, Companion());
+  PutLe32At(bytes, 4, static_cast<std::uint32_t>(bytes.size()));
+  return bytes;
+}
+
+std::vector<std::uint8_t> Strings() {
+  std::vector<std::uint8_t> bytes;
+  Append(bytes, usb_functionfs_strings_head{.magic = htole32(FUNCTIONFS_STRINGS_MAGIC),
+                                            .length = 0,
+                                            .str_count = htole32(1),
+                                            .lang_count = htole32(1)});
+  Append(bytes, htole16(0x0409));
+  bytes.insert(bytes.end(), std::begin(kInterfaceName), std::end(kInterfaceName));
+  PutLe32At(bytes, 4, static_cast<std::uint32_t>(bytes.size()));
+  return bytes;
+}
+
+void Say(const char* what, int error) {
+  std::fprintf(stderr, "korvane-gadget: %s: %s\n", what, std::strerror(error));
+}
+
+}  // namespace
+
+FunctionFsBot::FunctionFsBot(ScsiTarget& target, std::function<void()> onVanish, bool verbose)
+    : session_(target), onVanish_(std::move(onVanish)), verbose_(verbose) {}
+
+bool FunctionFsBot::Open(const std::string& mountDir, std::string& error) {
+  ep0_ = UniqueFd(::open((mountDir + "/ep0").c_str(), O_RDWR | O_CLOEXEC));
+  if (!ep0_.valid()) {
+    error = mountDir + "/ep0: " + ErrorText(errno);
+    return false;
+  }
+  if (!WriteAll(ep0_.get(), Descriptors()) || !WriteAll(ep0_.get(), Strings())) {
+    error = "FunctionFS refused the descriptors: " + ErrorText(errno);
+    return false;
+  }
+  in_ = UniqueFd(::open((mountDir + "/ep1").c_str(), O_RDWR | O_CLOEXEC));
+  out_ = UniqueFd(::open((mountDir + "/ep2").c_str(), O_RDWR | O_CLOEXEC));
+  if (!in_.valid() || !out_.valid()) {
+    error = mountDir + ": the bulk endpoints: " + ErrorText(errno);
+    return false;
+  }
+  ep0Worker_.Start([this] { Ep0Loop(); });
+  commandWorker_.Start([this] { CommandLoop(); });
+  return true;
+}
+
+void FunctionFsBot::Close() {
+  commandWorker_.Stop();
+  ep0Worker_.Stop();
+  in_.Reset();
+  out_.Reset();
+  ep0_.Reset();
+}
+
+void FunctionFsBot::Ep0Loop() {
+  std::array<usb_functionfs_event, 4> events{};
+  while (!ep0Worker_.stopping()) {
+    const ssize_t got = ::read(ep0_.get(), events.data(), sizeof(events));
+    if (got < 0) {
+      if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;
+    }
+    for (std::size_t i = 0; i < static_cast<std::size_t>(got) / sizeof(events[0]); ++i) {
+      const usb_functionfs_event& event = events[i];
+      if (event.type == FUNCTIONFS_SETUP) HandleSetup(&event.u.setup);
+      // A disabled function loses its transfers; whatever the command loop still computes is
+      // for a host that has moved on.
+      if (event.type == FUNCTIONFS_DISABLE) ++generation_;
+      if (verbose_ && event.type != FUNCTIONFS_SETUP) {
+        std::fprintf(stderr, "korvane-gadget: ep0 event %u\n", event.type);
+      }
+    }
+  }
+}
+
+void FunctionFsBot::HandleSetup(const void* request) {
+  const auto& setup = *static_cast<const usb_ctrlrequest*>(request);
+  const std::uint8_t classInterface = USB_TYPE_CLASS | USB_RECIP_INTERFACE;
+  if (setup.bRequestType == (USB_DIR_IN | classInterface) && setup.bRequest == kGetMaxLun) {
+    const std::uint8_t maxLun = 0;
+    if (::write(ep0_.get(), &maxLun, 1) < 0) Say("GET MAX LUN", errno);
+    return;
+  }
+  if (setup.bRequestType == (USB_DIR_OUT | classInterface) && setup.bRequest == kBulkOnlyReset) {
+    ++generation_;
+    if (::read(ep0_.get(), nullptr, 0) < 0) Say("Bulk-Only reset", errno);
+    return;
+  }
+  // Anything else is stalled: FunctionFS halts ep0 on I/O in the wrong direction.
+  if ((setup.bRequestType & USB_DIR_IN) != 0) {
+    [[maybe_unused]] const ssize_t ignored = ::read(ep0_.get(), nullptr, 0);
+  } else {
+    [[maybe_unused]] const ssize_t ignored = ::write(ep0_.get(), nullptr, 0);
+  }
+}
+
+void FunctionFsBot::CommandLoop() {
+  std::array<std::uint8_t, 512> block{};
+  while (!commandWorker_.stopping()) {
+    const ssize_t got = ::read(out_.get(), block.data(), block.size());
+    if (got < 0) {
+      // Transfers fail while the host resets or unplugs us; wait for the next command then.
+      if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    const std::optional<Cbw> cbw = ParseCbw(std::span(block).first(static_cast<std::size_t>(got)));
+    if (!cbw) {
+      std::fprintf(stderr, "korvane-gadget: ignored %zd bytes that are no command block\n", got);
+      continue;
+    }
+    Serve(*cbw);
+  }
+}
+
+void FunctionFsBot::Serve(const Cbw& cbw) {
+  const unsigned generation = generation_;
+  if (cbw.length > kMaxBotTransfer) {
+    // Too large to hold; the phase error makes the host reset the device.
+    const auto csw = MakeCsw(cbw.tag, cbw.length, csw::kPhaseError);
+    WriteAll(in_.get(), csw);
+    return;
+  }
+  std::vector<std::uint8_t> dataOut;
+  if (cbw.direction() == DataDirection::Out && !ReadDataOut(dataOut, cbw.length)) return;
+  const BotAnswer answer = session_.Answer(cbw, dataOut, InMaxPacket());
+  if (!answer.present) {
+    onVanish_();  // a real unplug: the host hears nothing more from this disk
+    return;
+  }
+  if (generation != generation_) {
+    std::fprintf(stderr, "korvane-gadget: the answer to %02X came after a reset; dropped\n",
+                 cbw.cb[0]);
+    return;
+  }
+  SendAnswer(answer);
+}
+
+bool FunctionFsBot::ReadDataOut(std::vector<std::uint8_t>& data, std::uint32_t length) {
+  data.assign(length, 0);
+  std::size_t done = 0;
+  while (done < length) {
+    const std::size_t chunk = std::min(kChunk, length - done);
+    const ssize_t got = ::read(out_.get(), data.data() + done, chunk);
+    if (got < 0 && errno == EINTR && !commandWorker_.stopping()) continue;
+    if (got < 0) return false;
+    done += static_cast<std::size_t>(got);
+    if (static_cast<std::size_t>(got) < chunk) break;  // a short packet ends the data early
+  }
+  data.resize(done);
+  return true;
+}
+
+bool FunctionFsBot::SendAnswer(const BotAnswer& answer) {
+  const std::span<const std::uint8_t> data(answer.dataIn);
+  for (std::size_t at = 0; at < data.size(); at += kChunk) {
+    if (!WriteAll(in_.get(), data.subspan(at, std::min(kChunk, data.size() - at)))) return false;
+  }
+  // A read on an IN endpoint halts it: the STALL that ends a short answer on a packet boundary.
+  if (answer.stallIn && ::read(in_.get(), nullptr, 0) < 0 && errno != EBADMSG) {
+    Say("stalling the IN endpoint", errno);
+  }
+  return WriteAll(in_.get(), answer.csw);
+}
+
+std::uint32_t FunctionFsBot::InMaxPacket() const {
+  usb_endpoint_descriptor descriptor{};
+  if (::ioctl(in_.get(), FUNCTIONFS_ENDPOINT_DESC, &descriptor) == 0) {
+    return le16toh(descriptor.wMaxPacketSize);
+  }
+  return 512;
+}
+
+}  // namespace korvane::gadget

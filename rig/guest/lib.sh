@@ -353,16 +353,17 @@ rig_wait_exit() {
   done
 }
 
-# The SCSI host of the gadget's disk: a new one is made at each plug.
-rig_scsi_host_of() {
+# An identity of the gadget's SCSI device that a replug changes: kernfs gives every new sysfs
+# node a new inode number, while SCSI host numbers and sg names are reused at once.
+rig_device_identity_of() {
   local name
   name=$(rig_sg_names_of "$1" | head -n 1)
   [ -n "$name" ] || return 0
-  readlink -f "/sys/class/scsi_generic/$name/device" | sed -n 's,.*/\(host[0-9]*\)/.*,\1,p'
+  stat -L -c %i "/sys/class/scsi_generic/$name/device" 2>/dev/null
 }
 
 # replug_gadget UDC [SECONDS]: SIGHUP asks korvane-gadget to unplug and plug in again; returns
-# once the disk is back on a new SCSI host (default: within 15 s). The node may get another
+# once a new disk is on that controller (default: within 15 s). The node may get another
 # number: ask sg_of_gadget again.
 replug_gadget() {
   local udc=$1 left=$((${2:-15} * 10)) before now pid
@@ -370,10 +371,10 @@ replug_gadget() {
     echo "no korvane-gadget runs on $udc" >&2
     return 1
   }
-  before=$(rig_scsi_host_of "$udc")
+  before=$(rig_device_identity_of "$udc")
   kill -HUP "$pid" || return 1
   while :; do
-    now=$(rig_scsi_host_of "$udc")
+    now=$(rig_device_identity_of "$udc")
     if [ -n "$now" ] && [ "$now" != "$before" ] && sg_of_gadget "$udc" 1 >/dev/null; then
       return 0
     fi
@@ -429,29 +430,51 @@ wait_gone_all_sg() {
   done
 }
 
+# rig_watchdog PGID SECONDS: after SECONDS, TERM and then KILL to the case's process group.
+# busybox timeout is no use here: its watcher leaves for a session of its own, outlives the case
+# and may later signal whatever process has been given the case's number.
+rig_watchdog() {
+  local pgid=$1 ticks=$(($2 * 4))
+  while kill -0 "$pgid" 2>/dev/null; do
+    if [ "$ticks" -le 0 ]; then
+      : >"$RIG_STATE/timed-out"
+      kill -TERM -- "-$pgid" 2>/dev/null
+      usleep 500000
+      kill -KILL -- "-$pgid" 2>/dev/null
+      return 0
+    fi
+    ticks=$((ticks - 1))
+    usleep 250000
+  done
+}
+
 # rig_run_one FILE DRIVER: runs one case under its time bound and prints its verdict line.
 # Returns 0 if it passed.
 rig_run_one() {
-  local file=$1 driver=$2 name limit start pid rc=0 took verdict
+  local file=$1 driver=$2 name limit start pid dog rc=0 took verdict
   name=${file##*/}
   name=${name%.sh}
   limit=$(rig_header "$file" time)
   limit=${limit:-$RIG_DEFAULT_TIME}
   rig_case "$name" "$driver"
-  rm -rf "$RIG_TMP" "$RIG_RESULT"
+  rm -rf "$RIG_TMP" "$RIG_RESULT" "$RIG_STATE/timed-out"
   mkdir -p "$RIG_TMP"
   dmesg -c >/dev/null
   start=$(rig_now_cs)
   # A session of its own, so that what the case started can be killed with it.
-  setsid timeout -s TERM "$limit" sh -c '. /rig/lib.sh && rig_case "$1" "$2" && . "$3"
+  setsid sh -c '. /rig/lib.sh && rig_case "$1" "$2" && . "$3"
     rig_fail "the case ended without a verdict"' sh "$name" "$driver" "$file" \
     >"$RIG_STATE/log" 2>&1 </dev/null &
   pid=$!
-  wait "$pid" || rc=$?
+  rig_watchdog "$pid" "$limit" &
+  dog=$!
+  wait "$pid" 2>/dev/null || rc=$?
+  kill "$dog" 2>/dev/null
+  wait "$dog" 2>/dev/null
   took=$(($(rig_now_cs) - start))
   rig_cleanup "$pid"
   verdict=$(cat "$RIG_RESULT" 2>/dev/null)
-  if [ "$took" -ge $((limit * 100)) ]; then
+  if [ -e "$RIG_STATE/timed-out" ]; then
     verdict="fail: killed after the case's time bound of $limit s"
   elif [ -z "$verdict" ]; then
     verdict="fail: the case's shell died (exit $rc) without a verdict"

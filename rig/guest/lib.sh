@@ -7,8 +7,8 @@
 #   # drivers: bot uas      (bot: usb-storage binds; uas: uas binds)
 #   # time: 90              (optional: seconds before the case is killed; default 60)
 #
-# The case runs once per transport, in a shell of its own with this file sourced and
-# RIG_CASE, RIG_DRIVER and RIG_TMP (an empty scratch folder) set. It ends with rig_pass or
+# The case runs once per transport, in a shell of its own with this file and every other .sh
+# file of /rig/ sourced, and RIG_CASE, RIG_DRIVER and RIG_TMP (an empty scratch folder) set. It ends with rig_pass or
 # rig_fail "why"; both end the case. The expect_* helpers call rig_fail themselves; the other
 # helpers return non-zero and say why on stderr, so a case writes `helper || rig_fail "..."`.
 #
@@ -127,6 +127,15 @@ expect_last() {
     cat "$RIG_TMP/output"
     rig_fail "the last command printed nothing that matches /$1/"
   }
+}
+
+# run_as USER CMD...: runs the command as USER, who must be in /etc/passwd, with this
+# environment kept (PATH included). Debian's busybox has su but neither chpst nor setpriv
+# --reuid. su would take a -c among the command's own arguments for its own: "--" stops it.
+run_as() {
+  local user=$1
+  shift
+  su -p -s /bin/sh -c 'exec "$0" "$@"' -- "$user" "$@"
 }
 
 # ---- where a gadget's disk appears -----------------------------------------------------------
@@ -430,6 +439,14 @@ wait_gone_all_sg() {
   done
 }
 
+# Every other .sh file beside this one holds helpers the cases share.
+rig_source_helpers() {
+  local helper
+  for helper in "$RIG_ROOT"/*.sh; do
+    [ "$helper" = "$RIG_ROOT/lib.sh" ] || . "$helper" || return 1
+  done
+}
+
 # rig_watchdog PGID SECONDS: after SECONDS, TERM and then KILL to the case's process group.
 # busybox timeout is no use here: its watcher leaves for a session of its own, outlives the case
 # and may later signal whatever process has been given the case's number.
@@ -462,7 +479,7 @@ rig_run_one() {
   dmesg -c >/dev/null
   start=$(rig_now_cs)
   # A session of its own, so that what the case started can be killed with it.
-  setsid sh -c '. /rig/lib.sh && rig_case "$1" "$2" && . "$3"
+  setsid sh -c '. /rig/lib.sh && rig_source_helpers && rig_case "$1" "$2" && . "$3"
     rig_fail "the case ended without a verdict"' sh "$name" "$driver" "$file" \
     >"$RIG_STATE/log" 2>&1 </dev/null &
   pid=$!

@@ -107,8 +107,12 @@ void Say(const char* what, int error) {
 
 }  // namespace
 
-FunctionFsBot::FunctionFsBot(ScsiTarget& target, std::function<void()> onVanish, bool verbose)
-    : session_(target), onVanish_(std::move(onVanish)), verbose_(verbose) {}
+FunctionFsBot::FunctionFsBot(ScsiTarget& target, std::function<void()> onVanish,
+                             std::function<void()> cutWaits, bool verbose)
+    : session_(target),
+      onVanish_(std::move(onVanish)),
+      cutWaits_(std::move(cutWaits)),
+      verbose_(verbose) {}
 
 bool FunctionFsBot::Open(const std::string& mountDir, std::string& error) {
   ep0_ = UniqueFd(::open((mountDir + "/ep0").c_str(), O_RDWR | O_CLOEXEC));
@@ -131,7 +135,13 @@ bool FunctionFsBot::Open(const std::string& mountDir, std::string& error) {
   return true;
 }
 
+void FunctionFsBot::Abandon() {
+  ++generation_;  // whatever the command thread still computes goes nowhere
+  if (cutWaits_) cutWaits_();
+}
+
 void FunctionFsBot::Close() {
+  Abandon();
   commandWorker_.Stop();
   ep0Worker_.Stop();
   in_.Reset();
@@ -152,7 +162,7 @@ void FunctionFsBot::Ep0Loop() {
       if (event.type == FUNCTIONFS_SETUP) HandleSetup(&event.u.setup);
       // A disabled function loses its transfers; whatever the command loop still computes is
       // for a host that has moved on.
-      if (event.type == FUNCTIONFS_DISABLE) ++generation_;
+      if (event.type == FUNCTIONFS_DISABLE) Abandon();
       if (verbose_ && event.type != FUNCTIONFS_SETUP) {
         std::fprintf(stderr, "korvane-gadget: ep0 event %u\n", event.type);
       }
@@ -169,7 +179,7 @@ void FunctionFsBot::HandleSetup(const void* request) {
     return;
   }
   if (setup.bRequestType == (USB_DIR_OUT | classInterface) && setup.bRequest == kBulkOnlyReset) {
-    ++generation_;
+    Abandon();
     if (::read(ep0_.get(), nullptr, 0) < 0) Say("Bulk-Only reset", errno);
     return;
   }

@@ -14,8 +14,10 @@ namespace korvane::gadget {
 /// The FunctionFS side of a Bulk-Only function mounted at one directory.
 class FunctionFsBot {
  public:
-  /// onVanish is called from the command thread when the bridge has gone.
-  FunctionFsBot(ScsiTarget& target, std::function<void()> onVanish, bool verbose);
+  /// onVanish is called from the command thread when the bridge has gone; cutWaits ends the
+  /// target's pauses, so that a command thread that must stop is not held by a late answer.
+  FunctionFsBot(ScsiTarget& target, std::function<void()> onVanish, std::function<void()> cutWaits,
+                bool verbose);
   ~FunctionFsBot() { Close(); }
 
   /// Writes descriptors and strings to ep0, opens the endpoints and starts both threads.
@@ -24,6 +26,7 @@ class FunctionFsBot {
   void Close();
 
  private:
+  void Abandon();
   void Ep0Loop();
   void HandleSetup(const void* request);
   void CommandLoop();
@@ -34,6 +37,7 @@ class FunctionFsBot {
 
   BulkOnlySession session_;
   std::function<void()> onVanish_;
+  std::function<void()> cutWaits_;
   bool verbose_;
   UniqueFd ep0_;
   UniqueFd in_;

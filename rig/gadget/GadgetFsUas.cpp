@@ -149,21 +149,26 @@ void Say(const std::string& text) { std::fprintf(stderr, "korvane-gadget: %s\n",
 
 }  // namespace
 
-GadgetFsUas::GadgetFsUas(ScsiTarget& target, std::function<void()> onVanish, bool verbose)
-    : session_(target), onVanish_(std::move(onVanish)), verbose_(verbose) {}
+GadgetFsUas::GadgetFsUas(ScsiTarget& target, std::function<void()> onVanish,
+                         std::function<void()> cutWaits, bool verbose)
+    : session_(target),
+      onVanish_(std::move(onVanish)),
+      cutWaits_(std::move(cutWaits)),
+      verbose_(verbose) {}
 
 bool GadgetFsUas::Prepare(const std::string& dir, const std::string& udc, std::string& error) {
   dir_ = dir;
   udc_ = udc;
   if (!IsMountPoint(dir)) {
-    if (!KnowsFilesystem("gadgetfs")) {
+    MakeDirectory(dir);
+    // The kernel loads the module on the first mount when it can; after that, ENODEV means
+    // that GadgetFS found no controller without a gadget.
+    const int result = Mount("gadgetfs", dir, "gadgetfs");
+    mountedHere_ = result == 0;
+    if (result == ENODEV && !KnowsFilesystem("gadgetfs")) {
       error = "GadgetFS is not available (modprobe gadgetfs)";
       return false;
     }
-    MakeDirectory(dir);
-    const int result = Mount("gadgetfs", dir, "gadgetfs");
-    mountedHere_ = result == 0;
-    // GadgetFS takes the first controller that has no gadget when it is mounted.
     if (result == ENODEV) {
       error = "the gadget controller " + udc + " is already in use";
       return false;
@@ -204,7 +209,7 @@ bool GadgetFsUas::Open(const UsbIdentity& identity, std::string& error) {
 
 void GadgetFsUas::Close() {
   ep0Worker_.Stop();
-  commandWorker_.Stop();
+  StopCommands();
   status_.Reset();
   command_.Reset();
   dataIn_.Reset();
@@ -278,9 +283,16 @@ void GadgetFsUas::StringDescriptor(unsigned index, unsigned maxLength) {
     Say("string: " + ErrorText(errno));
 }
 
-void GadgetFsUas::Configure(unsigned value) {
-  ++generation_;
+void GadgetFsUas::StopCommands() {
+  ++generation_;  // whatever the command thread still computes goes nowhere
+  if (cutWaits_) cutWaits_();
   commandWorker_.Stop();
+}
+
+void GadgetFsUas::Configure(unsigned value) {
+  // The host configures after a reset too, and waits for the answer: a command thread still
+  // spending a late answer's delay must not hold it up.
+  StopCommands();
   status_.Reset();
   command_.Reset();
   dataIn_.Reset();

@@ -17,8 +17,10 @@ namespace korvane::gadget {
 /// The GadgetFS side of a UAS device in one GadgetFS mount.
 class GadgetFsUas {
  public:
-  /// onVanish is called from the command thread when the bridge has gone.
-  GadgetFsUas(ScsiTarget& target, std::function<void()> onVanish, bool verbose);
+  /// onVanish is called from the command thread when the bridge has gone; cutWaits ends the
+  /// target's pauses, so that a command thread that must stop is not held by a late answer.
+  GadgetFsUas(ScsiTarget& target, std::function<void()> onVanish, std::function<void()> cutWaits,
+              bool verbose);
   ~GadgetFsUas() { Close(); }
 
   /// Mounts GadgetFS at dir unless it is mounted there, and finds the controller file.
@@ -33,6 +35,7 @@ class GadgetFsUas {
  private:
   void Ep0Loop();
   void HandleSetup(const void* request);
+  void StopCommands();
   void Configure(unsigned value);
   bool OpenPipes();
   void CommandLoop();
@@ -43,6 +46,7 @@ class GadgetFsUas {
 
   UasSession session_;
   std::function<void()> onVanish_;
+  std::function<void()> cutWaits_;
   bool verbose_;
   std::string dir_;
   std::string udc_;

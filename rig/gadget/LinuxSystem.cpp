@@ -113,4 +113,18 @@ void Worker::Stop() {
   thread_.join();
 }
 
+void WakeableClock::Sleep(std::chrono::milliseconds duration) {
+  std::unique_lock lock(mutex_);
+  const unsigned start = wakeups_;
+  woken_.wait_for(lock, duration, [&] { return wakeups_ != start; });
+}
+
+void WakeableClock::WakeAll() {
+  {
+    const std::lock_guard lock(mutex_);
+    ++wakeups_;
+  }
+  woken_.notify_all();
+}
+
 }  // namespace korvane::gadget

@@ -3,12 +3,17 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
 #include <thread>
+
+#include "Clock.h"
 
 namespace korvane::gadget {
 
@@ -88,6 +93,22 @@ class Worker {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> finished_{false};
+};
+
+/// The real clock, whose pauses can be cut short: a bridge's latency or late answer must not
+/// hold up a host that has reset the device, nor the program's exit.
+class WakeableClock final : public Clock {
+ public:
+  void Sleep(std::chrono::milliseconds duration) override;
+  std::chrono::microseconds Now() const override { return system_.Now(); }
+  /// Ends every pause under way now.
+  void WakeAll();
+
+ private:
+  SystemClock system_;
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  unsigned wakeups_ = 0;
 };
 
 }  // namespace korvane::gadget

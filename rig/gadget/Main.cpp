@@ -44,8 +44,8 @@ class Gadget {
 class BulkOnlyGadget final : public Gadget {
  public:
   BulkOnlyGadget(const std::string& udc, ScsiTarget& target, std::function<void()> onVanish,
-                 bool verbose)
-      : configFs_(udc), functionFs_(target, std::move(onVanish), verbose) {}
+                 std::function<void()> cutWaits, bool verbose)
+      : configFs_(udc), functionFs_(target, std::move(onVanish), std::move(cutWaits), verbose) {}
   bool Prepare(const UsbIdentity& identity, std::string& error) override {
     return configFs_.Create(identity, error) && functionFs_.Open(configFs_.ffsDir(), error);
   }
@@ -67,8 +67,10 @@ class BulkOnlyGadget final : public Gadget {
 class UasGadget final : public Gadget {
  public:
   UasGadget(std::string dir, std::string udc, ScsiTarget& target, std::function<void()> onVanish,
-            bool verbose)
-      : dir_(std::move(dir)), udc_(std::move(udc)), uas_(target, std::move(onVanish), verbose) {}
+            std::function<void()> cutWaits, bool verbose)
+      : dir_(std::move(dir)),
+        udc_(std::move(udc)),
+        uas_(target, std::move(onVanish), std::move(cutWaits), verbose) {}
   bool Prepare(const UsbIdentity&, std::string& error) override {
     return uas_.Prepare(dir_, udc_, error);
   }
@@ -171,7 +173,7 @@ int Serve(const GadgetOptions& options, const sim::ScenarioDisk& disk) {
   InstallWakeSignal();
   const UniqueFd vanished(::eventfd(0, EFD_CLOEXEC));
   sim::SimulatedBridge bridge(disk.bridge);
-  SystemClock clock;
+  WakeableClock clock;
   std::function<void(const std::string&)> log;
   if (options.verbose) log = Say;
   ScsiTarget target(bridge, clock, log);
@@ -179,12 +181,14 @@ int Serve(const GadgetOptions& options, const sim::ScenarioDisk& disk) {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(fd, &one, sizeof(one));
   };
+  const auto cutWaits = [&clock] { clock.WakeAll(); };
   const std::string& controller = std::get<std::string>(udc);
   std::unique_ptr<Gadget> gadget;
   if (options.transport == TransportKind::BulkOnly) {
-    gadget = std::make_unique<BulkOnlyGadget>(controller, target, onVanish, options.verbose);
+    gadget =
+        std::make_unique<BulkOnlyGadget>(controller, target, onVanish, cutWaits, options.verbose);
   } else {
-    gadget = std::make_unique<UasGadget>(options.gadgetfs, controller, target, onVanish,
+    gadget = std::make_unique<UasGadget>(options.gadgetfs, controller, target, onVanish, cutWaits,
                                          options.verbose);
   }
   const UsbIdentity identity =

@@ -96,6 +96,14 @@ all_case_stems() {
   for f in "$CASES"/*.sh; do basename "$f" .sh; done
 }
 
+# Case names travel on the kernel's command line, comma-separated.
+check_case_names() {
+  local stem
+  for stem in "$@"; do
+    [[ $stem =~ ^[A-Za-z0-9._-]+$ ]] || die "case file name '$stem.sh' has characters other than letters, digits, . _ -"
+  done
+}
+
 # How many verdicts the guest owes: each case runs once per transport its header names. The
 # guest reads the same header line (rig_header in rig/guest/lib.sh).
 expected_verdicts() {
@@ -144,11 +152,6 @@ build_programs_quietly() {
   # Without it the overlay says so, and every case that starts a gadget fails.
   ! ninja -C build/rig -t query korvane-gadget >/dev/null 2>&1 || targets+=(korvane-gadget)
   cmake --build --preset rig --parallel "$(nproc)" --target "${targets[@]}"
-}
-
-# A program built anywhere under DIR, CMake's own folders left out.
-find_program_in() {
-  find "$1" -path '*/CMakeFiles' -prune -o -type f -name "$2" -perm -u+x -print | head -n 1
 }
 
 is_static() {
@@ -368,6 +371,9 @@ prepare_kernel_and_base() {
     [ -d "$CACHE/unpack/lib/modules/$kv" ] || die "$kernel_deb holds no modules for $kv"
     [ -f "$vmlinux" ] || extract_vmlinux "$CACHE/unpack/boot/vmlinuz-$kv" "$vmlinux"
     find "$dir" -name 'base-*.cpio.gz' -delete
+    # What was built for older kernels is of no more use.
+    find "$CACHE" -mindepth 1 -maxdepth 1 -type d -name 'linux-image-*' ! -path "$dir" \
+      -exec rm -rf {} +
     build_base "$base_image" "$kv"
     rm -rf "$CACHE/unpack"
   fi
@@ -396,14 +402,14 @@ build_overlay() {
   local out=$1 stage=$IMAGE_DIR/overlay fw gadget
   rm -rf "$stage"
   mkdir -p "$stage/opt/korvane/bin" "$stage/rig"
-  fw=$(find_program_in "$programs" korvane-fw)
-  [ -n "$fw" ] || die "no korvane-fw in $programs"
+  fw=$programs/cli/korvane-fw
+  gadget=$programs/rig/gadget/korvane-gadget
+  [ -x "$fw" ] || die "no $fw"
   stage_static_program "$stage" "$fw"
-  gadget=$(find_program_in "$programs" korvane-gadget)
-  if [ -n "$gadget" ]; then
+  if [ -x "$gadget" ]; then
     stage_static_program "$stage" "$gadget"
   else
-    log "warning: no korvane-gadget in $programs; cases that start one will fail"
+    log "warning: no $gadget; cases that start one will fail"
   fi
   [ -x build/linux/cli/korvane-fw ] || die "no build/linux/cli/korvane-fw: build the linux preset"
   stage_dynamic_program "$stage" build/linux/cli/korvane-fw korvane-fw-devimages
@@ -489,6 +495,7 @@ main() {
     all_cases=1
     mapfile -t case_stems < <(all_case_stems)
   fi
+  check_case_names "${case_stems[@]}"
   expected=$(expected_verdicts "${case_stems[@]}")
   mkdir -p "$CACHE" "$OUT"
 

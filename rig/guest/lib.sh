@@ -8,8 +8,8 @@
 #   # time: 90              (optional: seconds before the case is killed; default 60)
 #
 # The case runs once per transport, in a shell of its own with this file and every other .sh
-# file of /rig/ sourced, and RIG_CASE, RIG_DRIVER and RIG_TMP (an empty scratch folder) set. It ends with rig_pass or
-# rig_fail "why"; both end the case. The expect_* helpers call rig_fail themselves; the other
+# file of /rig/ sourced, and RIG_CASE, RIG_DRIVER and RIG_TMP (an empty scratch folder) set.
+# It ends with rig_pass or rig_fail "why"; both end the case. The expect_* helpers call rig_fail themselves; the other
 # helpers return non-zero and say why on stderr, so a case writes `helper || rig_fail "..."`.
 #
 # After each case the runner kills what the case left running, removes every gadget and waits
@@ -123,10 +123,8 @@ expect_output() {
 # expect_last REGEX: the output of the last expect_exit or expect_output must also match, so
 # one run of a command can be checked for both its code and its words.
 expect_last() {
-  grep -Eq -- "$1" "$RIG_TMP/output" || {
-    cat "$RIG_TMP/output"
-    rig_fail "the last command printed nothing that matches /$1/"
-  }
+  grep -Eq -- "$1" "$RIG_TMP/output" ||
+    rig_fail "the last command printed nothing that matches /$1/ (output above)"
 }
 
 # run_as USER CMD...: runs the command as USER, who must be in /etc/passwd, with this
@@ -298,11 +296,21 @@ start_gadget() {
   korvane-gadget --transport "$transport" --udc "$udc" --ready "$ready" "$@" "$scenario" \
     >"$log" 2>&1 &
   echo $! >"$RIG_STATE/gadget-$udc.pid"
-  wait_for "$ready" 10 && return 0
+  rig_wait_ready "$!" "$ready" 10 && return 0
   echo "korvane-gadget on $udc did not get ready; its log:" >&2
   cat "$log" >&2
   stop_gadget "$udc"
   return 1
+}
+
+# Until the ready file appears; a gadget that exits first fails at once.
+rig_wait_ready() {
+  local left=$(($3 * 10))
+  while [ ! -e "$2" ]; do
+    rig_alive "$1" && [ "$left" -gt 0 ] || return 1
+    left=$((left - 1))
+    usleep 100000
+  done
 }
 
 # The UDCs that have a korvane-gadget started by start_gadget.
@@ -428,6 +436,17 @@ rig_cleanup() {
   done
   wait_gone_all_sg 10 || echo "rig: warning: SCSI devices are still present after the cleanup"
   rm -rf "$RIG_STATE"/gadget-*
+  rig_restore_modules
+}
+
+# Loads again, with /init's parameters, any module a case unloaded.
+rig_restore_modules() {
+  local line name
+  while read -r line; do
+    name=$(echo "${line%% *}" | tr - _)
+    grep -q "^$name " /proc/modules || modprobe $line ||
+      echo "rig: warning: cannot load $line again"
+  done <"$RIG_STATE/modules"
 }
 
 wait_gone_all_sg() {
@@ -443,6 +462,7 @@ wait_gone_all_sg() {
 rig_source_helpers() {
   local helper
   for helper in "$RIG_ROOT"/*.sh; do
+    # shellcheck source=/dev/null
     [ "$helper" = "$RIG_ROOT/lib.sh" ] || . "$helper" || return 1
   done
 }
@@ -513,7 +533,17 @@ rig_report() {
   fi
   echo "FAIL $1 [$2] ${took} s: ${3#fail: }"
   sed 's/^/    | /' "$RIG_STATE/log"
+  rig_report_gadget_logs
   dmesg | tail -n 30 | sed 's/^/    kernel: /'
+}
+
+rig_report_gadget_logs() {
+  local log udc
+  for log in "$RIG_TMP"/gadget-*.log; do
+    [ -s "$log" ] || continue
+    udc=${log##*/gadget-}
+    sed "s/^/    ${udc%.log}: /" "$log"
+  done
 }
 
 # rig_run_cases SELECTION: runs the selected cases once per declared transport and prints

@@ -72,9 +72,8 @@ bool ConfigFsGadget::Create(const UsbIdentity& identity, std::string& error) {
   undo_.push_back([gadget] { ::rmdir(gadget.c_str()); });
   const bool made = Write("idVendor", Hex16(identity.idVendor), error) &&
                     Write("idProduct", Hex16(identity.idProduct), error) &&
-                    SetBcdDevice(identity.bcdDevice, error) &&
                     MakeDir(gadgetDir_ + "/strings/0x409", error) &&
-                    Write("strings/0x409/manufacturer", identity.manufacturer, error) &&
+                    SetPowerOnIdentity(identity, error) &&
                     Write("strings/0x409/product", identity.product, error) &&
                     Write("strings/0x409/serialnumber", identity.serial, error) &&
                     MakeDir(config, error) && MakeDir(config + "/strings/0x409", error) &&
@@ -121,8 +120,9 @@ void ConfigFsGadget::Unbind() {
   bound_ = false;
 }
 
-bool ConfigFsGadget::SetBcdDevice(std::uint16_t bcdDevice, std::string& error) {
-  return Write("bcdDevice", Hex16(bcdDevice), error);
+bool ConfigFsGadget::SetPowerOnIdentity(const UsbIdentity& identity, std::string& error) {
+  return Write("bcdDevice", Hex16(identity.bcdDevice), error) &&
+         Write("strings/0x409/manufacturer", identity.manufacturer, error);
 }
 
 void ConfigFsGadget::Remove() {

@@ -28,8 +28,8 @@ class ConfigFsGadget {
   bool Bind(std::string& error);
   /// Unbinds it: the host sees the device unplugged.
   void Unbind();
-  /// Changes bcdDevice; takes effect at the next bind.
-  bool SetBcdDevice(std::uint16_t bcdDevice, std::string& error);
+  /// Sets what a power-on changes, bcdDevice and the manufacturer; takes effect at the next bind.
+  bool SetPowerOnIdentity(const UsbIdentity& identity, std::string& error);
   /// Unbinds, unmounts and removes everything Create made, newest first. FunctionFS files must
   /// be closed by then.
   void Remove();

@@ -50,7 +50,7 @@ class BulkOnlyGadget final : public Gadget {
     return configFs_.Create(identity, error) && functionFs_.Open(configFs_.ffsDir(), error);
   }
   bool Plug(const UsbIdentity& identity, std::string& error) override {
-    return configFs_.SetBcdDevice(identity.bcdDevice, error) && configFs_.Bind(error);
+    return configFs_.SetPowerOnIdentity(identity, error) && configFs_.Bind(error);
   }
   void Unplug() override { configFs_.Unbind(); }
   void Remove() override {
@@ -138,6 +138,7 @@ class Session {
     plugged_ = false;
     target_.Replug();
     identity_.bcdDevice = BcdDevice(target_.runningVersion());
+    identity_.manufacturer = ManufacturerOf(target_.nvramRecord());
     std::string error;
     if (!gadget_.Plug(identity_, error)) {
       Say(error);

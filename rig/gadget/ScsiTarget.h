@@ -57,6 +57,8 @@ class ScsiTarget {
   bool present() const;
   /// The firmware version that runs now, zeros while the boot ROM runs.
   sim::FirmwareVersion runningVersion() const;
+  /// The bridge's NVRAM record as it stands now.
+  std::span<const std::uint8_t> nvramRecord() const { return bridge_.nvramRecord(); }
 
  private:
   ScsiReply ExecuteBridge(const ScsiRequest& request, const CdbField& cdb, const DataPhase& phase);

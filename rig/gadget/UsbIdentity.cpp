@@ -47,6 +47,12 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+// Where the NVRAM record keeps the maker's name the enclosure presents.
+constexpr std::size_t kMakerTextAt = 200;
+constexpr std::size_t kMakerTextSize = 8;
+
+bool Printable(char c) { return c >= 0x20 && c < 0x7F; }
+
 std::string DefaultSerial(std::size_t diskIndex) {
   std::array<char, 16> text{};
   std::snprintf(text.data(), text.size(), "KRV%09zu", (diskIndex + 1) % 1'000'000'000);
@@ -59,6 +65,18 @@ std::uint16_t BcdDevice(const sim::FirmwareVersion& running) {
   return static_cast<std::uint16_t>(Bcd(running[2]) << 8 | Bcd(running[3]));
 }
 
+std::string ManufacturerOf(std::span<const std::uint8_t> nvramRecord) {
+  if (nvramRecord.size() < kMakerTextAt + kMakerTextSize) return "Bridge";
+  std::string text;
+  for (const std::uint8_t byte : nvramRecord.subspan(kMakerTextAt, kMakerTextSize)) {
+    if (byte == 0) break;
+    if (!Printable(static_cast<char>(byte))) return "Bridge";
+    text.push_back(static_cast<char>(byte));
+  }
+  text = Trimmed(text);
+  return text.empty() ? "Bridge" : text;
+}
+
 UsbIdentity IdentityOf(const sim::ScenarioDisk& disk, std::size_t diskIndex,
                        const sim::FirmwareVersion& running,
                        const std::optional<std::string>& serial) {
@@ -66,7 +84,7 @@ UsbIdentity IdentityOf(const sim::ScenarioDisk& disk, std::size_t diskIndex,
   return {.idVendor = kMakerVendorId,
           .idProduct = ProductOf(disk),
           .bcdDevice = BcdDevice(running),
-          .manufacturer = "Korvane",
+          .manufacturer = ManufacturerOf(disk.bridge.nvramRecord),
           .product = product.empty() ? "Disk" : product,
           .serial = serial.value_or(DefaultSerial(diskIndex))};
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "Scenario.h"
@@ -28,9 +29,15 @@ struct UsbIdentity {
 /// with version zero, so it reports 0x0000.
 std::uint16_t BcdDevice(const sim::FirmwareVersion& running);
 
+/// The maker's name a bridge shows as its USB manufacturer: the 8-byte identity text at 200 of
+/// its NVRAM record, read at power-on as the real chip does, so an identity rewritten by an
+/// update shows after the next replug. Blank or unprintable text gives "Bridge".
+std::string ManufacturerOf(std::span<const std::uint8_t> nvramRecord);
+
 /// The identity of a scenario disk: the maker's vendor id, the product id of its chip (a custom
-/// bridge's from its identity block), the product text of its INQUIRY answer, and the serial
-/// given or "KRV" followed by the disk's number from 1 in nine digits.
+/// bridge's from its identity block), the manufacturer of its NVRAM record, the product text of its
+/// INQUIRY answer, and the serial given or "KRV" followed by the disk's number from 1 in nine
+/// digits.
 UsbIdentity IdentityOf(const sim::ScenarioDisk& disk, std::size_t diskIndex,
                        const sim::FirmwareVersion& running,
                        const std::optional<std::string>& serial);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string_view>
+
 namespace korvane::gadget {
 namespace {
 
@@ -37,10 +40,24 @@ TEST(UsbIdentityTest, FollowsTheChipAndTheRunningFirmware) {
     EXPECT_EQ(identity.idVendor, 0x152D);
     EXPECT_EQ(identity.idProduct, c.idProduct);
     EXPECT_EQ(identity.bcdDevice, c.bcdDevice);
-    EXPECT_EQ(identity.manufacturer, "Korvane");
+    // The factory record's maker text; a disk without a bridge has no record.
+    EXPECT_EQ(identity.manufacturer, c.kind == sim::BridgeKind::None ? "Bridge" : "JMicron");
     EXPECT_EQ(identity.product, "NVMe Enclosure");
     EXPECT_EQ(identity.serial, c.expectedSerial);
   }
+}
+
+TEST(UsbIdentityTest, ManufacturerIsTheNvramRecordsMakerText) {
+  const auto record = [](std::string_view text) {
+    sim::NvramRecord bytes = sim::KindDefaults(sim::BridgeKind::Jms583).nvramRecord;
+    std::fill_n(bytes.begin() + 200, 8, 0);
+    std::copy(text.begin(), text.end(), bytes.begin() + 200);
+    return bytes;
+  };
+  EXPECT_EQ(ManufacturerOf(record("Korvane ")), "Korvane");  // as an update rewrites it
+  EXPECT_EQ(ManufacturerOf(record("")), "Bridge");           // erased
+  EXPECT_EQ(ManufacturerOf(record("Ab\x01zz")), "Bridge");   // garbage
+  EXPECT_EQ(ManufacturerOf(std::span<const std::uint8_t>{}), "Bridge");
 }
 
 TEST(UsbIdentityTest, CustomBridgeTakesItsIdentityBlock) {

@@ -33,6 +33,9 @@ class AccessWatch final : public Port {
                       std::uint32_t osError) const override {
     return inner_.Explain(path, stage, osError);
   }
+  std::string ExplainStatus(std::uint16_t hostStatus, std::uint16_t driverStatus) const override {
+    return inner_.ExplainStatus(hostStatus, driverStatus);
+  }
   bool DeniesAccess(FailureStage stage, std::uint32_t osError) const override {
     return inner_.DeniesAccess(stage, osError);
   }

@@ -210,8 +210,15 @@ std::string Transport::DescribeLastFailure(std::string_view path) const {
     case FailureStage::Status:
       break;
   }
-  std::string text = "the device rejected command " + Hex2(last_.opcode) + " (SCSI status " +
-                     Hex2(last_.scsiStatus);
+  return DescribeStatusFailure();
+}
+
+std::string Transport::DescribeStatusFailure() const {
+  // A host or driver status alone means the command never got its answer: nothing rejected it.
+  const bool rejected = last_.scsiStatus != 0 || (last_.hostStatus == 0 && last_.driverStatus == 0);
+  std::string text = rejected ? "the device rejected command " + Hex2(last_.opcode)
+                              : "command " + Hex2(last_.opcode) + " got no answer";
+  text += " (SCSI status " + Hex2(last_.scsiStatus);
   if (last_.hostStatus != 0) text += ", host status " + Hex2(last_.hostStatus);
   if (last_.driverStatus != 0) text += ", driver status " + Hex2(last_.driverStatus);
   text += ")";
@@ -220,5 +227,4 @@ std::string Transport::DescribeLastFailure(std::string_view path) const {
   if (last_.sense.valid) text += ": " + DescribeSense(last_.sense);
   return text;
 }
-
 }  // namespace korvane

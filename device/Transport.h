@@ -138,6 +138,9 @@ class Transport {
   /// Applies the success rule to a reply and keeps its reason.
   bool Judge(const PortReply& reply);
   void Finish(const Call& call, Verdict verdict, std::span<const std::uint8_t> data = {});
+  /// Why a command that reached the device failed: its statuses, then the port's and the sense's
+  /// words.
+  std::string DescribeStatusFailure() const;
 
   Port& port_;
   std::function<void(const TraceRecord&)> trace_;

@@ -158,7 +158,7 @@ std::string SgIoPort::Explain(std::string_view path, FailureStage stage,
 std::string SgIoPort::ExplainStatus(std::uint16_t hostStatus, std::uint16_t) const {
   switch (hostStatus) {
     case kDidNoConnect:
-      return "the kernel could not reach the disk";
+      return "the disk went away: the kernel can no longer reach it";
     case kDidTimeOut:
       return "the device did not answer within the command's time-out, and the kernel reset it";
     case kDidAbort:

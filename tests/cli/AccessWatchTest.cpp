@@ -39,6 +39,9 @@ class RulePort final : public Port {
     return (stage == FailureStage::Open && error == kNoRights) ||
            (stage == FailureStage::Request && error == kNoCapability);
   }
+  std::string ExplainStatus(std::uint16_t host, std::uint16_t) const override {
+    return "host status " + std::to_string(host);
+  }
   bool simulated() const override { return true; }
 
   PortHandle opened = 0;
@@ -65,6 +68,15 @@ TEST(AccessWatch, NotesOnlyRefusalsTheInnerPortCallsMissingRights) {
     EXPECT_EQ(watch.DeniedFor(c.path), c.denied) << c.path;
     EXPECT_EQ(inner.closed, static_cast<int>(inner.opened)) << c.path;
   }
+}
+
+// A decorator that drops one of the inner port's answers hides the kernel's words for a time-out.
+TEST(AccessWatch, PassesOnTheInnerPortsWords) {
+  RulePort inner;
+  const AccessWatch watch(inner);
+  EXPECT_EQ(watch.Explain("/dev/sg-gone", FailureStage::Open, kGone), "error 2 on /dev/sg-gone");
+  EXPECT_EQ(watch.ExplainStatus(3, 0), "host status 3");
+  EXPECT_TRUE(watch.simulated());
 }
 
 TEST(AccessWatch, KnowsWhichDiskWasRefusedWhateverItsLetterCase) {

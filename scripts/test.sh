@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs the whole test suite in its three
-# configurations: Linux, Linux with sanitizers, and 32-bit Windows under Wine.
+# Installs what is missing, then builds and runs the whole test suite in its four
+# configurations: Linux, Linux with sanitizers, 32-bit Windows under Wine, and the kernel rig
+# (simulated enclosures as real USB devices to a Linux kernel in QEMU).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,6 +35,15 @@ for preset in linux asan win32; do
     failed+=("$preset")
   fi
 done
+
+# The rig builds its own static programs and needs korvane-imagegen from the Linux build above.
+echo "=== kernel rig"
+if bash scripts/kernel-rig.sh; then
+  echo "=== kernel rig: passed"
+else
+  echo "=== kernel rig: FAILED"
+  failed+=("kernel-rig")
+fi
 
 if [ ${#failed[@]} -gt 0 ]; then
   echo "Failed configurations: ${failed[*]}"

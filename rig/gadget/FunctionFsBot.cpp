@@ -150,24 +150,15 @@ void FunctionFsBot::Close() {
 }
 
 void FunctionFsBot::Ep0Loop() {
-  std::array<usb_functionfs_event, 4> events{};
-  while (!ep0Worker_.stopping()) {
-    const ssize_t got = ::read(ep0_.get(), events.data(), sizeof(events));
-    if (got < 0) {
-      if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      continue;
+  ReadEvents<usb_functionfs_event, 4>(ep0_.get(), ep0Worker_, [this](const auto& event) {
+    if (event.type == FUNCTIONFS_SETUP) HandleSetup(&event.u.setup);
+    // A disabled function loses its transfers; whatever the command loop still computes is
+    // for a host that has moved on.
+    if (event.type == FUNCTIONFS_DISABLE) Abandon();
+    if (verbose_ && event.type != FUNCTIONFS_SETUP) {
+      std::fprintf(stderr, "korvane-gadget: ep0 event %u\n", event.type);
     }
-    for (std::size_t i = 0; i < static_cast<std::size_t>(got) / sizeof(events[0]); ++i) {
-      const usb_functionfs_event& event = events[i];
-      if (event.type == FUNCTIONFS_SETUP) HandleSetup(&event.u.setup);
-      // A disabled function loses its transfers; whatever the command loop still computes is
-      // for a host that has moved on.
-      if (event.type == FUNCTIONFS_DISABLE) Abandon();
-      if (verbose_ && event.type != FUNCTIONFS_SETUP) {
-        std::fprintf(stderr, "korvane-gadget: ep0 event %u\n", event.type);
-      }
-    }
-  }
+  });
 }
 
 void FunctionFsBot::HandleSetup(const void* request) {

@@ -224,20 +224,11 @@ void GadgetFsUas::Unmount() {
 }
 
 void GadgetFsUas::Ep0Loop() {
-  std::array<usb_gadgetfs_event, 5> events{};
-  while (!ep0Worker_.stopping()) {
-    const ssize_t got = ::read(controller_.get(), events.data(), sizeof(events));
-    if (got < 0) {
-      if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      continue;
-    }
-    for (std::size_t i = 0; i < static_cast<std::size_t>(got) / sizeof(events[0]); ++i) {
-      const usb_gadgetfs_event& event = events[i];
-      if (event.type == GADGETFS_SETUP) HandleSetup(&event.u.setup);
-      if (event.type == GADGETFS_DISCONNECT) ++generation_;
-      if (verbose_ && event.type != GADGETFS_SETUP) Say("ep0 event " + std::to_string(event.type));
-    }
-  }
+  ReadEvents<usb_gadgetfs_event, 5>(controller_.get(), ep0Worker_, [this](const auto& event) {
+    if (event.type == GADGETFS_SETUP) HandleSetup(&event.u.setup);
+    if (event.type == GADGETFS_DISCONNECT) ++generation_;
+    if (verbose_ && event.type != GADGETFS_SETUP) Say("ep0 event " + std::to_string(event.type));
+  });
 }
 
 void GadgetFsUas::HandleSetup(const void* request) {

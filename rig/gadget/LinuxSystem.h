@@ -2,7 +2,11 @@
 // owned descriptors, and worker threads that can be woken from a blocking read.
 #pragma once
 
+#include <unistd.h>
+
+#include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -110,5 +114,21 @@ class WakeableClock final : public Clock {
   std::condition_variable woken_;
   unsigned wakeups_ = 0;
 };
+
+/// Reads batches of the control file's events until the worker stops and hands each to handle.
+/// A failed read is tried again after a pause: the file fails for a while around an unbind.
+template <typename Event, std::size_t Batch, typename Handle>
+void ReadEvents(int fd, const Worker& worker, Handle&& handle) {
+  std::array<Event, Batch> events{};
+  while (!worker.stopping()) {
+    const ssize_t got = ::read(fd, events.data(), sizeof(events));
+    if (got < 0) {
+      if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;
+    }
+    const auto count = static_cast<std::size_t>(got) / sizeof(Event);
+    for (std::size_t i = 0; i < count; ++i) handle(events[i]);
+  }
+}
 
 }  // namespace korvane::gadget

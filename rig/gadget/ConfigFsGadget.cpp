@@ -57,9 +57,11 @@ bool ConfigFsGadget::Write(const std::string& file, const std::string& text, std
 }
 
 bool ConfigFsGadget::Create(const UsbIdentity& identity, std::string& error) {
-  if (!ConfigFsReady(error)) return false;
-  const std::string function = gadgetDir_ + "/functions/ffs." + instance_;
-  const std::string config = gadgetDir_ + "/configs/c.1";
+  return ConfigFsReady(error) && MakeGadgetDir(error) && WriteIdentity(identity, error) &&
+         AddFunction(error) && MountFunctionFs(error);
+}
+
+bool ConfigFsGadget::MakeGadgetDir(std::string& error) {
   // An existing gadget of that name belongs to another run; reusing it would change, and on
   // exit remove, what that run serves.
   if (::mkdir(gadgetDir_.c_str(), 0755) != 0) {
@@ -70,15 +72,22 @@ bool ConfigFsGadget::Create(const UsbIdentity& identity, std::string& error) {
   }
   const std::string gadget = gadgetDir_;
   undo_.push_back([gadget] { ::rmdir(gadget.c_str()); });
-  const bool made = Write("idVendor", Hex16(identity.idVendor), error) &&
-                    Write("idProduct", Hex16(identity.idProduct), error) &&
-                    MakeDir(gadgetDir_ + "/strings/0x409", error) &&
-                    SetPowerOnIdentity(identity, error) &&
-                    Write("strings/0x409/product", identity.product, error) &&
-                    Write("strings/0x409/serialnumber", identity.serial, error) &&
-                    MakeDir(config, error) && MakeDir(config + "/strings/0x409", error) &&
-                    Write("configs/c.1/strings/0x409/configuration", "Bulk-Only", error);
-  if (!made) return false;
+  return true;
+}
+
+bool ConfigFsGadget::WriteIdentity(const UsbIdentity& identity, std::string& error) {
+  const std::string config = gadgetDir_ + "/configs/c.1";
+  return Write("idVendor", Hex16(identity.idVendor), error) &&
+         Write("idProduct", Hex16(identity.idProduct), error) &&
+         MakeDir(gadgetDir_ + "/strings/0x409", error) && SetPowerOnIdentity(identity, error) &&
+         Write("strings/0x409/product", identity.product, error) &&
+         Write("strings/0x409/serialnumber", identity.serial, error) && MakeDir(config, error) &&
+         MakeDir(config + "/strings/0x409", error) &&
+         Write("configs/c.1/strings/0x409/configuration", "Bulk-Only", error);
+}
+
+bool ConfigFsGadget::AddFunction(std::string& error) {
+  const std::string function = gadgetDir_ + "/functions/ffs." + instance_;
   if (::mkdir(function.c_str(), 0755) != 0) {
     const int result = errno;
     error = result == ENOENT || result == ENODEV
@@ -87,12 +96,16 @@ bool ConfigFsGadget::Create(const UsbIdentity& identity, std::string& error) {
     return false;
   }
   undo_.push_back([function] { ::rmdir(function.c_str()); });
-  const std::string link = config + "/ffs." + instance_;
+  const std::string link = gadgetDir_ + "/configs/c.1/ffs." + instance_;
   if (!Step(::symlink(function.c_str(), link.c_str()) == 0 ? 0 : errno, "cannot link " + link,
             error)) {
     return false;
   }
   undo_.push_back([link] { ::unlink(link.c_str()); });
+  return true;
+}
+
+bool ConfigFsGadget::MountFunctionFs(std::string& error) {
   if (!MakeDir(ffsDir_, error)) return false;
   if (!Step(Mount(instance_, ffsDir_, "functionfs"), "cannot mount FunctionFS on " + ffsDir_,
             error)) {

@@ -35,6 +35,10 @@ class ConfigFsGadget {
   void Remove();
 
  private:
+  bool MakeGadgetDir(std::string& error);
+  bool WriteIdentity(const UsbIdentity& identity, std::string& error);
+  bool AddFunction(std::string& error);
+  bool MountFunctionFs(std::string& error);
   bool Step(int error, const std::string& what, std::string& message);
   bool MakeDir(const std::string& path, std::string& error);
   bool Write(const std::string& file, const std::string& text, std::string& error);

@@ -164,6 +164,18 @@ class Session {
   bool plugged_ = true;
 };
 
+/// The device in the transport the options ask for.
+std::unique_ptr<Gadget> MakeGadget(const GadgetOptions& options, const std::string& controller,
+                                   ScsiTarget& target, const std::function<void()>& onVanish,
+                                   const std::function<void()>& cutWaits) {
+  if (options.transport == TransportKind::BulkOnly) {
+    return std::make_unique<BulkOnlyGadget>(controller, target, onVanish, cutWaits,
+                                            options.verbose);
+  }
+  return std::make_unique<UasGadget>(options.gadgetfs, controller, target, onVanish, cutWaits,
+                                     options.verbose);
+}
+
 int Serve(const GadgetOptions& options, const sim::ScenarioDisk& disk) {
   const auto udc = ChooseUdc(kUdcClass, options.udc);
   if (const auto* error = std::get_if<UdcError>(&udc)) {
@@ -184,14 +196,8 @@ int Serve(const GadgetOptions& options, const sim::ScenarioDisk& disk) {
   };
   const auto cutWaits = [&clock] { clock.WakeAll(); };
   const std::string& controller = std::get<std::string>(udc);
-  std::unique_ptr<Gadget> gadget;
-  if (options.transport == TransportKind::BulkOnly) {
-    gadget =
-        std::make_unique<BulkOnlyGadget>(controller, target, onVanish, cutWaits, options.verbose);
-  } else {
-    gadget = std::make_unique<UasGadget>(options.gadgetfs, controller, target, onVanish, cutWaits,
-                                         options.verbose);
-  }
+  const std::unique_ptr<Gadget> gadget =
+      MakeGadget(options, controller, target, onVanish, cutWaits);
   const UsbIdentity identity =
       IdentityOf(disk, options.disk, target.runningVersion(), options.serial);
   std::string error;

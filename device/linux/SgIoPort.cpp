@@ -78,7 +78,7 @@ std::uint32_t Transferred(const sg_io_hdr_t& hdr) {
   return static_cast<std::uint32_t>(std::clamp<std::int64_t>(moved, 0, hdr.dxfer_len));
 }
 
-void KeepSense(const sg_io_hdr_t& hdr, PortReply& reply) {
+void CopySense(const sg_io_hdr_t& hdr, PortReply& reply) {
   const std::size_t length = std::min<std::size_t>(hdr.sb_len_wr, kSenseLength);
   std::copy_n(hdr.sbp, length, reply.sense.begin());
   reply.senseLength = static_cast<std::uint8_t>(length);
@@ -126,7 +126,7 @@ PortReply SgIoPort::Execute(PortHandle handle, const PortRequest& request) {
   reply.driverStatus = hdr->driver_status;
   // A failed ioctl left the header as we wrote it, so resid says nothing: nothing moved.
   reply.transferred = reply.requestOk ? Transferred(*hdr) : 0;
-  if (reply.requestOk) KeepSense(*hdr, reply);
+  if (reply.requestOk) CopySense(*hdr, reply);
   return reply;
 }
 

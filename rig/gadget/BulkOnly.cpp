@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ByteOrder.h"
+
 namespace korvane::gadget {
 namespace {
 
@@ -11,13 +13,12 @@ constexpr std::uint8_t kRequestSense = 0x03;
 constexpr std::uint8_t kDataInFlag = 0x80;
 constexpr std::uint8_t kLogicalUnitNotSupported = 0x25;
 
-std::uint32_t Le32(std::span<const std::uint8_t> at) {
-  return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
-         std::uint32_t{at[3]} << 24;
+std::uint32_t Le32At(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return get_le32(bytes.subspan(at).first<4>());
 }
 
-void PutLe32(std::span<std::uint8_t> at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+void PutLe32At(std::span<std::uint8_t> bytes, std::size_t at, std::uint32_t value) {
+  put_le32(bytes.subspan(at).first<4>(), value);
 }
 
 }  // namespace
@@ -28,10 +29,10 @@ DataDirection Cbw::direction() const {
 }
 
 std::optional<Cbw> ParseCbw(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() != kCbwSize || Le32(bytes) != kCbwSignature) return std::nullopt;
+  if (bytes.size() != kCbwSize || Le32At(bytes, 0) != kCbwSignature) return std::nullopt;
   Cbw cbw;
-  cbw.tag = Le32(bytes.subspan(4));
-  cbw.length = Le32(bytes.subspan(8));
+  cbw.tag = Le32At(bytes, 4);
+  cbw.length = Le32At(bytes, 8);
   cbw.dataIn = (bytes[12] & kDataInFlag) != 0;
   cbw.lun = bytes[13] & 0x0F;
   cbw.cbLength = bytes[14] & 0x1F;
@@ -43,9 +44,9 @@ std::optional<Cbw> ParseCbw(std::span<const std::uint8_t> bytes) {
 std::array<std::uint8_t, kCswSize> MakeCsw(std::uint32_t tag, std::uint32_t residue,
                                            std::uint8_t status) {
   std::array<std::uint8_t, kCswSize> csw{};
-  PutLe32(csw, kCswSignature);
-  PutLe32(std::span(csw).subspan(4), tag);
-  PutLe32(std::span(csw).subspan(8), residue);
+  PutLe32At(csw, 0, kCswSignature);
+  PutLe32At(csw, 4, tag);
+  PutLe32At(csw, 8, residue);
   csw[12] = status;
   return csw;
 }

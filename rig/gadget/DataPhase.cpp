@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ByteOrder.h"
+
 namespace korvane::gadget {
 namespace {
 
@@ -80,8 +82,7 @@ bool Selects(const PhaseRule& rule, const CdbField& cdb) {
 
 std::uint32_t LengthOf(const LengthRule& rule, const CdbField& cdb) {
   if (rule.fieldAt == 0) return rule.fixed;
-  std::uint64_t value = 0;
-  for (std::size_t i = 0; i < rule.fieldSize; ++i) value = value << 8 | cdb[rule.fieldAt + i];
+  const std::uint64_t value = get_be(std::span(cdb).subspan(rule.fieldAt, rule.fieldSize));
   // A block count times the block size could pass 32 bits; no host asks for that much at once.
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(value * rule.unit, UINT32_MAX));
 }

@@ -12,52 +12,28 @@
 #include <cstring>
 #include <thread>
 
+#include "ByteOrder.h"
+#include "UsbDescriptors.h"
+
 namespace korvane::gadget {
 namespace {
 
 static_assert(sizeof(usb_functionfs_event) == 12, "FunctionFS events are 12 bytes");
-static_assert(sizeof(usb_endpoint_descriptor_no_audio) == 7);
 
 constexpr std::uint8_t kInEndpoint = 1 | USB_DIR_IN;
 constexpr std::uint8_t kOutEndpoint = 2 | USB_DIR_OUT;
-constexpr std::uint8_t kSubclassScsi = 0x06;
 constexpr std::uint8_t kProtocolBulkOnly = 0x50;
 constexpr std::uint8_t kGetMaxLun = 0xFE;
 constexpr std::uint8_t kBulkOnlyReset = 0xFF;
 constexpr std::size_t kChunk = 65536;
 constexpr char kInterfaceName[] = "Korvane Bulk-Only";
 
-template <typename T>
-void Append(std::vector<std::uint8_t>& bytes, const T& value) {
-  const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
-  bytes.insert(bytes.end(), raw, raw + sizeof(T));
+// FunctionFS headers carry the length of all they head in bytes 4-7.
+void PutTotalLength(std::vector<std::uint8_t>& bytes) {
+  put_le32(std::span(bytes).subspan<4, 4>(), static_cast<std::uint32_t>(bytes.size()));
 }
 
-void PutLe32At(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-usb_interface_descriptor Interface() {
-  usb_interface_descriptor intf{};
-  intf.bLength = USB_DT_INTERFACE_SIZE;
-  intf.bDescriptorType = USB_DT_INTERFACE;
-  intf.bNumEndpoints = 2;
-  intf.bInterfaceClass = USB_CLASS_MASS_STORAGE;
-  intf.bInterfaceSubClass = kSubclassScsi;
-  intf.bInterfaceProtocol = kProtocolBulkOnly;
-  intf.iInterface = 1;
-  return intf;
-}
-
-usb_endpoint_descriptor_no_audio Endpoint(std::uint8_t address, std::uint16_t maxPacket) {
-  usb_endpoint_descriptor_no_audio ep{};
-  ep.bLength = USB_DT_ENDPOINT_SIZE;
-  ep.bDescriptorType = USB_DT_ENDPOINT;
-  ep.bEndpointAddress = address;
-  ep.bmAttributes = USB_ENDPOINT_XFER_BULK;
-  ep.wMaxPacketSize = htole16(maxPacket);
-  return ep;
-}
+usb_interface_descriptor Interface() { return MassStorageInterface(kProtocolBulkOnly, 2, 1); }
 
 usb_ss_ep_comp_descriptor Companion() {
   usb_ss_ep_comp_descriptor comp{};
@@ -77,15 +53,15 @@ std::vector<std::uint8_t> Descriptors() {
   for (const std::uint32_t count : {3u, 3u, 5u}) Append(bytes, htole32(count));
   for (const std::uint16_t maxPacket : {64, 512}) {
     Append(bytes, Interface());
-    Append(bytes, Endpoint(kInEndpoint, maxPacket));
-    Append(bytes, Endpoint(kOutEndpoint, maxPacket));
+    Append(bytes, BulkEndpoint(kInEndpoint, maxPacket));
+    Append(bytes, BulkEndpoint(kOutEndpoint, maxPacket));
   }
   Append(bytes, Interface());
-  Append(bytes, Endpoint(kInEndpoint, 1024));
+  Append(bytes, BulkEndpoint(kInEndpoint, 1024));
   Append(bytes, Companion());
-  Append(bytes, Endpoint(kOutEndpoint, 1024));
+  Append(bytes, BulkEndpoint(kOutEndpoint, 1024));
   Append(bytes, Companion());
-  PutLe32At(bytes, 4, static_cast<std::uint32_t>(bytes.size()));
+  PutTotalLength(bytes);
   return bytes;
 }
 
@@ -97,7 +73,7 @@ std::vector<std::uint8_t> Strings() {
                                             .lang_count = htole32(1)});
   Append(bytes, htole16(0x0409));
   bytes.insert(bytes.end(), std::begin(kInterfaceName), std::end(kInterfaceName));
-  PutLe32At(bytes, 4, static_cast<std::uint32_t>(bytes.size()));
+  PutTotalLength(bytes);
   return bytes;
 }
 

@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "UsbDescriptors.h"
+
 namespace korvane::gadget {
 namespace {
 
@@ -29,7 +31,6 @@ constexpr Pipe kDataInPipe{"ep6in-bulk", 0x86, 3};
 constexpr Pipe kDataOutPipe{"ep7out-bulk", 0x07, 4};
 constexpr std::array kPipes{kCommandPipe, kStatusPipe, kDataInPipe, kDataOutPipe};
 
-constexpr std::uint8_t kSubclassScsi = 0x06;
 constexpr std::uint8_t kProtocolUas = 0x62;
 constexpr std::uint8_t kPipeUsageType = 0x24;
 constexpr std::uint32_t kHighSpeedPacket = 512;
@@ -37,33 +38,6 @@ constexpr std::size_t kChunk = 65536;
 constexpr char kInterfaceName[] = "Korvane UAS";
 
 static_assert(sizeof(usb_gadgetfs_event) == 12, "GadgetFS events are 12 bytes");
-
-template <typename T>
-void Append(std::vector<std::uint8_t>& bytes, const T& value) {
-  const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
-  bytes.insert(bytes.end(), raw, raw + sizeof(T));
-}
-
-/// An endpoint descriptor without the two bytes only audio endpoints carry.
-struct __attribute__((packed)) EndpointDescriptor {
-  std::uint8_t bLength;
-  std::uint8_t bDescriptorType;
-  std::uint8_t bEndpointAddress;
-  std::uint8_t bmAttributes;
-  std::uint16_t wMaxPacketSize;
-  std::uint8_t bInterval;
-};
-static_assert(sizeof(EndpointDescriptor) == USB_DT_ENDPOINT_SIZE);
-
-EndpointDescriptor Endpoint(std::uint8_t address, std::uint16_t maxPacket) {
-  EndpointDescriptor ep{};
-  ep.bLength = USB_DT_ENDPOINT_SIZE;
-  ep.bDescriptorType = USB_DT_ENDPOINT;
-  ep.bEndpointAddress = address;
-  ep.bmAttributes = USB_ENDPOINT_XFER_BULK;
-  ep.wMaxPacketSize = htole16(maxPacket);
-  return ep;
-}
 
 /// One configuration: the UAS interface, four bulk endpoints, each followed by its pipe usage.
 std::vector<std::uint8_t> Configuration(std::uint16_t maxPacket) {
@@ -76,17 +50,9 @@ std::vector<std::uint8_t> Configuration(std::uint16_t maxPacket) {
   config.bmAttributes = USB_CONFIG_ATT_ONE | USB_CONFIG_ATT_SELFPOWER;
   config.bMaxPower = 50;
   Append(bytes, config);
-  usb_interface_descriptor intf{};
-  intf.bLength = USB_DT_INTERFACE_SIZE;
-  intf.bDescriptorType = USB_DT_INTERFACE;
-  intf.bNumEndpoints = kPipes.size();
-  intf.bInterfaceClass = USB_CLASS_MASS_STORAGE;
-  intf.bInterfaceSubClass = kSubclassScsi;
-  intf.bInterfaceProtocol = kProtocolUas;
-  intf.iInterface = 4;
-  Append(bytes, intf);
+  Append(bytes, MassStorageInterface(kProtocolUas, kPipes.size(), 4));
   for (const Pipe& pipe : kPipes) {
-    Append(bytes, Endpoint(pipe.address, maxPacket));
+    Append(bytes, BulkEndpoint(pipe.address, maxPacket));
     Append(bytes, std::array<std::uint8_t, 4>{4, kPipeUsageType, pipe.pipeId, 0});
   }
   const auto total = htole16(static_cast<std::uint16_t>(bytes.size()));
@@ -128,8 +94,8 @@ UniqueFd OpenPipe(const std::string& dir, const Pipe& pipe) {
   if (!fd.valid()) return fd;
   std::vector<std::uint8_t> bytes;
   Append(bytes, std::uint32_t{1});
-  Append(bytes, Endpoint(pipe.address, 64));
-  Append(bytes, Endpoint(pipe.address, kHighSpeedPacket));
+  Append(bytes, BulkEndpoint(pipe.address, 64));
+  Append(bytes, BulkEndpoint(pipe.address, kHighSpeedPacket));
   if (!WriteAll(fd.get(), bytes)) fd.Reset();
   return fd;
 }

@@ -4,6 +4,8 @@
 #include <array>
 #include <string_view>
 
+#include "ByteOrder.h"
+
 namespace korvane::gadget {
 namespace {
 
@@ -27,15 +29,9 @@ static_assert((kClusters + 2) * 3 / 2 <= kSectorsPerFat * kMediumBlockSize, "FAT
 
 constexpr std::string_view kLabel = "KORVANE    ";  // 11 characters, blank-padded
 
-void PutLe16(std::span<std::uint8_t> at, std::uint32_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
+void PutLe16(std::span<std::uint8_t> at, std::uint32_t value) { put_le16(at.first<2>(), value); }
 
-void PutLe32(std::span<std::uint8_t> at, std::uint32_t value) {
-  PutLe16(at, value);
-  PutLe16(at.subspan(2), value >> 16);
-}
+void PutLe32(std::span<std::uint8_t> at, std::uint32_t value) { put_le32(at.first<4>(), value); }
 
 void PutText(std::span<std::uint8_t> at, std::string_view text) {
   std::ranges::copy(text, at.begin());

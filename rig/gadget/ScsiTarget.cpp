@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "ByteOrder.h"
+
 namespace korvane::gadget {
 namespace {
 
@@ -17,13 +19,7 @@ constexpr std::uint8_t kInquiry = 0x12;
 constexpr std::uint8_t kInquiryEvpd = 0x01;
 
 std::uint64_t BigEndian(const CdbField& cdb, std::size_t at, std::size_t size) {
-  std::uint64_t value = 0;
-  for (std::size_t i = 0; i < size; ++i) value = value << 8 | cdb[at + i];
-  return value;
-}
-
-void PutBigEndian(std::span<std::uint8_t> out, std::uint64_t value) {
-  for (std::size_t i = out.size(); i-- > 0; value >>= 8) out[i] = static_cast<std::uint8_t>(value);
+  return get_be(std::span(cdb).subspan(at, size));
 }
 
 ScsiReply Fail(std::uint8_t key, std::uint8_t asc) {
@@ -41,15 +37,15 @@ ScsiReply Good(const Medium&, const CdbField&, const ScsiRequest&) { return {}; 
 
 ScsiReply ReadCapacity10(const Medium& medium, const CdbField& cdb, const ScsiRequest& request) {
   std::array<std::uint8_t, 8> data{};
-  PutBigEndian(std::span(data).first(4), medium.blocks() - 1);
-  PutBigEndian(std::span(data).subspan(4), kMediumBlockSize);
+  put_be(std::span(data).first(4), medium.blocks() - 1);
+  put_be(std::span(data).subspan(4), kMediumBlockSize);
   return Answer(data, PhaseOf(cdb).length, request);
 }
 
 ScsiReply ReadCapacity16(const Medium& medium, const CdbField& cdb, const ScsiRequest& request) {
   std::array<std::uint8_t, 32> data{};
-  PutBigEndian(std::span(data).first(8), medium.blocks() - 1);
-  PutBigEndian(std::span(data).subspan(8, 4), kMediumBlockSize);
+  put_be(std::span(data).first(8), medium.blocks() - 1);
+  put_be(std::span(data).subspan(8, 4), kMediumBlockSize);
   return Answer(data, PhaseOf(cdb).length, request);
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ByteOrder.h"
+
 namespace korvane::gadget {
 namespace {
 
@@ -14,8 +16,15 @@ constexpr std::uint8_t kLogicalUnitNotSupported = 0x25;
 constexpr std::size_t kInquiryStandardSize = 36;
 constexpr std::uint8_t kNoLogicalUnit = 0x7F;  // peripheral qualifier 3, device type 0x1F
 
+// Every IU carries its tag in bytes 2-3.
+constexpr std::size_t kTagAt = 2;
+
 std::uint16_t Tag(std::span<const std::uint8_t> bytes) {
-  return static_cast<std::uint16_t>(bytes[2] << 8 | bytes[3]);
+  return static_cast<std::uint16_t>(get_be16(bytes.subspan<kTagAt, 2>()));
+}
+
+void PutTag(std::span<std::uint8_t> bytes, std::uint16_t tag) {
+  put_be16(bytes.subspan(kTagAt).first<2>(), tag);
 }
 
 std::optional<UasCommand> ParseCommand(std::span<const std::uint8_t> bytes) {
@@ -57,8 +66,7 @@ std::vector<std::uint8_t> MakeSenseIu(std::uint16_t tag, std::uint8_t status, co
   const bool withSense = status == sim::scsi::kCheckCondition;
   std::vector<std::uint8_t> bytes(kSenseIuHeader + (withSense ? sense.size() : 0), 0);
   bytes[0] = iu::kSense;
-  bytes[2] = static_cast<std::uint8_t>(tag >> 8);
-  bytes[3] = static_cast<std::uint8_t>(tag);
+  PutTag(bytes, tag);
   bytes[6] = status;
   if (withSense) {
     bytes[15] = static_cast<std::uint8_t>(sense.size());  // sense data length, bytes 14-15
@@ -68,19 +76,16 @@ std::vector<std::uint8_t> MakeSenseIu(std::uint16_t tag, std::uint8_t status, co
 }
 
 std::array<std::uint8_t, 4> MakeReadyIu(std::uint8_t id, std::uint16_t tag) {
-  return {id, 0, static_cast<std::uint8_t>(tag >> 8), static_cast<std::uint8_t>(tag)};
+  std::array<std::uint8_t, 4> bytes{id};
+  PutTag(bytes, tag);
+  return bytes;
 }
 
 std::array<std::uint8_t, 8> MakeResponseIu(std::uint16_t tag) {
   // Response code 0 in byte 7: task management function complete.
-  return {iu::kResponse,
-          0,
-          static_cast<std::uint8_t>(tag >> 8),
-          static_cast<std::uint8_t>(tag),
-          0,
-          0,
-          0,
-          0};
+  std::array<std::uint8_t, 8> bytes{iu::kResponse};
+  PutTag(bytes, tag);
+  return bytes;
 }
 
 UasAnswer UasSession::Answer(const UasCommand& command, std::span<const std::uint8_t> dataOut,

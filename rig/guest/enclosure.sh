@@ -12,11 +12,7 @@ bus_tag_of() {
 # usb_device_of_sg /dev/sgN: the sysfs folder of the USB device the disk is behind.
 usb_device_of_sg() {
   local dir
-  dir=$(readlink -f "/sys/class/scsi_generic/${1##*/}/device")
-  while [ "$dir" != / ] && [ ! -e "$dir/idVendor" ]; do
-    dir=${dir%/*}
-    [ -n "$dir" ] || dir=/
-  done
+  dir=$(sysfs_above_sg "$1" idVendor)
   [ -e "$dir/idVendor" ] || return 1
   echo "$dir"
 }

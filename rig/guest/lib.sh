@@ -191,15 +191,23 @@ disk_of_sg() {
   echo "/dev/$block"
 }
 
+# sysfs_above_sg /dev/sgN ATTRIBUTE: the nearest sysfs folder above the disk that has ATTRIBUTE
+# (bInterfaceClass: the USB interface; idVendor: the USB device), or / when none has.
+sysfs_above_sg() {
+  local dir
+  dir=$(readlink -f "/sys/class/scsi_generic/${1##*/}/device")
+  while [ "$dir" != / ] && [ ! -e "$dir/$2" ]; do
+    dir=${dir%/*}
+    [ -n "$dir" ] || dir=/
+  done
+  echo "$dir"
+}
+
 # usb_driver_of_sg /dev/sgN: prints the driver bound to the USB interface the disk is behind
 # (usb-storage or uas).
 usb_driver_of_sg() {
   local dir
-  dir=$(readlink -f "/sys/class/scsi_generic/${1##*/}/device")
-  while [ "$dir" != / ] && [ ! -e "$dir/bInterfaceClass" ]; do
-    dir=${dir%/*}
-    [ -n "$dir" ] || dir=/
-  done
+  dir=$(sysfs_above_sg "$1" bInterfaceClass)
   [ -e "$dir/driver" ] || {
     echo "no USB interface with a driver above $1" >&2
     return 1

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The kernel rig: Debian's kernel booted in QEMU from an initramfs made of Debian packages, where
 # korvane-gadget serves simulated enclosures as real USB devices on dummy_hcd and korvane-fw
-# reaches them through sysfs, SG_IO and the kernel's own usb-storage and uas drivers.
+# reaches them through sysfs, SG_IO and the kernel's own usb-storage and uas drivers. The
+# Windows programs reach the same devices from the guest through Wine: the guest mounts this
+# machine's root read-only over 9p and runs them in a chroot of it.
 #
 # usage: scripts/kernel-rig.sh [--no-build] [--programs DIR] [--verbose] [CASE...]
 #   CASE            a case of rig/guest/cases/, by file name without .sh (00-plain-disk) or
@@ -13,13 +15,20 @@
 #
 # Exits 0 only if the guest announced as many cases as were asked for, ran them all and every
 # one passed. Guest packages are fetched with apt-get download and unpacked with dpkg-deb:
-# nothing is installed on the host. The console goes to stdout and to build/rig/console.log.
+# nothing is installed on the host. The console goes to stdout and to build/rig/console.log; what
+# the guest writes for the host (the window's screenshots) to build/rig/guest-out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 readonly CACHE=build/rig-cache
 readonly OUT=build/rig
 readonly IMAGE_DIR=build/rig/image
+readonly GUEST_OUT=build/rig/guest-out
+# The Windows programs, built for the rig with the same images as its Linux programs, and the
+# Wine prefix they run in; the guest lays a writable layer over the prefix.
+readonly WINDOWS_PROGRAMS=build/rig-win32
+readonly WINDOWS_TARGETS=(korvane-fw KorvaneUpdateTool korvane-window-probe)
+readonly WINE_PREFIX=$CACHE/wineprefix
 readonly CASES=rig/guest/cases
 readonly QEMU_SECONDS=600
 # What the guest loads (rig/guest/init), and what mounting a FAT disk needs. The two CRC
@@ -28,6 +37,7 @@ readonly MODULES=(
   dummy_hcd libcomposite usb_f_fs usb_f_mass_storage gadgetfs configfs
   usb-storage uas sd_mod sg crct10dif_generic crc64_rocksoft_generic
   vfat fat nls_ascii nls_cp437 nls_iso8859-1 nls_utf8
+  virtio_pci 9pnet_virtio 9p overlay
 )
 
 build=1
@@ -152,6 +162,8 @@ build_programs_quietly() {
   # Without it the overlay says so, and every case that starts a gadget fails.
   ! ninja -C build/rig -t query korvane-gadget >/dev/null 2>&1 || targets+=(korvane-gadget)
   cmake --build --preset rig --parallel "$(nproc)" --target "${targets[@]}"
+  cmake --preset rig-win32
+  cmake --build --preset rig-win32 --parallel "$(nproc)" --target "${WINDOWS_TARGETS[@]}"
 }
 
 is_static() {
@@ -427,6 +439,45 @@ build_initramfs() {
   cat "$base_image" "$overlay" >"$IMAGE_DIR/initramfs.cpio.gz"
 }
 
+# ---- the Wine prefix ---------------------------------------------------------------------
+
+# Made once and kept until Wine or the recipe below changes. The guest reads it through 9p and
+# writes only to its own layer above it, so runs never change it.
+prepare_wine_prefix() {
+  local key note=cached
+  key=$(wine_prefix_key)
+  if [ "$(cat "$WINE_PREFIX/.rig-key" 2>/dev/null)" != "$key" ]; then
+    note=built
+    rm -rf "$WINE_PREFIX"
+    build_wine_prefix >"$CACHE/wineprefix.log" 2>&1 || {
+      tail -n 20 "$CACHE/wineprefix.log" >&2
+      die "preparing the Wine prefix failed (whole log: $CACHE/wineprefix.log)"
+    }
+    echo "$key" >"$WINE_PREFIX/.rig-key"
+  fi
+  prefix_note=$note
+}
+
+wine_prefix_key() {
+  {
+    wine --version
+    declare -f build_wine_prefix
+  } | sha256sum | cut -c1-16
+}
+
+# No Mono or Gecko: their installers would ask on a screen. Windows are drawn by Wine, frame
+# included, since the guest's display runs no window manager; the frame's buttons need Wine's
+# own fonts in the prefix.
+build_wine_prefix() (
+  export WINEPREFIX=$PWD/$WINE_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$WINEPREFIX"
+  wineboot --init
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
+  wineserver --wait
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+)
+
 # ---- the guest ---------------------------------------------------------------------------
 
 kernel_arguments() {
@@ -435,7 +486,13 @@ kernel_arguments() {
     IFS=,
     echo "${case_stems[*]}"
   )
-  echo "console=ttyS0 panic=-1 quiet korvane.cases=$selection korvane.verbose=$verbose"
+  echo "console=ttyS0 panic=-1 quiet korvane.cases=$selection korvane.verbose=$verbose" \
+    "korvane.prefix=$PWD/$WINE_PREFIX korvane.windows=$PWD/$WINDOWS_PROGRAMS"
+}
+
+# The kernel's command line is split at blanks.
+check_host_paths() {
+  [[ $PWD != *[[:space:]]* ]] || die "the rig cannot run from a folder whose path has blanks: $PWD"
 }
 
 # The console without carriage returns and the firmware's terminal escapes, line by line as it
@@ -458,8 +515,10 @@ run_guest() {
   local started=$EPOCHREALTIME statuses
   set +e
   timeout -k 10 "$QEMU_SECONDS" qemu-system-x86_64 \
-    -accel tcg -smp 1 -m 768 -nodefaults -nographic -no-reboot -nic none -serial stdio \
+    -accel tcg -smp 1 -m 1536 -nodefaults -nographic -no-reboot -nic none -serial stdio \
     -kernel "$vmlinux" -initrd "$IMAGE_DIR/initramfs.cpio.gz" -append "$(kernel_arguments)" \
+    -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+    -virtfs "local,path=$GUEST_OUT,mount_tag=guestout,security_model=none" \
     </dev/null 2>&1 |
     sed -u 's/\r//g; s/\x1b\[[0-9;?]*[a-zA-Z]//g; s/\x1bc//g' |
     tee "$OUT/console.log" | watch_console "$started"
@@ -496,8 +555,11 @@ main() {
     mapfile -t case_stems < <(all_case_stems)
   fi
   check_case_names "${case_stems[@]}"
+  check_host_paths
   expected=$(expected_verdicts "${case_stems[@]}")
   mkdir -p "$CACHE" "$OUT"
+  rm -rf "$GUEST_OUT"
+  mkdir -p "$GUEST_OUT"
 
   if [ "$build" = 1 ]; then
     phase_begin
@@ -511,6 +573,9 @@ main() {
   prepare_kernel_and_base
   build_initramfs
   phase_end initramfs "base $base_note"
+  phase_begin
+  prepare_wine_prefix
+  phase_end "Wine prefix" "$prefix_note"
 
   log "booting $(kernel_version) for $expected cases"
   phase_begin

@@ -62,7 +62,8 @@ struct BufferOneConfig {
 
 /// What an injected fault does to the command it hits.
 enum class FaultEffect : std::uint8_t {
-  Fail,     ///< CHECK CONDITION, nothing changes
+  Fail,     ///< CHECK CONDITION, HARDWARE ERROR, nothing changes
+  Refuse,   ///< CHECK CONDITION, ILLEGAL REQUEST, which no driver retries; nothing changes
   Busy,     ///< ReadStatus reports busy; any other command gets SCSI status BUSY and does nothing
   Corrupt,  ///< one byte of the transfer is inverted: in the answer, or silently in what is stored
   Vanish,   ///< the disk drops off the bus during this command and stays away

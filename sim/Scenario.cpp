@@ -456,6 +456,7 @@ bool ApplyMounted(const Field& field, DiskHost& host) {
 
 constexpr std::array kEffects{
     Choice<FaultEffect>{"fail", FaultEffect::Fail},
+    Choice<FaultEffect>{"refuse", FaultEffect::Refuse},
     Choice<FaultEffect>{"busy", FaultEffect::Busy},
     Choice<FaultEffect>{"corrupt", FaultEffect::Corrupt},
     Choice<FaultEffect>{"vanish", FaultEffect::Vanish},
@@ -526,7 +527,7 @@ bool ReadFault(const Field& field, Fault& fault) {
     return field.Missing("command", R"(an operation such as "ReadNvram", or "any")");
   }
   if (!field.Has("effect"))
-    return field.Missing("effect", R"("fail", "busy", "corrupt", "vanish" or "late")");
+    return field.Missing("effect", R"("fail", "refuse", "busy", "corrupt", "vanish" or "late")");
   return ReadCommand(field.Member("command"), fault) &&
          ReadChoice(field.Member("effect"), kEffects, fault.effect) &&
          ReadFaultCount(field, fault.nth) && ReadFaultByte(field, fault.effect, fault.byte) &&

@@ -20,7 +20,8 @@ using Json = nlohmann::ordered_json;
 
 constexpr unsigned kFirstCommand = 1;  // a fault without "nth" strikes the first command
 constexpr std::string_view kAnyCommand = "any";
-constexpr std::array<std::string_view, 5> kEffectNames{"fail", "busy", "corrupt", "vanish", "late"};
+constexpr std::array<std::string_view, 6> kEffectNames{"fail",    "refuse", "busy",
+                                                       "corrupt", "vanish", "late"};
 
 /// Bytes as upper-case pairs of digits with a blank between bytes, as the README shows them.
 std::string Hex(std::span<const std::uint8_t> bytes) {

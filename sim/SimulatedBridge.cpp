@@ -243,6 +243,8 @@ BridgeResponse SimulatedBridge::Inject(const Fault& fault, Operation operation) 
     case FaultEffect::Busy:
       if (operation == Operation::ReadStatus) return Answer(std::array{kStatusBusyBit});
       return {.status = scsi::kBusy};
+    case FaultEffect::Refuse:
+      return CheckCondition(sense::kIllegalRequest, sense::kInvalidField);
     case FaultEffect::Fail:
     case FaultEffect::Corrupt:
     case FaultEffect::Late:

@@ -84,6 +84,18 @@ void CopySense(const sg_io_hdr_t& hdr, PortReply& reply) {
   reply.senseLength = static_cast<std::uint8_t>(length);
 }
 
+// The driver status that only says sense data came with the command.
+constexpr std::uint16_t kDriverSense = 0x08;
+constexpr std::uint8_t kCheckCondition = 0x02;
+
+// With a CHECK CONDITION, DRIVER_SENSE says no more than the sense itself, which the reply
+// carries: it is no fault of the driver and no part of the refusal's description. Anywhere
+// else it stays, and fails the command.
+std::uint16_t DriverStatus(const sg_io_hdr_t& hdr) {
+  if (hdr.status != kCheckCondition) return hdr.driver_status;
+  return hdr.driver_status & static_cast<std::uint16_t>(~kDriverSense);
+}
+
 // Host (adapter) status values of the SCSI midlayer that a USB disk meets.
 constexpr std::uint16_t kDidNoConnect = 0x01;
 constexpr std::uint16_t kDidTimeOut = 0x03;
@@ -123,7 +135,7 @@ PortReply SgIoPort::Execute(PortHandle handle, const PortRequest& request) {
   reply.lastError = static_cast<std::uint32_t>(error);
   reply.scsiStatus = hdr->status;
   reply.hostStatus = hdr->host_status;
-  reply.driverStatus = hdr->driver_status;
+  reply.driverStatus = DriverStatus(*hdr);
   // A failed ioctl left the header as we wrote it, so resid says nothing: nothing moved.
   reply.transferred = reply.requestOk ? Transferred(*hdr) : 0;
   if (reply.requestOk) CopySense(*hdr, reply);

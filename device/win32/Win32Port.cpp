@@ -10,6 +10,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <tuple>
+
+#include "Transport.h"
 
 namespace korvane {
 namespace {
@@ -26,8 +29,14 @@ static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == 28);
 static_assert(IOCTL_SCSI_PASS_THROUGH_DIRECT == 0x4D014);
 
 constexpr DWORD kRequestSize = sizeof(SCSI_PASS_THROUGH_DIRECT);
-// Sense data is never asked for (SenseInfoLength 0); the offset only has to lie past the block.
+// The driver writes the sense data of a refused command at SenseInfoOffset of the output
+// buffer, behind the block, and only if the output buffer reaches past it: the block and the
+// sense together are the reply. Without sense a refusal would come back as a bare status.
 constexpr ULONG kSenseInfoOffset = 48;
+constexpr std::size_t kSenseLength = std::tuple_size_v<decltype(PortReply::sense)>;
+constexpr DWORD kReplySize = kSenseInfoOffset + kSenseLength;
+static_assert(kSenseInfoOffset >= kRequestSize && kSenseInfoOffset % 8 == 0);
+static_assert(kReplySize <= kRequestRegionSize);
 // The bridges answer pass-through on target 1.
 constexpr UCHAR kBridgeTargetId = 1;
 
@@ -36,7 +45,7 @@ HANDLE ToHandle(PortHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 // The transport hands over a region it sized for this block; anything else is a caller's mistake
 // that must not turn into a write past the region or a CDB the driver truncates.
 bool Fits(const PortRequest& request) {
-  return request.requestBlock.size() >= kRequestSize && !request.cdb.empty() &&
+  return request.requestBlock.size() >= kReplySize && !request.cdb.empty() &&
          request.cdb.size() <= sizeof(SCSI_PASS_THROUGH_DIRECT::Cdb);
 }
 
@@ -50,9 +59,17 @@ SCSI_PASS_THROUGH_DIRECT BuildRequest(const PortRequest& request) {
   spt.DataTransferLength = static_cast<ULONG>(request.data.size());
   spt.TimeOutValue = request.timeoutSeconds;
   spt.DataBuffer = request.data.empty() ? nullptr : request.data.data();
+  spt.SenseInfoLength = static_cast<UCHAR>(kSenseLength);
   spt.SenseInfoOffset = kSenseInfoOffset;
   std::copy(request.cdb.begin(), request.cdb.end(), spt.Cdb);
   return spt;
+}
+
+// The driver's count of sense bytes, kept inside what was asked for whatever it says.
+void CopySense(const SCSI_PASS_THROUGH_DIRECT& spt, const std::uint8_t* block, PortReply& reply) {
+  const std::size_t length = std::min<std::size_t>(spt.SenseInfoLength, kSenseLength);
+  std::copy_n(block + kSenseInfoOffset, length, reply.sense.begin());
+  reply.senseLength = static_cast<std::uint8_t>(length);
 }
 
 std::string Reason(std::uint32_t osError) {
@@ -117,14 +134,16 @@ PortReply Win32Port::Execute(PortHandle handle, const PortRequest& request) {
   // an earlier call would otherwise make a good command look failed.
   api_.SetLastError(ERROR_SUCCESS);
   const BOOL ok = api_.DeviceIoControl(ToHandle(handle), IOCTL_SCSI_PASS_THROUGH_DIRECT, block,
-                                       kRequestSize, block, kRequestSize, &returned, nullptr);
+                                       kRequestSize, block, kReplySize, &returned, nullptr);
   const DWORD lastError = api_.GetLastError();
 
   std::memcpy(&spt, block, sizeof spt);
-  return PortReply{.requestOk = ok != FALSE,
-                   .lastError = lastError,
-                   .scsiStatus = spt.ScsiStatus,
-                   .transferred = spt.DataTransferLength};
+  PortReply reply{.requestOk = ok != FALSE,
+                  .lastError = lastError,
+                  .scsiStatus = spt.ScsiStatus,
+                  .transferred = spt.DataTransferLength};
+  if (reply.requestOk) CopySense(spt, block, reply);
+  return reply;
 }
 
 void Win32Port::Close(PortHandle handle) { api_.CloseHandle(ToHandle(handle)); }

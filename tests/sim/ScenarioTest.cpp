@@ -311,7 +311,7 @@ TEST(Scenario, BadInputNamesTheFileAndTheField) {
       {OneDisk(R"("faults": [{"command": "WriteBufer", "effect": "fail"}])"),
        "disks[0].faults[0].command: expected one of Inquiry, "},
       {OneDisk(R"("faults": [{"command": "WriteBuffer", "effect": "explode"}])"),
-       R"(disks[0].faults[0].effect: expected one of "fail", "busy", "corrupt", "vanish")"},
+       R"(disks[0].faults[0].effect: expected one of "fail", "refuse", "busy", "corrupt", "vanish")"},
       {OneDisk(R"("faults": [{"command": "WriteBuffer"}])"), "disks[0].faults[0].effect: missing"},
       {OneDisk(R"("faults": [{"command": "WriteBuffer", "nth": 0, "effect": "fail"}])"),
        "disks[0].faults[0].nth: expected an integer 1 or more, got 0"},

@@ -537,6 +537,7 @@ TEST(SimulatedBridgeTest, FaultsStrikeTheNthCommandOfTheirOperation) {
     std::uint8_t storedFirstByte;
   } cases[] = {
       {FaultEffect::Fail, true, scsi::kCheckCondition, 0x02},
+      {FaultEffect::Refuse, true, scsi::kCheckCondition, 0x02},
       {FaultEffect::Busy, true, scsi::kBusy, 0x02},
       {FaultEffect::Vanish, false, scsi::kGood, 0x02},
       {FaultEffect::Corrupt, true, scsi::kGood, 0x5A},

@@ -281,9 +281,10 @@ TEST(SgIoPortTest, FailureIsDescribedWithTheKernelsSenseAndHostStatus) {
   };
   const Bytes fixed = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0};
   const Case cases[] = {
-      {"fixed format",
+      {"fixed format, driver sense not mentioned",
        {.status = 0x02, .driverStatus = kDriverSense, .sense = fixed},
-       "ILLEGAL REQUEST, invalid command operation code (05/20/00)"},
+       "rejected command 0x12 (SCSI status 0x02): ILLEGAL REQUEST, invalid command operation "
+       "code (05/20/00)"},
       {"descriptor format",
        {.status = 0x02, .sense = {0x72, 0x04, 0x44, 0x00, 0, 0, 0, 0}},
        "HARDWARE ERROR, internal target failure (04/44/00)"},

@@ -106,7 +106,7 @@ class FakeWin32Api final : public Win32Api {
     auto* buffer = static_cast<std::uint8_t*>(seen.block.DataBuffer);
     if (buffer != nullptr) seen.data.assign(buffer, buffer + seen.block.DataTransferLength);
     ioctls.push_back(seen);
-    Answer(buffer, out);
+    Answer(buffer, out, outSize);
     return script.result;
   }
 
@@ -129,6 +129,8 @@ class FakeWin32Api final : public Win32Api {
   DWORD openError = 0;
   DWORD errorLeftByOpen = 0;
   Script script;
+  Bytes sense;  ///< written at SenseInfoOffset, as far as the output buffer reaches
+  std::optional<UCHAR> senseLengthClaimed;  ///< none: SenseInfoLength says what was written
 
   DWORD lastError = 0;
   std::vector<std::string> calls;
@@ -137,7 +139,7 @@ class FakeWin32Api final : public Win32Api {
   std::vector<HANDLE> closed;
 
  private:
-  void Answer(std::uint8_t* buffer, LPVOID out) {
+  void Answer(std::uint8_t* buffer, LPVOID out, DWORD outSize) {
     SCSI_PASS_THROUGH_DIRECT block = ioctls.back().block;
     if (buffer != nullptr) {
       const auto count = std::min<std::size_t>(script.deliver.size(), block.DataTransferLength);
@@ -145,6 +147,11 @@ class FakeWin32Api final : public Win32Api {
     }
     block.ScsiStatus = script.scsiStatus;
     if (script.transferred) block.DataTransferLength = *script.transferred;
+    const std::size_t room = outSize > block.SenseInfoOffset ? outSize - block.SenseInfoOffset : 0;
+    const std::size_t senseCount =
+        std::min({sense.size(), room, std::size_t{block.SenseInfoLength}});
+    std::copy_n(sense.begin(), senseCount, static_cast<std::uint8_t*>(out) + block.SenseInfoOffset);
+    block.SenseInfoLength = senseLengthClaimed.value_or(static_cast<UCHAR>(senseCount));
     std::memcpy(out, &block, sizeof block);
     if (script.error) lastError = *script.error;
   }
@@ -206,7 +213,7 @@ TEST_F(Win32PortTest, OpensTheDiskAndFillsTheBlockTheDriverReads) {
     EXPECT_EQ(call.handle, kHandle);
     EXPECT_EQ(call.code, 0x4D014u);
     EXPECT_EQ(call.inSize, 44u);
-    EXPECT_EQ(call.outSize, 44u);
+    EXPECT_EQ(call.outSize, 66u);
     EXPECT_TRUE(call.sameBlock);
     EXPECT_TRUE(call.returnedGiven);
     EXPECT_FALSE(call.overlapped);
@@ -219,7 +226,7 @@ TEST_F(Win32PortTest, OpensTheDiskAndFillsTheBlockTheDriverReads) {
     EXPECT_EQ(b.TargetId, 1);
     EXPECT_EQ(b.Lun, 0);
     EXPECT_EQ(std::size_t{b.CdbLength}, c.cdb.size());
-    EXPECT_EQ(b.SenseInfoLength, 0);
+    EXPECT_EQ(b.SenseInfoLength, 18);
     EXPECT_EQ(b.DataIn, in ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT);
     EXPECT_EQ(b.DataTransferLength, c.askedLength);
     EXPECT_EQ(b.TimeOutValue, c.timeout);
@@ -304,6 +311,36 @@ TEST_F(Win32PortTest, VerdictFollowsCallLastErrorAndStatus) {
                                             "GetLastError", "CloseHandle"};
     EXPECT_EQ(fake.calls, order);
     EXPECT_EQ(fake.closed, std::vector<HANDLE>{kHandle});
+  }
+}
+
+TEST(Win32PortSense, RefusalIsDescribedWithTheSenseTheDriverWroteBehindTheBlock) {
+  struct Case {
+    const char* name;
+    Bytes sense;
+    std::optional<UCHAR> claimed;
+    const char* words;  ///< what the failure's description ends with
+  };
+  const Bytes fixed = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00, 0, 0, 0, 0};
+  const char* refused =
+      "rejected command 0xff (SCSI status 0x02): ILLEGAL REQUEST, invalid field in CDB (05/24/00)";
+  const Case cases[] = {
+      {"fixed format", fixed, std::nullopt, refused},
+      {"a count past what was asked for is cut", fixed, 200, refused},
+      {"none", {}, std::nullopt, "rejected command 0xff (SCSI status 0x02)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeWin32Api fake;
+    fake.script.scsiStatus = 2;
+    fake.sense = c.sense;
+    fake.senseLengthClaimed = c.claimed;
+    Win32Port win32(fake);
+    Transport transport(win32);
+    std::uint8_t status = 0;
+    EXPECT_FALSE(transport.ScsiCommandIn(kPath, kStatusCdb, &status, 1));
+    const std::string words = transport.DescribeLastFailure(kPath);
+    EXPECT_TRUE(words.ends_with(c.words)) << words;
   }
 }
 

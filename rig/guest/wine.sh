@@ -1,0 +1,280 @@
+# The Windows programs in the guest, beside the runner's lib.sh. The host's root is mounted
+# read-only over 9p at /host; Wine's prefix, prepared on the host, gets a writable layer of its
+# own; /dev, /proc, /sys and the runner's /tmp/rig are the guest's own, so a case hands a
+# Windows program the same paths it uses itself. Wine runs there in a chroot, served by one
+# wineserver that outlives the cases.
+#
+# The host names its folders on the kernel's command line: korvane.prefix (the Wine prefix) and
+# korvane.windows (the build folder of the Windows programs).
+
+WINE_ROOT=/host
+# Inside the chroot.
+WINE_PREFIX=/tmp/prefix
+WINE_DISPLAY=:7
+# SetupAPI's class of disk interfaces, and the device class of disk drives.
+WINE_DISK_INTERFACES='{53f56307-b6bf-11d0-94f2-00a0c91efb8b}'
+WINE_DISK_CLASS='{4d36e967-e325-11ce-bfc1-08002be10318}'
+
+wine_cmdline_value() {
+  sed -n "s/.*korvane\.$1=\([^ ]*\).*/\1/p" /proc/cmdline
+}
+
+# The host's folder of the Windows programs, as seen inside the chroot.
+wine_programs() {
+  wine_cmdline_value windows
+}
+
+# wine_ready: the chroot and the wineserver, made by the first case that asks; later calls
+# return at once. The server and the programs Wine keeps running beside it live in a session
+# of their own, so the runner's cleanup after a case leaves them alone.
+wine_ready() {
+  local start
+  [ -e "$RIG_STATE/wine-ready" ] && return 0
+  start=$(rig_now_cs)
+  wine_mount_root && wine_mount_prefix && wine_start_server || return 1
+  : >"$RIG_STATE/wine-ready"
+  echo "Wine ready in $(rig_seconds $(($(rig_now_cs) - start))) s"
+}
+
+wine_mount_root() {
+  local prefix
+  prefix=$(wine_cmdline_value prefix)
+  [ -n "$prefix" ] || {
+    echo "the host named no Wine prefix (korvane.prefix)" >&2
+    return 1
+  }
+  mkdir -p "$WINE_ROOT"
+  mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=524288,cache=loose hostroot "$WINE_ROOT" || {
+    echo "cannot mount the host's root over 9p" >&2
+    return 1
+  }
+  [ -f "$WINE_ROOT$prefix/system.reg" ] || {
+    echo "no Wine prefix at $prefix on the host" >&2
+    return 1
+  }
+  mount -t tmpfs tmpfs "$WINE_ROOT/tmp" &&
+    mount -o bind /dev "$WINE_ROOT/dev" &&
+    mount -t proc proc "$WINE_ROOT/proc" &&
+    mount -t sysfs sysfs "$WINE_ROOT/sys" &&
+    mkdir -p "$WINE_ROOT$RIG_STATE" &&
+    mount -o bind "$RIG_STATE" "$WINE_ROOT$RIG_STATE" || {
+    echo "cannot lay the guest's file systems into the chroot" >&2
+    return 1
+  }
+  # Xvfb compiles its keymap into this folder.
+  mount -t tmpfs tmpfs "$WINE_ROOT/var/lib/xkb" 2>/dev/null || true
+}
+
+# The overlay's upper layer is on the chroot's /tmp. Wine refuses a prefix that is not owned by
+# the user running it; changing the owner of the top folder copies only that folder up.
+wine_mount_prefix() {
+  local prefix dir=$WINE_ROOT/tmp
+  prefix=$(wine_cmdline_value prefix)
+  mkdir -p "$dir/prefix-upper" "$dir/prefix-work" "$WINE_ROOT$WINE_PREFIX" "$dir/home"
+  mount -t overlay overlay \
+    -o "lowerdir=$WINE_ROOT$prefix,upperdir=$dir/prefix-upper,workdir=$dir/prefix-work" \
+    "$WINE_ROOT$WINE_PREFIX" || {
+    echo "cannot lay a writable layer on the Wine prefix" >&2
+    return 1
+  }
+  chown 0:0 "$WINE_ROOT$WINE_PREFIX"
+}
+
+# Debian's wineserver wrapper would start a server for every run and stop it after; a
+# persistent one makes a run take about a second instead of ten. The first run starts Wine's
+# own services, which stay with the server.
+wine_start_server() {
+  setsid sh -c '. /rig/wine.sh && wine_chroot wineserver -p &&
+    wine_chroot wine cmd /c exit' >"$RIG_STATE/wine-start.log" 2>&1 </dev/null || {
+    echo "Wine did not start; its output:" >&2
+    cat "$RIG_STATE/wine-start.log" >&2
+    return 1
+  }
+}
+
+# wine_chroot CMD...: runs a command of the host's in the chroot, with Wine's environment. Its
+# output goes where the caller sends it: to a file, never to a pipe, since Wine's services
+# inherit the pipe and its reader would never see the end.
+wine_chroot() {
+  chroot "$WINE_ROOT" /usr/bin/env -i PATH=/usr/bin:/bin:/usr/sbin:/sbin HOME=/tmp/home LANG=C \
+    WINEPREFIX="$WINE_PREFIX" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml=" \
+    DISPLAY="$WINE_DISPLAY" "$@"
+}
+
+# win PROGRAM ARG...: runs one of the Windows programs (korvane-fw.exe, KorvaneUpdateTool.exe,
+# korvane-window-probe.exe) under Wine and ends with its exit code.
+win() {
+  local program=$1 path
+  shift
+  path=$(wine_program_path "$program") || return 1
+  wine_chroot wine "$path" "$@" </dev/null
+}
+
+wine_program_path() {
+  local dir
+  dir=$(wine_programs)
+  case $1 in
+  korvane-fw.exe) echo "$dir/cli/$1" ;;
+  KorvaneUpdateTool.exe) echo "$dir/app/win32/$1" ;;
+  korvane-window-probe.exe) echo "$dir/tests/app/win32/$1" ;;
+  *)
+    echo "no Windows program $1" >&2
+    return 1
+    ;;
+  esac
+}
+
+# ---- the enclosure as Windows sees it --------------------------------------------------------
+
+# A SCSI identity field as Windows writes it into a device name: blanks at the end dropped,
+# those inside turned into underscores.
+wine_name_field() {
+  sed 's/ *$//; s/ /_/g' "$1"
+}
+
+# wine_interface_name TRANSPORT /dev/sgN: the interface name Windows gives that disk, without
+# the \\?\ in front: USBSTOR's for a disk on usb-storage, the SCSI port's for a UASP disk.
+wine_interface_name() {
+  local dev=/sys/class/scsi_generic/${2##*/}/device vendor product rev serial usb
+  vendor=$(wine_name_field "$dev/vendor")
+  product=$(wine_name_field "$dev/model")
+  rev=$(wine_name_field "$dev/rev")
+  usb=$(usb_device_of_sg "$2") || return 1
+  serial=$(cat "$usb/serial")
+  case $1 in
+  bot) echo "usbstor#disk&ven_${vendor}&prod_${product}&rev_${rev}#${serial}&0#$WINE_DISK_INTERFACES" ;;
+  uas) echo "scsi#disk&ven_${vendor}&prod_${product}#5&${serial}&0&000000#$WINE_DISK_INTERFACES" ;;
+  *)
+    echo "no interface name for $1" >&2
+    return 1
+    ;;
+  esac | tr 'A-Z' 'a-z'
+}
+
+# wine_register_disk TRANSPORT /dev/sgN: makes that disk the one present disk interface SetupAPI
+# lists, under the name Windows gives it, and points the name at the node. Prints the path a
+# Windows program opens (\\?\NAME). Wine maps \\?\NAME, with no further backslash, to the
+# prefix's dosdevices/NAME.
+wine_register_disk() {
+  local name instance dosdevices=$WINE_ROOT$WINE_PREFIX/dosdevices
+  wine_ready || return 1
+  name=$(wine_interface_name "$1" "$2") || return 1
+  instance=$(echo "${name%#*}" | sed 's/#/\\/g' | tr 'a-z' 'A-Z')
+  wine_disk_registry "$name" "$instance" >"$WINE_ROOT/tmp/disk.reg"
+  wine_chroot wine regedit /S 'Z:\tmp\disk.reg' >"$RIG_STATE/regedit.log" 2>&1 || {
+    echo "regedit refused the disk's keys:" >&2
+    cat "$RIG_STATE/regedit.log" >&2
+    return 1
+  }
+  find "$dosdevices" -maxdepth 1 -name "*#$WINE_DISK_INTERFACES" -exec rm -f {} +
+  ln -s "$2" "$dosdevices/$name"
+  echo "\\\\?\\$name"
+}
+
+# wine_relink_disk TRANSPORT /dev/sgN: after a replug, the same name on the disk's new node.
+wine_relink_disk() {
+  local name
+  name=$(wine_interface_name "$1" "$2") || return 1
+  ln -sfn "$2" "$WINE_ROOT$WINE_PREFIX/dosdevices/$name"
+}
+
+# The registry keys of one present disk interface, replacing any other: the device's Enum key
+# with its class, and under the interface class the interface with its instance, its symbolic
+# link and Linked=1. regedit takes doubled backslashes inside values.
+wine_disk_registry() {
+  local name=$1 instance=$2 key classes
+  key=$(echo "##?#$name" | tr 'a-z' 'A-Z' | sed "s/$(echo "$WINE_DISK_INTERFACES" | tr 'a-z' 'A-Z')\$/$WINE_DISK_INTERFACES/")
+  classes='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\DeviceClasses'
+  cat <<REG
+REGEDIT4
+
+[-$classes\\$WINE_DISK_INTERFACES]
+
+[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\$instance]
+"ClassGUID"="$WINE_DISK_CLASS"
+
+[$classes\\$WINE_DISK_INTERFACES\\$key]
+"DeviceInstance"="$(echo "$instance" | sed 's/\\/\\\\/g')"
+
+[$classes\\$WINE_DISK_INTERFACES\\$key\\#]
+"SymbolicLink"="\\\\\\\\?\\\\$name"
+
+[$classes\\$WINE_DISK_INTERFACES\\$key\\#\\Control]
+"Linked"=dword:00000001
+REG
+}
+
+# ---- the window ------------------------------------------------------------------------------
+
+# wine_start_display: a virtual display for the case's windows; it ends with the case.
+wine_start_display() {
+  wine_ready || return 1
+  wine_chroot Xvfb "$WINE_DISPLAY" -screen 0 1280x1024x24 -nolisten tcp \
+    >"$RIG_TMP/xvfb.log" 2>&1 </dev/null &
+  wait_for "$WINE_ROOT/tmp/.X11-unix/X${WINE_DISPLAY#:}" 20 || {
+    echo "Xvfb did not start; its log:" >&2
+    cat "$RIG_TMP/xvfb.log" >&2
+    return 1
+  }
+}
+
+# probe COMMAND...: what the window shows, from korvane-window-probe.exe. Its output passes
+# through files: a program Wine starts for the window could inherit a pipe and hold it open.
+probe() {
+  local rc=0
+  win korvane-window-probe.exe "$@" >"$RIG_TMP/probe.out" 2>"$RIG_TMP/probe.err" || rc=$?
+  cat "$RIG_TMP/probe.out"
+  cat "$RIG_TMP/probe.err" >&2
+  return "$rc"
+}
+
+# wine_screenshot NAME: the window, cut from the display, as guest-out/NAME on the host.
+wine_screenshot() {
+  local rect w h x y out=/tmp/rig/screenshot.png
+  rect=$(probe window-rect 2>/dev/null) || {
+    echo "no window rectangle for $1" >&2
+    return 1
+  }
+  read -r w h x y <<EOF
+$rect
+EOF
+  wine_chroot import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out" \
+    >"$RIG_TMP/import.log" 2>&1 || {
+    cat "$RIG_TMP/import.log" >&2
+    return 1
+  }
+  wine_guest_out
+  cp "$out" "/guest-out/$1"
+}
+
+# The host's folder for what the guest hands back.
+wine_guest_out() {
+  grep -q ' /guest-out 9p ' /proc/mounts && return 0
+  mkdir -p /guest-out
+  mount -t 9p -o trans=virtio,version=9p2000.L guestout /guest-out
+}
+
+# wine_click_status: a click on the centre of the window's status text.
+wine_click_status() {
+  local point
+  point=$(probe status-point) || return 1
+  # shellcheck disable=SC2086  # "X Y" are two arguments
+  wine_chroot xdotool mousemove $point click 1
+}
+
+# start_window: KorvaneUpdateTool.exe on the case's display, in the background; its debug
+# output goes to $RIG_TMP/window.log.
+start_window() {
+  WINEDEBUG=-all,+debugstr win KorvaneUpdateTool.exe >"$RIG_TMP/window.log" 2>&1 &
+  echo $! >"$RIG_TMP/window.pid"
+}
+
+# close_window: WM_CLOSE, after which the program must end with exit code 0.
+close_window() {
+  local pid rc=0
+  pid=$(cat "$RIG_TMP/window.pid")
+  probe close || rig_fail "WM_CLOSE could not be posted"
+  rig_wait_exit "$pid" 30 || rig_fail "the program did not end after WM_CLOSE"
+  wait "$pid" || rc=$?
+  [ "$rc" -eq 0 ] || rig_fail "the program ended with exit code $rc after WM_CLOSE"
+}

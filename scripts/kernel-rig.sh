@@ -24,10 +24,10 @@ readonly CACHE=build/rig-cache
 readonly OUT=build/rig
 readonly IMAGE_DIR=build/rig/image
 readonly GUEST_OUT=build/rig/guest-out
-# The Windows programs, built for the rig with the same images as its Linux programs, and the
-# Wine prefix they run in; the guest lays a writable layer over the prefix.
-readonly WINDOWS_PROGRAMS=build/rig-win32
-readonly WINDOWS_TARGETS=(korvane-fw KorvaneUpdateTool korvane-window-probe)
+# The Windows programs: the 32-bit build's copies with the rig's images (in rig/) and the window
+# probe of its tests; and the Wine prefix they run in, on which the guest lays a writable layer.
+readonly WINDOWS_PROGRAMS=build/win32
+readonly WINDOWS_TARGETS=(korvane-fw-rig KorvaneUpdateTool-rig korvane-window-probe)
 readonly WINE_PREFIX=$CACHE/wineprefix
 readonly CASES=rig/guest/cases
 readonly QEMU_SECONDS=600
@@ -41,6 +41,7 @@ readonly MODULES=(
 )
 
 build=1
+wine=0
 all_cases=0
 programs=build/rig
 verbose=0
@@ -114,6 +115,15 @@ check_case_names() {
   done
 }
 
+# True when a selected case runs the Windows programs: its header says "# needs: wine".
+needs_wine() {
+  local stem
+  for stem in "$@"; do
+    grep -q '^# needs: wine$' "$CASES/$stem.sh" && return 0
+  done
+  return 1
+}
+
 # How many verdicts the guest owes: each case runs once per transport its header names. The
 # guest reads the same header line (rig_header in rig/guest/lib.sh).
 expected_verdicts() {
@@ -162,8 +172,9 @@ build_programs_quietly() {
   # Without it the overlay says so, and every case that starts a gadget fails.
   ! ninja -C build/rig -t query korvane-gadget >/dev/null 2>&1 || targets+=(korvane-gadget)
   cmake --build --preset rig --parallel "$(nproc)" --target "${targets[@]}"
-  cmake --preset rig-win32
-  cmake --build --preset rig-win32 --parallel "$(nproc)" --target "${WINDOWS_TARGETS[@]}"
+  [ "$wine" = 1 ] || return 0
+  [ -f build/win32/build.ninja ] || cmake --preset win32
+  cmake --build --preset win32 --parallel "$(nproc)" --target "${WINDOWS_TARGETS[@]}"
 }
 
 is_static() {
@@ -486,8 +497,17 @@ kernel_arguments() {
     IFS=,
     echo "${case_stems[*]}"
   )
-  echo "console=ttyS0 panic=-1 quiet korvane.cases=$selection korvane.verbose=$verbose" \
-    "korvane.prefix=$PWD/$WINE_PREFIX korvane.windows=$PWD/$WINDOWS_PROGRAMS"
+  echo "console=ttyS0 panic=-1 quiet korvane.cases=$selection korvane.verbose=$verbose"
+  [ "$wine" = 0 ] || echo "korvane.prefix=$PWD/$WINE_PREFIX korvane.windows=$PWD/$WINDOWS_PROGRAMS"
+}
+
+# QEMU's arguments, one a line, for the host's root, read-only, and for the folder the guest
+# hands its screenshots back in.
+shares() {
+  [ "$wine" = 1 ] || return 0
+  printf '%s\n' \
+    -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+    -virtfs "local,path=$GUEST_OUT,mount_tag=guestout,security_model=none"
 }
 
 # The kernel's command line is split at blanks.
@@ -510,21 +530,38 @@ watch_console() {
   done
 }
 
-# One bounded QEMU: TCG, one CPU, no network, the serial console on stdout.
+# One bounded QEMU: TCG, no network, the serial console on stdout. Two CPUs, one thread each on
+# the host, so that Wine starts while the first cases run.
 run_guest() {
-  local started=$EPOCHREALTIME statuses
+  local started=$EPOCHREALTIME statuses shared
+  mapfile -t shared < <(shares)
   set +e
   timeout -k 10 "$QEMU_SECONDS" qemu-system-x86_64 \
-    -accel tcg -smp 1 -m 1536 -nodefaults -nographic -no-reboot -nic none -serial stdio \
-    -kernel "$vmlinux" -initrd "$IMAGE_DIR/initramfs.cpio.gz" -append "$(kernel_arguments)" \
-    -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-    -virtfs "local,path=$GUEST_OUT,mount_tag=guestout,security_model=none" \
+    -accel tcg -smp 2 -m 1536 -nodefaults -nographic -no-reboot -nic none -serial stdio \
+    -kernel "$vmlinux" -initrd "$IMAGE_DIR/initramfs.cpio.gz" -append "$(kernel_arguments | paste -sd ' ')" \
+    "${shared[@]}" \
     </dev/null 2>&1 |
     sed -u 's/\r//g; s/\x1b\[[0-9;?]*[a-zA-Z]//g; s/\x1bc//g' |
     tee "$OUT/console.log" | watch_console "$started"
   statuses=("${PIPESTATUS[@]}")
   set -e
   qemu_status=${statuses[0]}
+}
+
+# The guest hands back the whole display (NAME.xwd) with the window's rectangle on it (NAME.rect);
+# the window is cut out into NAME.png.
+save_screenshots() {
+  local xwd base w h x y
+  for xwd in "$GUEST_OUT"/*.xwd; do
+    [ -f "$xwd" ] || continue
+    base=${xwd%.xwd}
+    if read -r w h x y <"$base.rect" &&
+      convert "xwd:$xwd" -crop "${w}x${h}+${x}+${y}" +repage "$base.png"; then
+      rm -f "$xwd" "$base.rect"
+    else
+      log "warning: no screenshot from $xwd"
+    fi
+  done
 }
 
 # The run passes only with the guest's full account: the announced count as expected, then a
@@ -557,6 +594,7 @@ main() {
   check_case_names "${case_stems[@]}"
   check_host_paths
   expected=$(expected_verdicts "${case_stems[@]}")
+  ! needs_wine "${case_stems[@]}" || wine=1
   mkdir -p "$CACHE" "$OUT"
   rm -rf "$GUEST_OUT"
   mkdir -p "$GUEST_OUT"
@@ -573,14 +611,17 @@ main() {
   prepare_kernel_and_base
   build_initramfs
   phase_end initramfs "base $base_note"
-  phase_begin
-  prepare_wine_prefix
-  phase_end "Wine prefix" "$prefix_note"
+  if [ "$wine" = 1 ]; then
+    phase_begin
+    prepare_wine_prefix
+    phase_end "Wine prefix" "$prefix_note"
+  fi
 
   log "booting $(kernel_version) for $expected cases"
   phase_begin
   run_guest
   phase_end guest "QEMU start to power-off"
+  save_screenshots
   judge_run "$expected"
 }
 

@@ -2,7 +2,10 @@
 # read-only over 9p at /host; Wine's prefix, prepared on the host, gets a writable layer of its
 # own; /dev, /proc, /sys and the runner's /tmp/rig are the guest's own, so a case hands a
 # Windows program the same paths it uses itself. Wine runs there in a chroot, served by one
-# wineserver that outlives the cases.
+# wineserver that outlives the cases, with one virtual display for the windows.
+#
+# Starting Wine under emulation takes half a minute, so /init starts it in the background
+# (wine_start) while the other cases run, and a case that needs it waits (wine_ready).
 #
 # The host names its folders on the kernel's command line: korvane.prefix (the Wine prefix) and
 # korvane.windows (the build folder of the Windows programs).
@@ -11,6 +14,8 @@ WINE_ROOT=/host
 # Inside the chroot.
 WINE_PREFIX=/tmp/prefix
 WINE_DISPLAY=:7
+# The display's frame buffer, an XWD file that Xvfb keeps current: a screenshot is a copy of it.
+WINE_FRAME_BUFFER_DIR=/tmp/xvfb
 # SetupAPI's class of disk interfaces, and the device class of disk drives.
 WINE_DISK_INTERFACES='{53f56307-b6bf-11d0-94f2-00a0c91efb8b}'
 WINE_DISK_CLASS='{4d36e967-e325-11ce-bfc1-08002be10318}'
@@ -24,16 +29,38 @@ wine_programs() {
   wine_cmdline_value windows
 }
 
-# wine_ready: the chroot and the wineserver, made by the first case that asks; later calls
-# return at once. The server and the programs Wine keeps running beside it live in a session
-# of their own, so the runner's cleanup after a case leaves them alone.
-wine_ready() {
+# wine_start: the chroot, the wineserver and the display, made in the background in a session
+# of their own, so that the runner's cleanup after a case leaves them alone. Its log is
+# $RIG_STATE/wine-start.log; it ends with the file wine-ready or wine-failed there.
+wine_start() {
+  rm -f "$RIG_STATE/wine-ready" "$RIG_STATE/wine-failed"
+  setsid sh -c '. /rig/lib.sh && . /rig/wine.sh && wine_setup' \
+    >"$RIG_STATE/wine-start.log" 2>&1 </dev/null &
+}
+
+wine_setup() {
   local start
-  [ -e "$RIG_STATE/wine-ready" ] && return 0
   start=$(rig_now_cs)
-  wine_mount_root && wine_mount_prefix && wine_start_server || return 1
-  : >"$RIG_STATE/wine-ready"
-  echo "Wine ready in $(rig_seconds $(($(rig_now_cs) - start))) s"
+  if wine_mount_root && wine_mount_prefix && wine_start_server && wine_start_display; then
+    echo "Wine ready in $(rig_seconds $(($(rig_now_cs) - start))) s"
+    : >"$RIG_STATE/wine-ready"
+  else
+    : >"$RIG_STATE/wine-failed"
+  fi
+}
+
+# wine_ready: waits for wine_start to finish; non-zero, with its log, if it failed.
+wine_ready() {
+  local left=1200
+  while [ ! -e "$RIG_STATE/wine-ready" ]; do
+    if [ -e "$RIG_STATE/wine-failed" ] || [ "$left" -le 0 ]; then
+      echo "Wine did not start; its log:" >&2
+      cat "$RIG_STATE/wine-start.log" >&2
+      return 1
+    fi
+    left=$((left - 1))
+    usleep 100000
+  done
 }
 
 wine_mount_root() {
@@ -81,13 +108,11 @@ wine_mount_prefix() {
 }
 
 # Debian's wineserver wrapper would start a server for every run and stop it after; a
-# persistent one makes a run take about a second instead of ten. The first run starts Wine's
+# persistent one makes a run take seconds instead of half a minute. The first run starts Wine's
 # own services, which stay with the server.
 wine_start_server() {
-  setsid sh -c '. /rig/wine.sh && wine_chroot wineserver -p &&
-    wine_chroot wine cmd /c exit' >"$RIG_STATE/wine-start.log" 2>&1 </dev/null || {
-    echo "Wine did not start; its output:" >&2
-    cat "$RIG_STATE/wine-start.log" >&2
+  wine_chroot wineserver -p && wine_chroot wine cmd /c exit || {
+    echo "the wineserver did not start" >&2
     return 1
   }
 }
@@ -114,8 +139,7 @@ wine_program_path() {
   local dir
   dir=$(wine_programs)
   case $1 in
-  korvane-fw.exe) echo "$dir/cli/$1" ;;
-  KorvaneUpdateTool.exe) echo "$dir/app/win32/$1" ;;
+  korvane-fw.exe | KorvaneUpdateTool.exe) echo "$dir/rig/$1" ;;
   korvane-window-probe.exe) echo "$dir/tests/app/win32/$1" ;;
   *)
     echo "no Windows program $1" >&2
@@ -206,16 +230,18 @@ REG
 
 # ---- the window ------------------------------------------------------------------------------
 
-# wine_start_display: a virtual display for the case's windows; it ends with the case.
+# The virtual display, and Wine's desktop on it: the first window a process opens starts the
+# desktop, which a probe that finds no window does too. Both stay for all cases.
 wine_start_display() {
-  wine_ready || return 1
-  wine_chroot Xvfb "$WINE_DISPLAY" -screen 0 1280x1024x24 -nolisten tcp \
-    >"$RIG_TMP/xvfb.log" 2>&1 </dev/null &
-  wait_for "$WINE_ROOT/tmp/.X11-unix/X${WINE_DISPLAY#:}" 20 || {
+  mkdir -p "$WINE_ROOT$WINE_FRAME_BUFFER_DIR"
+  wine_chroot Xvfb "$WINE_DISPLAY" -screen 0 1280x1024x24 -br -nocursor -nolisten tcp \
+    -fbdir "$WINE_FRAME_BUFFER_DIR" >"$RIG_STATE/xvfb.log" 2>&1 </dev/null &
+  wait_for "$WINE_ROOT/tmp/.X11-unix/X${WINE_DISPLAY#:}" 30 || {
     echo "Xvfb did not start; its log:" >&2
-    cat "$RIG_TMP/xvfb.log" >&2
+    cat "$RIG_STATE/xvfb.log" >&2
     return 1
   }
+  win korvane-window-probe.exe state >/dev/null 2>&1 || true
 }
 
 # probe COMMAND...: what the window shows, from korvane-window-probe.exe. Its output passes
@@ -228,38 +254,27 @@ probe() {
   return "$rc"
 }
 
-# wine_screenshot NAME: the window, cut from the display, as guest-out/NAME on the host.
+# wine_screenshot NAME "W H X Y": the display as it is now, as guest-out/NAME.xwd on the host,
+# and the window's rectangle on it as NAME.rect; the host cuts the window out into NAME.png.
 wine_screenshot() {
-  local rect w h x y out=/tmp/rig/screenshot.png
-  rect=$(probe window-rect 2>/dev/null) || {
-    echo "no window rectangle for $1" >&2
-    return 1
-  }
-  read -r w h x y <<EOF
-$rect
-EOF
-  wine_chroot import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out" \
-    >"$RIG_TMP/import.log" 2>&1 || {
-    cat "$RIG_TMP/import.log" >&2
-    return 1
-  }
-  wine_guest_out
-  cp "$out" "/guest-out/$1"
+  wine_guest_out || return 1
+  cp "$WINE_ROOT$WINE_FRAME_BUFFER_DIR/Xvfb_screen0" "/guest-out/$1.xwd" &&
+    echo "$2" >"/guest-out/$1.rect"
 }
 
 # The host's folder for what the guest hands back.
 wine_guest_out() {
   grep -q ' /guest-out 9p ' /proc/mounts && return 0
   mkdir -p /guest-out
-  mount -t 9p -o trans=virtio,version=9p2000.L guestout /guest-out
+  mount -t 9p -o trans=virtio,version=9p2000.L guestout /guest-out || {
+    echo "cannot mount the host's folder for screenshots" >&2
+    return 1
+  }
 }
 
-# wine_click_status: a click on the centre of the window's status text.
-wine_click_status() {
-  local point
-  point=$(probe status-point) || return 1
-  # shellcheck disable=SC2086  # "X Y" are two arguments
-  wine_chroot xdotool mousemove $point click 1
+# wine_click X Y: a click of the display's mouse at that point of the screen.
+wine_click() {
+  wine_chroot xdotool mousemove "$1" "$2" click 1
 }
 
 # start_window: KorvaneUpdateTool.exe on the case's display, in the background; its debug
@@ -269,11 +284,10 @@ start_window() {
   echo $! >"$RIG_TMP/window.pid"
 }
 
-# close_window: WM_CLOSE, after which the program must end with exit code 0.
-close_window() {
+# window_ends_cleanly: after the probe's close (WM_CLOSE), the program must end with exit code 0.
+window_ends_cleanly() {
   local pid rc=0
   pid=$(cat "$RIG_TMP/window.pid")
-  probe close || rig_fail "WM_CLOSE could not be posted"
   rig_wait_exit "$pid" 30 || rig_fail "the program did not end after WM_CLOSE"
   wait "$pid" || rc=$?
   [ "$rc" -eq 0 ] || rig_fail "the program ended with exit code $rc after WM_CLOSE"

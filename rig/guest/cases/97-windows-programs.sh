@@ -1,11 +1,12 @@
 # korvane-fw.exe under Wine finds the enclosure through SetupAPI, opens it with CreateFileA and
 # sends every command as SCSI_PASS_THROUGH_DIRECT, which Wine turns into SG_IO on the disk's
 # node. On a fresh enclosure of the same scenario each time, list, check and update --yes give
-# the Linux korvane-fw's exit codes and words, and its trace command for command: for a JMS583
-# that is busy after power-on, and for a JMS578 that refuses its NVRAM write, where the words
-# carry the sense data the bridge gave. After the JMS583's replug the Windows program offers
-# nothing more.
+# the Linux korvane-fw's exit codes and words, and its trace command for command: on
+# usb-storage for a JMS583 that is busy after power-on and is updated, on uas for a JMS578 that
+# refuses its NVRAM write, where the words carry the sense data the bridge gave. After the
+# replug the bridge runs the new firmware and the Windows program offers nothing more.
 # drivers: bot uas
+# needs: wine
 # time: 150
 
 # korvane_fw_on SIDE ARG...: the Linux program (linux) or the Windows one under Wine (windows).
@@ -62,14 +63,20 @@ both_sides() {
   for name in list check update; do same_on_both "$name"; done
 }
 
-wine_ready || rig_fail "Wine is not ready"
-both_sides /rig/scenarios/jms578-nvram-refused.json
-grep -q '^Reason: .*(SCSI status 0x02): ILLEGAL REQUEST' "$RIG_TMP/windows-update.out" ||
-  rig_fail "the refused NVRAM write is not reported with its sense data"
-stop_gadget dummy_udc.0 || rig_fail "the JMS578 did not unplug"
+case $RIG_DRIVER in
+bot)
+  scenario=/rig/scenarios/jms583-busy.json
+  outcome='^Update complete$'
+  ;;
+*)
+  scenario=/rig/scenarios/jms578-nvram-refused.json
+  outcome='^Reason: the device rejected command 0xdf \(SCSI status 0x02\): ILLEGAL REQUEST'
+  ;;
+esac
 
-both_sides /rig/scenarios/jms583-busy.json
-grep -q '^Update complete' "$RIG_TMP/windows-update.out" || rig_fail "the update did not complete"
+wine_ready || rig_fail "Wine did not start"
+both_sides "$scenario"
+grep -Eq "$outcome" "$RIG_TMP/windows-update.out" || rig_fail "the update did not end with /$outcome/"
 [ "$(wc -l <"$RIG_TMP/windows-update.trace")" -gt 100 ] || rig_fail "the update's trace is short"
 
 replug_gadget dummy_udc.0 || rig_fail "the enclosure did not come back after the replug"

@@ -11,7 +11,6 @@
 #include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -375,7 +374,7 @@ int Expect(const std::string& name, const std::wstring& what) {
 
 int Usage() {
   std::fputs(
-      "usage: korvane-window-probe COMMAND\n"
+      "usage: korvane-window-probe COMMAND [-- COMMAND...]\n"
       "  wait-status TEXT TIMEOUT-MS   wait until the window shows TEXT in lblStaust (\\n "
       "allowed)\n"
       "  check-layout                  check titles, style, size, centring and every control\n"
@@ -383,22 +382,25 @@ int Usage() {
       "  status-point                  print the screen point X Y of the status text's centre\n"
       "  window-rect                   print the window's screen rectangle as W H X Y\n"
       "  close                         post WM_CLOSE to the window\n"
-      "  expect NAME visible|hidden|enabled|disabled|text=TEXT\n",
+      "  expect NAME visible|hidden|enabled|disabled|text=TEXT\n"
+      "Commands separated by -- run in turn until one fails: each run of the probe costs a\n"
+      "process start, which is slow under emulation.\n",
       stderr);
   return kUsageOrTimeout;
 }
 
-int Run(const std::vector<std::wstring>& args) {
-  if (args.size() < 2) return Usage();
-  const std::wstring& command = args[1];
-  if (command == L"wait-status" && args.size() == 4) {
+/// One command, its name first.
+int RunOne(const std::vector<std::wstring>& args) {
+  if (args.empty()) return Usage();
+  const std::wstring& command = args[0];
+  if (command == L"wait-status" && args.size() == 3) {
     wchar_t* end = nullptr;
-    const unsigned long timeout = std::wcstoul(args[3].c_str(), &end, 10);
-    if (args[3].empty() || *end != L'\0') return Usage();
-    return WaitStatus(Unescape(args[2]), timeout);
+    const unsigned long timeout = std::wcstoul(args[2].c_str(), &end, 10);
+    if (args[2].empty() || *end != L'\0') return Usage();
+    return WaitStatus(Unescape(args[1]), timeout);
   }
-  if (command == L"expect" && args.size() == 4) return Expect(Narrow(args[2]), args[3]);
-  if (args.size() != 2) return Usage();
+  if (command == L"expect" && args.size() == 3) return Expect(Narrow(args[1]), args[2]);
+  if (args.size() != 1) return Usage();
   if (command == L"check-layout") return CheckLayout();
   if (command == L"state") return State();
   if (command == L"status-point") return StatusPoint();
@@ -407,17 +409,30 @@ int Run(const std::vector<std::wstring>& args) {
   return Usage();
 }
 
+/// The commands between the separators, in turn, until one does not hold.
+int Run(const std::vector<std::wstring>& args) {
+  std::vector<std::wstring> command;
+  for (std::size_t i = 0; i <= args.size(); ++i) {
+    if (i < args.size() && args[i] != L"--") {
+      command.push_back(args[i]);
+      continue;
+    }
+    const int code = RunOne(command);
+    if (code != kOk) return code;
+    command.clear();
+  }
+  return kOk;
+}
+
 }  // namespace
 
-int main() {
+// Wide arguments from the C runtime (-municode), which spares the probe shell32 and the
+// libraries it pulls in: each one costs load time under Wine.
+int wmain(int argc, wchar_t** argv) {
   // Lines go to a shell that reads them: no carriage returns.
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
-  int count = 0;
-  wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  if (!argv) return kUsageOrTimeout;
-  const std::vector<std::wstring> args(argv, argv + count);
-  ::LocalFree(argv);
+  const std::vector<std::wstring> args(argv + 1, argv + argc);
   const int code = Run(args);
   std::fflush(stdout);
   return code;

@@ -6,6 +6,8 @@
 #
 #   # drivers: bot uas      (bot: usb-storage binds; uas: uas binds)
 #   # time: 90              (optional: seconds before the case is killed; default 60)
+#   # needs: wine           (optional: the case runs the Windows programs, see wine.sh; the
+#                            host then shares its root and /init starts Wine)
 #
 # The case runs once per transport, in a shell of its own with this file and every other .sh
 # file of /rig/ sourced, and RIG_CASE, RIG_DRIVER and RIG_TMP (an empty scratch folder) set.

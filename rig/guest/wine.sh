@@ -11,6 +11,8 @@
 # korvane.windows (the build folder of the Windows programs).
 
 WINE_ROOT=/host
+# The host's own /tmp, which the chroot's covers.
+WINE_HOST_TMP=/host-tmp
 # Inside the chroot.
 WINE_PREFIX=/tmp/prefix
 WINE_DISPLAY=:7
@@ -75,12 +77,20 @@ wine_mount_root() {
     echo "cannot mount the host's root over 9p" >&2
     return 1
   }
+  # The chroot's /tmp is the guest's own, writable; the host's /tmp stays reachable at
+  # $WINE_HOST_TMP, for a checkout that lies there.
+  mkdir -p "$WINE_HOST_TMP" &&
+    mount -o bind "$WINE_ROOT/tmp" "$WINE_HOST_TMP" &&
+    mount -t tmpfs tmpfs "$WINE_ROOT/tmp" &&
+    wine_bind_back "$prefix" && wine_bind_back "$(wine_programs)" || {
+    echo "cannot give the chroot a /tmp of its own" >&2
+    return 1
+  }
   [ -f "$WINE_ROOT$prefix/system.reg" ] || {
     echo "no Wine prefix at $prefix on the host" >&2
     return 1
   }
-  mount -t tmpfs tmpfs "$WINE_ROOT/tmp" &&
-    mount -o bind /dev "$WINE_ROOT/dev" &&
+  mount -o bind /dev "$WINE_ROOT/dev" &&
     mount -t proc proc "$WINE_ROOT/proc" &&
     mount -t sysfs sysfs "$WINE_ROOT/sys" &&
     mkdir -p "$WINE_ROOT$RIG_STATE" &&
@@ -90,6 +100,19 @@ wine_mount_root() {
   }
   # Xvfb compiles its keymap into this folder.
   mount -t tmpfs tmpfs "$WINE_ROOT/var/lib/xkb" 2>/dev/null || true
+}
+
+# wine_bind_back PATH: where PATH lies under the host's /tmp, its top folder there is bound
+# into the chroot's own /tmp, at the same path.
+wine_bind_back() {
+  local top
+  case $1 in
+  /tmp/*) top=${1#/tmp/} ;;
+  *) return 0 ;;
+  esac
+  top=${top%%/*}
+  grep -q " $WINE_ROOT/tmp/$top " /proc/mounts && return 0
+  mkdir -p "$WINE_ROOT/tmp/$top" && mount -o bind "$WINE_HOST_TMP/$top" "$WINE_ROOT/tmp/$top"
 }
 
 # The overlay's upper layer is on the chroot's /tmp. Wine refuses a prefix that is not owned by

@@ -300,7 +300,7 @@ wine_click() {
   wine_chroot xdotool mousemove "$1" "$2" click 1
 }
 
-# start_window: KorvaneUpdateTool.exe on the case's display, in the background; its debug
+# start_window: KorvaneUpdateTool.exe on the guest's display, in the background; its debug
 # output goes to $RIG_TMP/window.log.
 start_window() {
   WINEDEBUG=-all,+debugstr win KorvaneUpdateTool.exe >"$RIG_TMP/window.log" 2>&1 &

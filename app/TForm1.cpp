@@ -48,6 +48,19 @@ std::string ChipDescription(BridgeInfo info) {
 
 }  // namespace
 
+/// Raises UpdateInProgress for the update command and lowers it however the command ends, an
+/// escaping exception included: a flag left raised would hold off every rescan for good.
+class UpdateRunning {
+ public:
+  explicit UpdateRunning(FormState& state) : state_(state) { state_.UpdateInProgress = 1; }
+  ~UpdateRunning() { state_.UpdateInProgress = 0; }
+  UpdateRunning(const UpdateRunning&) = delete;
+  UpdateRunning& operator=(const UpdateRunning&) = delete;
+
+ private:
+  FormState& state_;
+};
+
 /// Marks a scan, check or update command as running for as long as it lives.
 class TForm1::Activity {
  public:
@@ -335,13 +348,12 @@ void TForm1::btn_updClick() {
   if (busy()) return;
   Activity activity(*this);
   services_.debug.Write("btn_upd Press\n");
-  state_.UpdateInProgress = 1;
+  const UpdateRunning running(state_);
   const std::string path = SelectedPath();
   const BridgeInfo info = state_.CurrentBridgeInfo;
   Pump();
   ShowUpdating();
   ShowUpdateOutcome(RunUpdateSteps(path, info));
-  state_.UpdateInProgress = 0;
 }
 
 void TForm1::ShowUpdating() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,22 @@ TEST(TForm1Update, ClicksDuringTheUpdateStartNoSecondOne) {
   EXPECT_EQ(rig.debug.lines, std::vector<std::string>{"btn_upd Press\n"});
   EXPECT_EQ(rig.Received(kUsbPath, Operation::WriteNvram), 1u);
   EXPECT_EQ(rig.form.display(), Display::UpdateComplete);
+}
+
+TEST(TForm1Update, AnExceptionOutOfTheUpdateLeavesTheFormFreeToRescan) {
+  FormRig rig;
+  Offered(rig, Chip::Jms583);
+  rig.view.onPump = [&](std::size_t) {
+    if (rig.view.text() == status::kUpdating) throw std::runtime_error("out of memory");
+  };
+  EXPECT_THROW(rig.view.Click(), std::runtime_error);
+  rig.view.onPump = nullptr;
+
+  EXPECT_EQ(rig.form.state().UpdateInProgress, 0);
+  EXPECT_FALSE(rig.form.busy());
+  rig.view.PostDeviceChange(rig.clock.Now() + 1ms, devicechange::kDevNodesChanged);
+  rig.view.RunUntil(rig.clock.Now() + 1s);
+  EXPECT_EQ(rig.view.Count(kLooking), 1u) << "no rescan after the device change";
 }
 
 TEST(TForm1Update, AClickWhileTheCheckFinishesIsIgnoredAndTheOfferStaysClickable) {

@@ -12,7 +12,6 @@ namespace {
 constexpr std::uint8_t kVendorCdbLength = 12;
 constexpr std::uint8_t kBufferCdbLength = 10;
 constexpr std::uint8_t kDeferredActivationMode = 0x0F;
-constexpr std::size_t kSenseLength = 18;
 constexpr std::size_t kChipTagMinimum = 8;
 constexpr std::uint32_t kLateRevisionAddress = 0xFDB0;
 constexpr std::uint8_t kLateRevisionFirst = 0xB4;

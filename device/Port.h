@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -24,6 +25,9 @@ struct PortRequest {
   std::span<std::uint8_t> requestBlock;  ///< aligned, zero-filled room for the platform's request
 };
 
+/// How much sense data a port asks the platform for with each request.
+inline constexpr std::size_t kSenseLength = 18;
+
 /// What the platform reported for one request.
 struct PortReply {
   bool requestOk = false;          ///< the device-control call itself reported success
@@ -33,7 +37,7 @@ struct PortReply {
   std::uint16_t driverStatus = 0;  ///< driver status where the platform reports one, else 0
   std::uint32_t transferred = 0;   ///< transferred count as the platform leaves it
   /// Sense data the platform collected with the command, where it asks for it; else zeros.
-  std::array<std::uint8_t, 18> sense{};
+  std::array<std::uint8_t, kSenseLength> sense{};
   std::uint8_t senseLength = 0;  ///< how many bytes of sense the platform wrote
 };
 

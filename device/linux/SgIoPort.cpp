@@ -7,7 +7,6 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <tuple>
 
 #include "Transport.h"
 
@@ -19,7 +18,6 @@ namespace {
 constexpr std::size_t kCdbOffset = sizeof(sg_io_hdr_t);
 // The kernel writes the sense data of a failed command behind the CDB, in the same region.
 constexpr std::size_t kSenseOffset = kCdbOffset + kMaxCdbLength;
-constexpr std::size_t kSenseLength = std::tuple_size_v<decltype(PortReply::sense)>;
 static_assert(kSenseOffset + kSenseLength <= kRequestRegionSize,
               "sg_io_hdr, the CDB and the sense data must fit in the request region");
 static_assert(alignof(sg_io_hdr_t) <= kDeviceAlignment);

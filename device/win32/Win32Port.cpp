@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <tuple>
 
 #include "Transport.h"
 
@@ -33,7 +32,6 @@ constexpr DWORD kRequestSize = sizeof(SCSI_PASS_THROUGH_DIRECT);
 // buffer, behind the block, and only if the output buffer reaches past it: the block and the
 // sense together are the reply. Without sense a refusal would come back as a bare status.
 constexpr ULONG kSenseInfoOffset = 48;
-constexpr std::size_t kSenseLength = std::tuple_size_v<decltype(PortReply::sense)>;
 constexpr DWORD kReplySize = kSenseInfoOffset + kSenseLength;
 static_assert(kSenseInfoOffset >= kRequestSize && kSenseInfoOffset % 8 == 0);
 static_assert(kReplySize <= kRequestRegionSize);

@@ -1,15 +1,67 @@
-# The four images every program carries: resource names and types, sizes, and the bytes a vendor
-# image must hold where the update relies on the layout. The build includes this file; on its own,
+# The images every program carries: resource names and types, sizes, and the bytes a vendor image
+# must hold where the update relies on the layout. The build includes this file; on its own,
 #   cmake -DKORVANE_FIRMWARE_DIR=<folder> -P cmake/FirmwareImages.cmake
 # checks a folder of vendor images the way configure does.
 
-set(KORVANE_IMAGE_NAMES JMS578_FW JMS583_V234_01_00_02 JMS583_FW JMS583_ROM_MFG)
-# Per image: resource type, size, header bytes 0-9 (01 00, USB vendor id, chip number, kind
-# bytes), and whether the signature 5A C3 69 E1 sits at 0x200.
-set(KORVANE_IMAGE_JMS578_FW FW 50688 0100152d057903030505 1)
-set(KORVANE_IMAGE_JMS583_V234_01_00_02 FW 67072 0100152d058303030505 1)
-set(KORVANE_IMAGE_JMS583_FW FW 67072 0100152d058303030505 1)
-set(KORVANE_IMAGE_JMS583_ROM_MFG MFG 65536 0100152d058304040606 0)
+# The images come from the firmware catalogue, update/FirmwareCatalogue.def; the carried ones,
+# in the order of its rows, are KORVANE_IMAGE_NAMES. Per image: resource type, size, header bytes
+# 0-9 (01 00, USB vendor id, chip number, kind bytes), and whether the signature 5A C3 69 E1
+# sits at 0x200 (every image but a loader).
+set(KORVANE_CATALOGUE ${CMAKE_CURRENT_LIST_DIR}/../update/FirmwareCatalogue.def)
+set(KORVANE_USB_VENDOR 152d)
+set(KORVANE_FIRMWARE_KIND 03030505)
+set(KORVANE_LOADER_KIND 04040606)
+
+# The chip numbers of the chip rows, as KORVANE_CHIP_NUMBER_<chip> (four hex digits).
+function(_korvane_read_chips rows)
+  foreach(row IN LISTS rows)
+    if(row MATCHES "^KORVANE_CHIP\\(([A-Za-z0-9_]+), *[A-Za-z0-9_]+, *0x([0-9A-Fa-f]+),")
+      string(TOLOWER "${CMAKE_MATCH_2}" number)
+      string(LENGTH "${number}" digits)
+      while(digits LESS 4)
+        string(PREPEND number 0)
+        math(EXPR digits "${digits} + 1")
+      endwhile()
+      set(KORVANE_CHIP_NUMBER_${CMAKE_MATCH_1} ${number} PARENT_SCOPE)
+    endif()
+  endforeach()
+endfunction()
+
+# The carried images of the image rows.
+function(_korvane_read_images rows)
+  set(names "")
+  foreach(row IN LISTS rows)
+    if(NOT row MATCHES "^KORVANE_IMAGE\\(([A-Za-z0-9_]+), *([A-Z_]+), *([A-Za-z0-9_]+), *([A-Za-z0-9_]+), *([0-9]+),.*, *([A-Z]+)\\)$")
+      continue()
+    endif()
+    set(chip ${CMAKE_MATCH_1})
+    set(use ${CMAKE_MATCH_2})
+    set(name ${CMAKE_MATCH_3})
+    set(type ${CMAKE_MATCH_4})
+    set(size ${CMAKE_MATCH_5})
+    if(NOT CMAKE_MATCH_6 STREQUAL "CARRIED")
+      continue()
+    endif()
+    set(kind ${KORVANE_FIRMWARE_KIND})
+    set(signed 1)
+    if(use MATCHES "^LOADER")
+      set(kind ${KORVANE_LOADER_KIND})
+      set(signed 0)
+    endif()
+    list(APPEND names ${name})
+    set(KORVANE_IMAGE_${name} ${type} ${size} 0100${KORVANE_USB_VENDOR}${KORVANE_CHIP_NUMBER_${chip}}${kind}
+        ${signed} PARENT_SCOPE)
+  endforeach()
+  set(KORVANE_IMAGE_NAMES ${names} PARENT_SCOPE)
+endfunction()
+
+file(STRINGS ${KORVANE_CATALOGUE} _korvane_rows REGEX "^KORVANE_(CHIP|IMAGE)\\(")
+_korvane_read_chips("${_korvane_rows}")
+_korvane_read_images("${_korvane_rows}")
+if(NOT CMAKE_SCRIPT_MODE_FILE)
+  # A new row configures the build again.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KORVANE_CATALOGUE})
+endif()
 set(KORVANE_IMAGE_SIGNATURE 5ac369e1)
 
 # The folder the build takes the images from: the vendor's, or the one the generator writes.

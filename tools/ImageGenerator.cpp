@@ -1,5 +1,6 @@
 // korvane-imagegen [--no-marker] <outdir>: writes the development firmware and loader images
-// that a build without the vendor's images carries, one file <resource name>.bin per image.
+// that a build without the vendor's images carries, one file <resource name>.bin per carried
+// image of the firmware catalogue.
 // --no-marker writes the same images with a neutral label instead of kDevelopmentMarker: the
 // kernel rig carries them as if they were the vendor's, since its enclosures are real USB devices
 // to the program and the guard keeps development images away from every real device.
@@ -73,6 +74,67 @@ struct NvramFields {
   std::string_view product;
 };
 
+/// What a development image of a chip looks like beyond the catalogue's numbers.
+struct ChipLook {
+  std::string_view chip;
+  std::string_view model;
+  bool jms578;  ///< JMS578 order of the 0x208 fields and its trailer
+  NvramFields nvram;
+};
+
+constexpr std::array<ChipLook, 2> kChipLooks{{
+    {"JMS578", "JMicron JMS579", true, {0x0578, "USB to ATA/ATAPI Bridge"}},
+    {"JMS583", "JMicron JMS583", false, {0x0583, "USB to PCIE Bridge"}},
+}};
+
+/// A chip row of the firmware catalogue, as far as the images need it.
+struct CatalogueChip {
+  std::string_view name;
+  std::uint16_t chipNumber;
+  std::size_t area;  ///< F, the bytes written to the bridge
+};
+
+/// An image row of the firmware catalogue.
+struct CatalogueImage {
+  std::string_view chip;
+  bool loader;
+  std::string_view name;
+  std::size_t size;
+  Version version;
+  bool carried;
+};
+
+// A bridge reports the version of the firmware it runs, and "0103" is one that the JMS578 version
+// rules offer to replace: the catalogue's JMS578 image carries "0214", or it would be offered
+// again after every update.
+// clang-format off
+#define KORVANE_UNPACK(...) __VA_ARGS__
+#define KORVANE_LOADER_OFFERED false
+#define KORVANE_LOADER_EARLIER false
+#define KORVANE_LOADER_LOADER true
+#define KORVANE_LOADER_LOADER_FIRST true
+#define KORVANE_LOADER_LOADER_OTHER true
+#define KORVANE_CARRIED_CARRIED true
+#define KORVANE_CARRIED_NAMED false
+
+constexpr std::array kCatalogueChips{
+#define KORVANE_CHIP(chip, code, number, area, ...) CatalogueChip{#chip, number, area},
+#define KORVANE_IMAGE(...)
+#include "FirmwareCatalogue.def"
+#undef KORVANE_CHIP
+#undef KORVANE_IMAGE
+};
+
+constexpr std::array kCatalogueImages{
+#define KORVANE_CHIP(...)
+#define KORVANE_IMAGE(chip, use, name, type, size, version, offered, carried) \
+    CatalogueImage{#chip, KORVANE_LOADER_##use, #name, size, {KORVANE_UNPACK version}, KORVANE_CARRIED_##carried},
+#include "FirmwareCatalogue.def"
+#undef KORVANE_CHIP
+#undef KORVANE_IMAGE
+};
+// clang-format on
+
 /// What sets one firmware image apart from the others.
 struct FirmwareImage {
   std::string_view name;
@@ -92,24 +154,6 @@ struct LoaderImage {
   Version version;
   std::size_t size;
 };
-
-// A bridge reports the version of the firmware it runs, and "0103" is one that the JMS578 version
-// rules offer to replace: an image carrying it would be offered again after every update.
-constexpr Version kJms578Version{'0', '2', '1', '4'};
-
-// clang-format off
-constexpr std::array<FirmwareImage, 3> kFirmwareImages{{
-    {"JMS578_FW", 0x0579, "JMicron JMS579", kJms578Version, 50176, true,
-     {0x0578, "USB to ATA/ATAPI Bridge"}},
-    {"JMS583_V234_01_00_02", 0x0583, "JMicron JMS583", {0x00, 0x00, 0x01, 0x02}, 66560, false,
-     {0x0583, "USB to PCIE Bridge"}},
-    {"JMS583_FW", 0x0583, "JMicron JMS583", {0x00, 0x00, 0x00, 0x08}, 66560, false,
-     {0x0583, "USB to PCIE Bridge"}},
-}};
-// clang-format on
-
-constexpr LoaderImage kLoaderImage{
-    "JMS583_ROM_MFG", 0x0583, "JMicron JMS583", {'0', '3', '3', '4'}, 0x10000};
 
 /// A half-open range of image offsets.
 struct Range {
@@ -287,6 +331,36 @@ bool WriteImage(const std::filesystem::path& folder, std::string_view name, cons
   return static_cast<bool>(out);
 }
 
+const CatalogueChip& ChipOf(const CatalogueImage& row) {
+  for (const CatalogueChip& chip : kCatalogueChips) {
+    if (chip.name == row.chip) return chip;
+  }
+  throw std::invalid_argument(std::string(row.name) + ": the catalogue has no chip row for it");
+}
+
+const ChipLook& LookOf(const CatalogueImage& row) {
+  for (const ChipLook& look : kChipLooks) {
+    if (look.chip == row.chip) return look;
+  }
+  throw std::invalid_argument(std::string(row.name) + ": no development look for its chip");
+}
+
+/// The image of one carried catalogue row.
+Image BuildRow(const CatalogueImage& row, std::string_view label) {
+  const CatalogueChip& chip = ChipOf(row);
+  const ChipLook& look = LookOf(row);
+  if (row.loader) {
+    return BuildLoader({row.name, chip.chipNumber, look.model, row.version, row.size}, label);
+  }
+  if (row.size != chip.area + kNvramTemplateSize) {
+    throw std::invalid_argument(std::string(row.name) + ": its size is not the firmware area " +
+                                "and the NVRAM template");
+  }
+  return BuildFirmware(
+      {row.name, chip.chipNumber, look.model, row.version, chip.area, look.jms578, look.nvram},
+      label);
+}
+
 bool WriteAll(const std::filesystem::path& folder, std::string_view label) {
   std::error_code error;
   std::filesystem::create_directories(folder, error);
@@ -296,9 +370,10 @@ bool WriteAll(const std::filesystem::path& folder, std::string_view label) {
     return false;
   }
   bool written = true;
-  for (const FirmwareImage& plan : kFirmwareImages)
-    written = WriteImage(folder, plan.name, BuildFirmware(plan, label)) && written;
-  return WriteImage(folder, kLoaderImage.name, BuildLoader(kLoaderImage, label)) && written;
+  for (const CatalogueImage& row : kCatalogueImages) {
+    if (row.carried) written = WriteImage(folder, row.name, BuildRow(row, label)) && written;
+  }
+  return written;
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
-// What the update needs to know about each chip it serves: sizes, addresses and image names.
+// What the update needs to know about each chip it serves: sizes, addresses and image names,
+// taken from the firmware catalogue.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 #include "ChipIdentification.h"
+#include "FirmwareCatalogue.h"
 
 namespace korvane {
 
@@ -29,16 +32,39 @@ struct ChipUpdate {
   std::uint32_t loaderSize;          ///< the size a loader image must have
   std::uint32_t romCapacity;         ///< buffer capacity a bridge in ROM mode must report
   bool toleratesLoaderStartFailure;  ///< a failed mode-3 WriteNvram after the loader: go on
+  std::string_view offeredVersion;   ///< the version the offer names: "234.01.00.02"
+  std::string_view productName;      ///< what the offer calls the product: "NVMe Bridge"
 };
 
-// clang-format off
-inline constexpr std::array<ChipUpdate, 2> kChipUpdates{{
-    {kChipCodeJms578, "JMS578", 0x0579, 50176, 0xD000, "JMS578_FW", 50688,
-     {"JMS579_ROM0_MFG", "FW"}, {"JMS577_ROM0_MFG", "FW"}, 50176, 50176, true},
-    {kChipCodeJms583, "JMS583", 0x0583, 66560, 0x11000, "JMS583_V234_01_00_02", 67072,
-     {"JMS583_ROM_MFG", "MFG"}, {"JMS583_ROM_MFG", "MFG"}, 65536, 65536, false},
-}};
-// clang-format on
+/// A chip row with the images the catalogue names for it.
+constexpr ChipUpdate MakeChipUpdate(const CatalogueChip& chip) {
+  const CatalogueImage& firmware = CatalogueImageFor(chip.name, ImageUse::Offered);
+  const CatalogueImage& first = CatalogueImageFor(chip.name, ImageUse::LoaderFirst);
+  const CatalogueImage& other = CatalogueImageFor(chip.name, ImageUse::LoaderOther);
+  return {chip.code,
+          chip.name,
+          chip.chipNumber,
+          chip.firmwareArea,
+          chip.nvramAddress,
+          firmware.name,
+          firmware.size,
+          {first.name, first.type},
+          {other.name, other.type},
+          first.size,
+          chip.romCapacity,
+          chip.loaderStart == LoaderStart::Tolerated,
+          firmware.offeredVersion,
+          chip.productName};
+}
+
+/// Every chip of the catalogue, as the update uses it.
+inline constexpr std::array<ChipUpdate, kCatalogueChips.size()> kChipUpdates = [] {
+  std::array<ChipUpdate, kCatalogueChips.size()> chips{};
+  for (std::size_t index = 0; index < chips.size(); ++index) {
+    chips[index] = MakeChipUpdate(kCatalogueChips[index]);
+  }
+  return chips;
+}();
 
 /// The constants of the chip with that code; null for a chip the update does not serve.
 constexpr const ChipUpdate* FindChipUpdate(std::uint8_t chipCode) {

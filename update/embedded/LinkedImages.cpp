@@ -1,21 +1,22 @@
-// On Linux the images are linked into the binary: the generated LinkedImages.s places each file
-// between a _begin and an _end symbol.
+// On Linux the images are linked into the binary: the generated LinkedImages.s places each
+// carried image of the firmware catalogue between a _begin and an _end symbol.
 #include <array>
 #include <cstdint>
 
 #include "EmbeddedImages.h"
 
-extern "C" {
 // clang-format off
-[[gnu::visibility("hidden")]] extern const std::uint8_t korvane_image_JMS578_FW_begin[];
-[[gnu::visibility("hidden")]] extern const std::uint8_t korvane_image_JMS578_FW_end[];
-[[gnu::visibility("hidden")]] extern const std::uint8_t korvane_image_JMS583_V234_01_00_02_begin[];
-[[gnu::visibility("hidden")]] extern const std::uint8_t korvane_image_JMS583_V234_01_00_02_end[];
-[[gnu::visibility("hidden")]] extern const std::uint8_t korvane_image_JMS583_FW_begin[];
-[[gnu::visibility("hidden")]] extern const std::uint8_t korvane_image_JMS583_FW_end[];
-[[gnu::visibility("hidden")]] extern const std::uint8_t korvane_image_JMS583_ROM_MFG_begin[];
-[[gnu::visibility("hidden")]] extern const std::uint8_t korvane_image_JMS583_ROM_MFG_end[];
-// clang-format on
+#define KORVANE_IF_CARRIED(...) __VA_ARGS__
+#define KORVANE_IF_NAMED(...)
+#define KORVANE_CHIP(...)
+
+extern "C" {
+#define KORVANE_IMAGE(chip, use, name, type, size, version, offered, carried)                   \
+  KORVANE_IF_##carried(                                                                         \
+      [[gnu::visibility("hidden")]] extern const std::uint8_t korvane_image_##name##_begin[];   \
+      [[gnu::visibility("hidden")]] extern const std::uint8_t korvane_image_##name##_end[];)
+#include "FirmwareCatalogue.def"
+#undef KORVANE_IMAGE
 }
 
 namespace korvane {
@@ -28,14 +29,18 @@ struct LinkedImage {
   const std::uint8_t* end;
 };
 
-constexpr std::array<LinkedImage, 4> kLinkedImages{{
-    {"JMS578_FW", kFirmwareType, korvane_image_JMS578_FW_begin, korvane_image_JMS578_FW_end},
-    {"JMS583_V234_01_00_02", kFirmwareType, korvane_image_JMS583_V234_01_00_02_begin,
-     korvane_image_JMS583_V234_01_00_02_end},
-    {"JMS583_FW", kFirmwareType, korvane_image_JMS583_FW_begin, korvane_image_JMS583_FW_end},
-    {"JMS583_ROM_MFG", kLoaderType, korvane_image_JMS583_ROM_MFG_begin,
-     korvane_image_JMS583_ROM_MFG_end},
-}};
+constexpr std::array kLinkedImages{
+#define KORVANE_IMAGE(chip, use, name, type, size, version, offered, carried)                   \
+  KORVANE_IF_##carried(                                                                         \
+      LinkedImage{#name, #type, korvane_image_##name##_begin, korvane_image_##name##_end},)
+#include "FirmwareCatalogue.def"
+#undef KORVANE_IMAGE
+};
+// clang-format on
+
+#undef KORVANE_CHIP
+#undef KORVANE_IF_CARRIED
+#undef KORVANE_IF_NAMED
 
 }  // namespace
 

@@ -2,14 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "BridgeCommands.h"
 
 namespace korvane {
 namespace {
-
-constexpr std::size_t kModelTextAt = 8;
 
 /// INQUIRY's model text, or an empty one when the disk does not answer: the text of another
 /// disk would name the wrong enclosure.
@@ -34,11 +31,6 @@ std::string LowerCasePath(std::string_view path) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   });
   return lower;
-}
-
-std::string ModelText(std::span<const std::uint8_t, kInquiryLength> inquiry) {
-  const auto* text = reinterpret_cast<const char*>(inquiry.data() + kModelTextAt);
-  return std::string(text, strnlen(text, kModelTextLength));
 }
 
 ListedDisk ExamineCandidate(const CandidateDisk& candidate, Transport& io, MessageSink& messages) {

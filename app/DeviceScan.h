@@ -12,13 +12,11 @@
 #include "BridgeCommands.h"
 #include "ChipIdentification.h"
 #include "Discovery.h"
+#include "InquiryText.h"
 #include "MessageSink.h"
 #include "Transport.h"
 
 namespace korvane {
-
-/// Characters of model text: INQUIRY vendor and product identification.
-inline constexpr std::size_t kModelTextLength = 24;
 
 /// One disk the scan lists, in the order of the device list.
 struct ListedDisk {
@@ -40,8 +38,6 @@ struct ScanResult {
 
 /// Lower-cases the ASCII letters of a device path, as the device table keeps it.
 std::string LowerCasePath(std::string_view path);
-/// The model text in 40 bytes of INQUIRY data.
-std::string ModelText(std::span<const std::uint8_t, kInquiryLength> inquiry);
 
 /// One candidate as the scan examines it: INQUIRY's model text, then identification. The path
 /// comes back in lower case; bridgeInfo is 0 when the bridge was not recognised.

@@ -9,44 +9,23 @@
 #include "NvramIdentity.h"
 
 namespace korvane {
-namespace {
 
-/// The version check's picture of the identity block.
-using IdentityBlock = std::array<std::uint8_t, kIdentityBlockSize>;
-
-constexpr std::size_t kRomFlagAt = 6;
-constexpr std::size_t kVersionAt = 12;
-/// A product name with this word (in any case) is not ours to update.
-constexpr std::string_view kExcludedWord = "VORNIX";
-
-std::array<std::uint8_t, 4> VersionOf(const IdentityBlock& block) {
-  return {block[kVersionAt], block[kVersionAt + 1], block[kVersionAt + 2], block[kVersionAt + 3]};
+std::string_view status::OfferText(std::uint8_t chipCode) {
+  // Made once per chip, so that the texts live as long as the constants beside them.
+  static const std::array<std::string, kChipUpdates.size()> kTexts = [] {
+    std::array<std::string, kChipUpdates.size()> texts;
+    for (std::size_t index = 0; index < texts.size(); ++index) {
+      const ChipUpdate& chip = kChipUpdates[index];
+      texts[index] = std::string(kOfferPrefix) + std::string(chip.productName) + " " +
+                     std::string(chip.offeredVersion);
+    }
+    return texts;
+  }();
+  for (std::size_t index = 0; index < kChipUpdates.size(); ++index) {
+    if (kChipUpdates[index].chipCode == chipCode) return kTexts[index];
+  }
+  return {};
 }
-
-/// The JMS578 runs current firmware: 0.1.1.4 or later, or 0.2.1.x with x at least 4.
-bool Jms578UpToDate(const std::array<std::uint8_t, 4>& v) {
-  return v[0] == 0 && (v[1] == 1 || v[1] == 2) && v[2] == 1 && v[3] >= 4;
-}
-
-/// The JMS583 firmware the carried image replaces.
-bool Jms583Offered(const std::array<std::uint8_t, 4>& v) { return v[2] == 0; }
-
-bool HoldsExcludedWord(std::span<const std::uint8_t, kInquiryLength> inquiry) {
-  std::string text = ModelText(inquiry);
-  std::ranges::transform(text, text.begin(), [](char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-  });
-  return text.find(kExcludedWord) != std::string::npos;
-}
-
-std::string ChipDescription(BridgeInfo info) {
-  const std::uint8_t code = ChipCodeOf(info);
-  if (code == 0) return "no bridge chip this tool knows";
-  return "a " + std::string(ChipCodeTable[code]) + " bridge (chip code " + std::to_string(code) +
-         "), which this tool does not update";
-}
-
-}  // namespace
 
 /// Raises UpdateInProgress for the update command and lowers it however the command ends, an
 /// escaping exception included: a flag left raised would hold off every rescan for good.
@@ -73,12 +52,6 @@ class TForm1::Activity {
   TForm1& form_;
 };
 
-/// One run of the version check: the disk, and whether it has failed yet.
-struct TForm1::CheckRun {
-  std::string path;
-  bool failed = false;
-};
-
 // ---- The scan ----------------------------------------------------------------------------------
 
 void TForm1::btn_RefreshClick() {
@@ -90,6 +63,7 @@ void TForm1::btn_RefreshClick() {
   ShowSearching();
   const int count = Enumerate(candidates);
   if (count == 0) {
+    scanOutcome_ = ScanOutcome::NothingFound;
     ShowNothingFound();
     return;
   }
@@ -99,6 +73,7 @@ void TForm1::btn_RefreshClick() {
     CheckFirmwareVersion();
   } else {
     services_.view.SetVisible(Control::btn_upd, false);
+    scanOutcome_ = ScanOutcome::Multiple;
     ShowMultiple();
   }
 }
@@ -183,25 +158,15 @@ void TForm1::ShowMultiple() {
 void TForm1::CheckFirmwareVersion() {
   if (state_.EnumeratedDiskCount == 0) return;
   Activity activity(*this);
-  CheckRun run{SelectedPath()};
-  check_ = CheckRecord{};
-  check_.path = run.path;
-  state_.CurrentBridgeInfo = IdentifyBridge(services_.io, run.path, services_.messages);
-  check_.bridgeInfo = state_.CurrentBridgeInfo;
-  const std::uint8_t code = ChipCodeOf(state_.CurrentBridgeInfo);
-  IdentityBlock block{};
-  if (code != kChipCodeJms578 && code != kChipCodeJms583) {
-    Fail(run, "the disk has " + ChipDescription(state_.CurrentBridgeInfo));
-  } else if (ReadCheckFlashType(run) && ReadCheckIdentity(run, block)) {
-    if (code == kChipCodeJms578) {
-      CheckJms578(run, block);
-    } else {
-      CheckJms583(run, block);
-    }
-  }
+  scanOutcome_ = ScanOutcome::Checked;
+  const CheckProgress progress{[this](BridgeInfo info) { state_.CurrentBridgeInfo = info; },
+                               [this] { ShowChecking(); }};
+  check_ =
+      CheckVersion({services_.io, services_.clock, services_.messages}, SelectedPath(), progress);
+  if (check_.ruled) ShowRuled(*check_.ruled);
   Pump();
-  // A failure after a verdict (a failed NVRAM read) replaces it.
-  if (run.failed) ShowFailure();
+  // A failure after the rules decided (a failed NVRAM read) replaces their verdict.
+  if (check_.verdict() == VersionVerdict::Failure) ShowFailure();
   if (SweepAllowed()) SweepDialogs();
 }
 
@@ -211,81 +176,26 @@ std::string TForm1::SelectedPath() const {
   return state_.DeviceTable[static_cast<std::size_t>(index)].path;
 }
 
-void TForm1::Fail(CheckRun& run, std::string reason) {
-  run.failed = true;
-  if (check_.failure.empty()) check_.failure = std::move(reason);
-}
-
-void TForm1::FailCommand(CheckRun& run, std::string_view command) {
-  Fail(run, std::string(command) + " failed: " + services_.io.DescribeLastFailure(run.path));
-}
-
-bool TForm1::ReadCheckFlashType(CheckRun& run) {
-  std::array<std::uint8_t, 4> flashType{};
-  if (!ReadFlashType(services_.io, run.path, flashType)) FailCommand(run, "reading the flash type");
+void TForm1::ShowChecking() {
   SetStatus(status::kChecking, false);
   Pump();
-  return !run.failed;
 }
 
-bool TForm1::ReadCheckIdentity(CheckRun& run, IdentityBlock& block) {
-  if (!ReadIdentity(services_.io, run.path, block)) {
-    FailCommand(run, "reading the identity block");
-    return false;
+void TForm1::ShowRuled(VersionVerdict verdict) {
+  switch (verdict) {
+    case VersionVerdict::Offer:
+      ShowVerdict(Display::Offer, Picture::Update, status::OfferText(ChipCodeOf(check_.bridgeInfo)),
+                  true);
+      return;
+    case VersionVerdict::UpToDate:
+      ShowVerdict(Display::UpToDate, Picture::Good, status::kUpToDate, false);
+      return;
+    case VersionVerdict::NothingToUpdate:
+      ShowVerdict(Display::NothingToUpdate, Picture::Cross, status::kNothingFound, std::nullopt);
+      return;
+    case VersionVerdict::Failure:
+      return;
   }
-  if (!HasIdentitySignature(block)) {
-    Fail(run, "the identity block lacks its F4 E7 signature");
-    return false;
-  }
-  check_.firmware = VersionOf(block);
-  check_.romMode = block[kRomFlagAt] == 0;
-  return true;
-}
-
-void TForm1::CheckJms578(CheckRun& run, const IdentityBlock& block) {
-  if (block[kRomFlagAt] == 0) {
-    // After an interrupted write this is what the user meets; say why, and that we cannot help.
-    Fail(run,
-         "the JMS578 runs its boot ROM: its flash holds no complete firmware, as after an "
-         "interrupted update, and only a JMS583 can be written from its boot ROM");
-    return;
-  }
-  if (!ReadCheckNvramAndInquiry(run, kChipCodeJms578)) return;
-  if (Jms578UpToDate(VersionOf(block))) {
-    ShowVerdict(Display::UpToDate, Picture::Good, status::kUpToDate, false);
-  } else {
-    ShowVerdict(Display::Offer, Picture::Update, status::kOfferJms578, true);
-  }
-}
-
-void TForm1::CheckJms583(CheckRun& run, const IdentityBlock& block) {
-  if (!ReadCheckNvramAndInquiry(run, kChipCodeJms583)) return;
-  if (Jms583Offered(VersionOf(block))) {
-    ShowVerdict(Display::Offer, Picture::Update, status::kOfferJms583, true);
-  } else {
-    ShowVerdict(Display::NothingToUpdate, Picture::Cross, status::kNothingFound, std::nullopt);
-  }
-}
-
-bool TForm1::ReadCheckNvramAndInquiry(CheckRun& run, std::uint8_t chipCode) {
-  Transport& io = services_.io;
-  WaitUntilReady(io, services_.clock, run.path);
-  std::array<std::uint8_t, kNvramRecordBytes> record{};
-  // A failed NVRAM read fails the check, but the verdict is still worked out and shown first.
-  if (!ReadNvram(io, run.path, FindChipUpdate(chipCode)->nvramAddress, record)) {
-    FailCommand(run, "reading the NVRAM record");
-  }
-  std::array<std::uint8_t, kInquiryLength> inquiry{};
-  if (!Inquiry(io, run.path, inquiry)) {
-    FailCommand(run, "INQUIRY");
-    return false;
-  }
-  if (HoldsExcludedWord(inquiry)) {
-    Fail(run, "the enclosure's product name \"" + ModelText(inquiry) +
-                  "\" is not one this tool updates");
-    return false;
-  }
-  return true;
 }
 
 void TForm1::ShowVerdict(Display display, Picture picture, std::string_view text,

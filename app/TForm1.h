@@ -24,6 +24,7 @@
 #include "MessageSink.h"
 #include "Transport.h"
 #include "UpdateContext.h"
+#include "VersionCheck.h"
 
 namespace korvane {
 
@@ -33,10 +34,8 @@ inline constexpr std::string_view kLooking = "Looking for Korvane adaptor";
 inline constexpr std::string_view kGettingModel = "Getting model#";
 inline constexpr std::string_view kChecking = "Checking for FW update";
 inline constexpr std::string_view kUpToDate = "Your product is up to date";
-inline constexpr std::string_view kOfferJms578 =
-    "Click here to download and update the Korvane SATA Bridge 02.14";
-inline constexpr std::string_view kOfferJms583 =
-    "Click here to download and update the Korvane NVMe Bridge 234.01.00.02";
+/// The offer begins with this, and names the catalogue's product and version after it.
+inline constexpr std::string_view kOfferPrefix = "Click here to download and update the Korvane ";
 inline constexpr std::string_view kNothingFound = "Cannot find any outdated Korvane devices. ";
 inline constexpr std::string_view kMultiple =
     "Multiple USB drives are attached. Please disconnect all devices.\n Except the one that needs "
@@ -44,6 +43,8 @@ inline constexpr std::string_view kMultiple =
 inline constexpr std::string_view kUpdating = "Updating";
 inline constexpr std::string_view kUpdateComplete = "Update complete";
 inline constexpr std::string_view kUpdateFail = "Update Fail";
+/// The offer for the chip with that code: "...the Korvane NVMe Bridge 234.01.00.02".
+std::string_view OfferText(std::uint8_t chipCode);
 }  // namespace status
 
 /// The one line of the device list when the scan found no candidate.
@@ -96,13 +97,12 @@ enum class Display : std::uint8_t {
   UpdateFail,
 };
 
-/// What the last version check read, for reports beyond the window's text.
-struct CheckRecord {
-  std::string path;                                     ///< the disk examined
-  BridgeInfo bridgeInfo = 0;                            ///< its identification
-  std::optional<std::array<std::uint8_t, 4>> firmware;  ///< the running version, when read
-  bool romMode = false;  ///< the identity block said no firmware runs
-  std::string failure;   ///< why the check failed, for a person; empty when it did not
+/// How the last scan ended.
+enum class ScanOutcome : std::uint8_t {
+  None,          ///< no scan has run yet
+  NothingFound,  ///< no candidate
+  Multiple,      ///< several enclosures listed
+  Checked,       ///< one disk (or an unrecognised one) went through the version check
 };
 
 /// The seams the window's logic works through.
@@ -146,7 +146,9 @@ class TForm1 {
   const std::vector<ListedDisk>& listed() const { return listed_; }
   /// What discovery left out in the last scan, and why.
   const std::vector<std::string>& scanWarnings() const { return scanWarnings_; }
-  const CheckRecord& lastCheck() const { return check_; }
+  /// How the last scan ended, and what its version check read and decided.
+  ScanOutcome scanOutcome() const { return scanOutcome_; }
+  const VersionCheck& lastCheck() const { return check_; }
   /// Why the last update failed; step None after a success.
   const UpdateFailure& updateFailure() const { return updateFailure_; }
   /// True from the start of a scan, check or update command to its end.
@@ -154,7 +156,6 @@ class TForm1 {
 
  private:
   class Activity;
-  struct CheckRun;
 
   // The scan.
   void ShowSearching();
@@ -166,13 +167,8 @@ class TForm1 {
 
   // The version check.
   std::string SelectedPath() const;
-  void Fail(CheckRun& run, std::string reason);
-  void FailCommand(CheckRun& run, std::string_view command);
-  bool ReadCheckFlashType(CheckRun& run);
-  bool ReadCheckIdentity(CheckRun& run, std::array<std::uint8_t, 16>& block);
-  void CheckJms578(CheckRun& run, const std::array<std::uint8_t, 16>& block);
-  void CheckJms583(CheckRun& run, const std::array<std::uint8_t, 16>& block);
-  bool ReadCheckNvramAndInquiry(CheckRun& run, std::uint8_t chipCode);
+  void ShowChecking();
+  void ShowRuled(VersionVerdict verdict);
   void ShowVerdict(Display display, Picture picture, std::string_view text,
                    std::optional<bool> enabled);
   void ShowFailure();
@@ -195,7 +191,8 @@ class TForm1 {
   bool statusEnabled_ = true;
   std::vector<ListedDisk> listed_;
   std::vector<std::string> scanWarnings_;
-  CheckRecord check_;
+  ScanOutcome scanOutcome_ = ScanOutcome::None;
+  VersionCheck check_;
   UpdateFailure updateFailure_;
   int activity_ = 0;
 };

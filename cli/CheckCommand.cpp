@@ -8,17 +8,10 @@
 namespace korvane::cli {
 namespace {
 
-/// The check's record, when the last display is the version check's own.
-const CheckRecord* CheckedRecord(const TForm1& form) {
-  switch (form.display()) {
-    case Display::UpToDate:
-    case Display::Offer:
-    case Display::NothingToUpdate:
-    case Display::Failure:
-      return form.lastCheck().path.empty() ? nullptr : &form.lastCheck();
-    default:
-      return nullptr;
-  }
+/// The check's record, when the last scan ended in a version check.
+const VersionCheck* CheckedRecord(const TForm1& form) {
+  if (form.scanOutcome() != ScanOutcome::Checked) return nullptr;
+  return form.lastCheck().path.empty() ? nullptr : &form.lastCheck();
 }
 
 std::string ChipName(std::uint8_t code) {
@@ -27,7 +20,7 @@ std::string ChipName(std::uint8_t code) {
 }
 
 /// The scan's disks, with the firmware the check read for the disk it examined.
-std::vector<ListEntry> ListedEntries(const TForm1& form, const CheckRecord* record) {
+std::vector<ListEntry> ListedEntries(const TForm1& form, const VersionCheck* record) {
   std::vector<ListEntry> entries;
   for (const ListedDisk& disk : form.listed()) {
     ListEntry entry{disk, std::nullopt};
@@ -56,9 +49,7 @@ std::optional<std::string> Reason(const CheckReport& report, const TForm1& form,
     case CheckVerdict::UpToDate:
       return std::nullopt;
     case CheckVerdict::NothingToUpdate:
-      return "the " + ChipName(report.chipCode.value_or(0)) + " runs firmware " +
-             (report.firmware ? VersionText(report.firmware->version) : "of unknown version") +
-             ", which the firmware this tool carries does not replace";
+      return form.lastCheck().reason();
     case CheckVerdict::Multiple:
       return std::to_string(form.listed().size()) +
              " enclosures are attached; disconnect all but the one to update";
@@ -86,7 +77,7 @@ std::vector<std::string> Warnings(const TForm1& form, const KeptMessages& messag
   return warnings;
 }
 
-void FillChecked(CheckReport& report, const TForm1& form, const CheckRecord& record) {
+void FillChecked(CheckReport& report, const TForm1& form, const VersionCheck& record) {
   report.checkedPath = record.path;
   if (const std::uint8_t code = ChipCodeOf(record.bridgeInfo); code != 0) {
     report.chipCode = code;
@@ -122,7 +113,7 @@ void PrintVerdict(std::ostream& out, const CheckReport& report, ReportFor use) {
   const std::string reason = report.reason.value_or("");
   switch (report.verdict) {
     case CheckVerdict::Offer:
-      out << "An update to " << OfferedVersion(report.statusText) << " is offered"
+      out << "An update to " << report.offeredVersion << " is offered"
           << (use == ReportFor::Check ? ": run korvane-fw update\n" : ".\n");
       return;
     case CheckVerdict::UpToDate:
@@ -156,23 +147,28 @@ std::string_view VerdictName(CheckVerdict verdict) {
 }
 
 CheckVerdict VerdictOf(const TForm1& form) {
-  switch (form.display()) {
-    case Display::Offer:
-      return CheckVerdict::Offer;
-    case Display::UpToDate:
-      return CheckVerdict::UpToDate;
-    case Display::NothingToUpdate:
-      return CheckVerdict::NothingToUpdate;
-    case Display::NothingFound:
+  switch (form.scanOutcome()) {
+    case ScanOutcome::NothingFound:
       return CheckVerdict::NotFound;
-    case Display::Multiple:
+    case ScanOutcome::Multiple:
       return CheckVerdict::Multiple;
-    case Display::Failure:
-      return form.listed().empty() ? CheckVerdict::NotFound : CheckVerdict::Failure;
-    default:
-      // A scan always ends in one of the displays above; anything else decided nothing.
+    case ScanOutcome::Checked:
+      break;
+    case ScanOutcome::None:
+      // A scan always ends in one of the outcomes above; no scan decided nothing.
       return CheckVerdict::Failure;
   }
+  switch (form.lastCheck().verdict()) {
+    case VersionVerdict::Offer:
+      return CheckVerdict::Offer;
+    case VersionVerdict::UpToDate:
+      return CheckVerdict::UpToDate;
+    case VersionVerdict::NothingToUpdate:
+      return CheckVerdict::NothingToUpdate;
+    case VersionVerdict::Failure:
+      break;
+  }
+  return form.listed().empty() ? CheckVerdict::NotFound : CheckVerdict::Failure;
 }
 
 int CheckExitCode(CheckVerdict verdict, bool accessDenied) {
@@ -199,9 +195,10 @@ CheckReport BuildCheckReport(const FormSession& session, const KeptMessages& mes
   report.statusText = form.statusText();
   report.picture = session.view().picture(Control::Image3);
   report.clickable = form.statusEnabled();
-  const CheckRecord* record = CheckedRecord(form);
+  const VersionCheck* record = CheckedRecord(form);
   if (record != nullptr) FillChecked(report, form, *record);
   report.disks = ListedEntries(form, record);
+  if (record != nullptr) report.offeredVersion = record->offeredVersion();
   report.reason = Reason(report, form, messages);
   report.warnings = Warnings(form, messages, report.reason);
   return report;
@@ -228,11 +225,6 @@ nlohmann::ordered_json CheckJson(const CheckReport& report) {
 bool RightsExplain(const CheckReport& report, const AccessWatch& access) {
   if (report.verdict == CheckVerdict::NotFound) return access.denied();
   return report.verdict == CheckVerdict::Failure && access.DeniedFor(report.checkedPath);
-}
-
-std::string_view OfferedVersion(std::string_view offerText) {
-  const std::size_t blank = offerText.rfind(' ');
-  return blank == std::string_view::npos ? offerText : offerText.substr(blank + 1);
 }
 
 std::string EnclosureName(const CheckReport& report) {

@@ -16,7 +16,7 @@
 
 namespace korvane::cli {
 
-/// What the check decided, from the display the window's logic left.
+/// What the check command decided: the version check's verdict, or why no check ran.
 enum class CheckVerdict : std::uint8_t {
   Offer,
   UpToDate,
@@ -28,8 +28,8 @@ enum class CheckVerdict : std::uint8_t {
 
 /// "offer", "up-to-date", "nothing-to-update", "not-found", "multiple" or "failure".
 std::string_view VerdictName(CheckVerdict verdict);
-/// The verdict for a finished scan. A failed check of a disk the scan could not list means that
-/// no enclosure was found.
+/// The verdict for a finished scan: how the scan ended and what its check decided. A failed
+/// check of a disk the scan could not list means that no enclosure was found.
 CheckVerdict VerdictOf(const TForm1& form);
 /// The exit code for a verdict; missing rights take over where they are why nothing was found
 /// or the check failed.
@@ -47,6 +47,7 @@ struct CheckReport {
   std::optional<std::uint8_t> revision;   ///< with the chip code
   std::optional<FirmwareState> firmware;  ///< null when the identity block was not read
   std::vector<ListEntry> disks;           ///< what the scan listed
+  std::string offeredVersion;             ///< the version offered; empty without an offer
   std::optional<std::string> reason;      ///< why nothing is offered; null for an offer
   std::vector<std::string> warnings;      ///< discovery and message texts beside the reason
 };
@@ -56,8 +57,6 @@ CheckReport BuildCheckReport(const FormSession& session, const KeptMessages& mes
 /// {"verdict", "status_text", "picture", "clickable", "chip_code", "firmware", "disks",
 /// "reason"}.
 nlohmann::ordered_json CheckJson(const CheckReport& report);
-/// The version an offer text names: "234.01.00.02" for the JMS583's.
-std::string_view OfferedVersion(std::string_view offerText);
 
 /// Which command the human report is for: check suggests the update, update goes on with it.
 enum class ReportFor : std::uint8_t { Check, Update };

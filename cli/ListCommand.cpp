@@ -57,11 +57,6 @@ void PrintHuman(const CommandContext& context, const ListReport& report) {
 
 }  // namespace
 
-std::string VersionText(const std::array<std::uint8_t, 4>& version) {
-  return std::to_string(version[0]) + '.' + std::to_string(version[1]) + '.' +
-         std::to_string(version[2]) + '.' + std::to_string(version[3]);
-}
-
 nlohmann::ordered_json DiskJson(const ListEntry& entry) {
   const ListedDisk& disk = entry.disk;
   nlohmann::ordered_json json{{"line", disk.line},

@@ -11,6 +11,7 @@
 
 #include "Command.h"
 #include "DeviceScan.h"
+#include "VersionCheck.h"
 
 namespace korvane::cli {
 
@@ -33,8 +34,6 @@ struct ListReport {
   std::vector<std::string> warnings;
 };
 
-/// A version as "a.b.c.d".
-std::string VersionText(const std::array<std::uint8_t, 4>& version);
 /// One disk as {"line", "path", "bus", "model", "chip_code", "chip", "revision", "firmware",
 /// "rom_mode"}; the last two are null when the firmware was not read.
 nlohmann::ordered_json DiskJson(const ListEntry& entry);

@@ -33,7 +33,7 @@ bool Confirm(CommandContext& context, const CheckReport& check) {
   const std::string running =
       check.firmware ? VersionText(check.firmware->version) : std::string("its present version");
   context.err << "Update the firmware of " << EnclosureName(check) << " from " << running << " to "
-              << OfferedVersion(check.statusText) << "?\n"
+              << check.offeredVersion << "?\n"
               << "Do not unplug the enclosure while it is written. Continue? [y/N] " << std::flush;
   std::string answer;
   if (!std::getline(context.console.in, answer)) {
@@ -153,8 +153,7 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options) {
     return exitcode::kOk;
   }
   if (human) {
-    context.out << "Writing " << OfferedVersion(check.statusText)
-                << ": do not unplug the enclosure.\n"
+    context.out << "Writing " << check.offeredVersion << ": do not unplug the enclosure.\n"
                 << std::flush;
   }
   const std::size_t denialsBefore = context.access.denials();

@@ -194,8 +194,8 @@ TEST(TForm1Check, VersionRulesPickTheDisplay) {
         EXPECT_FALSE(rig.view.enabled(Control::lblStaust));
         break;
       case Display::Offer:
-        EXPECT_EQ(rig.view.text(),
-                  c.chip == Chip::Jms578 ? status::kOfferJms578 : status::kOfferJms583);
+        EXPECT_EQ(rig.view.text(), c.chip == Chip::Jms578 ? status::OfferText(kChipCodeJms578)
+                                                          : status::OfferText(kChipCodeJms583));
         EXPECT_EQ(rig.view.picture(Control::Image3), Picture::Update);
         EXPECT_TRUE(rig.view.enabled(Control::lblStaust));
         EXPECT_TRUE(rig.form.statusEnabled());
@@ -293,7 +293,8 @@ TEST(TForm1Check, AFailedNvramReadReplacesTheVerdictItShowedFirst) {
   rig.Plug(kUsbPath, FailingOwn(Enclosure(Chip::Jms583, {0, 0, 0, 8}), Operation::ReadNvram));
   rig.Scan();
 
-  const std::size_t offer = rig.view.Find("text " + std::string(status::kOfferJms583));
+  const std::size_t offer =
+      rig.view.Find("text " + std::string(status::OfferText(kChipCodeJms583)));
   ASSERT_LT(offer, rig.view.log().size()) << "the offer is shown for a moment";
   const std::vector<std::string> after{
       "enable lblStaust", "pump",        "picture Image3 CROSS",

@@ -173,7 +173,7 @@ TEST(TForm1Update, AClickWhileTheCheckFinishesIsIgnoredAndTheOfferStaysClickable
   bool clicked = false;
   rig.view.onPump = [&](std::size_t) {
     // The check's last pump comes right after it has shown the offer.
-    if (!clicked && rig.view.text() == status::kOfferJms583) {
+    if (!clicked && rig.view.text() == status::OfferText(kChipCodeJms583)) {
       clicked = true;
       rig.view.Click();
     }

@@ -56,10 +56,10 @@ TEST(KorvaneFwCheck, VerdictsOfTheBuiltInsAndFiles) {
     int code;
   };
   const Case cases[] = {
-      {"jms583-outdated", "offer", status::kOfferJms583, "UPDATE", true, 22, "0.0.0.8", 1, "",
-       exitcode::kOffered},
-      {"jms578-outdated", "offer", status::kOfferJms578, "UPDATE", true, 19, "0.1.0.3", 1, "",
-       exitcode::kOffered},
+      {"jms583-outdated", "offer", status::OfferText(kChipCodeJms583), "UPDATE", true, 22,
+       "0.0.0.8", 1, "", exitcode::kOffered},
+      {"jms578-outdated", "offer", status::OfferText(kChipCodeJms578), "UPDATE", true, 19,
+       "0.1.0.3", 1, "", exitcode::kOffered},
       {"jms578-current", "up-to-date", status::kUpToDate, "GOOD", false, 19, "0.2.1.4", 1, "",
        exitcode::kOk},
       {"jms583-current", "nothing-to-update", status::kNothingFound, "CROSS", false, 22, "0.0.1.2",
@@ -126,7 +126,7 @@ TEST(KorvaneFwCheck, SaysInWordsWhatIsAttachedAndWhatIsOffered) {
        {"Enclosure: <<USB>> Korvane NVMe Enclosure  \n",
         "Path:      \\\\?\\usbstor#disk&ven_korvane", "JMS583 (chip code 22",
         "Firmware:  0.0.0.8\n", "An update to 234.01.00.02 is offered: run korvane-fw update\n",
-        "Window:    \"" + std::string(status::kOfferJms583) + "\"\n"}},
+        "Window:    \"" + std::string(status::OfferText(kChipCodeJms583)) + "\"\n"}},
       {"jms578-outdated", {"JMS578 (chip code 19", "An update to 02.14 is offered"}},
       {"jms578-current", {"up to date", "Window:    \"Your product is up to date\""}},
       {"two-enclosures", {"<<USB>> Korvane NVMe", "<<UASP>> Korvane SATA", "Disconnect all but"}},

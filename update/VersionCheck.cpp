@@ -1,0 +1,198 @@
+#include "VersionCheck.h"
+
+#include <algorithm>
+#include <span>
+
+#include "BridgeCommands.h"
+#include "InquiryText.h"
+#include "NvramIdentity.h"
+
+namespace korvane {
+namespace {
+
+/// The check's picture of the identity block.
+using IdentityBlock = std::array<std::uint8_t, kIdentityBlockSize>;
+
+constexpr std::size_t kRomFlagAt = 6;
+constexpr std::size_t kVersionAt = 12;
+/// A product name with this word (in any case) is not ours to update.
+constexpr std::string_view kExcludedWord = "VORNIX";
+
+std::array<std::uint8_t, 4> VersionOf(const IdentityBlock& block) {
+  return {block[kVersionAt], block[kVersionAt + 1], block[kVersionAt + 2], block[kVersionAt + 3]};
+}
+
+/// The JMS578 runs current firmware: 0.1.1.4 or later, or 0.2.1.x with x at least 4.
+bool Jms578UpToDate(const std::array<std::uint8_t, 4>& v) {
+  return v[0] == 0 && (v[1] == 1 || v[1] == 2) && v[2] == 1 && v[3] >= 4;
+}
+
+/// The JMS583 firmware the carried image replaces.
+bool Jms583Offered(const std::array<std::uint8_t, 4>& v) { return v[2] == 0; }
+
+bool HoldsExcludedWord(std::span<const std::uint8_t, kInquiryLength> inquiry) {
+  std::string text = ModelText(inquiry);
+  std::ranges::transform(text, text.begin(), [](char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  });
+  return text.find(kExcludedWord) != std::string::npos;
+}
+
+std::string ChipDescription(BridgeInfo info) {
+  const std::uint8_t code = ChipCodeOf(info);
+  if (code == 0) return "no bridge chip this tool knows";
+  return "a " + std::string(ChipCodeTable[code]) + " bridge (chip code " + std::to_string(code) +
+         "), which this tool does not update";
+}
+
+/// One run of the check: its services, its disk and what it found so far.
+class CheckRun {
+ public:
+  CheckRun(const CheckServices& services, std::string_view path, const CheckProgress& progress)
+      : s_(services), progress_(progress) {
+    result_.path = path;
+  }
+
+  VersionCheck Run();
+
+ private:
+  void Fail(std::string reason);
+  void FailCommand(std::string_view command);
+  bool ReadFlashTypeStep();
+  bool ReadIdentityStep(IdentityBlock& block);
+  void CheckJms578(const IdentityBlock& block);
+  void CheckJms583(const IdentityBlock& block);
+  bool ReadNvramAndInquiry();
+
+  const CheckServices& s_;
+  const CheckProgress& progress_;
+  VersionCheck result_;
+};
+
+VersionCheck CheckRun::Run() {
+  result_.bridgeInfo = IdentifyBridge(s_.io, result_.path, s_.messages);
+  if (progress_.identified) progress_.identified(result_.bridgeInfo);
+  const std::uint8_t code = ChipCodeOf(result_.bridgeInfo);
+  IdentityBlock block{};
+  if (code != kChipCodeJms578 && code != kChipCodeJms583) {
+    Fail("the disk has " + ChipDescription(result_.bridgeInfo));
+    return result_;
+  }
+  result_.chip = FindChipUpdate(code);
+  if (!ReadFlashTypeStep() || !ReadIdentityStep(block)) return result_;
+  if (code == kChipCodeJms578) {
+    CheckJms578(block);
+  } else {
+    CheckJms583(block);
+  }
+  return result_;
+}
+
+void CheckRun::Fail(std::string reason) {
+  if (result_.failure.empty()) result_.failure = std::move(reason);
+}
+
+void CheckRun::FailCommand(std::string_view command) {
+  Fail(std::string(command) + " failed: " + s_.io.DescribeLastFailure(result_.path));
+}
+
+bool CheckRun::ReadFlashTypeStep() {
+  std::array<std::uint8_t, 4> flashType{};
+  const bool ok = ReadFlashType(s_.io, result_.path, flashType);
+  if (!ok) FailCommand("reading the flash type");
+  if (progress_.flashTypeRead) progress_.flashTypeRead();
+  return ok;
+}
+
+bool CheckRun::ReadIdentityStep(IdentityBlock& block) {
+  if (!ReadIdentity(s_.io, result_.path, block)) {
+    FailCommand("reading the identity block");
+    return false;
+  }
+  if (!HasIdentitySignature(block)) {
+    Fail("the identity block lacks its F4 E7 signature");
+    return false;
+  }
+  result_.firmware = VersionOf(block);
+  result_.romMode = block[kRomFlagAt] == 0;
+  return true;
+}
+
+void CheckRun::CheckJms578(const IdentityBlock& block) {
+  if (result_.romMode) {
+    // After an interrupted write this is what the user meets; say why, and that we cannot help.
+    Fail(
+        "the JMS578 runs its boot ROM: its flash holds no complete firmware, as after an "
+        "interrupted update, and only a JMS583 can be written from its boot ROM");
+    return;
+  }
+  if (!ReadNvramAndInquiry()) return;
+  result_.ruled =
+      Jms578UpToDate(VersionOf(block)) ? VersionVerdict::UpToDate : VersionVerdict::Offer;
+}
+
+void CheckRun::CheckJms583(const IdentityBlock& block) {
+  if (!ReadNvramAndInquiry()) return;
+  result_.ruled =
+      Jms583Offered(VersionOf(block)) ? VersionVerdict::Offer : VersionVerdict::NothingToUpdate;
+}
+
+bool CheckRun::ReadNvramAndInquiry() {
+  Transport& io = s_.io;
+  WaitUntilReady(io, s_.clock, result_.path);
+  std::array<std::uint8_t, kNvramRecordBytes> record{};
+  // A failed NVRAM read fails the check, but the rules still decide, and a face may show that.
+  if (!ReadNvram(io, result_.path, result_.chip->nvramAddress, record)) {
+    FailCommand("reading the NVRAM record");
+  }
+  std::array<std::uint8_t, kInquiryLength> inquiry{};
+  if (!Inquiry(io, result_.path, inquiry)) {
+    FailCommand("INQUIRY");
+    return false;
+  }
+  if (HoldsExcludedWord(inquiry)) {
+    Fail("the enclosure's product name \"" + ModelText(inquiry) +
+         "\" is not one this tool updates");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+VersionVerdict VersionCheck::verdict() const {
+  if (!failure.empty()) return VersionVerdict::Failure;
+  return ruled.value_or(VersionVerdict::Failure);
+}
+
+std::string_view VersionCheck::offeredVersion() const {
+  if (verdict() != VersionVerdict::Offer || chip == nullptr) return {};
+  return chip->offeredVersion;
+}
+
+std::string VersionCheck::reason() const {
+  switch (verdict()) {
+    case VersionVerdict::Offer:
+    case VersionVerdict::UpToDate:
+      return {};
+    case VersionVerdict::NothingToUpdate:
+      return "the " + std::string(chip->chipName) + " runs firmware " +
+             (firmware ? VersionText(*firmware) : "of unknown version") +
+             ", which the firmware this tool carries does not replace";
+    case VersionVerdict::Failure:
+      break;
+  }
+  return failure.empty() ? "the check failed" : failure;
+}
+
+VersionCheck CheckVersion(const CheckServices& services, std::string_view path,
+                          const CheckProgress& progress) {
+  return CheckRun(services, path, progress).Run();
+}
+
+std::string VersionText(const std::array<std::uint8_t, 4>& version) {
+  return std::to_string(version[0]) + '.' + std::to_string(version[1]) + '.' +
+         std::to_string(version[2]) + '.' + std::to_string(version[3]);
+}
+
+}  // namespace korvane

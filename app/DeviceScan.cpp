@@ -40,14 +40,17 @@ ListedDisk ExamineCandidate(const CandidateDisk& candidate, Transport& io, Messa
   return MakeListed(candidate, std::move(path), std::move(model), info);
 }
 
-ScanResult ScanBridgeDisks(DiskLister& lister, Transport& io, MessageSink& messages) {
+ScanResult ScanBridgeDisks(DiskLister& lister, Transport& io, MessageSink& messages,
+                           const ScanProgress& progress) {
   ScanResult result;
   CandidatePaths candidates{};
   result.enumeratedDiskCount = EnumerateBridgeDisks(lister, io, candidates, true, &result.warnings);
+  if (progress.enumerated) progress.enumerated(result.enumeratedDiskCount);
   const auto accepted =
       std::span(candidates).first(static_cast<std::size_t>(result.enumeratedDiskCount));
   for (const CandidateDisk& candidate : accepted) {
     ListedDisk disk = ExamineCandidate(candidate, io, messages);
+    if (progress.examined) progress.examined(disk);
     result.currentBridgeInfo = disk.bridgeInfo;
     if (ChipCodeOf(disk.bridgeInfo) == 0) {
       result.unlistedPath = std::move(disk.path);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,9 +44,16 @@ std::string LowerCasePath(std::string_view path);
 /// comes back in lower case; bridgeInfo is 0 when the bridge was not recognised.
 ListedDisk ExamineCandidate(const CandidateDisk& candidate, Transport& io, MessageSink& messages);
 
+/// Moments of a scan that a face shows while the scan goes on.
+struct ScanProgress {
+  std::function<void(int count)> enumerated;        ///< discovery accepted count candidates
+  std::function<void(const ListedDisk&)> examined;  ///< one candidate, recognised or not
+};
+
 /// Enumerates candidate disks (1394 included), reads each one's INQUIRY and identifies its
 /// bridge; every disk with a non-zero chip code is listed. A disk whose INQUIRY fails is listed
 /// with an empty model text.
-ScanResult ScanBridgeDisks(DiskLister& lister, Transport& io, MessageSink& messages);
+ScanResult ScanBridgeDisks(DiskLister& lister, Transport& io, MessageSink& messages,
+                           const ScanProgress& progress = {});
 
 }  // namespace korvane

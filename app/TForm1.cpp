@@ -59,17 +59,18 @@ void TForm1::btn_RefreshClick() {
   // timer stays armed and its next tick comes back here.
   if (busy()) return;
   Activity activity(*this);
-  CandidatePaths candidates{};
   ShowSearching();
-  const int count = Enumerate(candidates);
-  if (count == 0) {
+  const ScanProgress progress{[this](int count) { Enumerated(count); },
+                              [this](const ListedDisk& disk) { Examined(disk); }};
+  ScanResult scan = ScanBridgeDisks(services_.lister, services_.io, services_.messages, progress);
+  scanWarnings_ = std::move(scan.warnings);
+  if (scan.enumeratedDiskCount == 0) {
     scanOutcome_ = ScanOutcome::NothingFound;
     ShowNothingFound();
     return;
   }
-  const int listedCount =
-      ListCandidates(std::span(candidates).first(static_cast<std::size_t>(count)));
-  if (listedCount <= 1) {
+  FinishList();
+  if (listed_.size() <= 1) {
     CheckFirmwareVersion();
   } else {
     services_.view.SetVisible(Control::btn_upd, false);
@@ -88,11 +89,21 @@ void TForm1::ShowSearching() {
   Pump();
 }
 
-int TForm1::Enumerate(CandidatePaths& candidates) {
-  scanWarnings_.clear();
-  state_.EnumeratedDiskCount =
-      EnumerateBridgeDisks(services_.lister, services_.io, candidates, true, &scanWarnings_);
-  return state_.EnumeratedDiskCount;
+void TForm1::Enumerated(int count) {
+  state_.EnumeratedDiskCount = count;
+  if (count == 0) return;
+  services_.view.ClearDeviceList();
+  listed_.clear();
+}
+
+// The device table has room for every candidate discovery can return.
+static_assert(kCandidateSlots <= kDeviceTableSize);
+
+void TForm1::Examined(const ListedDisk& disk) {
+  // An unrecognised disk's path stays in the entry until a recognised one takes it over.
+  state_.DeviceTable[listed_.size()].path = disk.path;
+  state_.CurrentBridgeInfo = disk.bridgeInfo;
+  if (ChipCodeOf(disk.bridgeInfo) != 0) ListDisk(disk);
 }
 
 void TForm1::ShowNothingFound() {
@@ -109,30 +120,11 @@ void TForm1::ShowNothingFound() {
   view.SetEnabled(Control::cbb_DeviceList, false);
 }
 
-int TForm1::ListCandidates(std::span<const CandidateDisk> candidates) {
+void TForm1::FinishList() {
   MainView& view = services_.view;
-  view.ClearDeviceList();
-  listed_.clear();
-  int listedCount = 0;
-  for (const CandidateDisk& candidate : candidates) {
-    if (listedCount == static_cast<int>(kDeviceTableSize)) {
-      services_.messages.ShowMessage(
-          "The tool only can show " + std::to_string(kDeviceTableSize) + " disks.", "Warning",
-          MessageIcon::Warning);
-      break;
-    }
-    ListedDisk disk = ExamineCandidate(candidate, services_.io, services_.messages);
-    // An unrecognised disk's path stays in the entry until a recognised one takes it over.
-    state_.DeviceTable[static_cast<std::size_t>(listedCount)].path = disk.path;
-    state_.CurrentBridgeInfo = disk.bridgeInfo;
-    if (ChipCodeOf(disk.bridgeInfo) == 0) continue;
-    ListDisk(std::move(disk));
-    ++listedCount;
-  }
   view.SetEnabled(Control::cbb_DeviceList, true);
-  if (listedCount == 0) view.AddDeviceLine("");
+  if (listed_.empty()) view.AddDeviceLine("");
   view.SelectDevice(0);
-  return listedCount;
 }
 
 void TForm1::ListDisk(ListedDisk disk) {
@@ -167,7 +159,7 @@ void TForm1::CheckFirmwareVersion() {
   Pump();
   // A failure after the rules decided (a failed NVRAM read) replaces their verdict.
   if (check_.verdict() == VersionVerdict::Failure) ShowFailure();
-  if (SweepAllowed()) SweepDialogs();
+  if (DialogSweepAllowed(services_.desktop)) SweepSystemDialogs(services_.desktop, services_.clock);
 }
 
 std::string TForm1::SelectedPath() const {
@@ -217,30 +209,6 @@ void TForm1::ShowFailure() {
   view.AddDeviceLine(kNoDeviceLine);
   view.SelectDevice(0);
   view.SetEnabled(Control::cbb_DeviceList, false);
-}
-
-bool TForm1::SweepAllowed() {
-  Desktop& desktop = services_.desktop;
-  std::optional<OsVersion> version = desktop.QueryVersion(VersionRecord::Extended);
-  if (!version) version = desktop.QueryVersion(VersionRecord::Basic);
-  if (!version) return false;
-  return (version->major == 6 && version->minor >= 1) ||
-         (version->major == 10 && version->minor == 0);
-}
-
-void TForm1::SweepDialogs() {
-  for (int pass = 0; pass < kDialogSweepPasses; ++pass) {
-    CloseSystemDialog();
-    services_.clock.Sleep(kDialogSweepPause);
-  }
-}
-
-int TForm1::CloseSystemDialog() {
-  const DesktopWindow dialog =
-      services_.desktop.FindTopLevelWindow(kSystemDialogClass, kSystemDialogTitle);
-  if (dialog == 0) return 0;
-  services_.desktop.PostClose(dialog);
-  return 1;
 }
 
 // ---- The update command ------------------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include "DebugOutput.h"
 #include "Desktop.h"
 #include "DeviceScan.h"
+#include "DialogSweep.h"
 #include "Discovery.h"
 #include "ImageSource.h"
 #include "MainView.h"
@@ -55,12 +56,6 @@ inline constexpr std::size_t kDeviceTableSize = 128;
 /// The rescan timer.
 inline constexpr std::uintptr_t kRescanTimerId = 101;
 inline constexpr std::chrono::milliseconds kRescanInterval{500};
-/// Passes of the dialog sweep after each check, and the pause after each.
-inline constexpr int kDialogSweepPasses = 101;
-inline constexpr std::chrono::milliseconds kDialogSweepPause{2};
-/// The system dialog the sweep closes.
-inline constexpr std::string_view kSystemDialogClass = "#32770";
-inline constexpr std::string_view kSystemDialogTitle = "Microsoft Windows";
 
 /// Device-change events, as the platform numbers them.
 namespace devicechange {
@@ -135,7 +130,7 @@ class TForm1 {
   /// A timer message with its timer id.
   void OnRescanTimer(std::uintptr_t timerId);
   /// Asks one system dialog titled "Microsoft Windows" to close; 1 when there was one.
-  int CloseSystemDialog();
+  int CloseSystemDialog() { return korvane::CloseSystemDialog(services_.desktop); }
 
   const FormState& state() const { return state_; }
   Display display() const { return display_; }
@@ -159,9 +154,10 @@ class TForm1 {
 
   // The scan.
   void ShowSearching();
-  int Enumerate(CandidatePaths& candidates);
+  void Enumerated(int count);
+  void Examined(const ListedDisk& disk);
   void ShowNothingFound();
-  int ListCandidates(std::span<const CandidateDisk> candidates);
+  void FinishList();
   void ListDisk(ListedDisk disk);
   void ShowMultiple();
 
@@ -172,8 +168,6 @@ class TForm1 {
   void ShowVerdict(Display display, Picture picture, std::string_view text,
                    std::optional<bool> enabled);
   void ShowFailure();
-  bool SweepAllowed();
-  void SweepDialogs();
 
   // The update command.
   void ShowUpdating();

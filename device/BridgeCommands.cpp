@@ -11,7 +11,6 @@ namespace {
 
 constexpr std::uint8_t kVendorCdbLength = 12;
 constexpr std::uint8_t kBufferCdbLength = 10;
-constexpr std::uint8_t kDeferredActivationMode = 0x0F;
 constexpr std::size_t kChipTagMinimum = 8;
 constexpr std::uint32_t kLateRevisionAddress = 0xFDB0;
 constexpr std::uint8_t kLateRevisionFirst = 0xB4;
@@ -32,6 +31,10 @@ BuiltCdb Vendor(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t 
   cdb.bytes[4] = b4;
   cdb.length = kVendorCdbLength;
   return cdb;
+}
+
+BuiltCdb Identity(std::uint8_t op) {
+  return Vendor(op, kIdentitySignature[0], kIdentitySignature[1], 0, 0);
 }
 
 BuiltCdb NvramCommand(std::uint8_t mode, std::uint32_t address, std::size_t length,
@@ -82,9 +85,9 @@ bool SenseOnFailure(Transport& io, std::string_view path, bool ok) {
 
 }  // namespace
 
-BuiltCdb BuildReadIdentity() { return Vendor(opcode::kIdentity, 0xF4, 0xE7, 0, 0); }
+BuiltCdb BuildReadIdentity() { return Identity(opcode::kIdentity); }
 
-BuiltCdb BuildReadIdentityAlt() { return Vendor(opcode::kIdentityAlt, 0xF4, 0xE7, 0, 0); }
+BuiltCdb BuildReadIdentityAlt() { return Identity(opcode::kIdentityAlt); }
 
 BuiltCdb BuildInquiry(std::size_t length) {
   return Vendor(opcode::kInquiry, 0, 0, 0, static_cast<std::uint8_t>(length));
@@ -97,24 +100,24 @@ BuiltCdb BuildReadFlashType() { return Vendor(opcode::kShortRead, 0x04, 0x23, 0x
 BuiltCdb BuildReadChipTag() { return Vendor(opcode::kShortRead, 0x04, 0x30, 0x08, 0); }
 
 BuiltCdb BuildReadNvram(std::uint32_t address, std::size_t length) {
-  return NvramCommand(0x10, address, length, 0xFA);
+  return NvramCommand(kNvramReadMode, address, length, nvramselector::kRead);
 }
 
 BuiltCdb BuildWriteNvram(std::uint32_t address, std::size_t length, std::uint8_t mode) {
-  return NvramCommand(mode & 0x87, address, length, 0xFB);
+  return NvramCommand(mode & kNvramWriteModeBits, address, length, nvramselector::kWrite);
 }
 
 BuiltCdb BuildReadMemory(std::uint32_t address, std::size_t length) {
-  BuiltCdb cdb = Vendor(opcode::kNvram, 0x10, 0, 0, 0);
+  BuiltCdb cdb = Vendor(opcode::kNvram, kNvramReadMode, 0, 0, 0);
   put_be16(Field<3, 2>(cdb), static_cast<std::uint32_t>(length));
   put_be16(Field<6, 2>(cdb), address);
-  cdb.bytes[11] = 0xFD;
+  cdb.bytes[11] = nvramselector::kMemory;
   return cdb;
 }
 
 BuiltCdb BuildReadConfigWord() {
-  BuiltCdb cdb = Vendor(opcode::kNvram, 0x10, 0, 0, 0x02);
-  cdb.bytes[11] = 0xFF;
+  BuiltCdb cdb = Vendor(opcode::kNvram, kNvramReadMode, 0, 0, 0x02);
+  cdb.bytes[11] = nvramselector::kConfigWord;
   return cdb;
 }
 
@@ -132,7 +135,7 @@ BuiltCdb BuildReadBuffer(std::uint8_t mode, std::uint8_t bufferId, std::uint32_t
 
 BuiltCdb BuildWriteBuffer(std::uint8_t bufferId, std::uint8_t mode, std::uint32_t offset,
                           std::size_t length) {
-  if (mode == kDeferredActivationMode) {
+  if (mode == Byte(WriteBufferMode::ActivateDeferred)) {
     // Activation carries no buffer id, offset or length.
     BuiltCdb cdb;
     cdb.bytes[0] = opcode::kWriteBuffer;

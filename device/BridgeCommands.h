@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "Clock.h"
+#include "CommandSet.h"
 #include "Transport.h"
 
 namespace korvane {
@@ -21,19 +22,6 @@ struct BuiltCdb {
   std::span<const std::uint8_t> view() const { return {bytes.data(), length}; }
 };
 
-/// Opcodes of the bridge command set.
-namespace opcode {
-inline constexpr std::uint8_t kInquiry = 0x12;
-inline constexpr std::uint8_t kRequestSense = 0x03;
-inline constexpr std::uint8_t kIdentity = 0xE0;
-inline constexpr std::uint8_t kIdentityAlt = 0xFE;
-inline constexpr std::uint8_t kShortRead = 0xFF;
-inline constexpr std::uint8_t kNvram = 0xDF;
-inline constexpr std::uint8_t kVendorB5 = 0xB5;
-inline constexpr std::uint8_t kReadBuffer = 0x3C;
-inline constexpr std::uint8_t kWriteBuffer = 0x3B;
-}  // namespace opcode
-
 /// Length of the bridge's identity answer.
 inline constexpr std::size_t kIdentityBlockSize = 16;
 /// INQUIRY length every caller asks for: the standard data and the chip tag in bytes 36-39.
@@ -41,7 +29,8 @@ inline constexpr std::size_t kInquiryLength = 40;
 
 /// True when an identity answer begins with the echoed signature F4 E7, which makes it valid.
 constexpr bool HasIdentitySignature(std::span<const std::uint8_t> block) {
-  return block.size() >= 2 && block[0] == 0xF4 && block[1] == 0xE7;
+  return block.size() >= kIdentitySignature.size() && block[0] == kIdentitySignature[0] &&
+         block[1] == kIdentitySignature[1];
 }
 /// Status byte bit that means busy.
 inline constexpr std::uint8_t kStatusBusy = 0x01;

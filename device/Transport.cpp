@@ -8,13 +8,10 @@
 #include <string>
 #include <utility>
 
+#include "CommandSet.h"
+
 namespace korvane {
 namespace {
-
-// Opcodes of the bridge command set. Nothing else may leave the program: the disk behind
-// the bridge holds the user's data, and no command of ours has any business writing it.
-constexpr std::array<std::uint8_t, 9> kBridgeOpcodes = {0x12, 0x03, 0xE0, 0xFE, 0xFF,
-                                                        0xDF, 0xB5, 0x3C, 0x3B};
 
 constexpr std::uint32_t kLongWriteTimeoutSeconds = 100;
 constexpr std::uint32_t kWriteTimeoutSeconds = 50;
@@ -62,15 +59,18 @@ std::span<std::uint8_t> AlignedBuffer::bytes() const {
 }
 
 bool IsBridgeOpcode(std::uint8_t opcode) {
+  // Only the bridge's own commands leave the program: the disk behind the bridge holds the
+  // user's data, and no command of ours has any business writing it.
   return std::find(kBridgeOpcodes.begin(), kBridgeOpcodes.end(), opcode) != kBridgeOpcodes.end();
 }
 
 std::int32_t AdjustedLength(std::int32_t length) { return length == 1 ? 2 : length; }
 
 std::uint32_t WriteTimeoutSeconds(std::span<const std::uint8_t> cdb) {
-  const bool buffer13 = CdbByte(cdb, 2) == 0x13;
-  const bool nvramMode3 = CdbByte(cdb, 11) == 0xFB && CdbByte(cdb, 1) == 0x03;
-  return buffer13 || nvramMode3 ? kLongWriteTimeoutSeconds : kWriteTimeoutSeconds;
+  const bool longBuffer = CdbByte(cdb, 2) == Byte(BufferId::LongWrite);
+  const bool loaderStart = CdbByte(cdb, 11) == nvramselector::kWrite &&
+                           CdbByte(cdb, 1) == Byte(NvramWriteMode::StartLoader);
+  return longBuffer || loaderStart ? kLongWriteTimeoutSeconds : kWriteTimeoutSeconds;
 }
 
 bool Transport::ScsiCommandIn(std::string_view path, std::span<const std::uint8_t> cdb,

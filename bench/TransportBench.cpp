@@ -14,6 +14,8 @@ namespace {
 
 constexpr std::string_view kPath = R"(\\?\usbstor#disk&ven_korvane&prod_nvme#1)";
 constexpr std::size_t kBlock = 1024;
+constexpr auto kDeferred = korvane::WriteBufferMode::DownloadDeferred;
+constexpr auto kFirmware = korvane::BufferId::Firmware;
 
 struct Bench {
   korvane::sim::SimulatedClock clock;
@@ -38,7 +40,7 @@ void BM_FlashBlockWrite(benchmark::State& state) {
   Bench bench;
   std::vector<std::uint8_t> block(kBlock, 0x5A);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(korvane::WriteBuffer(bench.io, kPath, 0, 0x0E, block, 0));
+    benchmark::DoNotOptimize(korvane::WriteBuffer(bench.io, kPath, kDeferred, kFirmware, 0, block));
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBlock));
 }
@@ -53,10 +55,10 @@ void BM_FirmwareAreaWriteAndReadBack(benchmark::State& state) {
   for (auto _ : state) {
     for (std::uint32_t offset = 0; offset < kArea; offset += kBlock) {
       const auto block = std::span<const std::uint8_t>(image).subspan(offset, kBlock);
-      korvane::WriteBuffer(bench.io, kPath, 0, 0x0E, block, offset);
+      korvane::WriteBuffer(bench.io, kPath, kDeferred, kFirmware, offset, block);
     }
     for (std::uint32_t offset = 0; offset < kArea; offset += kBlock) {
-      korvane::ReadBuffer(bench.io, kPath, 1, 0, offset,
+      korvane::ReadBuffer(bench.io, kPath, korvane::ReadBufferMode::Data, kFirmware, offset,
                           std::span<std::uint8_t>(back).subspan(offset, kBlock));
     }
     benchmark::DoNotOptimize(back.data());

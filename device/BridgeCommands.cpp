@@ -103,8 +103,8 @@ BuiltCdb BuildReadNvram(std::uint32_t address, std::size_t length) {
   return NvramCommand(kNvramReadMode, address, length, nvramselector::kRead);
 }
 
-BuiltCdb BuildWriteNvram(std::uint32_t address, std::size_t length, std::uint8_t mode) {
-  return NvramCommand(mode & kNvramWriteModeBits, address, length, nvramselector::kWrite);
+BuiltCdb BuildWriteNvram(NvramWriteMode mode, std::uint32_t address, std::size_t length) {
+  return NvramCommand(Byte(mode) & kNvramWriteModeBits, address, length, nvramselector::kWrite);
 }
 
 BuiltCdb BuildReadMemory(std::uint32_t address, std::size_t length) {
@@ -128,22 +128,22 @@ BuiltCdb BuildReadVendorB5(std::uint8_t first, std::uint8_t second) {
   return cdb;
 }
 
-BuiltCdb BuildReadBuffer(std::uint8_t mode, std::uint8_t bufferId, std::uint32_t offset,
+BuiltCdb BuildReadBuffer(ReadBufferMode mode, BufferId bufferId, std::uint32_t offset,
                          std::size_t length) {
-  return BufferCommand(opcode::kReadBuffer, mode, bufferId, offset, length);
+  return BufferCommand(opcode::kReadBuffer, Byte(mode), Byte(bufferId), offset, length);
 }
 
-BuiltCdb BuildWriteBuffer(std::uint8_t bufferId, std::uint8_t mode, std::uint32_t offset,
+BuiltCdb BuildWriteBuffer(WriteBufferMode mode, BufferId bufferId, std::uint32_t offset,
                           std::size_t length) {
-  if (mode == Byte(WriteBufferMode::ActivateDeferred)) {
+  if (mode == WriteBufferMode::ActivateDeferred) {
     // Activation carries no buffer id, offset or length.
     BuiltCdb cdb;
     cdb.bytes[0] = opcode::kWriteBuffer;
-    cdb.bytes[1] = mode;
+    cdb.bytes[1] = Byte(mode);
     cdb.length = kBufferCdbLength;
     return cdb;
   }
-  return BufferCommand(opcode::kWriteBuffer, mode, bufferId, offset, length);
+  return BufferCommand(opcode::kWriteBuffer, Byte(mode), Byte(bufferId), offset, length);
 }
 
 BuiltCdb BuildRequestSense() {
@@ -186,13 +186,13 @@ bool ReadNvram(Transport& io, std::string_view path, std::uint32_t address,
   return SendIn(io, path, BuildReadNvram(address, buffer.size()), buffer);
 }
 
-bool WriteNvram(Transport& io, std::string_view path, std::uint32_t address,
-                std::span<const std::uint8_t> buffer, std::uint8_t mode) {
-  return SendOut(io, path, BuildWriteNvram(address, buffer.size(), mode), buffer);
+bool WriteNvram(Transport& io, std::string_view path, NvramWriteMode mode, std::uint32_t address,
+                std::span<const std::uint8_t> buffer) {
+  return SendOut(io, path, BuildWriteNvram(mode, address, buffer.size()), buffer);
 }
 
-bool ReadMemory(Transport& io, std::string_view path, std::span<std::uint8_t> buffer,
-                std::uint32_t address) {
+bool ReadMemory(Transport& io, std::string_view path, std::uint32_t address,
+                std::span<std::uint8_t> buffer) {
   return SendIn(io, path, BuildReadMemory(address, buffer.size()), buffer);
 }
 
@@ -205,15 +205,15 @@ bool ReadVendorB5(Transport& io, std::string_view path, std::uint8_t first, std:
   return SendIn(io, path, BuildReadVendorB5(first, second), buffer);
 }
 
-bool ReadBuffer(Transport& io, std::string_view path, std::uint8_t mode, std::uint8_t bufferId,
+bool ReadBuffer(Transport& io, std::string_view path, ReadBufferMode mode, BufferId bufferId,
                 std::uint32_t offset, std::span<std::uint8_t> buffer) {
   const BuiltCdb cdb = BuildReadBuffer(mode, bufferId, offset, buffer.size());
   return SenseOnFailure(io, path, SendIn(io, path, cdb, buffer));
 }
 
-bool WriteBuffer(Transport& io, std::string_view path, std::uint8_t bufferId, std::uint8_t mode,
-                 std::span<const std::uint8_t> buffer, std::uint32_t offset) {
-  const BuiltCdb cdb = BuildWriteBuffer(bufferId, mode, offset, buffer.size());
+bool WriteBuffer(Transport& io, std::string_view path, WriteBufferMode mode, BufferId bufferId,
+                 std::uint32_t offset, std::span<const std::uint8_t> buffer) {
+  const BuiltCdb cdb = BuildWriteBuffer(mode, bufferId, offset, buffer.size());
   return SenseOnFailure(io, path, SendOut(io, path, cdb, buffer));
 }
 
@@ -238,7 +238,7 @@ bool WaitUntilReady(Transport& io, Clock& clock, std::string_view path) {
 
 bool IsLateRevision(Transport& io, std::string_view path) {
   std::array<std::uint8_t, 4> memory{};
-  if (!ReadMemory(io, path, memory, kLateRevisionAddress)) return false;
+  if (!ReadMemory(io, path, kLateRevisionAddress, memory)) return false;
   return memory[1] >= kLateRevisionFirst;
 }
 

@@ -39,7 +39,9 @@ inline constexpr int kReadyRereads = 500;
 /// Pause between two status reads.
 inline constexpr std::chrono::milliseconds kReadyPause{10};
 
-// Builders: one per command, each filling the bytes of its table.
+// Builders: one per command, each filling the bytes of its table. Builders and commands take
+// their arguments in the order the CDB carries them: the mode, where the command acts (buffer id
+// and offset, or address), then the data or its length.
 BuiltCdb BuildReadIdentity();
 BuiltCdb BuildReadIdentityAlt();
 BuiltCdb BuildInquiry(std::size_t length);
@@ -47,13 +49,13 @@ BuiltCdb BuildReadStatus();
 BuiltCdb BuildReadFlashType();
 BuiltCdb BuildReadChipTag();
 BuiltCdb BuildReadNvram(std::uint32_t address, std::size_t length);
-BuiltCdb BuildWriteNvram(std::uint32_t address, std::size_t length, std::uint8_t mode);
+BuiltCdb BuildWriteNvram(NvramWriteMode mode, std::uint32_t address, std::size_t length);
 BuiltCdb BuildReadMemory(std::uint32_t address, std::size_t length);
 BuiltCdb BuildReadConfigWord();
 BuiltCdb BuildReadVendorB5(std::uint8_t first, std::uint8_t second);
-BuiltCdb BuildReadBuffer(std::uint8_t mode, std::uint8_t bufferId, std::uint32_t offset,
+BuiltCdb BuildReadBuffer(ReadBufferMode mode, BufferId bufferId, std::uint32_t offset,
                          std::size_t length);
-BuiltCdb BuildWriteBuffer(std::uint8_t bufferId, std::uint8_t mode, std::uint32_t offset,
+BuiltCdb BuildWriteBuffer(WriteBufferMode mode, BufferId bufferId, std::uint32_t offset,
                           std::size_t length);
 BuiltCdb BuildRequestSense();
 
@@ -75,22 +77,23 @@ bool ReadChipTag(Transport& io, std::string_view path, std::span<std::uint8_t> b
 bool ReadNvram(Transport& io, std::string_view path, std::uint32_t address,
                std::span<std::uint8_t> buffer);
 /// Writes NVRAM at a 24-bit address; only bits 0-2 and 7 of mode are sent.
-bool WriteNvram(Transport& io, std::string_view path, std::uint32_t address,
-                std::span<const std::uint8_t> buffer, std::uint8_t mode);
+bool WriteNvram(Transport& io, std::string_view path, NvramWriteMode mode, std::uint32_t address,
+                std::span<const std::uint8_t> buffer);
 /// Reads bridge memory at a 16-bit address.
-bool ReadMemory(Transport& io, std::string_view path, std::span<std::uint8_t> buffer,
-                std::uint32_t address);
+bool ReadMemory(Transport& io, std::string_view path, std::uint32_t address,
+                std::span<std::uint8_t> buffer);
 /// Reads the two-byte configuration word.
 bool ReadConfigWord(Transport& io, std::string_view path, std::span<std::uint8_t, 2> buffer);
 /// Vendor 0xB5 read with its two parameter bytes.
 bool ReadVendorB5(Transport& io, std::string_view path, std::uint8_t first, std::uint8_t second,
                   std::span<std::uint8_t> buffer);
 /// READ BUFFER; sends one REQUEST SENSE after a failure.
-bool ReadBuffer(Transport& io, std::string_view path, std::uint8_t mode, std::uint8_t bufferId,
+bool ReadBuffer(Transport& io, std::string_view path, ReadBufferMode mode, BufferId bufferId,
                 std::uint32_t offset, std::span<std::uint8_t> buffer);
-/// WRITE BUFFER; mode 15 sends only its first two bytes. One REQUEST SENSE after a failure.
-bool WriteBuffer(Transport& io, std::string_view path, std::uint8_t bufferId, std::uint8_t mode,
-                 std::span<const std::uint8_t> buffer, std::uint32_t offset);
+/// WRITE BUFFER; ActivateDeferred sends only its first two bytes. One REQUEST SENSE after a
+/// failure.
+bool WriteBuffer(Transport& io, std::string_view path, WriteBufferMode mode, BufferId bufferId,
+                 std::uint32_t offset, std::span<const std::uint8_t> buffer);
 /// REQUEST SENSE for 18 bytes; the answer is kept by the transport for diagnostics only.
 bool RequestSense(Transport& io, std::string_view path);
 /// Polls the status until not busy: the first read and up to 500 more, 10 ms apart.

@@ -31,9 +31,6 @@ constexpr std::uint8_t kChipCodeAsksB5 = 12;
 constexpr std::uint8_t kChipCodeAnswersB5 = 30;
 constexpr std::uint8_t kLateRevision = 5;
 
-constexpr std::uint8_t kBufferModeData = 1;
-constexpr std::uint8_t kBufferModeDescriptor = 3;
-constexpr std::uint8_t kVendorBufferId = 1;
 // The bridge names the data length as a power of two; 64 KiB is more than any bridge's
 // vendor data and keeps a garbage exponent from asking for gigabytes.
 constexpr unsigned kMaxBufferExponent = 16;
@@ -140,10 +137,10 @@ std::uint8_t ChipFromBufferData(std::span<const std::uint8_t> data) {
 /// Step 4: the vendor data behind buffer id 1, for bridges without a configuration word.
 void FromBufferDescriptor(Transport& io, std::string_view path, Finding& finding) {
   std::array<std::uint8_t, 4> descriptor{};
-  if (!ReadBuffer(io, path, kBufferModeDescriptor, kVendorBufferId, 0, descriptor)) return;
+  if (!ReadBuffer(io, path, ReadBufferMode::Descriptor, BufferId::Vendor, 0, descriptor)) return;
   const unsigned exponent = std::min<unsigned>(descriptor[0], kMaxBufferExponent);
   std::vector<std::uint8_t> data(std::size_t{1} << exponent, 0);
-  if (!ReadBuffer(io, path, kBufferModeData, kVendorBufferId, 0, data)) return;
+  if (!ReadBuffer(io, path, ReadBufferMode::Data, BufferId::Vendor, 0, data)) return;
   if (const std::uint8_t code = ChipFromBufferData(data); code != 0) finding.chipCode = code;
 }
 

@@ -14,15 +14,8 @@
 namespace korvane {
 namespace {
 
-constexpr std::uint8_t kReadBufferData = 0x01;
-constexpr std::uint8_t kReadBufferDescriptor = 0x03;
-constexpr std::uint8_t kWriteBufferLoader = 0x06;  // download with offsets and activate
-constexpr std::uint8_t kWriteBufferDeferred =
-    0x0E;  // download with offsets, save, defer activation
-constexpr std::uint8_t kFirmwareBufferId = 0;
 constexpr std::uint8_t kBlockBoundary = 0x0A;  // offsets in multiples of 2^10 bytes
 constexpr std::uint8_t kNoOffsets = 0xFF;      // the boot ROM takes no buffer offsets
-constexpr std::uint8_t kStartLoaderMode = 3;
 constexpr std::size_t kDescriptorSize = 4;
 constexpr std::size_t kRomFlagByte = 6;
 constexpr std::size_t kExpectedRounding = 256;
@@ -52,7 +45,7 @@ std::string Hex(std::uint32_t value) {
 /// Reads the buffer descriptor into a cleared answer; nothing when the command fails.
 std::optional<BufferDescriptor> ReadDescriptor(Transport& io, std::string_view path) {
   std::array<std::uint8_t, kDescriptorSize> bytes{};
-  if (!ReadBuffer(io, path, kReadBufferDescriptor, kFirmwareBufferId, 0, bytes)) {
+  if (!ReadBuffer(io, path, ReadBufferMode::Descriptor, BufferId::Firmware, 0, bytes)) {
     return std::nullopt;
   }
   const std::span<const std::uint8_t, kDescriptorSize> all(bytes);
@@ -129,9 +122,9 @@ bool WriteBlocks(const UpdateContext& context, std::string_view path,
   std::size_t position = 0;
   bool result = false;
   while (remaining > 0) {
-    if (!WriteBuffer(context.io, path, kFirmwareBufferId, kWriteBufferDeferred,
-                     staging.subspan(position, kImageBlockSize),
-                     static_cast<std::uint32_t>(position))) {
+    if (!WriteBuffer(context.io, path, WriteBufferMode::DownloadDeferred, BufferId::Firmware,
+                     static_cast<std::uint32_t>(position),
+                     staging.subspan(position, kImageBlockSize))) {
       NoteFailure(context, UpdateStep::WriteBlock,
                   "block at offset " + std::to_string(position) + ": " +
                       context.io.DescribeLastFailure(path));
@@ -162,7 +155,7 @@ std::optional<bool> ProgramRunningFirmware(const UpdateContext& context, std::st
 std::optional<bool> LoaderPass(const UpdateContext& context, std::string_view path,
                                std::span<const std::uint8_t> image, std::uint32_t length,
                                bool tolerateStartFailure) {
-  if (!WriteNvram(context.io, path, 0, {}, kStartLoaderMode)) {
+  if (!WriteNvram(context.io, path, NvramWriteMode::StartLoader, 0, {})) {
     NoteFailure(context, UpdateStep::LoaderStart, context.io.DescribeLastFailure(path));
     if (!tolerateStartFailure) return std::nullopt;
   }
@@ -213,7 +206,8 @@ std::optional<bool> ProgramThroughLoader(const UpdateContext& context, std::stri
                                          std::uint8_t loaderVariant, const ChipUpdate& chip) {
   const std::optional<AlignedBuffer> loader = LoadLoader(context, chip, loaderVariant);
   if (!loader || !MayWriteImage(context, path, loader->bytes())) return std::nullopt;
-  if (!WriteBuffer(context.io, path, kFirmwareBufferId, kWriteBufferLoader, loader->bytes(), 0)) {
+  if (!WriteBuffer(context.io, path, WriteBufferMode::DownloadActivate, BufferId::Firmware, 0,
+                   loader->bytes())) {
     NoteFailure(context, UpdateStep::LoaderDownload, context.io.DescribeLastFailure(path));
     return false;
   }
@@ -399,7 +393,7 @@ bool ReadBackFlash(Transport& io, std::string_view path, std::span<std::uint8_t>
   bool result = false;
   for (std::size_t position = 0; position < descriptor->capacity; position += kImageBlockSize) {
     result =
-        ReadBuffer(io, path, kReadBufferData, kFirmwareBufferId,
+        ReadBuffer(io, path, ReadBufferMode::Data, BufferId::Firmware,
                    static_cast<std::uint32_t>(position), bytes.subspan(position, kImageBlockSize));
     if (!result) {
       NoteFailure(

@@ -11,7 +11,6 @@ namespace korvane {
 namespace {
 
 constexpr std::size_t kRecordSize = kNvramRecordBytes;
-constexpr std::uint8_t kWriteRecordMode = 1;
 constexpr std::string_view kReadFailed = "Get NVRAM Fail.";
 constexpr std::string_view kWriteFailed = "Set NVRAM Fail.";
 constexpr std::string_view kCompareFailed = "Compare Fail.";
@@ -78,7 +77,7 @@ bool RewriteNvramIdentity(const UpdateContext& context, std::string_view path,
     return false;
   }
   WaitUntilReady(context.io, context.clock, path);
-  if (!WriteNvram(context.io, path, nvramAddress, working, kWriteRecordMode)) {
+  if (!WriteNvram(context.io, path, NvramWriteMode::Record, nvramAddress, working)) {
     return Fail(context, kWriteFailed, UpdateStep::NvramWrite,
                 context.io.DescribeLastFailure(path));
   }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "FakePort.h"
@@ -19,6 +20,17 @@ using testing::FakePort;
 using testing::ScriptedReply;
 
 constexpr std::string_view kPath = R"(\\?\usbstor#disk&ven_korvane#1)";
+constexpr auto kData = ReadBufferMode::Data;
+constexpr auto kDescriptor = ReadBufferMode::Descriptor;
+constexpr auto kDeferred = WriteBufferMode::DownloadDeferred;
+constexpr auto kFirmware = BufferId::Firmware;
+
+// Mode and buffer id have types of their own, so a call that swaps them or passes bare numbers
+// does not compile.
+static_assert(!std::is_invocable_v<decltype(&ReadBuffer), Transport&, std::string_view, BufferId,
+                                   ReadBufferMode, std::uint32_t, std::span<std::uint8_t>>);
+static_assert(!std::is_invocable_v<decltype(&WriteBuffer), Transport&, std::string_view, int, int,
+                                   std::uint32_t, std::span<const std::uint8_t>>);
 
 std::vector<std::uint8_t> Bytes(std::string_view hex) {
   std::vector<std::uint8_t> out;
@@ -78,19 +90,23 @@ TEST(BridgeCommands, EveryCdbMatchesItsTableByteForByte) {
        [](Transport& t) { return ReadNvram(t, kPath, 0x01000000, Scratch(4)); },
        "DF 10 00 00 04 00 00 00 00 00 00 FA", Direction::In, 4},
       {"WriteNvram mode 1",
-       [](Transport& t) { return WriteNvram(t, kPath, 0x11000, Scratch(512), 1); },
+       [](Transport& t) {
+         return WriteNvram(t, kPath, NvramWriteMode::Record, 0x11000, Scratch(512));
+       },
        "DF 01 00 02 00 00 00 00 01 10 00 FB", Direction::Out, 512},
       {"WriteNvram mode 0xFF is masked",
-       [](Transport& t) { return WriteNvram(t, kPath, 0xD000, Scratch(512), 0xFF); },
+       [](Transport& t) {
+         return WriteNvram(t, kPath, NvramWriteMode{0xFF}, 0xD000, Scratch(512));
+       },
        "DF 87 00 02 00 00 00 00 00 D0 00 FB", Direction::Out, 512},
       {"WriteNvram mode 3 without data",
-       [](Transport& t) { return WriteNvram(t, kPath, 0, {}, 3); },
+       [](Transport& t) { return WriteNvram(t, kPath, NvramWriteMode::StartLoader, 0, {}); },
        "DF 03 00 00 00 00 00 00 00 00 00 FB", Direction::Out, 0},
       {"ReadMemory late-revision probe",
-       [](Transport& t) { return ReadMemory(t, kPath, Scratch(4), 0xFDB0); },
+       [](Transport& t) { return ReadMemory(t, kPath, 0xFDB0, Scratch(4)); },
        "DF 10 00 00 04 00 FD B0 00 00 00 FD", Direction::In, 4},
       {"ReadMemory 16-bit fields",
-       [](Transport& t) { return ReadMemory(t, kPath, Scratch(0x102), 0x12345); },
+       [](Transport& t) { return ReadMemory(t, kPath, 0x12345, Scratch(0x102)); },
        "DF 10 00 01 02 00 23 45 00 00 00 FD", Direction::In, 0x102},
       {"ReadConfigWord",
        [](Transport& t) { return ReadConfigWord(t, kPath, Scratch(2).first<2>()); },
@@ -98,22 +114,31 @@ TEST(BridgeCommands, EveryCdbMatchesItsTableByteForByte) {
       {"ReadVendorB5", [](Transport& t) { return ReadVendorB5(t, kPath, 100, 1, Scratch(512)); },
        "B5 00 00 00 00 64 00 00 01 00 00 00", Direction::In, 512},
       {"ReadBuffer descriptor",
-       [](Transport& t) { return ReadBuffer(t, kPath, 3, 0, 0, Scratch(4)); },
+       [](Transport& t) { return ReadBuffer(t, kPath, kDescriptor, kFirmware, 0, Scratch(4)); },
        "3C 03 00 00 00 00 00 00 04 00", Direction::In, 4},
       {"ReadBuffer data block",
-       [](Transport& t) { return ReadBuffer(t, kPath, 1, 0, 0x10000, Scratch(512)); },
+       [](Transport& t) { return ReadBuffer(t, kPath, kData, kFirmware, 0x10000, Scratch(512)); },
        "3C 01 00 01 00 00 00 02 00 00", Direction::In, 512},
       {"ReadBuffer offset keeps 24 bits",
-       [](Transport& t) { return ReadBuffer(t, kPath, 1, 1, 0x7ABCDEF, Scratch(4)); },
+       [](Transport& t) {
+         return ReadBuffer(t, kPath, kData, BufferId::Vendor, 0x7ABCDEF, Scratch(4));
+       },
        "3C 01 01 AB CD EF 00 00 04 00", Direction::In, 4},
       {"WriteBuffer firmware block",
-       [](Transport& t) { return WriteBuffer(t, kPath, 0, 0x0E, Scratch(512), 0x400); },
+       [](Transport& t) {
+         return WriteBuffer(t, kPath, kDeferred, kFirmware, 0x400, Scratch(512));
+       },
        "3B 0E 00 00 04 00 00 02 00 00", Direction::Out, 512},
       {"WriteBuffer loader download",
-       [](Transport& t) { return WriteBuffer(t, kPath, 0, 6, Scratch(600), 0); },
+       [](Transport& t) {
+         return WriteBuffer(t, kPath, WriteBufferMode::DownloadActivate, kFirmware, 0,
+                            Scratch(600));
+       },
        "3B 06 00 00 00 00 00 02 58 00", Direction::Out, 600},
       {"WriteBuffer mode 15 sends only its opcode and mode",
-       [](Transport& t) { return WriteBuffer(t, kPath, 7, 15, {}, 0x123456); },
+       [](Transport& t) {
+         return WriteBuffer(t, kPath, WriteBufferMode::ActivateDeferred, BufferId{7}, 0x123456, {});
+       },
        "3B 0F 00 00 00 00 00 00 00 00", Direction::Out, 0},
       {"RequestSense", [](Transport& t) { return RequestSense(t, kPath); },
        "03 00 00 00 12 00 00 00 00 00 00 00", Direction::In, 18},
@@ -136,7 +161,7 @@ TEST(BridgeCommands, WriteDataReachesTheDeviceUnchanged) {
   Transport io(port);
   std::array<std::uint8_t, 1024> block{};
   for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 7);
-  ASSERT_TRUE(WriteBuffer(io, kPath, 0, 0x0E, block, 0));
+  ASSERT_TRUE(WriteBuffer(io, kPath, kDeferred, kFirmware, 0, block));
   EXPECT_EQ(port.requests[0].data, std::vector<std::uint8_t>(block.begin(), block.end()));
 }
 
@@ -146,8 +171,10 @@ TEST(BridgeCommands, FailedBufferCommandIsFollowedByOneRequestSense) {
     std::function<bool(Transport&)> send;
   };
   const Case cases[] = {
-      {"ReadBuffer", [](Transport& t) { return ReadBuffer(t, kPath, 3, 0, 0, Scratch(4)); }},
-      {"WriteBuffer", [](Transport& t) { return WriteBuffer(t, kPath, 0, 0x0E, Scratch(512), 0); }},
+      {"ReadBuffer",
+       [](Transport& t) { return ReadBuffer(t, kPath, kDescriptor, kFirmware, 0, Scratch(4)); }},
+      {"WriteBuffer",
+       [](Transport& t) { return WriteBuffer(t, kPath, kDeferred, kFirmware, 0, Scratch(512)); }},
   };
   for (const auto& c : cases) {
     for (bool senseFails : {false, true}) {
@@ -171,14 +198,14 @@ TEST(BridgeCommands, OtherFailuresSendNothingMore) {
   port.ThenCheckCondition();
   port.ThenCheckCondition();
   EXPECT_FALSE(ReadNvram(io, kPath, 0x11000, Scratch(512)));
-  EXPECT_FALSE(WriteNvram(io, kPath, 0x11000, Scratch(512), 1));
+  EXPECT_FALSE(WriteNvram(io, kPath, NvramWriteMode::Record, 0x11000, Scratch(512)));
   EXPECT_EQ(port.requests.size(), 2u);
 }
 
 TEST(BridgeCommands, SuccessfulBufferCommandSendsNoSense) {
   FakePort port;
   Transport io(port);
-  EXPECT_TRUE(ReadBuffer(io, kPath, 1, 0, 0, Scratch(16)));
+  EXPECT_TRUE(ReadBuffer(io, kPath, kData, kFirmware, 0, Scratch(16)));
   EXPECT_EQ(port.requests.size(), 1u);
 }
 
@@ -298,9 +325,12 @@ TEST_F(AgainstSimulatedBridge, EveryCommandIsDecodedAsItselfAndAccepted) {
        sim::Operation::ReadChipTag},
       {"ReadNvram", [](Transport& t) { return ReadNvram(t, kPath, 0x11000, Scratch(512)); },
        sim::Operation::ReadNvram},
-      {"WriteNvram", [](Transport& t) { return WriteNvram(t, kPath, 0x11000, Scratch(512), 1); },
+      {"WriteNvram",
+       [](Transport& t) {
+         return WriteNvram(t, kPath, NvramWriteMode::Record, 0x11000, Scratch(512));
+       },
        sim::Operation::WriteNvram},
-      {"ReadMemory", [](Transport& t) { return ReadMemory(t, kPath, Scratch(4), 0xFDB0); },
+      {"ReadMemory", [](Transport& t) { return ReadMemory(t, kPath, 0xFDB0, Scratch(4)); },
        sim::Operation::ReadMemory},
       {"ReadConfigWord",
        [](Transport& t) { return ReadConfigWord(t, kPath, Scratch(2).first<2>()); },
@@ -308,13 +338,15 @@ TEST_F(AgainstSimulatedBridge, EveryCommandIsDecodedAsItselfAndAccepted) {
       {"ReadVendorB5", [](Transport& t) { return ReadVendorB5(t, kPath, 100, 1, Scratch(512)); },
        sim::Operation::ReadVendorB5},
       {"ReadBuffer descriptor",
-       [](Transport& t) { return ReadBuffer(t, kPath, 3, 0, 0, Scratch(4)); },
+       [](Transport& t) { return ReadBuffer(t, kPath, kDescriptor, kFirmware, 0, Scratch(4)); },
        sim::Operation::ReadBuffer},
       {"WriteBuffer block",
-       [](Transport& t) { return WriteBuffer(t, kPath, 0, 0x0E, Scratch(512), 0x400); },
+       [](Transport& t) {
+         return WriteBuffer(t, kPath, kDeferred, kFirmware, 0x400, Scratch(512));
+       },
        sim::Operation::WriteBuffer},
       {"ReadBuffer block",
-       [](Transport& t) { return ReadBuffer(t, kPath, 1, 0, 0x400, Scratch(512)); },
+       [](Transport& t) { return ReadBuffer(t, kPath, kData, kFirmware, 0x400, Scratch(512)); },
        sim::Operation::ReadBuffer},
       {"RequestSense", [](Transport& t) { return RequestSense(t, kPath); },
        sim::Operation::RequestSense},
@@ -332,17 +364,20 @@ TEST_F(AgainstSimulatedBridge, EveryCommandIsDecodedAsItselfAndAccepted) {
 TEST_F(AgainstSimulatedBridge, FirmwareAreaRoundTripsInBlocks) {
   constexpr std::uint32_t kArea = 66560;
   std::array<std::uint8_t, 4> descriptor{};
-  ASSERT_TRUE(ReadBuffer(io, kPath, 3, 0, 0, descriptor));
+  ASSERT_TRUE(ReadBuffer(io, kPath, kDescriptor, kFirmware, 0, descriptor));
   EXPECT_EQ(descriptor, (std::array<std::uint8_t, 4>{0x0A, 0x01, 0x04, 0x00}));
 
   std::vector<std::uint8_t> image(kArea);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 31 + 7);
   std::vector<std::uint8_t> back(kArea);
   for (std::uint32_t at = 0; at < kArea; at += 1024) {
-    ASSERT_TRUE(WriteBuffer(io, kPath, 0, 0x0E, std::span(image).subspan(at, 1024), at)) << at;
+    ASSERT_TRUE(
+        WriteBuffer(io, kPath, kDeferred, kFirmware, at, std::span(image).subspan(at, 1024)))
+        << at;
   }
   for (std::uint32_t at = 0; at < kArea; at += 1024) {
-    ASSERT_TRUE(ReadBuffer(io, kPath, 1, 0, at, std::span(back).subspan(at, 1024))) << at;
+    ASSERT_TRUE(ReadBuffer(io, kPath, kData, kFirmware, at, std::span(back).subspan(at, 1024)))
+        << at;
   }
   EXPECT_TRUE(std::equal(image.begin(), image.begin() + 512, back.begin()));
   EXPECT_TRUE(std::equal(image.begin() + 1024, image.end(), back.begin() + 1024));
@@ -355,7 +390,7 @@ TEST_F(AgainstSimulatedBridge, NvramRecordRoundTripsAfterTheBridgeIsReady) {
   ASSERT_TRUE(ReadNvram(io, kPath, 0x11000, record));
   EXPECT_EQ(std::string(record.begin() + 200, record.begin() + 208), "JMicron ");
   std::copy_n("Korvane", 7, record.begin() + 200);
-  ASSERT_TRUE(WriteNvram(io, kPath, 0x11000, record, 1));
+  ASSERT_TRUE(WriteNvram(io, kPath, NvramWriteMode::Record, 0x11000, record));
   std::array<std::uint8_t, 512> again{};
   ASSERT_TRUE(ReadNvram(io, kPath, 0x11000, again));
   EXPECT_EQ(again, record);

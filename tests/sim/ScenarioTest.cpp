@@ -55,9 +55,9 @@ Bytes Identity(Transport& io, std::string_view path) {
   return block;
 }
 
-Bytes Read(Transport& io, std::uint8_t mode, std::size_t length) {
+Bytes Read(Transport& io, ReadBufferMode mode, std::size_t length) {
   Bytes data(length, 0);
-  EXPECT_TRUE(ReadBuffer(io, kPath, mode, 1, 0, data));
+  EXPECT_TRUE(ReadBuffer(io, kPath, mode, BufferId::Vendor, 0, data));
   return data;
 }
 
@@ -121,8 +121,8 @@ TEST(Scenario, EveryFieldReachesTheBridge) {
       {R"("config_word": null)", [](Bench& b) { EXPECT_FALSE(ReadsConfigWord(b.io)); }},
       {R"("buffer1": {"boundary": 9, "data": "DEADBEEF01"})",
        [](Bench& b) {
-         EXPECT_EQ(Read(b.io, 0x03, 4), (Bytes{9, 0, 0, 5}));
-         EXPECT_EQ(Read(b.io, 0x01, 5), (Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0x01}));
+         EXPECT_EQ(Read(b.io, ReadBufferMode::Descriptor, 4), (Bytes{9, 0, 0, 5}));
+         EXPECT_EQ(Read(b.io, ReadBufferMode::Data, 5), (Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0x01}));
        }},
       {R"("inquiry": null)",
        [](Bench& b) {

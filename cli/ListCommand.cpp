@@ -82,8 +82,10 @@ std::string DumpJson(const nlohmann::ordered_json& json) {
 
 std::optional<FirmwareState> ReadFirmwareState(Transport& io, std::string_view path) {
   std::array<std::uint8_t, kIdentityBlockSize> block{};
-  if (!ReadIdentity(io, path, block) || !HasIdentitySignature(block)) return std::nullopt;
-  return FirmwareState{{block[12], block[13], block[14], block[15]}, block[6] == 0};
+  if (!ReadIdentity(io, path, block)) return std::nullopt;
+  const std::optional<BridgeIdentity> identity = ParseIdentityBlock(block);
+  if (!identity) return std::nullopt;
+  return FirmwareState{identity->version, identity->romMode};
 }
 
 ListReport BuildListReport(CommandContext& context) {

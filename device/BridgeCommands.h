@@ -8,6 +8,7 @@
 
 #include "Clock.h"
 #include "CommandSet.h"
+#include "IdentityBlock.h"
 #include "Transport.h"
 
 namespace korvane {
@@ -22,16 +23,9 @@ struct BuiltCdb {
   std::span<const std::uint8_t> view() const { return {bytes.data(), length}; }
 };
 
-/// Length of the bridge's identity answer.
-inline constexpr std::size_t kIdentityBlockSize = 16;
 /// INQUIRY length every caller asks for: the standard data and the chip tag in bytes 36-39.
 inline constexpr std::size_t kInquiryLength = 40;
 
-/// True when an identity answer begins with the echoed signature F4 E7, which makes it valid.
-constexpr bool HasIdentitySignature(std::span<const std::uint8_t> block) {
-  return block.size() >= kIdentitySignature.size() && block[0] == kIdentitySignature[0] &&
-         block[1] == kIdentitySignature[1];
-}
 /// Status byte bit that means busy.
 inline constexpr std::uint8_t kStatusBusy = 0x01;
 /// Status re-reads before WaitUntilReady gives up.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,10 +72,6 @@ std::uint8_t Minus(std::uint8_t value, std::uint8_t amount) {
   return static_cast<std::uint8_t>(value - amount);
 }
 
-std::span<const std::uint8_t, 3> ChipCharacters(std::span<const std::uint8_t> block) {
-  return std::span<const std::uint8_t, 3>(block.subspan(8, 3));
-}
-
 /// Two bytes in upper-case hex without leading zeros, one after the other ("%X%X").
 std::string HexPair(std::uint8_t first, std::uint8_t second) {
   std::array<char, 8> text{};
@@ -82,9 +79,9 @@ std::string HexPair(std::uint8_t first, std::uint8_t second) {
   return text.data();
 }
 
-bool IsVendor2336(std::span<const std::uint8_t> block) {
-  return HexPair(block[2], block[3]).find("152D") != std::string::npos &&
-         HexPair(block[4], block[5]).find("2336") != std::string::npos;
+bool IsVendor2336(const BridgeIdentity& identity) {
+  return HexPair(identity.vendor[0], identity.vendor[1]).find("152D") != std::string::npos &&
+         HexPair(identity.product[0], identity.product[1]).find("2336") != std::string::npos;
 }
 
 bool Is355(std::span<const std::uint8_t, 3> characters) {
@@ -99,30 +96,31 @@ std::uint8_t ChipFromInquiryTag(std::span<const std::uint8_t, kInquiryLength> in
   return Is355(characters) ? kChipCode355 : 0;
 }
 
-void FromSignedIdentity(std::span<const std::uint8_t> block, Finding& finding) {
-  if (IsVendor2336(block)) {
+void FromSignedIdentity(const BridgeIdentity& identity, Finding& finding) {
+  if (IsVendor2336(identity)) {
     finding.chipCode = kChipCodeVendor2336;
     return;
   }
-  finding.chipCode = LookUpChipCode(ChipCharacters(block));
-  if (finding.chipCode == 0 && Is355(ChipCharacters(block))) finding.chipCode = kChipCode355;
-  finding.revision = Minus(block[11], 0x30);
+  finding.chipCode = LookUpChipCode(identity.model);
+  if (finding.chipCode == 0 && Is355(identity.model)) finding.chipCode = kChipCode355;
+  finding.revision = Minus(identity.revision, 0x30);
 }
 
 /// Step 3: the identity block, its alternate, or the family in the configuration word.
 void FromIdentity(Transport& io, std::string_view path, std::uint16_t word, Finding& finding) {
   std::array<std::uint8_t, kIdentityBlockSize> block{};
   if (ReadIdentity(io, path, block)) {
-    if (HasIdentitySignature(block)) {
-      FromSignedIdentity(block, finding);
+    if (const std::optional<BridgeIdentity> identity = ParseIdentityBlock(block)) {
+      FromSignedIdentity(*identity, finding);
     } else {
       finding.chipCode = static_cast<std::uint8_t>(kChipCodeWordFamily + ((word >> 5) & 3));
     }
     return;
   }
-  if (ReadIdentityAlt(io, path, block) && HasIdentitySignature(block)) {
-    finding.chipCode = LookUpChipCode(ChipCharacters(block));
-    finding.revision = Minus(block[11], 0x30);
+  if (!ReadIdentityAlt(io, path, block)) return;
+  if (const std::optional<BridgeIdentity> identity = ParseIdentityBlock(block)) {
+    finding.chipCode = LookUpChipCode(identity->model);
+    finding.revision = Minus(identity->revision, 0x30);
   }
 }
 
@@ -188,13 +186,16 @@ void RefineByChipTag(Transport& io, std::string_view path, Finding& finding) {
 /// Step 5b: this family must tell its revision as '1' or '2'.
 void RefineByShortIdentity(Transport& io, std::string_view path, MessageSink& messages,
                            Finding& finding) {
+  // Only the first twelve bytes are asked for; the version after them stays zero, unused here.
   std::array<std::uint8_t, kIdentityBlockSize> block{};
   const bool read = ReadIdentity(io, path, std::span(block).first(kShortIdentityLength));
-  if (!read || !HasIdentitySignature(block) || (block[11] != '1' && block[11] != '2')) {
+  const std::optional<BridgeIdentity> identity =
+      read ? ParseIdentityBlock(block) : std::optional<BridgeIdentity>{};
+  if (!identity || (identity->revision != '1' && identity->revision != '2')) {
     messages.ShowMessage(kChipInfoFail, kErrorCaption, MessageIcon::Error);
     return;
   }
-  finding.revision = block[11] == '1' ? 1 : 2;
+  finding.revision = identity->revision == '1' ? 1 : 2;
 }
 
 /// Step 5c: a bridge that answers the 0xB5 read is the later chip of the family.

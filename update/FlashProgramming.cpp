@@ -17,7 +17,6 @@ namespace {
 constexpr std::uint8_t kBlockBoundary = 0x0A;  // offsets in multiples of 2^10 bytes
 constexpr std::uint8_t kNoOffsets = 0xFF;      // the boot ROM takes no buffer offsets
 constexpr std::size_t kDescriptorSize = 4;
-constexpr std::size_t kRomFlagByte = 6;
 constexpr std::size_t kExpectedRounding = 256;
 constexpr std::size_t kStagingRounding = 512;
 constexpr std::string_view kGuardCaption = "Error";
@@ -285,11 +284,12 @@ std::optional<bool> ReadRomMode(const UpdateContext& context, std::string_view p
   }
   // Whether the bridge runs its boot ROM decides how it is written; an answer without the
   // signature says nothing about that.
-  if (!HasIdentitySignature(identity)) {
+  const std::optional<BridgeIdentity> parsed = ParseIdentityBlock(identity);
+  if (!parsed) {
     NoteFailure(context, UpdateStep::Identity, "the identity answer lacks its signature F4 E7");
     return std::nullopt;
   }
-  return identity[kRomFlagByte] == 0;
+  return parsed->romMode;
 }
 
 }  // namespace

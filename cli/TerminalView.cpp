@@ -9,6 +9,22 @@ namespace {
 constexpr int kBarWidth = 20;
 constexpr int kLineStep = 10;
 
+/// A step's share of the whole job: it runs from `from` to `from + share` percent.
+struct JobShare {
+  UpdateStep step;
+  int from;
+  int share;
+  std::string_view label;
+};
+
+// The write takes the longest; reading back takes half as long, and the NVRAM record is quick.
+constexpr std::array<JobShare, 4> kJobShares{{
+    {UpdateStep::WriteBlock, 0, 60, "Writing firmware"},
+    {UpdateStep::ReadBack, 60, 30, "Verifying firmware"},
+    {UpdateStep::Verify, 90, 0, "Verifying firmware"},
+    {UpdateStep::NvramWrite, 90, 10, "Writing the NVRAM record"},
+}};
+
 }  // namespace
 
 std::string ProgressBar(int percent) {
@@ -43,14 +59,22 @@ void TerminalView::ClearDeviceList() {
   selected_ = -1;
 }
 
-void TerminalView::SetProgress(int percent) {
+void TerminalView::StepProgress(UpdateStep step, int percent) {
+  for (const JobShare& share : kJobShares) {
+    if (share.step != step) continue;
+    ShowProgress(share.from + std::clamp(percent, 0, 100) * share.share / 100, share.label);
+    return;
+  }
+}
+
+void TerminalView::ShowProgress(int percent, std::string_view label) {
   percent = std::clamp(percent, 0, 100);
   switch (style_) {
     case ProgressStyle::Bar:
       DrawBar(percent);
       break;
     case ProgressStyle::Lines:
-      WriteStep(percent);
+      WriteStep(percent, label);
       break;
     case ProgressStyle::None:
       break;
@@ -65,13 +89,13 @@ void TerminalView::DrawBar(int percent) {
   if (percent == 100) EndProgressLine();
 }
 
-void TerminalView::WriteStep(int percent) {
+void TerminalView::WriteStep(int percent, std::string_view label) {
   const int step = percent / kLineStep * kLineStep;
-  // Progress that goes back is a second pass over the flash: its steps are written again.
+  // Progress that goes back is a second attempt: its steps are written again.
   if (step < shownPercent_) shownPercent_ = -1;
   if (step <= shownPercent_) return;
   shownPercent_ = step;
-  out_ << "Writing firmware: " << step << "%\n" << std::flush;
+  out_ << label << ": " << step << "%\n" << std::flush;
 }
 
 void TerminalView::EndProgressLine() {

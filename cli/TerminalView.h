@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "MainView.h"
+#include "UpdateStep.h"
 
 namespace korvane::cli {
 
@@ -24,7 +25,7 @@ enum class ProgressStyle : std::uint8_t {
   None,   ///< nothing: the output is JSON
 };
 
-/// A MainView that keeps what the logic sets and writes the progress to a stream.
+/// A MainView that keeps what the logic sets and writes the whole job's progress to a stream.
 class TerminalView final : public MainView {
  public:
   /// Progress goes to out; notes (Note) go to err.
@@ -54,14 +55,23 @@ class TerminalView final : public MainView {
   int SelectedDevice() const override { return selected_; }
   void StartTimer(std::uintptr_t, std::chrono::milliseconds) override {}
   void StopTimer(std::uintptr_t) override {}
-  void SetProgress(int percent) override;
+  /// The window's bar: kept, not shown; the terminal shows the whole job instead.
+  void SetProgress(int percent) override { windowProgress_ = percent; }
+  /// Shows the job's progress: the write, the read-back with the comparison, and the NVRAM record
+  /// each take their share of the bar.
+  void StepProgress(UpdateStep step, int percent) override;
   void ProcessMessages() override;
+
+  /// Draws the bar, or writes "<label>: <step of 10>%", for a percent of the whole job.
+  void ShowProgress(int percent, std::string_view label);
+  /// The window's bar as the engine last set it; -1 before it was set.
+  int windowProgress() const { return windowProgress_; }
 
  private:
   static constexpr std::size_t kControls = 7;
   static std::size_t Index(Control control) { return static_cast<std::size_t>(control); }
   void DrawBar(int percent);
-  void WriteStep(int percent);
+  void WriteStep(int percent, std::string_view label);
   void EndProgressLine();
 
   std::ostream& out_;
@@ -77,6 +87,7 @@ class TerminalView final : public MainView {
   int selected_ = -1;
   int pumps_ = 0;
 
+  int windowProgress_ = -1;
   int shownPercent_ = -1;  ///< the last percent drawn or written; -1 before the first
   bool lineOpen_ = false;  ///< the bar's line awaits its newline
 };

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace korvane {
 
@@ -16,6 +17,14 @@ struct MountState {
   };
   Kind kind = Kind::Free;
   std::string detail;
+};
+
+/// Tells what is mounted from the disk behind a device path.
+class MountCheck {
+ public:
+  virtual ~MountCheck() = default;
+  /// Whether a file system on the disk behind path is in use.
+  virtual MountState CheckMounts(std::string_view path) = 0;
 };
 
 }  // namespace korvane

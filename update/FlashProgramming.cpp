@@ -132,48 +132,56 @@ bool WriteBlocks(const UpdateContext& context, std::string_view path,
     position += kImageBlockSize;
     result = true;
     context.view.SetProgress(static_cast<int>(100 - remaining * 100 / total));
+    context.view.StepProgress(UpdateStep::WriteBlock, static_cast<int>(position * 100 / total));
     remaining -= kImageBlockSize;
     context.view.ProcessMessages();
   }
   return result;
 }
 
-// The two paths below answer nothing when they stop early, which leaves the progress bar where it
-// was; a result, good or bad, ends with the bar at 100.
+/// How a write ended. The window's bar ends at 100 after a write that ran, good or bad, and stays
+/// where it was after one that stopped early.
+enum class WriteEnd : std::uint8_t {
+  Written,  ///< every block went in
+  Failed,   ///< the write ran and failed; a loader may try another pass
+  Stopped,  ///< it stopped before a result: a check, the loader or the staging failed
+};
 
-std::optional<bool> ProgramRunningFirmware(const UpdateContext& context, std::string_view path,
-                                           std::span<const std::uint8_t> image,
-                                           std::uint32_t length, std::uint32_t capacity) {
+WriteEnd EndOf(bool written) { return written ? WriteEnd::Written : WriteEnd::Failed; }
+
+WriteEnd ProgramRunningFirmware(const UpdateContext& context, std::string_view path,
+                                std::span<const std::uint8_t> image, std::uint32_t length,
+                                std::uint32_t capacity) {
   const std::size_t rounded = RoundUp(capacity, kStagingRounding);
   const std::optional<AlignedBuffer> staging = Stage(context, capacity, image, rounded, length);
-  if (!staging) return std::nullopt;
-  return WriteBlocks(context, path, staging->bytes());
+  if (!staging) return WriteEnd::Stopped;
+  return EndOf(WriteBlocks(context, path, staging->bytes()));
 }
 
 /// One pass through a started loader: open its flash, wait, check its descriptor, write all blocks.
-std::optional<bool> LoaderPass(const UpdateContext& context, std::string_view path,
-                               std::span<const std::uint8_t> image, std::uint32_t length,
-                               bool tolerateStartFailure) {
+WriteEnd LoaderPass(const UpdateContext& context, std::string_view path,
+                    std::span<const std::uint8_t> image, std::uint32_t length,
+                    bool tolerateStartFailure) {
   if (!WriteNvram(context.io, path, NvramWriteMode::StartLoader, 0, {})) {
     NoteFailure(context, UpdateStep::LoaderStart, context.io.DescribeLastFailure(path));
-    if (!tolerateStartFailure) return std::nullopt;
+    if (!tolerateStartFailure) return WriteEnd::Stopped;
   }
   context.clock.Sleep(kLoaderPassWait);
   const std::optional<BufferDescriptor> descriptor = ReadDescriptor(context.io, path);
   if (!descriptor) {
     NoteFailure(context, UpdateStep::LoaderDescriptor, context.io.DescribeLastFailure(path));
-    return std::nullopt;
+    return WriteEnd::Stopped;
   }
   if (descriptor->boundary != kBlockBoundary) {
     NoteFailure(context, UpdateStep::LoaderDescriptor,
                 "the loader reports " + DescriptorText(*descriptor) + " where offset boundary " +
                     Hex(kBlockBoundary) + " is required");
-    return std::nullopt;
+    return WriteEnd::Stopped;
   }
   const std::optional<AlignedBuffer> staging =
       Stage(context, descriptor->capacity, image, length, length);
-  if (!staging) return std::nullopt;
-  return WriteBlocks(context, path, staging->bytes());
+  if (!staging) return WriteEnd::Stopped;
+  return EndOf(WriteBlocks(context, path, staging->bytes()));
 }
 
 /// Loads the loader of the chip's variant into a buffer of exactly the size it must have.
@@ -200,24 +208,23 @@ std::optional<AlignedBuffer> LoadLoader(const UpdateContext& context, const Chip
   return loader;
 }
 
-std::optional<bool> ProgramThroughLoader(const UpdateContext& context, std::string_view path,
-                                         std::span<const std::uint8_t> image, std::uint32_t length,
-                                         std::uint8_t loaderVariant, const ChipUpdate& chip) {
+WriteEnd ProgramThroughLoader(const UpdateContext& context, std::string_view path,
+                              std::span<const std::uint8_t> image, std::uint32_t length,
+                              std::uint8_t loaderVariant, const ChipUpdate& chip) {
   const std::optional<AlignedBuffer> loader = LoadLoader(context, chip, loaderVariant);
-  if (!loader || !MayWriteImage(context, path, loader->bytes())) return std::nullopt;
+  if (!loader || !MayWriteImage(context, path, loader->bytes())) return WriteEnd::Stopped;
   if (!WriteBuffer(context.io, path, WriteBufferMode::DownloadActivate, BufferId::Firmware, 0,
                    loader->bytes())) {
     NoteFailure(context, UpdateStep::LoaderDownload, context.io.DescribeLastFailure(path));
-    return false;
+    return WriteEnd::Failed;
   }
   context.clock.Sleep(kLoaderStartWait);
   const bool tolerate = chip.toleratesLoaderStartFailure && loaderVariant == 0;
   for (int pass = 0; pass < kLoaderPasses; ++pass) {
-    const std::optional<bool> written = LoaderPass(context, path, image, length, tolerate);
-    if (!written) return std::nullopt;
-    if (*written) return true;
+    const WriteEnd end = LoaderPass(context, path, image, length, tolerate);
+    if (end != WriteEnd::Failed) return end;
   }
-  return false;
+  return WriteEnd::Failed;
 }
 
 /// The chip of the selected disk, or nothing (noted) when the update does not serve it.
@@ -257,26 +264,31 @@ struct UpdateBuffers {
 bool WriteAndVerify(const UpdateContext& context, std::string_view path,
                     const UpdateBuffers& buffers, const ChipUpdate& chip, bool romMode) {
   if (!ProgramFlash(context, path, buffers.image, chip.firmwareArea, romMode, 0)) return false;
-  if (!ReadBackFlash(context.io, path, buffers.readBack, context.failure)) return false;
-  return Matches(context, buffers.expected, buffers.readBack, chip.firmwareArea);
+  if (!ReadBackFlash(context.io, path, buffers.readBack, context.failure, &context.view)) {
+    return false;
+  }
+  if (!Matches(context, buffers.expected, buffers.readBack, chip.firmwareArea)) return false;
+  context.view.StepProgress(UpdateStep::Verify, 100);
+  return true;
 }
 
-/// Leaves the failure of the first attempt in the record, which is where things went wrong: in
-/// ROM mode a second attempt always stops at the descriptor of the loader the first one started.
-/// A good update leaves no failure.
-void ReportAttempts(UpdateFailure& record, const std::optional<UpdateFailure>& first, bool failed) {
+/// Leaves the failure of the first attempt in the record, which is where things went wrong (in
+/// ROM mode a second attempt always stops at the descriptor of the loader the first one started),
+/// with every failed attempt beside it. A good update leaves no failure.
+void ReportAttempts(UpdateFailure& record, std::vector<AttemptFailure> attempts, bool failed) {
   if (!failed) {
     record = {};
     return;
   }
-  if (!first || (record.step == first->step && record.reason == first->reason)) return;
-  const std::string second = std::string(UpdateStepName(record.step)) + ": " + record.reason;
-  record.step = first->step;
-  record.reason = first->reason + " (the second attempt failed at " + second + ")";
+  if (attempts.empty()) return;
+  record.step = attempts.front().step;
+  record.reason = attempts.front().reason;
+  if (attempts.size() > 1) record.attempts = std::move(attempts);
 }
 
 /// Reads the identity block; nothing (noted) when it fails or is not a valid answer.
-std::optional<bool> ReadRomMode(const UpdateContext& context, std::string_view path) {
+std::optional<BridgeIdentity> ReadIdentityBlock(const UpdateContext& context,
+                                                std::string_view path) {
   std::array<std::uint8_t, kIdentityBlockSize> identity{};
   if (!ReadIdentity(context.io, path, identity)) {
     NoteFailure(context, UpdateStep::Identity, context.io.DescribeLastFailure(path));
@@ -289,7 +301,16 @@ std::optional<bool> ReadRomMode(const UpdateContext& context, std::string_view p
     NoteFailure(context, UpdateStep::Identity, "the identity answer lacks its signature F4 E7");
     return std::nullopt;
   }
-  return parsed->romMode;
+  return parsed;
+}
+
+/// Refuses, with the reason noted, to write a disk that is in use.
+bool DiskFree(const UpdateContext& context, std::string_view path) {
+  if (context.mounts == nullptr) return true;
+  const std::optional<std::string> reason = InUseReason(*context.mounts, path, path);
+  if (!reason) return true;
+  NoteFailure(context, UpdateStep::InUse, *reason);
+  return false;
 }
 
 }  // namespace
@@ -310,7 +331,7 @@ bool MayWriteImage(const UpdateContext& context, std::string_view path,
 
 bool UpdateFirmware(const UpdateContext& context, std::string_view path) {
   const ChipUpdate* chip = SelectedChip(context);
-  if (chip == nullptr) return false;
+  if (chip == nullptr || !DiskFree(context, path)) return false;
   std::vector<std::uint8_t> imageBuffer(kImageBufferSize, 0);
   const std::size_t size =
       LoadImageResource(context.images, chip->firmwareImage, kFirmwareType, imageBuffer);
@@ -333,16 +354,18 @@ bool UpdateFirmware(const UpdateContext& context, std::string_view path) {
   }
   std::copy_n(image.begin(), size, expected.bytes().begin());
 
-  const std::optional<bool> romMode = ReadRomMode(context, path);
-  if (!romMode) return false;
+  const std::optional<BridgeIdentity> identity = ReadIdentityBlock(context, path);
+  if (!identity) return false;
   const UpdateBuffers buffers{image.first(bufferLength), expected.bytes(), readBack.bytes()};
-  std::optional<UpdateFailure> first;
+  std::vector<AttemptFailure> attempts;
   bool failed = true;
   for (int attempt = 0; attempt < kUpdateAttempts && failed; ++attempt) {
-    failed = !WriteAndVerify(context, path, buffers, *chip, *romMode);
-    if (failed && !first && context.failure != nullptr) first = *context.failure;
+    failed = !WriteAndVerify(context, path, buffers, *chip, identity->romMode);
+    if (failed && context.failure != nullptr) {
+      attempts.push_back({context.failure->step, context.failure->reason});
+    }
   }
-  if (context.failure != nullptr) ReportAttempts(*context.failure, first, failed);
+  if (context.failure != nullptr) ReportAttempts(*context.failure, std::move(attempts), failed);
   return !failed;
 }
 
@@ -352,22 +375,23 @@ bool ProgramFlash(const UpdateContext& context, std::string_view path,
   const ChipUpdate* chip = SelectedChip(context);
   if (chip == nullptr || !MayWriteImage(context, path, image)) return false;
   context.view.SetProgress(0);
+  context.view.StepProgress(UpdateStep::WriteBlock, 0);
   const std::optional<BufferDescriptor> descriptor = ReadDescriptor(context.io, path);
   if (!descriptor) {
     NoteFailure(context, UpdateStep::Descriptor, context.io.DescribeLastFailure(path));
     return false;
   }
   if (!DescriptorAllowsStart(context, *descriptor, romMode, *chip)) return false;
-  const std::optional<bool> result =
+  const WriteEnd end =
       romMode ? ProgramThroughLoader(context, path, image, length, loaderVariant, *chip)
               : ProgramRunningFirmware(context, path, image, length, descriptor->capacity);
-  if (!result) return false;
+  if (end == WriteEnd::Stopped) return false;
   context.view.SetProgress(100);
-  return *result;
+  return end == WriteEnd::Written;
 }
 
 bool ReadBackFlash(Transport& io, std::string_view path, std::span<std::uint8_t> out,
-                   UpdateFailure* failure) {
+                   UpdateFailure* failure, UpdateView* view) {
   const std::optional<BufferDescriptor> descriptor = ReadDescriptor(io, path);
   if (!descriptor || descriptor->boundary != kBlockBoundary) {
     NoteFailure(failure, UpdateStep::ReadBack,
@@ -400,6 +424,11 @@ bool ReadBackFlash(Transport& io, std::string_view path, std::span<std::uint8_t>
           failure, UpdateStep::ReadBack,
           "block at offset " + std::to_string(position) + ": " + io.DescribeLastFailure(path));
       break;
+    }
+    if (view != nullptr) {
+      const std::size_t read =
+          std::min<std::size_t>(position + kImageBlockSize, descriptor->capacity);
+      view->StepProgress(UpdateStep::ReadBack, static_cast<int>(read * 100 / descriptor->capacity));
     }
   }
   if (!result && descriptor->capacity == 0) {

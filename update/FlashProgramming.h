@@ -26,7 +26,8 @@ inline constexpr std::chrono::milliseconds kLoaderPassWait{500};
 bool MayWriteImage(const UpdateContext& context, std::string_view path,
                    std::span<const std::uint8_t> image);
 
-/// Writes the chip's firmware image and verifies it by reading it back; up to two attempts.
+/// Writes the chip's firmware image and verifies it by reading it back; up to two attempts. A
+/// disk in use (the context's mount check) is refused before anything is read or written.
 bool UpdateFirmware(const UpdateContext& context, std::string_view path);
 
 /// Writes the first length bytes of image into the bridge, through the loader in ROM mode.
@@ -36,8 +37,8 @@ bool ProgramFlash(const UpdateContext& context, std::string_view path,
                   std::uint8_t loaderVariant);
 
 /// Reads as many bytes as the bridge reports as its buffer capacity into out; a capacity that
-/// does not fit out is refused before anything is read.
+/// does not fit out is refused before anything is read. A view hears how far the reading is.
 bool ReadBackFlash(Transport& io, std::string_view path, std::span<std::uint8_t> out,
-                   UpdateFailure* failure = nullptr);
+                   UpdateFailure* failure = nullptr, UpdateView* view = nullptr);
 
 }  // namespace korvane

@@ -69,6 +69,7 @@ std::size_t FirstDifference(const Record& left, const Record& right) {
 bool RewriteNvramIdentity(const UpdateContext& context, std::string_view path,
                           std::uint32_t nvramAddress) {
   Record record{};
+  context.view.StepProgress(UpdateStep::NvramWrite, 0);
   if (!ReadRecord(context, path, nvramAddress, record)) return false;
   const Record working = WithOwnName(record);
   // Nothing is written to a chip this program does not update; that is no success either.
@@ -81,10 +82,14 @@ bool RewriteNvramIdentity(const UpdateContext& context, std::string_view path,
     return Fail(context, kWriteFailed, UpdateStep::NvramWrite,
                 context.io.DescribeLastFailure(path));
   }
+  context.view.StepProgress(UpdateStep::NvramWrite, 50);
   Record reread{};
   if (!ReadRecord(context, path, nvramAddress, reread)) return false;
   const std::size_t differs = FirstDifference(working, reread);
-  if (differs == kRecordSize) return true;
+  if (differs == kRecordSize) {
+    context.view.StepProgress(UpdateStep::NvramWrite, 100);
+    return true;
+  }
   return Fail(context, kCompareFailed, UpdateStep::NvramVerify,
               "the record read again differs at byte " + std::to_string(differs));
 }

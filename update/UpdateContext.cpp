@@ -11,10 +11,11 @@ struct StepName {
   std::string_view name;
 };
 
-constexpr std::array<StepName, 16> kStepNames{{
+constexpr std::array<StepName, 17> kStepNames{{
     {UpdateStep::None, "none"},
     {UpdateStep::Guard, "guard"},
     {UpdateStep::Chip, "chip"},
+    {UpdateStep::InUse, "mounted"},
     {UpdateStep::Image, "image"},
     {UpdateStep::Identity, "identity"},
     {UpdateStep::Descriptor, "descriptor"},
@@ -39,10 +40,28 @@ std::string_view UpdateStepName(UpdateStep step) {
   return "unknown";
 }
 
+std::optional<std::string> InUseReason(MountCheck& mounts, std::string_view path,
+                                       std::string_view diskName) {
+  const MountState state = mounts.CheckMounts(path);
+  const std::string disk = "the disk behind " + std::string(diskName);
+  switch (state.kind) {
+    case MountState::Kind::Free:
+      return std::nullopt;
+    case MountState::Kind::Mounted:
+      return disk + " is mounted at " + state.detail +
+             ": unmount it first, then run the update again";
+    case MountState::Kind::Unknown:
+      break;
+  }
+  return "whether " + disk + " is mounted could not be told (" + state.detail +
+         "): nothing is written to a disk that may be in use";
+}
+
 void NoteFailure(UpdateFailure* failure, UpdateStep step, std::string reason) {
   if (failure == nullptr) return;
   failure->step = step;
   failure->reason = std::move(reason);
+  failure->attempts.clear();
 }
 
 }  // namespace korvane

@@ -2,47 +2,36 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "ChipIdentification.h"
 #include "Clock.h"
 #include "DebugOutput.h"
 #include "ImageSource.h"
 #include "MessageSink.h"
+#include "MountState.h"
 #include "Transport.h"
+#include "UpdateStep.h"
 #include "UpdateView.h"
 
 namespace korvane {
 
-/// The named steps of an update, for saying which one failed.
-enum class UpdateStep : std::uint8_t {
-  None,
-  Guard,             ///< development images and a real device
-  Chip,              ///< a chip the update does not serve
-  Image,             ///< the firmware image is missing or has the wrong size
-  Identity,          ///< reading the identity block
-  Descriptor,        ///< reading or checking the buffer descriptor
-  Loader,            ///< the loader image is missing or has the wrong size
-  LoaderDownload,    ///< sending the loader
-  LoaderStart,       ///< the mode-3 WriteNvram after the loader
-  LoaderDescriptor,  ///< the descriptor of the running loader
-  WriteBlock,        ///< writing a firmware block
-  ReadBack,          ///< reading the flash back
-  Verify,            ///< the read-back differs from the image
-  NvramRead,         ///< reading the NVRAM record
-  NvramWrite,        ///< writing the NVRAM record
-  NvramVerify,       ///< the NVRAM record read again differs
+/// Where one attempt at the firmware stopped, and why.
+struct AttemptFailure {
+  UpdateStep step = UpdateStep::None;
+  std::string reason;
 };
 
-/// The step's name for messages and JSON: "write-block", "nvram-verify"...
-std::string_view UpdateStepName(UpdateStep step);
-
-/// The last failure of an update: its step and, for a command, why the command failed.
+/// The failure of an update: the step where it went wrong and, for a command, why the command
+/// failed; with every failed write-and-verify attempt when there was more than one.
 struct UpdateFailure {
   UpdateStep step = UpdateStep::None;
   std::string reason;
+  std::vector<AttemptFailure> attempts;  ///< first to last; empty after a single attempt
 };
 
 /// The window's side of the update and the seams it reaches the world through.
@@ -55,7 +44,14 @@ struct UpdateContext {
   const ImageSource& images;
   BridgeInfo currentBridgeInfo = 0;  ///< the chip code of the selected disk, as the check left it
   UpdateFailure* failure = nullptr;  ///< when set, receives the last failure
+  /// When set, asked before anything is written whether the disk is in use.
+  MountCheck* mounts = nullptr;
 };
+
+/// Why the disk behind path must not be written while it is in use, naming it as diskName;
+/// nothing when it is free.
+std::optional<std::string> InUseReason(MountCheck& mounts, std::string_view path,
+                                       std::string_view diskName);
 
 /// Records a failure in the record, if there is one.
 void NoteFailure(UpdateFailure* failure, UpdateStep step, std::string reason);

@@ -4,23 +4,15 @@
 #include <span>
 
 #include "BridgeCommands.h"
+#include "IdentityBlock.h"
 #include "InquiryText.h"
 #include "NvramIdentity.h"
 
 namespace korvane {
 namespace {
 
-/// The check's picture of the identity block.
-using IdentityBlock = std::array<std::uint8_t, kIdentityBlockSize>;
-
-constexpr std::size_t kRomFlagAt = 6;
-constexpr std::size_t kVersionAt = 12;
 /// A product name with this word (in any case) is not ours to update.
 constexpr std::string_view kExcludedWord = "VORNIX";
-
-std::array<std::uint8_t, 4> VersionOf(const IdentityBlock& block) {
-  return {block[kVersionAt], block[kVersionAt + 1], block[kVersionAt + 2], block[kVersionAt + 3]};
-}
 
 /// The JMS578 runs current firmware: 0.1.1.4 or later, or 0.2.1.x with x at least 4.
 bool Jms578UpToDate(const std::array<std::uint8_t, 4>& v) {
@@ -59,9 +51,9 @@ class CheckRun {
   void Fail(std::string reason);
   void FailCommand(std::string_view command);
   bool ReadFlashTypeStep();
-  bool ReadIdentityStep(IdentityBlock& block);
-  void CheckJms578(const IdentityBlock& block);
-  void CheckJms583(const IdentityBlock& block);
+  std::optional<BridgeIdentity> ReadIdentityStep();
+  void CheckJms578(const BridgeIdentity& identity);
+  void CheckJms583(const BridgeIdentity& identity);
   bool ReadNvramAndInquiry();
 
   const CheckServices& s_;
@@ -73,17 +65,18 @@ VersionCheck CheckRun::Run() {
   result_.bridgeInfo = IdentifyBridge(s_.io, result_.path, s_.messages);
   if (progress_.identified) progress_.identified(result_.bridgeInfo);
   const std::uint8_t code = ChipCodeOf(result_.bridgeInfo);
-  IdentityBlock block{};
   if (code != kChipCodeJms578 && code != kChipCodeJms583) {
     Fail("the disk has " + ChipDescription(result_.bridgeInfo));
     return result_;
   }
   result_.chip = FindChipUpdate(code);
-  if (!ReadFlashTypeStep() || !ReadIdentityStep(block)) return result_;
+  if (!ReadFlashTypeStep()) return result_;
+  const std::optional<BridgeIdentity> identity = ReadIdentityStep();
+  if (!identity) return result_;
   if (code == kChipCodeJms578) {
-    CheckJms578(block);
+    CheckJms578(*identity);
   } else {
-    CheckJms583(block);
+    CheckJms583(*identity);
   }
   return result_;
 }
@@ -104,21 +97,23 @@ bool CheckRun::ReadFlashTypeStep() {
   return ok;
 }
 
-bool CheckRun::ReadIdentityStep(IdentityBlock& block) {
+std::optional<BridgeIdentity> CheckRun::ReadIdentityStep() {
+  std::array<std::uint8_t, kIdentityBlockSize> block{};
   if (!ReadIdentity(s_.io, result_.path, block)) {
     FailCommand("reading the identity block");
-    return false;
+    return std::nullopt;
   }
-  if (!HasIdentitySignature(block)) {
+  const std::optional<BridgeIdentity> identity = ParseIdentityBlock(block);
+  if (!identity) {
     Fail("the identity block lacks its F4 E7 signature");
-    return false;
+    return std::nullopt;
   }
-  result_.firmware = VersionOf(block);
-  result_.romMode = block[kRomFlagAt] == 0;
-  return true;
+  result_.firmware = identity->version;
+  result_.romMode = identity->romMode;
+  return identity;
 }
 
-void CheckRun::CheckJms578(const IdentityBlock& block) {
+void CheckRun::CheckJms578(const BridgeIdentity& identity) {
   if (result_.romMode) {
     // After an interrupted write this is what the user meets; say why, and that we cannot help.
     Fail(
@@ -128,13 +123,13 @@ void CheckRun::CheckJms578(const IdentityBlock& block) {
   }
   if (!ReadNvramAndInquiry()) return;
   result_.ruled =
-      Jms578UpToDate(VersionOf(block)) ? VersionVerdict::UpToDate : VersionVerdict::Offer;
+      Jms578UpToDate(identity.version) ? VersionVerdict::UpToDate : VersionVerdict::Offer;
 }
 
-void CheckRun::CheckJms583(const IdentityBlock& block) {
+void CheckRun::CheckJms583(const BridgeIdentity& identity) {
   if (!ReadNvramAndInquiry()) return;
   result_.ruled =
-      Jms583Offered(VersionOf(block)) ? VersionVerdict::Offer : VersionVerdict::NothingToUpdate;
+      Jms583Offered(identity.version) ? VersionVerdict::Offer : VersionVerdict::NothingToUpdate;
 }
 
 bool CheckRun::ReadNvramAndInquiry() {

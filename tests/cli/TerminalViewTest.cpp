@@ -47,11 +47,29 @@ TEST(TerminalView, ProgressByStyle) {
     std::ostringstream out, err;
     TerminalView view(out, err, c.style);
     view.SetVisible(Control::UpdateProgressBar, true);
-    for (const int percent : percents) view.SetProgress(percent);
+    for (const int percent : percents) view.ShowProgress(percent, "Writing firmware");
     view.SetVisible(Control::UpdateProgressBar, false);
     EXPECT_EQ(out.str(), c.out) << static_cast<int>(c.style);
     EXPECT_EQ(err.str(), "");
   }
+}
+
+/// The job's steps share the bar, so it reaches 100 % only once the NVRAM record is written; the
+/// window's own bar is kept, not shown.
+TEST(TerminalView, TheWholeJobSharesTheBar) {
+  std::ostringstream out, err;
+  TerminalView view(out, err, ProgressStyle::Lines);
+  view.SetProgress(100);
+  const std::pair<UpdateStep, int> steps[] = {
+      {UpdateStep::WriteBlock, 0},   {UpdateStep::WriteBlock, 50}, {UpdateStep::WriteBlock, 100},
+      {UpdateStep::ReadBack, 50},    {UpdateStep::ReadBack, 100},  {UpdateStep::Verify, 100},
+      {UpdateStep::NvramWrite, 100}, {UpdateStep::WriteBlock, 0}};
+  for (const auto& [step, percent] : steps) view.StepProgress(step, percent);
+  EXPECT_EQ(out.str(),
+            "Writing firmware: 0%\nWriting firmware: 30%\nWriting firmware: 60%\n"
+            "Verifying firmware: 70%\nVerifying firmware: 90%\nWriting the NVRAM record: 100%\n"
+            "Writing firmware: 0%\n");
+  EXPECT_EQ(view.windowProgress(), 100);
 }
 
 TEST(TerminalView, ASecondPassIsShownAgain) {
@@ -70,7 +88,7 @@ TEST(TerminalView, ASecondPassIsShownAgain) {
   for (const Case& c : cases) {
     std::ostringstream out, err;
     TerminalView view(out, err, c.style);
-    for (const int percent : {0, 12, 100, 0, 100}) view.SetProgress(percent);
+    for (const int percent : {0, 12, 100, 0, 100}) view.ShowProgress(percent, "Writing firmware");
     EXPECT_EQ(out.str(), c.out) << static_cast<int>(c.style);
   }
 }
@@ -79,8 +97,8 @@ TEST(TerminalView, AFailedWriteEndsTheBarLineWhenTheBarIsHidden) {
   std::ostringstream out, err;
   TerminalView view(out, err, ProgressStyle::Bar);
   view.SetVisible(Control::UpdateProgressBar, true);
-  view.SetProgress(0);
-  view.SetProgress(40);
+  view.ShowProgress(0, "Writing firmware");
+  view.ShowProgress(40, "Writing firmware");
   view.SetVisible(Control::UpdateProgressBar, false);
   view.SetVisible(Control::UpdateProgressBar, false);
   EXPECT_EQ(out.str(), "\r" + ProgressBar(0) + "\r" + ProgressBar(40) + "\n");
@@ -89,10 +107,10 @@ TEST(TerminalView, AFailedWriteEndsTheBarLineWhenTheBarIsHidden) {
 TEST(TerminalView, ANoteDuringTheBarStartsOnALineOfItsOwn) {
   std::ostringstream out, err;
   TerminalView view(out, err, ProgressStyle::Bar);
-  view.SetProgress(20);
+  view.ShowProgress(20, "Writing firmware");
   view.Note("a note");
-  view.SetProgress(30);
-  view.SetProgress(100);
+  view.ShowProgress(30, "Writing firmware");
+  view.ShowProgress(100, "Writing firmware");
   EXPECT_EQ(out.str(),
             "\r" + ProgressBar(20) + "\n\r" + ProgressBar(30) + "\r" + ProgressBar(100) + "\n");
   EXPECT_EQ(err.str(), "a note\n");

@@ -10,6 +10,7 @@
 
 #include "CheckCommand.h"
 #include "ListCommand.h"
+#include "SimulatedDevices.h"
 #include "TraceJson.h"
 #include "UpdateCommand.h"
 

@@ -11,6 +11,7 @@
 #endif
 
 #include "Cli.h"
+#include "PlatformDevices.h"
 
 namespace {
 
@@ -28,5 +29,5 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const korvane::cli::Console console{std::cin,          std::cout,          std::cerr,
                                       IsTerminal(stdin), IsTerminal(stdout), {}};
-  return korvane::cli::RunKorvaneFw(args, console, korvane::cli::PlatformDevices);
+  return korvane::cli::RunKorvaneFw(args, console, korvane::PlatformDevices);
 }

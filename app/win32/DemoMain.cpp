@@ -8,8 +8,8 @@
 #include <string>
 #include <variant>
 
-#include "Devices.h"
 #include "Program.h"
+#include "SimulatedDevices.h"
 #include "Win32Services.h"
 
 namespace {
@@ -23,11 +23,11 @@ std::string ScenarioArgument() { return __argc > 1 ? __argv[1] : kDefaultScenari
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  auto loaded = korvane::cli::SimulatedDevices(ScenarioArgument());
+  auto loaded = korvane::SimulatedDevices(ScenarioArgument());
   if (auto* problem = std::get_if<std::string>(&loaded)) {
     korvane::win32::ShowExceptionBox(nullptr, "Cannot load the scenario: " + *problem);
     return kBadScenario;
   }
-  auto& devices = *std::get<std::unique_ptr<korvane::cli::Devices>>(loaded);
+  auto& devices = *std::get<std::unique_ptr<korvane::Devices>>(loaded);
   return korvane::win32::RunProgram(instance, devices.port(), devices.lister(), devices.clock());
 }

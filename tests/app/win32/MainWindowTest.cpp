@@ -10,8 +10,8 @@
 #include <variant>
 
 #include "Controls.h"
-#include "Devices.h"
 #include "EmbeddedImages.h"
+#include "SimulatedDevices.h"
 #include "WindowLayout.h"
 
 namespace korvane::win32 {
@@ -38,9 +38,9 @@ RECT ClientRectOf(HWND child) {
 class MainWindowTest : public ::testing::Test {
  protected:
   void Open(const std::string& scenario) {
-    auto loaded = cli::SimulatedDevices(scenario);
-    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<cli::Devices>>(loaded));
-    devices_ = std::move(std::get<std::unique_ptr<cli::Devices>>(loaded));
+    auto loaded = SimulatedDevices(scenario);
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<Devices>>(loaded));
+    devices_ = std::move(std::get<std::unique_ptr<Devices>>(loaded));
     io_ = std::make_unique<Transport>(devices_->port());
     io_->SetTrace([this](const TraceRecord&) { ++commands_; });
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
@@ -73,7 +73,7 @@ class MainWindowTest : public ::testing::Test {
   }
 
   EmbeddedImages images_;
-  std::unique_ptr<cli::Devices> devices_;
+  std::unique_ptr<Devices> devices_;
   std::unique_ptr<Transport> io_;
   std::unique_ptr<MainWindow> window_;
   int commands_ = 0;

@@ -1,12 +1,13 @@
+#include "SimulatedDevices.h"
+
 #include <utility>
 
-#include "Devices.h"
 #include "Scenario.h"
 #include "ScenarioWriter.h"
 #include "SimulatedBus.h"
 #include "SimulatedClock.h"
 
-namespace korvane::cli {
+namespace korvane {
 namespace {
 
 /// A scenario's disks on a simulated bus, with the simulated clock their latency is spent on.
@@ -48,4 +49,4 @@ std::variant<std::unique_ptr<Devices>, std::string> SimulatedDevices(const std::
   return std::make_unique<Simulation>(std::move(std::get<sim::Scenario>(loaded)));
 }
 
-}  // namespace korvane::cli
+}  // namespace korvane

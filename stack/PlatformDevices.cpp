@@ -1,4 +1,4 @@
-#include "Devices.h"
+#include "PlatformDevices.h"
 
 #ifdef _WIN32
 #include "SetupApi.h"
@@ -12,7 +12,7 @@
 #include "SysfsDiskLister.h"
 #endif
 
-namespace korvane::cli {
+namespace korvane {
 namespace {
 
 /// This machine's storage stack: SetupAPI and DeviceIoControl on Windows, sysfs and SG_IO on
@@ -49,4 +49,4 @@ class Platform final : public Devices {
 
 std::unique_ptr<Devices> PlatformDevices() { return std::make_unique<Platform>(); }
 
-}  // namespace korvane::cli
+}  // namespace korvane

@@ -1,18 +1,17 @@
-// What a command talks to: the real disks of this machine or a simulated bus.
+// What a program talks to: the real disks of this machine or simulated enclosures. Each program's
+// entry point chooses one and hands it down.
 #pragma once
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "Clock.h"
 #include "Discovery.h"
 #include "MountState.h"
 #include "Port.h"
 
-namespace korvane::cli {
+namespace korvane {
 
 /// A port, a disk lister and a clock that belong together.
 class Devices {
@@ -30,10 +29,4 @@ class Devices {
   virtual std::optional<std::string> SavedStateText() const { return std::nullopt; }
 };
 
-/// The disks of this machine through its storage stack.
-std::unique_ptr<Devices> PlatformDevices();
-
-/// The disks of a scenario (a built-in name or a file), or the one-line reason it cannot be read.
-std::variant<std::unique_ptr<Devices>, std::string> SimulatedDevices(const std::string& scenario);
-
-}  // namespace korvane::cli
+}  // namespace korvane

@@ -20,6 +20,7 @@
 #include "DeviceScan.h"
 #include "DialogSweep.h"
 #include "Discovery.h"
+#include "Enclosures.h"
 #include "ImageSource.h"
 #include "MainView.h"
 #include "MessageSink.h"
@@ -110,6 +111,8 @@ struct FormServices {
   DebugOutput& debug;
   const ImageSource& images;
   Desktop& desktop;
+  /// What the program's device stack said its enclosures are; passed on to each update.
+  Enclosures enclosures = Enclosures::Real;
 };
 
 /// The window's state and handlers, toolkit-free.

@@ -40,7 +40,9 @@ void BM_Update(benchmark::State& state, bool romMode) {
                                          quiet,
                                          quiet,
                                          images,
-                                         korvane::MakeBridgeInfo(korvane::kChipCodeJms583, 0)};
+                                         korvane::MakeBridgeInfo(korvane::kChipCodeJms583, 0),
+                                         nullptr,
+                                         korvane::Enclosures::Simulated};
     state.ResumeTiming();
     if (!korvane::UpdateFirmware(context, kPath)) state.SkipWithError("update failed");
     bridgeMs += std::chrono::duration<double, std::milli>(clock.Now()).count();

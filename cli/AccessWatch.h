@@ -39,7 +39,6 @@ class AccessWatch final : public Port {
   bool DeniesAccess(FailureStage stage, std::uint32_t osError) const override {
     return inner_.DeniesAccess(stage, osError);
   }
-  bool simulated() const override { return inner_.simulated(); }
 
  private:
   void Note(std::string_view path);

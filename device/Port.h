@@ -77,8 +77,6 @@ class Port {
     (void)osError;
     return false;
   }
-  /// True only for simulated enclosures; every port that reaches hardware keeps the default.
-  virtual bool simulated() const { return false; }
 };
 
 }  // namespace korvane

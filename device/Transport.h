@@ -113,8 +113,6 @@ class Transport {
   const std::array<std::uint8_t, 18>& LastSense() const { return sense_; }
   /// Puts back the outcome of an earlier command, so a follow-up command does not hide it.
   void RestoreOutcome(CommandOutcome outcome) { last_ = std::move(outcome); }
-  /// True when the commands reach simulated enclosures and no hardware.
-  bool ReachesSimulator() const { return port_.simulated(); }
   /// Keeps sense data that a REQUEST SENSE returned.
   void KeepSense(std::span<const std::uint8_t> sense);
 

@@ -58,7 +58,6 @@ class SimulatedBus final : public Port {
                       std::uint32_t osError) const override;
   /// An open refused with kAccessDenied: the user lacks the rights to the disk.
   bool DeniesAccess(FailureStage stage, std::uint32_t osError) const override;
-  bool simulated() const override { return true; }
 
  private:
   struct Disk {

@@ -8,6 +8,7 @@
 
 #include "Clock.h"
 #include "Discovery.h"
+#include "Enclosures.h"
 #include "MountState.h"
 #include "Port.h"
 
@@ -23,6 +24,8 @@ class Devices {
   virtual DiskLister& lister() = 0;
   /// Every wait goes through it.
   virtual Clock& clock() = 0;
+  /// What the enclosures are: the development-image guard acts on this answer, not on the port.
+  virtual Enclosures enclosures() const = 0;
   /// Whether a file system on the disk behind path is in use, asked before any firmware write.
   virtual MountState CheckMounts(std::string_view path) = 0;
   /// The enclosures as scenario JSON, as they would be after a replug; nothing for real disks.

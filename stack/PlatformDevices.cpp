@@ -22,6 +22,7 @@ class Platform final : public Devices {
   Port& port() override { return port_; }
   DiskLister& lister() override { return lister_; }
   Clock& clock() override { return clock_; }
+  Enclosures enclosures() const override { return Enclosures::Real; }
 
 #ifdef _WIN32
   // Which volumes live on a disk is the volume manager's knowledge, which this tool does not ask

@@ -20,6 +20,7 @@ class Simulation final : public Devices {
   Port& port() override { return bus_; }
   DiskLister& lister() override { return lister_; }
   Clock& clock() override { return clock_; }
+  Enclosures enclosures() const override { return Enclosures::Simulated; }
 
   MountState CheckMounts(std::string_view path) override {
     const sim::DiskHost* host = bus_.Host(path);

@@ -11,6 +11,7 @@
 #include "ChipIdentification.h"
 #include "Clock.h"
 #include "DebugOutput.h"
+#include "Enclosures.h"
 #include "ImageSource.h"
 #include "MessageSink.h"
 #include "MountState.h"
@@ -46,6 +47,9 @@ struct UpdateContext {
   UpdateFailure* failure = nullptr;  ///< when set, receives the last failure
   /// When set, asked before anything is written whether the disk is in use.
   MountCheck* mounts = nullptr;
+  /// What the program's device stack said its enclosures are; development images reach only
+  /// simulated ones.
+  Enclosures enclosures = Enclosures::Real;
 };
 
 /// Why the disk behind path must not be written while it is in use, naming it as diskName;

@@ -28,6 +28,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     korvane::win32::ShowExceptionBox(nullptr, "Cannot load the scenario: " + *problem);
     return kBadScenario;
   }
-  auto& devices = *std::get<std::unique_ptr<korvane::Devices>>(loaded);
-  return korvane::win32::RunProgram(instance, devices.port(), devices.lister(), devices.clock());
+  return korvane::win32::RunProgram(instance, *std::get<std::unique_ptr<korvane::Devices>>(loaded));
 }

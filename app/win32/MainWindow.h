@@ -10,6 +10,7 @@
 
 #include "Clock.h"
 #include "Discovery.h"
+#include "Enclosures.h"
 #include "ImageSource.h"
 #include "TForm1.h"
 #include "TMyThread.h"
@@ -27,6 +28,7 @@ struct WindowServices {
   DiskLister& lister;
   Clock& clock;
   const ImageSource& images;
+  Enclosures enclosures = Enclosures::Real;  ///< what the program's device stack said they are
 };
 
 /// The message a frame of the busy animation arrives with; wParam is the frame's index.

@@ -21,14 +21,16 @@ void RunMessageLoop() {
   }
 }
 
-void Start(HINSTANCE instance, Port& port, DiskLister& lister, Clock& clock) {
+void Start(HINSTANCE instance, Devices& devices) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
   RegisterControlClasses(instance);
   ApplicationWindow application(instance);
-  Transport io(port);
+  Transport io(devices.port());
   EmbeddedImages images;
-  MainWindow window(instance, application.handle(), WindowServices{io, lister, clock, images});
+  MainWindow window(
+      instance, application.handle(),
+      WindowServices{io, devices.lister(), devices.clock(), images, devices.enclosures()});
   window.FormCreate();
   application.SetMainWindow(window.handle());
   application.Show();
@@ -38,9 +40,9 @@ void Start(HINSTANCE instance, Port& port, DiskLister& lister, Clock& clock) {
 
 }  // namespace
 
-int RunProgram(HINSTANCE instance, Port& port, DiskLister& lister, Clock& clock) {
+int RunProgram(HINSTANCE instance, Devices& devices) {
   try {
-    Start(instance, port, lister, clock);
+    Start(instance, devices);
   } catch (const std::exception& error) {
     ShowExceptionBox(nullptr, error.what());
   } catch (...) {

@@ -6,5 +6,5 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const auto devices = korvane::PlatformDevices();
-  return korvane::win32::RunProgram(instance, devices->port(), devices->lister(), devices->clock());
+  return korvane::win32::RunProgram(instance, *devices);
 }

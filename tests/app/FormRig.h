@@ -57,7 +57,8 @@ struct FormRig {
   RecordingDebug debug;
   EmbeddedImages images;
   FakeDesktop desktop;
-  TForm1 form{FormServices{io, lister, clock, view, messages, debug, images, desktop}};
+  TForm1 form{FormServices{io, lister, clock, view, messages, debug, images, desktop,
+                           Enclosures::Simulated}};
 
   FormRig() { view.Attach(form); }
   sim::SimulatedBridge& Plug(std::string_view path, sim::BridgeConfig config) {

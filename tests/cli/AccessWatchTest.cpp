@@ -42,7 +42,6 @@ class RulePort final : public Port {
   std::string ExplainStatus(std::uint16_t host, std::uint16_t) const override {
     return "host status " + std::to_string(host);
   }
-  bool simulated() const override { return true; }
 
   PortHandle opened = 0;
   int closed = 0;
@@ -76,7 +75,6 @@ TEST(AccessWatch, PassesOnTheInnerPortsWords) {
   const AccessWatch watch(inner);
   EXPECT_EQ(watch.Explain("/dev/sg-gone", FailureStage::Open, kGone), "error 2 on /dev/sg-gone");
   EXPECT_EQ(watch.ExplainStatus(3, 0), "host status 3");
-  EXPECT_TRUE(watch.simulated());
 }
 
 TEST(AccessWatch, KnowsWhichDiskWasRefusedWhateverItsLetterCase) {
@@ -90,9 +88,8 @@ TEST(AccessWatch, KnowsWhichDiskWasRefusedWhateverItsLetterCase) {
   EXPECT_EQ(watch.denials(), 2u);
   EXPECT_TRUE(watch.DeniedFor("\\\\?\\usbstor#LOCKED"));
   EXPECT_FALSE(watch.DeniedFor("/dev/sg-fine"));
-  // The reason still comes from the inner port, and so does the simulated mark.
+  // The reason still comes from the inner port.
   EXPECT_EQ(watch.Explain("x", FailureStage::Open, kNoRights), "error 5 on x");
-  EXPECT_TRUE(io.ReachesSimulator());
 }
 
 }  // namespace

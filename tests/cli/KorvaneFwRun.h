@@ -74,6 +74,7 @@ class LockedMachine final : public Devices {
   Port& port() override { return bus_; }
   DiskLister& lister() override { return lister_; }
   Clock& clock() override { return clock_; }
+  Enclosures enclosures() const override { return Enclosures::Real; }
   MountState CheckMounts(std::string_view) override { return {}; }
 
  private:

@@ -357,6 +357,66 @@ TEST(FlashProgrammingTest, DevelopmentImagesAreNeverSentToARealDevice) {
   }
 }
 
+/// Hands every call to another port and adds nothing, as a port that wraps another does.
+class PassingPort final : public Port {
+ public:
+  explicit PassingPort(Port& inner) : inner_(inner) {}
+  PortOpen Open(std::string_view path, Direction direction) override {
+    return inner_.Open(path, direction);
+  }
+  PortReply Execute(PortHandle handle, const PortRequest& request) override {
+    return inner_.Execute(handle, request);
+  }
+  void Close(PortHandle handle) override { inner_.Close(handle); }
+  std::string Explain(std::string_view path, FailureStage stage,
+                      std::uint32_t osError) const override {
+    return inner_.Explain(path, stage, osError);
+  }
+
+ private:
+  Port& inner_;
+};
+
+// Only the device stack's answer lifts the guard, whatever port the commands go through: the same
+// simulated enclosure takes development images when the stack said simulated, and none under the
+// context's default.
+TEST(FlashProgrammingTest, TheGuardFollowsTheStacksAnswerNotThePort) {
+  struct Case {
+    std::string_view name;
+    bool wrapped;
+    bool stackSaysSimulated;
+  };
+  FakeImages development;
+  development.isDevelopment = true;
+  const std::span<const std::uint8_t> image = FirmwareImage(Jms583());
+  development.images[{"JMS583_V234_01_00_02", "FW"}].assign(image.begin(), image.end());
+  for (const Case& c : std::vector<Case>{{"simulated stack", false, true},
+                                         {"simulated stack, wrapping port", true, true},
+                                         {"default", false, false},
+                                         {"default, wrapping port", true, false}}) {
+    SCOPED_TRACE(c.name);
+    UpdateRig rig(Jms583());
+    PassingPort wrapper(rig.bus());
+    Transport wrapped(wrapper);
+    const UpdateContext base = rig.Context(&development);
+    UpdateContext context{c.wrapped ? wrapped : rig.io(),
+                          base.clock,
+                          base.view,
+                          base.messages,
+                          base.debug,
+                          base.images,
+                          base.currentBridgeInfo,
+                          base.failure};
+    if (c.stackSaysSimulated) context.enclosures = Enclosures::Simulated;
+    EXPECT_EQ(UpdateFirmware(context, kEnclosurePath), c.stackSaysSimulated);
+    EXPECT_EQ(rig.FlashHoldsImage(), c.stackSaysSimulated);
+    if (!c.stackSaysSimulated) {
+      EXPECT_EQ(rig.failure().step, UpdateStep::Guard);
+      EXPECT_TRUE(rig.bridge().log().empty()) << "nothing may reach the device";
+    }
+  }
+}
+
 TEST(FlashProgrammingTest, ReadBackReadsTheReportedCapacityIntoABufferThatHoldsIt) {
   struct Case {
     std::uint32_t capacity;

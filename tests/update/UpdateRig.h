@@ -114,7 +114,8 @@ class UpdateRig {
             debug_,
             images == nullptr ? embedded_ : *images,
             MakeBridgeInfo(chip_.chipCode, 0),
-            &failure_};
+            &failure_,
+            Enclosures::Simulated};
   }
   bool Update(const ImageSource* images = nullptr) {
     return UpdateFirmware(Context(images), kEnclosurePath);

@@ -46,9 +46,10 @@ class MainWindowTest : public ::testing::Test {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     ASSERT_TRUE(RegisterControlClasses(GetModuleHandleA(nullptr)));
-    window_ = std::make_unique<MainWindow>(
-        GetModuleHandleA(nullptr), nullptr,
-        WindowServices{*io_, devices_->lister(), devices_->clock(), images_});
+    window_ =
+        std::make_unique<MainWindow>(GetModuleHandleA(nullptr), nullptr,
+                                     WindowServices{*io_, devices_->lister(), devices_->clock(),
+                                                    images_, devices_->enclosures()});
   }
 
   void TearDown() override {

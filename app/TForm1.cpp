@@ -247,8 +247,8 @@ void TForm1::ShowUpdating() {
 bool TForm1::RunUpdateSteps(std::string_view path, BridgeInfo info) {
   FormServices& s = services_;
   updateFailure_ = {};
-  const UpdateContext context{s.io,     s.clock, s.view,          s.messages,  s.debug,
-                              s.images, info,    &updateFailure_, s.enclosures};
+  const UpdateContext context{s.io,     s.clock, s.view,          s.messages,   s.debug,
+                              s.images, info,    &updateFailure_, s.enclosures, s.mounts};
   if (!UpdateFirmware(context, path)) return false;
   // UpdateFirmware serves only the chips of the table, so the record address is known here.
   const ChipUpdate* chip = FindChipUpdate(ChipCodeOf(info));

@@ -113,6 +113,8 @@ struct FormServices {
   Desktop& desktop;
   /// What the program's device stack said its enclosures are; passed on to each update.
   Enclosures enclosures = Enclosures::Real;
+  /// The stack's mount check, asked by each update before it writes; none: not asked.
+  MountCheck* mounts = nullptr;
 };
 
 /// The window's state and handlers, toolkit-free.

@@ -11,8 +11,8 @@ FormSession::FormSession(CommandContext& context)
     : view_(context.out, context.err, ProgressStyleFor(context.options, context.console)),
       debug_(context.options.verbose ? &context.err : nullptr),
       form_(FormServices{context.io, context.devices.lister(), context.devices.clock(), view_,
-                         context.messages, debug_, images_, desktop_,
-                         context.devices.enclosures()}) {
+                         context.messages, debug_, images_, desktop_, context.devices.enclosures(),
+                         &context.devices}) {
   if (context.console.onPump) view_.AddPumpHook(context.console.onPump);
 }
 

@@ -7,25 +7,18 @@
 namespace korvane::cli {
 namespace {
 
-/// Refuses a disk in use: writing the bridge's firmware under a mounted file system is a known
-/// way to brick an enclosure.
+/// Refuses a disk in use before asking: the update would refuse it too, but only after the
+/// question. Writing the bridge's firmware under a mounted file system is a known way to brick an
+/// enclosure.
 std::optional<UpdateOutcome> RefuseMounted(CommandContext& context, const CheckReport& check) {
-  const MountState mounts = context.devices.CheckMounts(check.checkedPath);
-  const std::string disk = "the disk behind " + EnclosureName(check);
-  std::string reason;
-  switch (mounts.kind) {
-    case MountState::Kind::Free:
-      return std::nullopt;
-    case MountState::Kind::Mounted:
-      reason = disk + " is mounted at " + mounts.detail +
-               ": unmount it first, then run the update again";
-      break;
-    case MountState::Kind::Unknown:
-      reason = "whether " + disk + " is mounted could not be told (" + mounts.detail +
-               "): nothing is written to a disk that may be in use";
-      break;
-  }
-  return UpdateOutcome{UpdateResult::Fail, check.statusText, std::string(kMountedStep), reason};
+  std::optional<std::string> reason =
+      InUseReason(context.devices, check.checkedPath, EnclosureName(check));
+  if (!reason) return std::nullopt;
+  return UpdateOutcome{UpdateResult::Fail,
+                       check.statusText,
+                       std::string(UpdateStepName(UpdateStep::InUse)),
+                       std::move(reason),
+                       {}};
 }
 
 /// Asks on err and reads one line; end of input is a no.
@@ -62,11 +55,20 @@ UpdateOutcome Write(CommandContext& context, FormSession& session) {
 
   const TForm1& form = session.form();
   if (form.display() == Display::UpdateComplete) {
-    return {UpdateResult::Complete, form.statusText(), std::nullopt, std::nullopt};
+    return {UpdateResult::Complete, form.statusText(), std::nullopt, std::nullopt, {}};
   }
   const UpdateFailure& failure = form.updateFailure();
   return {UpdateResult::Fail, form.statusText(), std::string(UpdateStepName(failure.step)),
-          failure.reason.empty() ? std::optional<std::string>() : failure.reason};
+          failure.reason.empty() ? std::optional<std::string>() : failure.reason, failure.attempts};
+}
+
+/// The attempts after the first, which the failed step and reason above describe.
+void PrintLaterAttempts(std::ostream& out, const UpdateOutcome& outcome) {
+  for (std::size_t index = 1; index < outcome.attempts.size(); ++index) {
+    const AttemptFailure& attempt = outcome.attempts[index];
+    out << "Attempt " << index + 1 << ": " << UpdateStepName(attempt.step) << ": " << attempt.reason
+        << '\n';
+  }
 }
 
 void PrintOutcome(std::ostream& out, const UpdateOutcome& outcome) {
@@ -76,13 +78,14 @@ void PrintOutcome(std::ostream& out, const UpdateOutcome& outcome) {
           << "Unplug the enclosure and plug it in again, so that the new firmware starts.\n";
       return;
     case UpdateResult::Fail:
-      if (outcome.failedStep == kMountedStep) {
+      if (outcome.failedStep == UpdateStepName(UpdateStep::InUse)) {
         out << "Refused: " << outcome.reason.value_or("") << ".\nNothing was written.\n";
         return;
       }
       out << "Update Fail\n"
           << "Failed step: " << outcome.failedStep.value_or("unknown") << '\n'
           << "Reason: " << outcome.reason.value_or("not known") << '\n';
+      PrintLaterAttempts(out, outcome);
       return;
     case UpdateResult::NotOffered:
       out << "Nothing was written: no update is offered.\n";
@@ -111,10 +114,15 @@ std::string_view UpdateResultName(UpdateResult result) {
 }
 
 nlohmann::ordered_json UpdateJson(const UpdateOutcome& outcome, const CheckReport& check) {
+  nlohmann::ordered_json attempts = nlohmann::ordered_json::array();
+  for (const AttemptFailure& attempt : outcome.attempts) {
+    attempts.push_back({{"step", UpdateStepName(attempt.step)}, {"reason", attempt.reason}});
+  }
   nlohmann::ordered_json json{{"result", UpdateResultName(outcome.result)},
                               {"status_text", outcome.statusText},
                               {"failed_step", nullptr},
                               {"reason", nullptr},
+                              {"attempts", attempts},
                               {"check", CheckJson(check)}};
   if (outcome.failedStep) json["failed_step"] = *outcome.failedStep;
   if (outcome.reason) json["reason"] = *outcome.reason;
@@ -140,7 +148,7 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options) {
   if (human) PrintCheckReport(context.out, check, ReportFor::Update);
 
   if (check.verdict != CheckVerdict::Offer) {
-    Finish(context, {UpdateResult::NotOffered, check.statusText, std::nullopt, check.reason},
+    Finish(context, {UpdateResult::NotOffered, check.statusText, std::nullopt, check.reason, {}},
            check);
     return CheckExitCode(check.verdict, RightsExplain(check, context.access));
   }
@@ -149,7 +157,8 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options) {
     return exitcode::kFailure;
   }
   if (!options.yes && !Confirm(context, check)) {
-    Finish(context, {UpdateResult::Declined, check.statusText, std::nullopt, std::nullopt}, check);
+    Finish(context, {UpdateResult::Declined, check.statusText, std::nullopt, std::nullopt, {}},
+           check);
     return exitcode::kOk;
   }
   if (human) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -31,18 +32,17 @@ enum class UpdateResult : std::uint8_t {
 /// "complete", "fail", "not-offered" or "declined".
 std::string_view UpdateResultName(UpdateResult result);
 
-/// The step name given when the update is refused because the disk is in use.
-inline constexpr std::string_view kMountedStep = "mounted";
-
 /// What the update command reports.
 struct UpdateOutcome {
   UpdateResult result = UpdateResult::NotOffered;
   std::string statusText;                 ///< the window's final text
   std::optional<std::string> failedStep;  ///< with Fail
   std::optional<std::string> reason;      ///< why it failed or was not offered
+  std::vector<AttemptFailure> attempts;   ///< every failed attempt, when there were several
 };
 
-/// {"result", "status_text", "failed_step", "reason", "check": <the check's JSON>}.
+/// {"result", "status_text", "failed_step", "reason", "attempts": [{"step", "reason"}...],
+/// "check": <the check's JSON>}.
 nlohmann::ordered_json UpdateJson(const UpdateOutcome& outcome, const CheckReport& check);
 
 /// True for an answer that agrees: "y" or "yes" in any case, blanks around ignored.

@@ -14,8 +14,8 @@
 
 namespace korvane {
 
-/// A port, a disk lister and a clock that belong together.
-class Devices {
+/// A port, a disk lister, a clock and a mount check that belong together.
+class Devices : public MountCheck {
  public:
   virtual ~Devices() = default;
   /// Opens disks for one command each.
@@ -27,7 +27,7 @@ class Devices {
   /// What the enclosures are: the development-image guard acts on this answer, not on the port.
   virtual Enclosures enclosures() const = 0;
   /// Whether a file system on the disk behind path is in use, asked before any firmware write.
-  virtual MountState CheckMounts(std::string_view path) = 0;
+  MountState CheckMounts(std::string_view path) override = 0;
   /// The enclosures as scenario JSON, as they would be after a replug; nothing for real disks.
   virtual std::optional<std::string> SavedStateText() const { return std::nullopt; }
 };

@@ -45,11 +45,11 @@ struct UpdateContext {
   const ImageSource& images;
   BridgeInfo currentBridgeInfo = 0;  ///< the chip code of the selected disk, as the check left it
   UpdateFailure* failure = nullptr;  ///< when set, receives the last failure
-  /// When set, asked before anything is written whether the disk is in use.
-  MountCheck* mounts = nullptr;
   /// What the program's device stack said its enclosures are; development images reach only
   /// simulated ones.
   Enclosures enclosures = Enclosures::Real;
+  /// When set, asked before anything is written whether the disk is in use.
+  MountCheck* mounts = nullptr;
 };
 
 /// Why the disk behind path must not be written while it is in use, naming it as diskName;

@@ -29,6 +29,7 @@ struct WindowServices {
   Clock& clock;
   const ImageSource& images;
   Enclosures enclosures = Enclosures::Real;  ///< what the program's device stack said they are
+  MountCheck* mounts = nullptr;              ///< the stack's mount check, asked before writing
 };
 
 /// The message a frame of the busy animation arrives with; wParam is the frame's index.

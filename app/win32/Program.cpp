@@ -28,9 +28,9 @@ void Start(HINSTANCE instance, Devices& devices) {
   ApplicationWindow application(instance);
   Transport io(devices.port());
   EmbeddedImages images;
-  MainWindow window(
-      instance, application.handle(),
-      WindowServices{io, devices.lister(), devices.clock(), images, devices.enclosures()});
+  MainWindow window(instance, application.handle(),
+                    WindowServices{io, devices.lister(), devices.clock(), images,
+                                   devices.enclosures(), &devices});
   window.FormCreate();
   application.SetMainWindow(window.handle());
   application.Show();

@@ -178,12 +178,13 @@ TEST(KorvaneFwUpdate, AFailedStepIsNamedWithItsReason) {
     std::string faults;
     std::string step;
     std::string reason;
+    std::string secondStep;
   };
   const Case cases[] = {
       {R"([{"command": "WriteBuffer", "nth": 1, "effect": "fail"}, {"command": "WriteBuffer", "nth": 2, "effect": "fail"}])",
-       "write-block", "block at offset 0: the device rejected command 0x3b"},
+       "write-block", "block at offset 0: the device rejected command 0x3b", "write-block"},
       {R"([{"command": "WriteBuffer", "nth": 3, "effect": "vanish"}])", "write-block",
-       "block at offset 2048"},
+       "block at offset 2048", "descriptor"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.faults);
@@ -198,11 +199,17 @@ TEST(KorvaneFwUpdate, AFailedStepIsNamedWithItsReason) {
     const auto parsed = nlohmann::ordered_json::parse(json.out);
     std::vector<std::string> keys;
     for (const auto& item : parsed.items()) keys.push_back(item.key());
-    EXPECT_THAT(keys, ElementsAre("result", "status_text", "failed_step", "reason", "check"));
+    EXPECT_THAT(keys,
+                ElementsAre("result", "status_text", "failed_step", "reason", "attempts", "check"));
     EXPECT_EQ(parsed["result"], "fail");
     EXPECT_EQ(parsed["status_text"], status::kUpdateFail);
     EXPECT_EQ(parsed["failed_step"], c.step);
     EXPECT_THAT(parsed["reason"].get<std::string>(), HasSubstr(c.reason));
+    // Both attempts failed; the first is where things went wrong, the second keeps its own words.
+    ASSERT_EQ(parsed["attempts"].size(), 2u);
+    EXPECT_EQ(parsed["attempts"][0]["step"], c.step);
+    EXPECT_EQ(parsed["attempts"][1]["step"], c.secondStep);
+    EXPECT_THAT(human.out, HasSubstr("Attempt 2: " + c.secondStep + ": "));
     EXPECT_EQ(parsed["check"]["verdict"], "offer");
   }
 }

@@ -417,6 +417,39 @@ TEST(FlashProgrammingTest, TheGuardFollowsTheStacksAnswerNotThePort) {
   }
 }
 
+/// The engine asks the mount check before it sends anything: a disk in use, or one whose use
+/// cannot be told, is refused; a free one is written.
+TEST(FlashProgrammingTest, ADiskInUseIsRefusedBeforeAnyCommand) {
+  struct FixedMounts final : MountCheck {
+    MountState state;
+    MountState CheckMounts(std::string_view) override { return state; }
+  };
+  struct Case {
+    MountState state;
+    bool written;
+    std::string_view reason;
+  };
+  const Case cases[] = {
+      {{MountState::Kind::Free, ""}, true, ""},
+      {{MountState::Kind::Mounted, "/media/nvme"}, false, "is mounted at /media/nvme: unmount it"},
+      {{MountState::Kind::Unknown, "no mount table"}, false, "could not be told (no mount table)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    UpdateRig rig(Jms583());
+    FixedMounts mounts;
+    mounts.state = c.state;
+    UpdateContext context = rig.Context();
+    context.mounts = &mounts;
+    EXPECT_EQ(UpdateFirmware(context, kEnclosurePath), c.written);
+    EXPECT_EQ(rig.FlashHoldsImage(), c.written);
+    if (c.written) continue;
+    EXPECT_EQ(rig.failure().step, UpdateStep::InUse);
+    EXPECT_THAT(rig.failure().reason, HasSubstr(c.reason));
+    EXPECT_TRUE(rig.bridge().log().empty()) << "nothing may reach the device";
+  }
+}
+
 TEST(FlashProgrammingTest, ReadBackReadsTheReportedCapacityIntoABufferThatHoldsIt) {
   struct Case {
     std::uint32_t capacity;

@@ -14,18 +14,18 @@ std::string_view status::OfferText(std::uint8_t chipCode) {
   // Made once per chip, so that the texts live as long as the constants beside them.
   static const std::array<std::string, kChipUpdates.size()> kTexts = [] {
     std::array<std::string, kChipUpdates.size()> texts;
-    for (std::size_t index = 0; index < texts.size(); ++index) {
-      const ChipUpdate& chip = kChipUpdates[index];
-      texts[index] = std::string(kOfferPrefix) + std::string(chip.productName) + " " +
-                     std::string(chip.offeredVersion);
-    }
+    std::ranges::transform(kChipUpdates, texts.begin(), [](const ChipUpdate& chip) {
+      return std::string(kOfferPrefix) + std::string(chip.productName) + " " +
+             std::string(chip.offeredVersion);
+    });
     return texts;
   }();
-  for (std::size_t index = 0; index < kChipUpdates.size(); ++index) {
-    if (kChipUpdates[index].chipCode == chipCode) return kTexts[index];
-  }
-  return {};
+  const ChipUpdate* chip = FindChipUpdate(chipCode);
+  if (chip == nullptr) return {};
+  return kTexts[static_cast<std::size_t>(chip - kChipUpdates.data())];
 }
+
+namespace {
 
 /// Raises UpdateInProgress for the update command and lowers it however the command ends, an
 /// escaping exception included: a flag left raised would hold off every rescan for good.
@@ -39,6 +39,8 @@ class UpdateRunning {
  private:
   FormState& state_;
 };
+
+}  // namespace
 
 /// Marks a scan, check or update command as running for as long as it lives.
 class TForm1::Activity {

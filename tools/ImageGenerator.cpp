@@ -41,6 +41,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FirmwareCatalogue.h"
 #include "ImageLayout.h"
 #include "ImageSource.h"
 
@@ -87,53 +88,9 @@ constexpr std::array<ChipLook, 2> kChipLooks{{
     {"JMS583", "JMicron JMS583", false, {0x0583, "USB to PCIE Bridge"}},
 }};
 
-/// A chip row of the firmware catalogue, as far as the images need it.
-struct CatalogueChip {
-  std::string_view name;
-  std::uint16_t chipNumber;
-  std::size_t area;  ///< F, the bytes written to the bridge
-};
-
-/// An image row of the firmware catalogue.
-struct CatalogueImage {
-  std::string_view chip;
-  bool loader;
-  std::string_view name;
-  std::size_t size;
-  Version version;
-  bool carried;
-};
-
 // A bridge reports the version of the firmware it runs, and "0103" is one that the JMS578 version
 // rules offer to replace: the catalogue's JMS578 image carries "0214", or it would be offered
 // again after every update.
-// clang-format off
-#define KORVANE_UNPACK(...) __VA_ARGS__
-#define KORVANE_LOADER_OFFERED false
-#define KORVANE_LOADER_EARLIER false
-#define KORVANE_LOADER_LOADER true
-#define KORVANE_LOADER_LOADER_FIRST true
-#define KORVANE_LOADER_LOADER_OTHER true
-#define KORVANE_CARRIED_CARRIED true
-#define KORVANE_CARRIED_NAMED false
-
-constexpr std::array kCatalogueChips{
-#define KORVANE_CHIP(chip, code, number, area, ...) CatalogueChip{#chip, number, area},
-#define KORVANE_IMAGE(...)
-#include "FirmwareCatalogue.def"
-#undef KORVANE_CHIP
-#undef KORVANE_IMAGE
-};
-
-constexpr std::array kCatalogueImages{
-#define KORVANE_CHIP(...)
-#define KORVANE_IMAGE(chip, use, name, type, size, version, offered, carried) \
-    CatalogueImage{#chip, KORVANE_LOADER_##use, #name, size, {KORVANE_UNPACK version}, KORVANE_CARRIED_##carried},
-#include "FirmwareCatalogue.def"
-#undef KORVANE_CHIP
-#undef KORVANE_IMAGE
-};
-// clang-format on
 
 /// What sets one firmware image apart from the others.
 struct FirmwareImage {
@@ -349,16 +306,16 @@ const ChipLook& LookOf(const CatalogueImage& row) {
 Image BuildRow(const CatalogueImage& row, std::string_view label) {
   const CatalogueChip& chip = ChipOf(row);
   const ChipLook& look = LookOf(row);
-  if (row.loader) {
+  if (row.use != ImageUse::Offered && row.use != ImageUse::Earlier) {
     return BuildLoader({row.name, chip.chipNumber, look.model, row.version, row.size}, label);
   }
-  if (row.size != chip.area + kNvramTemplateSize) {
+  if (row.size != chip.firmwareArea + kNvramTemplateSize) {
     throw std::invalid_argument(std::string(row.name) + ": its size is not the firmware area " +
                                 "and the NVRAM template");
   }
-  return BuildFirmware(
-      {row.name, chip.chipNumber, look.model, row.version, chip.area, look.jms578, look.nvram},
-      label);
+  return BuildFirmware({row.name, chip.chipNumber, look.model, row.version, chip.firmwareArea,
+                        look.jms578, look.nvram},
+                       label);
 }
 
 bool WriteAll(const std::filesystem::path& folder, std::string_view label) {

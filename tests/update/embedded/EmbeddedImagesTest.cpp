@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "ChipUpdate.h"
+#include "ImageLayout.h"
 #include "NvramTemplate.h"
 
 namespace korvane {
@@ -159,6 +161,33 @@ TEST(EmbeddedImagesFindTest, FindsEachImageByExactNameAndType) {
   for (const auto& c : carried) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(MustFind(c.name, c.type).size(), c.size);
+  }
+}
+
+/// The build's image list and the program's tables are read from the same catalogue rows: every
+/// carried row is built in at its size and every named one is not, so a row the build's reader
+/// skipped shows here.
+TEST(EmbeddedImagesFindTest, CarriesExactlyTheCatalogueRowsMarkedCarried) {
+  for (const CatalogueImage& row : kCatalogueImages) {
+    SCOPED_TRACE(row.name);
+    const auto found = EmbeddedImages{}.Find(row.name, row.type);
+    ASSERT_EQ(found.has_value(), row.carried);
+    if (found) {
+      EXPECT_EQ(found->size(), row.size);
+    }
+  }
+}
+
+/// Each chip the update serves offers a carried firmware image that is its firmware area and the
+/// NVRAM template, and names a loader of its chip for either loader variant.
+TEST(EmbeddedImagesFindTest, EveryChipOffersACarriedImageOfItsArea) {
+  for (const ChipUpdate& chip : kChipUpdates) {
+    SCOPED_TRACE(chip.chipName);
+    EXPECT_EQ(chip.firmwareImageSize, chip.firmwareArea + kNvramTemplateSize);
+    EXPECT_EQ(MustFind(chip.firmwareImage, kFirmwareType).size(), chip.firmwareImageSize);
+    EXPECT_FALSE(chip.offeredVersion.empty());
+    EXPECT_FALSE(chip.loader.name.empty());
+    EXPECT_FALSE(chip.otherLoader.name.empty());
   }
 }
 

@@ -1,17 +1,19 @@
 #include "Cli.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <exception>
-#include <filesystem>
-#include <fstream>
 #include <optional>
+#include <sstream>
 #include <system_error>
 #include <vector>
 
 #include "CheckCommand.h"
 #include "ListCommand.h"
+#include "PendingFile.h"
+#include "ReplayDevices.h"
 #include "SimulatedDevices.h"
-#include "TraceJson.h"
+#include "TraceRecorder.h"
 #include "UpdateCommand.h"
 
 namespace korvane::cli {
@@ -26,12 +28,39 @@ struct Invocation {
   GlobalOptions options;
   UpdateOptions update;
   std::string command;
+  /// The command and its options as a trace's header names them: without the files and the
+  /// enclosures they were taken from.
+  std::vector<std::string> words;
 };
+
+/// Options that name where the enclosures or the files are, and take a value.
+constexpr std::string_view kPlaceOptions[] = {"--simulate", "--trace", "--save-state", "--replay"};
+
+std::vector<std::string> CommandWords(std::span<const std::string> args) {
+  std::vector<std::string> words;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    const auto place = std::ranges::find_if(kPlaceOptions, [&](std::string_view option) {
+      return arg == option || arg.starts_with(std::string(option) + "=");
+    });
+    if (place == std::end(kPlaceOptions)) {
+      words.push_back(args[i]);
+    } else if (arg == *place) {
+      ++i;
+    }
+  }
+  return words;
+}
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
   app.add_option("--simulate", options.simulate,
                  "Use simulated enclosures: a built-in scenario name or a scenario file");
-  app.add_option("--trace", options.trace, "Write every command sent as one JSON line to FILE")
+  app.add_option("--trace", options.trace,
+                 "Write every command sent and the device's answer as one JSON line each to FILE")
+      ->option_text("FILE");
+  app.add_option("--replay", options.replay,
+                 "Answer every command from a trace FILE instead of a disk (a problem report "
+                 "also serves: the run of the command named)")
       ->option_text("FILE");
   app.add_option("--save-state", options.saveState,
                  "With --simulate: after the command, write the simulated enclosures as they "
@@ -76,6 +105,13 @@ std::optional<std::string> CheckUsage(const Invocation& invocation, const Consol
   if (invocation.command.empty()) {
     return "name a command: list, check or update (--help shows the options)";
   }
+  if (!invocation.options.replay.empty() && !invocation.options.simulate.empty()) {
+    return "--replay and --simulate both name the enclosures: use one";
+  }
+  if (!invocation.options.replay.empty() && invocation.command == "update" &&
+      !invocation.update.yes) {
+    return "a replay does not ask: add --yes to replay an update";
+  }
   if (!invocation.options.saveState.empty() && invocation.options.simulate.empty()) {
     return "--save-state saves simulated enclosures: use it with --simulate";
   }
@@ -94,56 +130,28 @@ int Dispatch(const Invocation& invocation, CommandContext& context) {
   return exitcode::kBadInput;
 }
 
-/// Writes each command to the trace file as it happens, so a crash leaves the trace so far.
-void AttachTrace(Transport& io, std::ofstream& file) {
-  io.SetTrace([&file](const TraceRecord& record) { file << TraceJson(record) << std::endl; });
-}
-
-/// Writes text to a file beside path and then puts it in its place, so that a failed write
-/// never leaves half a scenario where the old one was (the file may be the one --simulate read).
-std::optional<std::string> WriteWhole(const std::string& path, const std::string& text) {
-  const std::filesystem::path target(path);
-  std::filesystem::path temporary = target;
-  temporary += ".partial";
-  {
-    std::ofstream file(temporary, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!(file << text) || !file.flush()) return "cannot write " + temporary.string();
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, target, error);
-  if (!error) return std::nullopt;
-  std::filesystem::remove(temporary, error);
-  return "cannot replace " + path;
-}
-
 /// After the command: the simulated enclosures as after a replug, when asked for.
 int SaveState(const GlobalOptions& options, const Devices& devices, std::ostream& err, int code) {
   if (options.saveState.empty()) return code;
   const std::optional<std::string> text = devices.SavedStateText();
   std::optional<std::string> problem =
-      text ? WriteWhole(options.saveState, *text) : "these enclosures cannot be saved";
+      text ? WriteWholeFile(options.saveState, *text) : "these enclosures cannot be saved";
   if (!problem) return code;
   err << "korvane-fw: the state was not saved: " << *problem << '\n';
   return exitcode::kBadInput;
 }
 
-int RunWithDevices(const Invocation& invocation, const Console& console, Devices& devices) {
+int RunCommand(const Invocation& invocation, const Console& console, Devices& devices,
+               trace::TraceWriter* trace) {
   AccessWatch access(devices.port());
   Transport io(access);
-  std::ofstream trace;
-  if (!invocation.options.trace.empty()) {
-    trace.open(invocation.options.trace, std::ios::out | std::ios::trunc);
-    if (!trace) {
-      console.err << "korvane-fw: cannot write the trace file " << invocation.options.trace << '\n';
-      return exitcode::kBadInput;
-    }
-    AttachTrace(io, trace);
-  }
+  if (trace != nullptr) io.SetTrace([trace](const TraceRecord& record) { trace->Command(record); });
   KeptMessages messages;
   InterruptDeferral interrupts;
   CommandContext context{invocation.options, console,    devices,     access,     io,
                          messages,           interrupts, console.out, console.err};
   int code = Dispatch(invocation, context);
+  if (trace != nullptr) trace->Exit(code);
   code = SaveState(invocation.options, devices, console.err, code);
   // The outcome is out and the state saved: only now does a held-back interrupt count.
   interrupts.Restore();
@@ -151,7 +159,73 @@ int RunWithDevices(const Invocation& invocation, const Console& console, Devices
   return code;
 }
 
+trace::TraceHeader HeaderFor(const Invocation& invocation, const Devices& devices) {
+  trace::TraceHeader header;
+  header.program = "korvane-fw";
+  header.programVersion = KORVANE_VERSION;
+  header.platform = std::string(trace::ThisPlatform());
+  header.command = invocation.words;
+  header.enclosures = devices.enclosures();
+  return header;
+}
+
+/// Runs the command and writes its trace; the trace file takes the place of an older one only
+/// once it is complete.
+int RunTraced(const Invocation& invocation, const Console& console, Devices& devices) {
+  auto created = PendingFile::Create(invocation.options.trace);
+  if (auto* problem = std::get_if<std::string>(&created)) {
+    console.err << "korvane-fw: cannot write the trace file: " << *problem << '\n';
+    return exitcode::kBadInput;
+  }
+  PendingFile& file = std::get<PendingFile>(created);
+  trace::TraceWriter writer(HeaderFor(invocation, devices),
+                            [&file](const std::string& line) { file.Write(line + "\n"); });
+  trace::RecordingDevices recording(devices, writer);
+  const int code = RunCommand(invocation, console, recording, &writer);
+  if (const auto problem = file.Commit()) {
+    console.err << "korvane-fw: the trace was not saved: " << *problem << '\n';
+    return code == exitcode::kOk ? exitcode::kBadInput : code;
+  }
+  return code;
+}
+
+int RunWithDevices(const Invocation& invocation, const Console& console, Devices& devices) {
+  if (invocation.options.trace.empty()) return RunCommand(invocation, console, devices, nullptr);
+  return RunTraced(invocation, console, devices);
+}
+
+/// Runs the command on a recording. Its output is held back until the replay is known to have
+/// followed the recording to the end; a replay that left it says only where.
+int RunReplay(const Invocation& invocation, const Console& console) {
+  auto loaded =
+      trace::LoadTrace(invocation.options.replay, trace::TraceUse::Replay, invocation.command);
+  if (auto* error = std::get_if<trace::TraceError>(&loaded)) {
+    console.err << "korvane-fw: " << error->message << '\n';
+    return exitcode::kBadInput;
+  }
+  auto replay = ReplayTrace(std::get<trace::Trace>(std::move(loaded)));
+  if (auto* problem = std::get_if<std::string>(&replay)) {
+    console.err << "korvane-fw: " << *problem << '\n';
+    return exitcode::kBadInput;
+  }
+  ReplayDevices& devices = *std::get<std::unique_ptr<ReplayDevices>>(replay);
+  std::ostringstream out;
+  std::ostringstream err;
+  const Console held{console.in,    out, err, console.inIsTerminal, console.outIsTerminal,
+                     console.onPump};
+  const int code = RunWithDevices(invocation, held, devices);
+  devices.Finish();
+  if (const auto difference = devices.divergence()) {
+    console.err << "korvane-fw: " << *difference << '\n';
+    return exitcode::kBadInput;
+  }
+  console.out << out.str();
+  console.err << err.str();
+  return code;
+}
+
 int Run(const Invocation& invocation, const Console& console, const PlatformFactory& platform) {
+  if (!invocation.options.replay.empty()) return RunReplay(invocation, console);
   if (invocation.options.simulate.empty()) {
     const std::unique_ptr<Devices> devices = platform();
     return RunWithDevices(invocation, console, *devices);
@@ -175,6 +249,7 @@ int RunKorvaneFw(std::span<const std::string> args, const Console& console,
   CLI::App app(std::string(kDescription), "korvane-fw");
   app.footer(std::string(kExitCodeTable));
   Invocation invocation;
+  invocation.words = CommandWords(args);
   AddGlobalOptions(app, invocation.options);
   AddCommands(app, invocation);
   if (const auto code = Parse(app, args, console.out, console.err)) return *code;

@@ -20,7 +20,7 @@ namespace korvane::cli {
 namespace exitcode {
 inline constexpr int kOk = 0;             ///< done, or nothing to do
 inline constexpr int kNothingFound = 1;   ///< no enclosure could be listed
-inline constexpr int kBadInput = 2;       ///< bad arguments, scenario, trace or state file
+inline constexpr int kBadInput = 2;       ///< bad arguments or files; a replay that differs
 inline constexpr int kOffered = 3;        ///< check: an update is offered
 inline constexpr int kMultiple = 4;       ///< several enclosures are attached
 inline constexpr int kFailure = 5;        ///< the check could not decide, or the update failed
@@ -35,7 +35,8 @@ inline constexpr std::string_view kExitCodeTable =
     "  0    done, or nothing to do (list found enclosures; no update needed; update complete;\n"
     "       update declined)\n"
     "  1    no enclosure found\n"
-    "  2    usage error: bad arguments, scenario, trace or state file\n"
+    "  2    usage error: bad arguments, scenario, trace or state file; a replay that left its\n"
+    "       recording\n"
     "  3    check: an update is offered\n"
     "  4    several enclosures are attached: disconnect all but the one to update\n"
     "  5    failure: the check could not decide, or the update failed or was refused\n"
@@ -47,6 +48,7 @@ inline constexpr std::string_view kExitCodeTable =
 struct GlobalOptions {
   std::string simulate;   ///< scenario name or file; empty: the real disks
   std::string trace;      ///< trace file; empty: no trace
+  std::string replay;     ///< trace file whose answers stand in for the disks; empty: none
   std::string saveState;  ///< where the simulated enclosures go after the command; empty: nowhere
   bool json = false;
   bool verbose = false;

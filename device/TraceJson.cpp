@@ -1,5 +1,6 @@
 #include "TraceJson.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -38,6 +39,51 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
+std::string_view StageName(FailureStage stage) {
+  switch (stage) {
+    case FailureStage::None:
+      return "none";
+    case FailureStage::Refused:
+      return "refused";
+    case FailureStage::Open:
+      return "open";
+    case FailureStage::Request:
+      return "request";
+    case FailureStage::Status:
+      return "status";
+  }
+  return "none";
+}
+
+std::string Field(std::string_view name, std::uint32_t value) {
+  return ",\"" + std::string(name) + "\":" + std::to_string(value);
+}
+
+// Data in counts only as far as the device transferred it: the rest of the caller's buffer is the
+// transport's zero fill.
+std::span<const std::uint8_t> AnswerBytes(const TraceRecord& record, std::uint32_t transferred) {
+  if (record.direction != Direction::In) return {};
+  return record.data.first(std::min<std::size_t>(record.data.size(), transferred));
+}
+
+std::string AnswerFields(const TraceRecord& record) {
+  const CommandOutcome& outcome = *record.outcome;
+  std::string fields = ",\"stage\":\"" + std::string(StageName(outcome.stage)) + "\"";
+  if (outcome.stage == FailureStage::Refused) return fields;
+  fields += Field("os_error", outcome.osError);
+  if (outcome.stage == FailureStage::Open) return fields;
+  fields += Field("status", outcome.scsiStatus) + Field("host", outcome.hostStatus) +
+            Field("driver", outcome.driverStatus) + Field("transferred", outcome.transferred);
+  if (outcome.senseLength > 0) {
+    fields +=
+        ",\"sense\":\"" + Hex(std::span(outcome.senseBytes).first(outcome.senseLength)) + "\"";
+  }
+  if (record.direction == Direction::In) {
+    fields += ",\"answer\":\"" + Hex(AnswerBytes(record, outcome.transferred)) + "\"";
+  }
+  return fields;
+}
+
 }  // namespace
 
 std::string TraceJson(const TraceRecord& record) {
@@ -47,6 +93,7 @@ std::string TraceJson(const TraceRecord& record) {
   line += ",\"len\":" + std::to_string(record.length);
   line += record.verdict == Verdict::Ok ? ",\"ok\":true" : ",\"ok\":false";
   if (record.direction == Direction::Out) line += ",\"data\":\"" + Hex(record.data) + "\"";
+  if (record.outcome != nullptr) line += AnswerFields(record);
   return line + "}";
 }
 

@@ -155,6 +155,7 @@ bool Transport::Exchange(const Call& call, PortHandle handle) {
     std::memcpy(call.inBuffer, data.bytes().data(), length);
   }
   if (call.transferred != nullptr) *call.transferred = reply.transferred;
+  last_.transferred = reply.transferred;
 
   const bool ok = Judge(reply);
   const std::uint8_t* seen = call.direction == Direction::In ? call.inBuffer : data.bytes().data();
@@ -176,6 +177,8 @@ bool Transport::Judge(const PortReply& reply) {
   last_.driverStatus = reply.driverStatus;
   const auto senseLength = std::min<std::size_t>(reply.senseLength, reply.sense.size());
   last_.sense = DecodeSense(std::span(reply.sense).first(senseLength));
+  last_.senseBytes = reply.sense;
+  last_.senseLength = static_cast<std::uint8_t>(senseLength);
   const bool requestOk = reply.requestOk && reply.lastError == 0;
   const bool statusOk = reply.scsiStatus == 0 && reply.hostStatus == 0 && reply.driverStatus == 0;
   if (!requestOk) {
@@ -189,7 +192,7 @@ bool Transport::Judge(const PortReply& reply) {
 void Transport::Finish(const Call& call, Verdict verdict, std::span<const std::uint8_t> data) {
   last_.verdict = verdict;
   if (!trace_) return;
-  trace_(TraceRecord{call.path, call.cdb, call.direction, call.length, data, verdict});
+  trace_(TraceRecord{call.path, call.cdb, call.direction, call.length, data, verdict, &last_});
 }
 
 void Transport::KeepSense(std::span<const std::uint8_t> sense) {

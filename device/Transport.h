@@ -67,6 +67,8 @@ inline constexpr std::uint32_t kReadTimeoutSeconds = 10;
 /// How one command ended.
 enum class Verdict : std::uint8_t { Ok, Failed, OpenFailed, Refused };
 
+struct CommandOutcome;
+
 /// What the trace hook sees of one command.
 struct TraceRecord {
   std::string_view path;
@@ -75,6 +77,7 @@ struct TraceRecord {
   std::int32_t length = 0;             ///< the caller's length
   std::span<const std::uint8_t> data;  ///< bytes sent (out) or handed to the caller (in)
   Verdict verdict = Verdict::Failed;
+  const CommandOutcome* outcome = nullptr;  ///< how the command ended; null in hand-made records
 };
 
 /// Why the last command failed, kept beside its truth value for messages.
@@ -88,6 +91,9 @@ struct CommandOutcome {
   std::uint16_t driverStatus = 0;
   SenseData sense;      ///< sense the platform collected with a failed command, where it does
   std::string refusal;  ///< set when the transport refused the command itself
+  std::uint32_t transferred = 0;  ///< the port's transferred count, once the command reached it
+  std::array<std::uint8_t, kSenseLength> senseBytes{};  ///< the sense as the platform wrote it
+  std::uint8_t senseLength = 0;
 };
 
 /// Sends one command per call through a port; keeps no device open between calls.

@@ -101,11 +101,14 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-/// The records of a trace file, one JSON object per line.
+/// The commands of a trace file, without its header, listings, mount checks and exit code.
 inline std::vector<nlohmann::json> TraceRecords(const std::string& path) {
   std::vector<nlohmann::json> records;
   std::ifstream file(path);
-  for (std::string line; std::getline(file, line);) records.push_back(nlohmann::json::parse(line));
+  for (std::string line; std::getline(file, line);) {
+    auto record = nlohmann::json::parse(line);
+    if (record.contains("path")) records.push_back(std::move(record));
+  }
   return records;
 }
 

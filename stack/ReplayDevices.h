@@ -1,0 +1,28 @@
+// A recorded trace played back as the device stack: every command is answered from the
+// recording, per disk and in order, through the same transport as the real ports.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "Devices.h"
+#include "TraceReader.h"
+
+namespace korvane {
+
+/// Enclosures that answer as a trace recorded them.
+class ReplayDevices : public Devices {
+ public:
+  /// Where the program first left the recording: the command's place, the recorded and the sent
+  /// CDB. From then on every disk is gone.
+  virtual std::optional<std::string> divergence() const = 0;
+  /// Ends the replay: a recorded command the program never sent is a difference too.
+  virtual void Finish() = 0;
+};
+
+/// The trace as enclosures, or why it cannot be replayed on this platform.
+std::variant<std::unique_ptr<ReplayDevices>, std::string> ReplayTrace(trace::Trace trace);
+
+}  // namespace korvane

@@ -1,0 +1,53 @@
+#include "TraceRecorder.h"
+
+#include <utility>
+
+#include "TraceJson.h"
+
+namespace korvane::trace {
+
+TraceWriter::TraceWriter(TraceHeader header, Sink sink)
+    : header_(std::move(header)), sink_(std::move(sink)) {}
+
+void TraceWriter::Listing(const std::vector<DiskInterface>& disks) {
+  if (!started_) {
+    header_.disks = disks;
+    Write({});
+    return;
+  }
+  Write(DisksLine(disks));
+}
+
+void TraceWriter::Mount(std::string_view path, const MountState& state) {
+  Write(MountLine(path, state));
+}
+
+void TraceWriter::Command(const TraceRecord& record) { Write(TraceJson(record)); }
+
+void TraceWriter::Exit(int code) { Write(ExitLine(code)); }
+
+// An empty line stands for the header alone.
+void TraceWriter::Write(const std::string& line) {
+  if (!started_) {
+    started_ = true;
+    sink_(HeaderLine(header_));
+  }
+  if (!line.empty()) sink_(line);
+}
+
+RecordingDevices::RecordingDevices(Devices& inner, TraceWriter& writer)
+    : inner_(inner), writer_(writer), lister_(inner.lister(), writer) {}
+
+MountState RecordingDevices::CheckMounts(std::string_view path) {
+  MountState state = inner_.CheckMounts(path);
+  writer_.Mount(path, state);
+  return state;
+}
+
+std::vector<DiskInterface> RecordingDevices::Lister::ListDisks() {
+  std::vector<DiskInterface> disks = inner_.ListDisks();
+  writer_.Listing(disks);
+  return disks;
+}
+
+}  // namespace korvane::trace

@@ -33,5 +33,34 @@ TEST(TraceJson, PathIsEscaped) {
             R"({"path":"a\"b\u000ac","cdb":"12","dir":"in","len":-1,"ok":false})");
 }
 
+/// With its outcome a line carries the answer: the data in only as far as it was transferred,
+/// and for a command that never reached the device only how far it got.
+TEST(TraceJson, OutcomeAddsTheAnswer) {
+  const std::array<std::uint8_t, 1> cdb = {0x12};
+  const std::array<std::uint8_t, 4> data = {0x00, 0x05, 0x00, 0x00};
+  CommandOutcome status{Verdict::Failed, FailureStage::Status, 0x12, 0, 2, 0, 0, {}, {}, 2, {}, 1};
+  status.senseBytes[0] = 0x70;
+  CommandOutcome open;
+  open.stage = FailureStage::Open;
+  open.osError = 13;
+  CommandOutcome refused;
+  refused.stage = FailureStage::Refused;
+  const struct {
+    const CommandOutcome* outcome;
+    const char* answer;
+  } cases[] = {
+      {&status, R"(,"stage":"status","os_error":0,"status":2,"host":0,"driver":0,"transferred":2,)"
+                R"("sense":"70","answer":"0005"})"},
+      {&open, R"(,"stage":"open","os_error":13})"},
+      {&refused, R"(,"stage":"refused"})"},
+  };
+  for (const auto& c : cases) {
+    const TraceRecord record{"/dev/sg2", cdb, Direction::In, 4, data, Verdict::Failed, c.outcome};
+    EXPECT_EQ(TraceJson(record), std::string(R"({"path":"/dev/sg2","cdb":"12","dir":"in","len":4,)"
+                                             R"("ok":false)") +
+                                     c.answer);
+  }
+}
+
 }  // namespace
 }  // namespace korvane

@@ -11,6 +11,7 @@
 #include "CheckCommand.h"
 #include "ListCommand.h"
 #include "PendingFile.h"
+#include "ProblemReport.h"
 #include "ReplayDevices.h"
 #include "SimulatedDevices.h"
 #include "TraceRecorder.h"
@@ -23,10 +24,17 @@ constexpr std::string_view kDescription =
     "Updates the firmware of Korvane USB storage enclosures.\n"
     "Without --simulate it talks to the disks attached to this machine.";
 
+/// What report runs and where it writes.
+struct ReportOptions {
+  bool update = false;  ///< also run an update
+  std::string output = "korvane-report.jsonl";
+};
+
 /// The parsed command line: the global options and the command that was named.
 struct Invocation {
   GlobalOptions options;
   UpdateOptions update;
+  ReportOptions report;
   std::string command;
   /// The command and its options as a trace's header names them: without the files and the
   /// enclosures they were taken from.
@@ -83,6 +91,18 @@ void AddCommands(CLI::App& app, Invocation& invocation) {
       "update", "Check, and write the offered firmware after asking for confirmation");
   update->add_flag("--yes,-y", invocation.update.yes, "Do not ask: update once it is offered");
   update->callback([&invocation] { invocation.command = "update"; });
+  auto* report = app.add_subcommand(
+      "report",
+      "Run list and check with full traces and write them to one file to attach to a problem "
+      "report (it holds the bridge's NVRAM record, which may carry the enclosure's serial number)");
+  report->add_flag("--update", invocation.report.update,
+                   "Also run update, which asks before writing unless --yes is given");
+  report->add_flag("--yes,-y", invocation.update.yes, "With --update: do not ask");
+  report
+      ->add_option("--output,-o", invocation.report.output,
+                   "Where the report goes (default: korvane-report.jsonl)")
+      ->option_text("FILE");
+  report->callback([&invocation] { invocation.command = "report"; });
   // At most one; none is reported by us, so that a misspelt command is named as such.
   app.require_subcommand(0, 1);
 }
@@ -103,7 +123,7 @@ std::optional<int> Parse(CLI::App& app, std::span<const std::string> args, std::
 /// Usage errors that parsing alone cannot see; nothing has touched a disk yet.
 std::optional<std::string> CheckUsage(const Invocation& invocation, const Console& console) {
   if (invocation.command.empty()) {
-    return "name a command: list, check or update (--help shows the options)";
+    return "name a command: list, check, update or report (--help shows the options)";
   }
   if (!invocation.options.replay.empty() && !invocation.options.simulate.empty()) {
     return "--replay and --simulate both name the enclosures: use one";
@@ -115,7 +135,15 @@ std::optional<std::string> CheckUsage(const Invocation& invocation, const Consol
   if (!invocation.options.saveState.empty() && invocation.options.simulate.empty()) {
     return "--save-state saves simulated enclosures: use it with --simulate";
   }
-  if (invocation.command == "update" && !invocation.update.yes && !console.inIsTerminal) {
+  if (invocation.command == "report" && !invocation.options.replay.empty()) {
+    return "a replay plays one command: replay each run of a report on its own";
+  }
+  if (invocation.command == "report" && !invocation.options.trace.empty()) {
+    return "the report holds the traces itself: leave out --trace";
+  }
+  const bool updates = invocation.command == "update" ||
+                       (invocation.command == "report" && invocation.report.update);
+  if (updates && !invocation.update.yes && !console.inIsTerminal) {
     return "update asks for confirmation, but standard input is not a terminal: add --yes to "
            "update without asking";
   }
@@ -189,7 +217,51 @@ int RunTraced(const Invocation& invocation, const Console& console, Devices& dev
   return code;
 }
 
+/// One command of a report: its JSON result and its trace, kept in memory.
+ReportRun RunForReport(const Invocation& invocation, const Console& console, Devices& devices,
+                       const std::string& command) {
+  Invocation run = invocation;
+  run.command = command;
+  run.options.json = true;
+  run.options.saveState.clear();
+  run.words = {command, "--json"};
+  if (command == "update" && run.update.yes) run.words.push_back("--yes");
+  ReportRun result{run.words, 0, {}, {}};
+  trace::TraceWriter writer(HeaderFor(run, devices),
+                            [&result](const std::string& line) { result.trace += line + "\n"; });
+  trace::RecordingDevices recording(devices, writer);
+  std::ostringstream out;
+  const Console captured{console.in, out, console.err, console.inIsTerminal, false, console.onPump};
+  result.exitCode = RunCommand(run, captured, recording, &writer);
+  result.output = out.str();
+  return result;
+}
+
+/// Runs list and check (and update when asked) and writes their results and traces to one file.
+int RunReport(const Invocation& invocation, const Console& console, Devices& devices) {
+  std::vector<std::string> commands{"list", "check"};
+  if (invocation.report.update) commands.emplace_back("update");
+  std::vector<ReportRun> runs;
+  for (const std::string& command : commands) {
+    runs.push_back(RunForReport(invocation, console, devices, command));
+    // An interrupt ends the report after the run it came in, which is kept.
+    if (runs.back().exitCode >= exitcode::kInterrupted) break;
+  }
+  const std::string& file = invocation.report.output;
+  if (const auto problem = WriteWholeFile(file, ProblemReportText(invocation.words, runs))) {
+    console.err << "korvane-fw: the report was not written: " << *problem << '\n';
+    return exitcode::kBadInput;
+  }
+  const int code = SaveState(invocation.options, devices, console.err, exitcode::kOk);
+  console.out << "The report is in " << file << ": attach it to your problem report.\n"
+              << "It holds the traces of " << runs.size()
+              << " commands, with the bridge's NVRAM record, which may carry the enclosure's "
+                 "serial number.\n";
+  return runs.back().exitCode >= exitcode::kInterrupted ? runs.back().exitCode : code;
+}
+
 int RunWithDevices(const Invocation& invocation, const Console& console, Devices& devices) {
+  if (invocation.command == "report") return RunReport(invocation, console, devices);
   if (invocation.options.trace.empty()) return RunCommand(invocation, console, devices, nullptr);
   return RunTraced(invocation, console, devices);
 }

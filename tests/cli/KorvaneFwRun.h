@@ -101,6 +101,14 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+/// A file's bytes as text.
+inline std::string ReadWhole(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
 /// The commands of a trace file, without its header, listings, mount checks and exit code.
 inline std::vector<nlohmann::json> TraceRecords(const std::string& path) {
   std::vector<nlohmann::json> records;

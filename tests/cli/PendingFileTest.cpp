@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "KorvaneFwRun.h"
@@ -12,12 +10,7 @@
 namespace korvane::cli {
 namespace {
 
-std::string Contents(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+using testing::ReadWhole;
 
 /// The old file stays whole until the new one is complete; an abandoned file leaves nothing.
 TEST(PendingFile, ReplacesTheTargetOnlyWhenCommitted) {
@@ -27,14 +20,14 @@ TEST(PendingFile, ReplacesTheTargetOnlyWhenCommitted) {
     auto abandoned = std::get<PendingFile>(PendingFile::Create(target));
     ASSERT_TRUE(abandoned.Write("half"));
   }
-  EXPECT_EQ(Contents(target), "old");
+  EXPECT_EQ(ReadWhole(target), "old");
   EXPECT_FALSE(std::filesystem::exists(target + ".partial"));
 
   auto file = std::get<PendingFile>(PendingFile::Create(target));
   ASSERT_TRUE(file.Write("new"));
-  EXPECT_EQ(Contents(target), "old");
+  EXPECT_EQ(ReadWhole(target), "old");
   EXPECT_EQ(file.Commit(), std::nullopt);
-  EXPECT_EQ(Contents(target), "new");
+  EXPECT_EQ(ReadWhole(target), "new");
 }
 
 #ifndef _WIN32
@@ -47,9 +40,9 @@ TEST(PendingFile, NeverWritesThroughALink) {
   std::filesystem::create_symlink(victim, target + ".partial");
   std::filesystem::create_symlink(victim, target);
   EXPECT_EQ(WriteWholeFile(target, "trace"), std::nullopt);
-  EXPECT_EQ(Contents(victim), "keep");
+  EXPECT_EQ(ReadWhole(victim), "keep");
   EXPECT_FALSE(std::filesystem::is_symlink(target));
-  EXPECT_EQ(Contents(target), "trace");
+  EXPECT_EQ(ReadWhole(target), "trace");
 }
 #endif
 

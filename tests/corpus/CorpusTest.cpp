@@ -18,12 +18,7 @@ namespace {
 
 using ::testing::HasSubstr;
 
-std::string ReadWhole(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+using testing::ReadWhole;
 
 std::vector<std::filesystem::path> Traces(const std::filesystem::path& folder) {
   std::vector<std::filesystem::path> traces;

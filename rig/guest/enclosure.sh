@@ -32,24 +32,35 @@ add_user() {
   grep -q "^$1:" /etc/group 2>/dev/null || echo "$1:x:$2:" >>/etc/group
 }
 
-# ---- korvane-fw --trace files: one JSON object a line, "path" first ----------------------------
+# ---- korvane-fw --trace files -----------------------------------------------------------------
+# A header line ({"trace":...}), then one JSON object a line: a command ({"path":...}, with what
+# was sent and then what came back), a later listing ({"disks":...}), a mount check
+# ({"mounts":...}) and the exit code ({"exit":N}) last. The commands' fields come in a fixed
+# order, so plain sed can take them apart.
 
-# The device paths that received a command, once each.
+# The device paths that received a command, once each, as JSON writes them (a backslash or a quote
+# comes escaped). The header's and the listings' disks do not count: their lines begin otherwise.
 trace_paths() {
-  sed -n 's/^{"path":"\([^"]*\)".*/\1/p' "$1" | sort -u
+  sed -En 's/^[{]"path":"(([^"\\]|\\.)*)".*/\1/p' "$1" | sort -u
 }
 
-# Every command without its path, so that traces of different disks compare.
+# What each command sent, one a line: CDB, direction, length, verdict and the data out, without
+# the path and the answer, so that traces of different disks, platforms and drivers compare. A
+# command line of another shape is kept whole and marked, so that no comparison passes over it.
 trace_commands() {
-  sed 's/^{"path":"[^"]*",//' "$1"
+  sed -En '/^[{]"path":/{
+    s/^[{]"path":"([^"\\]|\\.)*",("cdb":"[0-9a-f]*","dir":"(in|out)","len":-?[0-9]+,"ok":(true|false)(,"data":"[0-9a-f]*")?)[,}].*/\2/p
+    t
+    s/^/unreadable command: /p
+  }' "$1"
 }
 
 # True when any data-out command went out: WRITE BUFFER or an NVRAM write.
 trace_writes() {
-  grep -q '"dir":"out"' "$1"
+  trace_commands "$1" | grep -q '"dir":"out"'
 }
 
 # True when an NVRAM write (0xDF with 0xFB in byte 11) went out.
 trace_writes_nvram() {
-  grep -q '"cdb":"df[0-9a-f]\{20\}fb"' "$1"
+  trace_commands "$1" | grep -q '^"cdb":"df[0-9a-f]\{20\}fb"'
 }

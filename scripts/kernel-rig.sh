@@ -501,13 +501,13 @@ kernel_arguments() {
   [ "$wine" = 0 ] || echo "korvane.prefix=$PWD/$WINE_PREFIX korvane.windows=$PWD/$WINDOWS_PROGRAMS"
 }
 
-# QEMU's arguments, one a line, for the host's root, read-only, and for the folder the guest
-# hands its screenshots back in.
+# QEMU's arguments, one a line, for the folder the guest hands its recorded runs and
+# screenshots back in, and, for the Windows programs, the host's root, read-only.
 shares() {
+  printf '%s\n' -virtfs "local,path=$GUEST_OUT,mount_tag=guestout,security_model=none"
   [ "$wine" = 1 ] || return 0
   printf '%s\n' \
-    -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-    -virtfs "local,path=$GUEST_OUT,mount_tag=guestout,security_model=none"
+    -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap
 }
 
 # The kernel's command line is split at blanks.

@@ -414,6 +414,21 @@ replug_gadget() {
   done
 }
 
+# ---- what the guest hands to the host -----------------------------------------------------------
+
+# The host's build/rig/guest-out, shared over 9p: window screenshots and recorded runs.
+RIG_GUEST_OUT=/guest-out
+
+# rig_guest_out: mounts the host's folder at $RIG_GUEST_OUT, once per boot.
+rig_guest_out() {
+  grep -q " $RIG_GUEST_OUT 9p " /proc/mounts && return 0
+  mkdir -p "$RIG_GUEST_OUT"
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize=524288 guestout "$RIG_GUEST_OUT" || {
+    echo "cannot mount the host's folder for what the guest hands back" >&2
+    return 1
+  }
+}
+
 # ---- the runner ----------------------------------------------------------------------------
 
 # A header field of a case file: "# drivers: bot uas" -> "bot uas".

@@ -280,19 +280,9 @@ probe() {
 # wine_screenshot NAME "W H X Y": the display as it is now, as guest-out/NAME.xwd on the host,
 # and the window's rectangle on it as NAME.rect; the host cuts the window out into NAME.png.
 wine_screenshot() {
-  wine_guest_out || return 1
-  cp "$WINE_ROOT$WINE_FRAME_BUFFER_DIR/Xvfb_screen0" "/guest-out/$1.xwd" &&
-    echo "$2" >"/guest-out/$1.rect"
-}
-
-# The host's folder for what the guest hands back.
-wine_guest_out() {
-  grep -q ' /guest-out 9p ' /proc/mounts && return 0
-  mkdir -p /guest-out
-  mount -t 9p -o trans=virtio,version=9p2000.L guestout /guest-out || {
-    echo "cannot mount the host's folder for screenshots" >&2
-    return 1
-  }
+  rig_guest_out || return 1
+  cp "$WINE_ROOT$WINE_FRAME_BUFFER_DIR/Xvfb_screen0" "$RIG_GUEST_OUT/$1.xwd" &&
+    echo "$2" >"$RIG_GUEST_OUT/$1.rect"
 }
 
 # wine_click X Y: a click of the display's mouse at that point of the screen.

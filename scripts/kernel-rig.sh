@@ -14,9 +14,10 @@
 #   --verbose       show the log of passing cases too
 #
 # Exits 0 only if the guest announced as many cases as were asked for, ran them all and every
-# one passed. Guest packages are fetched with apt-get download and unpacked with dpkg-deb:
-# nothing is installed on the host. The console goes to stdout and to build/rig/console.log; what
-# the guest writes for the host (the window's screenshots) to build/rig/guest-out.
+# one passed, and every run the guest recorded (guest-out/corpus) replays here as it was
+# recorded. Guest packages are fetched with apt-get download and unpacked with dpkg-deb: nothing
+# is installed on the host. The console goes to stdout and to build/rig/console.log; what the
+# guest writes for the host (the window's screenshots, the recorded runs) to build/rig/guest-out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,6 +25,9 @@ readonly CACHE=build/rig-cache
 readonly OUT=build/rig
 readonly IMAGE_DIR=build/rig/image
 readonly GUEST_OUT=build/rig/guest-out
+# The runs the guest recorded (rig/guest/enclosure.sh, record_exit), and their replays here.
+readonly CORPUS=$GUEST_OUT/corpus
+readonly REPLAYS=build/rig/replay
 # The Windows programs: the 32-bit build's copies with the rig's images (in rig/) and the window
 # probe of its tests; and the Wine prefix they run in, on which the guest lays a writable layer.
 readonly WINDOWS_PROGRAMS=build/win32
@@ -564,6 +568,73 @@ save_screenshots() {
   done
 }
 
+# ---- the recorded runs -------------------------------------------------------------------
+
+# Replays each run the guest recorded (corpus/NAME.trace beside NAME.out) with the korvane-fw the
+# guest ran: the command the trace's header names must print the recorded standard output byte
+# for byte and end with the trace's exit code. Says what differed for each run that does not;
+# returns non-zero if any does. Sets replay_note.
+replay_corpus() {
+  local fw=$programs/cli/korvane-fw file count=0 failed=0
+  rm -rf "$REPLAYS"
+  mkdir -p "$REPLAYS"
+  command -v jq >/dev/null ||
+    die "FAILED: no jq to read the recorded traces with (scripts/setup.sh installs it)"
+  for file in "$CORPUS"/*.trace "$CORPUS"/*.out; do
+    [ -f "$file" ] || continue
+    case $file in
+    *.out)
+      [ -f "${file%.out}.trace" ] || {
+        log "replay: ${file##*/} has no trace beside it"
+        failed=$((failed + 1))
+      }
+      ;;
+    *)
+      count=$((count + 1))
+      replay_one "$fw" "$file" || failed=$((failed + 1))
+      ;;
+    esac
+  done
+  replay_note="$count recorded runs, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+
+# replay_one KORVANE_FW TRACE: the replay of one recorded run; its output goes to $REPLAYS.
+replay_one() {
+  local fw=$1 trace=$2 name recorded words want rc=0
+  name=${trace##*/}
+  name=${name%.trace}
+  recorded=${trace%.trace}.out
+  [ -f "$recorded" ] || {
+    log "replay: $name has no .out beside its trace"
+    return 1
+  }
+  want=$(tail -n 1 "$trace" | jq -e 'select(type == "object") | .exit | numbers' 2>/dev/null) || {
+    log "replay: $name: the trace does not end with {\"exit\":N}: the recording was cut short"
+    return 1
+  }
+  mapfile -d '' -t words < <(head -n 1 "$trace" | jq -j 2>/dev/null \
+    'select(type == "object" and has("trace")) | .command[] | strings | (., "\u0000")')
+  [ ${#words[@]} -gt 0 ] || {
+    log "replay: $name: the trace's first line is no header naming the command"
+    return 1
+  }
+  "$fw" --replay "$trace" "${words[@]}" </dev/null >"$REPLAYS/$name.out" 2>"$REPLAYS/$name.err" ||
+    rc=$?
+  if [ "$rc" -ne "$want" ]; then
+    log "replay: $name: 'korvane-fw --replay ${trace##*/} ${words[*]}' exited with $rc," \
+      "the recording with $want"
+    sed 's/^/rig:   | /' "$REPLAYS/$name.err" | head -n 5 >&2
+    return 1
+  fi
+  cmp -s "$recorded" "$REPLAYS/$name.out" || {
+    log "replay: $name: the replay's standard output differs from the recording's" \
+      "(< recorded, > replayed):"
+    diff "$recorded" "$REPLAYS/$name.out" | head -n 10 | cut -c1-160 | sed 's/^/rig:   /' >&2
+    return 1
+  }
+}
+
 # The run passes only with the guest's full account: the announced count as expected, then a
 # summary with that many passes and no failure. A guest that dies halfway leaves no summary.
 judge_run() {
@@ -585,7 +656,7 @@ judge_run() {
 }
 
 main() {
-  local expected
+  local expected replayed
   parse_arguments "$@"
   if [ ${#case_stems[@]} -eq 0 ]; then
     all_cases=1
@@ -622,7 +693,13 @@ main() {
   run_guest
   phase_end guest "QEMU start to power-off"
   save_screenshots
+  phase_begin
+  replayed=1
+  replay_corpus || replayed=0
+  phase_end replay "$replay_note"
   judge_run "$expected"
+  [ "$replayed" = 1 ] ||
+    die "FAILED: not every recorded run replayed as it was recorded (see 'replay:' above)"
 }
 
 main "$@"

@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth
   xdotool imagemagick fonts-wine
-  qemu-system-x86 cpio xz-utils
+  qemu-system-x86 cpio xz-utils jq
 )
 
 missing() {

@@ -64,3 +64,29 @@ trace_writes() {
 trace_writes_nvram() {
   trace_commands "$1" | grep -q '^"cdb":"df[0-9a-f]\{20\}fb"'
 }
+
+# ---- recorded runs, for the host to replay ------------------------------------------------------
+
+# record_exit CODE SCENARIO ARG...: `expect_exit CODE korvane-fw ARG...` with the run's trace in
+# $RIG_TMP/trace. The trace and the program's standard output as printed go to the host as
+# guest-out/corpus/DRIVER-SCENARIO-COMMAND.trace and .out (SCENARIO: a built-in name or a
+# scenario file), and the host replays each one after the run.
+record_exit() {
+  local want=$1 name=${2##*/} command rc=0
+  shift 2
+  for command in "$@"; do
+    case $command in -*) ;; *) break ;; esac
+  done
+  name=corpus/$RIG_DRIVER-${name%.json}-$command
+  echo "+ korvane-fw --trace $RIG_TMP/trace $*"
+  korvane-fw --trace "$RIG_TMP/trace" "$@" >"$RIG_TMP/stdout" 2>"$RIG_TMP/stderr" || rc=$?
+  cat "$RIG_TMP/stdout" "$RIG_TMP/stderr" >"$RIG_TMP/output"
+  cat "$RIG_TMP/output"
+  rig_guest_out && mkdir -p "$RIG_GUEST_OUT/corpus" ||
+    rig_fail "no folder to hand $name to the host"
+  [ ! -e "$RIG_GUEST_OUT/$name.trace" ] || rig_fail "$name was recorded twice"
+  cp "$RIG_TMP/trace" "$RIG_GUEST_OUT/$name.trace" &&
+    cp "$RIG_TMP/stdout" "$RIG_GUEST_OUT/$name.out" ||
+    rig_fail "$name could not be handed to the host"
+  [ "$rc" -eq "$want" ] || rig_fail "'korvane-fw $*' exited with $rc, expected $want"
+}

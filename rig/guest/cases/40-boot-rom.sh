@@ -1,5 +1,5 @@
 # A JMS583 that runs its boot ROM is offered the update, written through the loader, and runs its
-# firmware after the power cycle.
+# firmware after the power cycle. The update is recorded for the host to replay.
 # drivers: bot uas
 # time: 60
 
@@ -9,7 +9,7 @@ sg=$(sg_of_gadget dummy_udc.0) || rig_fail "no node for the enclosure"
 expect_exit 0 korvane-fw list
 expect_last '\| boot ROM running, no firmware \|'
 expect_exit 3 korvane-fw check
-expect_exit 0 korvane-fw update --yes
+record_exit 0 jms583-rom update --yes
 expect_last '^Update complete$'
 replug_gadget dummy_udc.0 || rig_fail "no disk after the replug"
 sg=$(sg_of_gadget dummy_udc.0) || rig_fail "no node after the replug"

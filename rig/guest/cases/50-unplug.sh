@@ -1,14 +1,15 @@
 # The plug is pulled in the middle of the firmware write (the gadget unbinds at the 20th WRITE
 # BUFFER). korvane-fw says the update failed because the enclosure went away, exits 5 and writes
 # no NVRAM. After the power cycle the JMS583 runs its boot ROM and a second update recovers it;
-# a JMS578 left that way is refused with what happened.
+# a JMS578 left that way is refused with what happened. The interrupted updates are recorded for
+# the host to replay.
 # drivers: bot uas
 # time: 120
 
 start_gadget "$RIG_DRIVER" dummy_udc.0 /rig/scenarios/jms583-unplug.json ||
   rig_fail "the JMS583 did not plug in"
 sg_of_gadget dummy_udc.0 >/dev/null || rig_fail "no node for the JMS583"
-expect_exit 5 korvane-fw --trace "$RIG_TMP/trace" update --yes
+record_exit 5 jms583-unplug update --yes
 expect_last '^Update Fail$'
 expect_last 'went away|no longer attached'
 ! trace_writes_nvram "$RIG_TMP/trace" || rig_fail "the NVRAM was written after a failed write"
@@ -25,7 +26,7 @@ stop_gadget dummy_udc.0 || rig_fail "the JMS583 did not unplug"
 start_gadget "$RIG_DRIVER" dummy_udc.0 /rig/scenarios/jms578-unplug.json ||
   rig_fail "the JMS578 did not plug in"
 sg_of_gadget dummy_udc.0 >/dev/null || rig_fail "no node for the JMS578"
-expect_exit 5 korvane-fw --trace "$RIG_TMP/trace" update --yes
+record_exit 5 jms578-unplug update --yes
 ! trace_writes_nvram "$RIG_TMP/trace" || rig_fail "the NVRAM was written after a failed write"
 replug_gadget dummy_udc.0 || rig_fail "no JMS578 after the replug"
 expect_exit 5 korvane-fw update --yes

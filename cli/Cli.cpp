@@ -275,6 +275,12 @@ int RunReplay(const Invocation& invocation, const Console& console) {
     console.err << "korvane-fw: " << error->message << '\n';
     return exitcode::kBadInput;
   }
+  const auto& recorded = std::get<trace::Trace>(loaded).header->command;
+  if (!recorded.empty() && recorded.front() != invocation.command) {
+    console.err << "korvane-fw: " << invocation.options.replay << ":1: the trace recorded \""
+                << recorded.front() << "\": replay it with that command\n";
+    return exitcode::kBadInput;
+  }
   auto replay = ReplayTrace(std::get<trace::Trace>(std::move(loaded)));
   if (auto* problem = std::get_if<std::string>(&replay)) {
     console.err << "korvane-fw: " << *problem << '\n';

@@ -102,8 +102,8 @@ RecordedPortKind PortKindOf(Enclosures enclosures) {
 /// Answers each disk's commands in the recorded order; the first difference ends the replay.
 class ReplayPort final : public Port {
  public:
-  ReplayPort(const trace::Trace& trace, RecordedPortKind kind)
-      : name_(trace.name), kind_(std::move(kind)) {
+  ReplayPort(const trace::Trace& trace, RecordedPortKind kind, bool endDiffers)
+      : name_(trace.name), kind_(std::move(kind)), endDiffers_(endDiffers) {
     for (const RecordedCommand& command : trace.commands) {
       // Refused commands never reached a port; the transport refuses them again by itself.
       if (command.stage != FailureStage::Refused) queues_[command.path].push_back(&command);
@@ -112,7 +112,10 @@ class ReplayPort final : public Port {
 
   PortOpen Open(std::string_view path, Direction direction) override;
   PortReply Execute(PortHandle handle, const PortRequest& request) override;
-  void Close(PortHandle) override { open_ = nullptr; }
+  void Close(PortHandle) override {
+    open_ = nullptr;
+    pastTheEnd_.clear();
+  }
   std::string Explain(std::string_view path, FailureStage stage,
                       std::uint32_t osError) const override {
     return kind_.words->Explain(path, stage, osError);
@@ -135,12 +138,16 @@ class ReplayPort final : public Port {
 
  private:
   PortOpen Gone() const { return {false, 0, kind_.goneError}; }
+  /// Opens a disk whose recording has ended, so that the command it gets can be named.
+  PortOpen PastTheEnd(std::string_view path);
   std::string Mismatch(const RecordedCommand& recorded, const PortRequest& request) const;
 
   std::string name_;
   RecordedPortKind kind_;
   std::map<std::string, std::deque<const RecordedCommand*>, std::less<>> queues_;
+  bool endDiffers_;
   const RecordedCommand* open_ = nullptr;
+  std::string pastTheEnd_;  ///< the disk opened past its recording's end
   std::optional<std::string> divergence_;
 };
 
@@ -151,9 +158,9 @@ std::string ReplayPort::Difference(const RecordedCommand& recorded, std::string_
 }
 
 PortOpen ReplayPort::Open(std::string_view path, Direction direction) {
+  if (divergence_) return Gone();
   const auto queue = queues_.find(path);
-  // A recording that ends early is the enclosure going away.
-  if (divergence_ || queue == queues_.end() || queue->second.empty()) return Gone();
+  if (queue == queues_.end() || queue->second.empty()) return PastTheEnd(path);
   const RecordedCommand& recorded = *queue->second.front();
   queue->second.pop_front();
   if (recorded.direction != direction) {
@@ -166,6 +173,14 @@ PortOpen ReplayPort::Open(std::string_view path, Direction direction) {
   }
   if (recorded.stage == FailureStage::Open) return {false, 0, recorded.osError};
   open_ = &recorded;
+  return {true, 1, 0};
+}
+
+// A recording that stopped early is the enclosure going away; a complete one holds every command
+// the program sent, so one more is a difference.
+PortOpen ReplayPort::PastTheEnd(std::string_view path) {
+  if (!endDiffers_) return Gone();
+  pastTheEnd_ = std::string(path);
   return {true, 1, 0};
 }
 
@@ -191,6 +206,11 @@ std::string ReplayPort::Mismatch(const RecordedCommand& recorded,
 
 PortReply ReplayPort::Execute(PortHandle, const PortRequest& request) {
   PortReply reply;
+  if (!pastTheEnd_.empty()) {
+    Diverge(name_ +
+            ": the replay differs from the recording: after the last command recorded for " +
+            pastTheEnd_ + " the program sent CDB " + Hex(request.cdb) + ", recorded none");
+  }
   if (open_ == nullptr || divergence_) {
     reply.lastError = kind_.goneError;
     return reply;
@@ -256,9 +276,10 @@ class ReplayClock final : public Clock {
 
 class Replay final : public ReplayDevices {
  public:
-  explicit Replay(trace::Trace trace)
+  Replay(trace::Trace trace, PastTheRecording past)
       : trace_(std::move(trace)),
-        port_(trace_, PortKindOf(trace_.header->enclosures)),
+        port_(trace_, PortKindOf(trace_.header->enclosures),
+              trace_.exitCode.has_value() && past == PastTheRecording::Differs),
         lister_(trace_.listings) {}
 
   Port& port() override { return port_; }
@@ -294,7 +315,8 @@ class Replay final : public ReplayDevices {
 
 }  // namespace
 
-std::variant<std::unique_ptr<ReplayDevices>, std::string> ReplayTrace(trace::Trace trace) {
+std::variant<std::unique_ptr<ReplayDevices>, std::string> ReplayTrace(trace::Trace trace,
+                                                                      PastTheRecording past) {
   if (!trace.header) return trace.name + ":1: no header: this trace cannot be replayed";
   const trace::TraceHeader& header = *trace.header;
   // The simulator answers alike everywhere; a real disk's errors are in its platform's numbers.
@@ -302,7 +324,7 @@ std::variant<std::unique_ptr<ReplayDevices>, std::string> ReplayTrace(trace::Tra
     return trace.name + ":1: recorded on " + header.platform +
            ": replay it with the program built for " + header.platform;
   }
-  return std::make_unique<Replay>(std::move(trace));
+  return std::make_unique<Replay>(std::move(trace), past);
 }
 
 }  // namespace korvane

@@ -2,6 +2,7 @@
 // recording, per disk and in order, through the same transport as the real ports.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,7 +23,15 @@ class ReplayDevices : public Devices {
   virtual void Finish() = 0;
 };
 
-/// The trace as enclosures, or why it cannot be replayed on this platform.
-std::variant<std::unique_ptr<ReplayDevices>, std::string> ReplayTrace(trace::Trace trace);
+/// What a command after a disk's last recorded one means.
+enum class PastTheRecording : std::uint8_t {
+  Differs,  ///< in a complete recording the program sent more than it did: a difference
+  Gone,     ///< the disk went away: for a window, where the user may click beyond the recording
+};
+
+/// The trace as enclosures, or why it cannot be replayed on this platform. A recording without its
+/// exit code stopped early: past its end the disks are gone, whatever past says.
+std::variant<std::unique_ptr<ReplayDevices>, std::string> ReplayTrace(
+    trace::Trace trace, PastTheRecording past = PastTheRecording::Differs);
 
 }  // namespace korvane

@@ -41,61 +41,53 @@ struct RecordedPortKind {
   std::uint32_t goneError = 0;
 };
 
-/// The port a real recording went through on this platform, for its words only: it never opens
-/// anything here.
-class PlatformWords final : public Port {
- public:
-  PortOpen Open(std::string_view, Direction) override { return {}; }
-  PortReply Execute(PortHandle, const PortRequest&) override { return {}; }
-  void Close(PortHandle) override {}
-  std::string Explain(std::string_view path, FailureStage stage,
-                      std::uint32_t osError) const override {
-    return port_.Explain(path, stage, osError);
-  }
-  std::string ExplainStatus(std::uint16_t host, std::uint16_t driver) const override {
-    return port_.ExplainStatus(host, driver);
-  }
-  bool DeniesAccess(FailureStage stage, std::uint32_t osError) const override {
-    return port_.DeniesAccess(stage, osError);
-  }
-
- private:
+/// This platform's port, constructed only for its words: it never opens anything here.
+struct PlatformPort {
 #ifdef _WIN32
-  SystemWin32Api api_;
-  Win32Port port_{api_};
+  SystemWin32Api api;
+  Win32Port port{api};
 #else
-  SystemLinuxApi api_;
-  SgIoPort port_{api_};
+  SystemLinuxApi api;
+  SgIoPort port{api};
 #endif
 };
 
 /// A simulated bus with no disks, for the simulator's words.
-class SimulatorWords final : public Port {
+struct SimulatorPort {
+  sim::SimulatedClock clock;
+  sim::SimulatedBus port{clock};
+};
+
+/// The words of the port a recording went through, and nothing else of it.
+template <typename Held>
+class WordsOf final : public Port {
  public:
   PortOpen Open(std::string_view, Direction) override { return {}; }
   PortReply Execute(PortHandle, const PortRequest&) override { return {}; }
   void Close(PortHandle) override {}
   std::string Explain(std::string_view path, FailureStage stage,
                       std::uint32_t osError) const override {
-    return bus_.Explain(path, stage, osError);
+    return held_.port.Explain(path, stage, osError);
+  }
+  std::string ExplainStatus(std::uint16_t host, std::uint16_t driver) const override {
+    return held_.port.ExplainStatus(host, driver);
   }
   bool DeniesAccess(FailureStage stage, std::uint32_t osError) const override {
-    return bus_.DeniesAccess(stage, osError);
+    return held_.port.DeniesAccess(stage, osError);
   }
 
  private:
-  sim::SimulatedClock clock_;
-  sim::SimulatedBus bus_{clock_};
+  Held held_;
 };
 
 RecordedPortKind PortKindOf(Enclosures enclosures) {
   if (enclosures == Enclosures::Simulated) {
-    return {std::make_unique<SimulatorWords>(), sim::oserror::kFileNotFound};
+    return {std::make_unique<WordsOf<SimulatorPort>>(), sim::oserror::kFileNotFound};
   }
 #ifdef _WIN32
-  return {std::make_unique<PlatformWords>(), ERROR_FILE_NOT_FOUND};
+  return {std::make_unique<WordsOf<PlatformPort>>(), ERROR_FILE_NOT_FOUND};
 #else
-  return {std::make_unique<PlatformWords>(), ENODEV};
+  return {std::make_unique<WordsOf<PlatformPort>>(), ENODEV};
 #endif
 }
 

@@ -7,7 +7,7 @@
 # replug the bridge runs the new firmware and the Windows program offers nothing more.
 # drivers: bot uas
 # needs: wine
-# time: 150
+# time: 240
 
 # korvane_fw_on SIDE ARG...: the Linux program (linux) or the Windows one under Wine (windows).
 korvane_fw_on() {

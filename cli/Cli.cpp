@@ -12,6 +12,7 @@
 #include "ListCommand.h"
 #include "PendingFile.h"
 #include "ProblemReport.h"
+#include "RecordingDevices.h"
 #include "ReplayDevices.h"
 #include "SimulatedDevices.h"
 #include "TraceRecorder.h"
@@ -208,7 +209,7 @@ int RunTraced(const Invocation& invocation, const Console& console, Devices& dev
   PendingFile& file = std::get<PendingFile>(created);
   trace::TraceWriter writer(HeaderFor(invocation, devices),
                             [&file](const std::string& line) { file.Write(line + "\n"); });
-  trace::RecordingDevices recording(devices, writer);
+  RecordingDevices recording(devices, writer);
   const int code = RunCommand(invocation, console, recording, &writer);
   if (const auto problem = file.Commit()) {
     console.err << "korvane-fw: the trace was not saved: " << *problem << '\n';
@@ -229,7 +230,7 @@ ReportRun RunForReport(const Invocation& invocation, const Console& console, Dev
   ReportRun result{run.words, 0, {}, {}};
   trace::TraceWriter writer(HeaderFor(run, devices),
                             [&result](const std::string& line) { result.trace += line + "\n"; });
-  trace::RecordingDevices recording(devices, writer);
+  RecordingDevices recording(devices, writer);
   std::ostringstream out;
   const Console captured{console.in, out, console.err, console.inIsTerminal, false, console.onPump};
   result.exitCode = RunCommand(run, captured, recording, &writer);

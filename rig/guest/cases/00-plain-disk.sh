@@ -20,13 +20,15 @@ for sg in "$sg_other" "$sg_maker"; do
     rig_fail "$sg: the USB interface is bound to '$driver', not $(kernel_driver_of "$RIG_DRIVER")"
 done
 
-# Exit 1: no enclosure. Every command sent is in the trace.
+# Exit 1: no enclosure. Every command sent is in the trace; its header lists both disks, as the
+# lister found them, so only command lines count.
 trace=$RIG_TMP/trace.jsonl
 expect_exit 1 korvane-fw --trace "$trace" list
 expect_last '^No enclosure found'
 cat "$trace"
-grep -q "\"path\":\"$sg_other\"" "$trace" && rig_fail "a command was sent to $sg_other, a disk of another maker"
-grep -q "\"path\":\"$sg_maker\",\"cdb\":\"12" "$trace" || rig_fail "no INQUIRY reached $sg_maker"
+trace_paths "$trace" | grep -qx "$sg_other" &&
+  rig_fail "a command was sent to $sg_other, a disk of another maker"
+grep -q "^{\"path\":\"$sg_maker\",\"cdb\":\"12" "$trace" || rig_fail "no INQUIRY reached $sg_maker"
 
 # The dynamic build with its shared libraries runs in the guest too.
 expect_exit 1 korvane-fw-devimages list

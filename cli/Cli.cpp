@@ -329,6 +329,7 @@ int RunKorvaneFw(std::span<const std::string> args, const Console& console,
   app.footer(std::string(kExitCodeTable));
   Invocation invocation;
   invocation.words = CommandWords(args);
+  app.set_version_flag("--version", "korvane-fw " KORVANE_VERSION, "Print the version and exit");
   AddGlobalOptions(app, invocation.options);
   AddCommands(app, invocation);
   if (const auto code = Parse(app, args, console.out, console.err)) return *code;

@@ -152,7 +152,9 @@ std::string SgIoPort::Explain(std::string_view path, FailureStage stage,
   if (DiskGone(osError)) return where + ": the disk is no longer attached";
   if (stage == FailureStage::Open && osError == EACCES) {
     return "no permission to open " + where +
-           ": run as root, or get read and write permission on the /dev/sgN node";
+           ": install the korvane-update-tool package, whose udev rule gives the user at the "
+           "computer the enclosure's /dev/sgN node (then plug the enclosure in again), or run "
+           "with sudo";
   }
   if (stage == FailureStage::Open && osError == EBUSY) {
     return where + ": the disk is in use (a mounted partition or another program)";

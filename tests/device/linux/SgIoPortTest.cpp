@@ -356,8 +356,9 @@ TEST(SgIoPortExplain, NamesWhatTheUserLacks) {
   };
   const Case cases[] = {
       {FailureStage::Open, EACCES,
-       "no permission to open /dev/sdb: run as root, or get read and write permission on the "
-       "/dev/sgN node"},
+       "no permission to open /dev/sdb: install the korvane-update-tool package, whose udev rule "
+       "gives the user at the computer the enclosure's /dev/sgN node (then plug the enclosure in "
+       "again), or run with sudo"},
       {FailureStage::Request, EPERM,
        "the kernel passes vendor commands through /dev/sdb only to a process with "
        "CAP_SYS_RAWIO: run as root or use the /dev/sgN node"},

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite in its four
 # configurations: Linux, Linux with sanitizers, 32-bit Windows under Wine, and the kernel rig
-# (simulated enclosures as real USB devices to a Linux kernel in QEMU).
+# (simulated enclosures as real USB devices to a Linux kernel in QEMU); between the last two it
+# builds and checks the packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,6 +36,15 @@ for preset in linux asan win32; do
     failed+=("$preset")
   fi
 done
+
+# What a user installs, from the two builds above: the .deb is installed, run and removed again.
+echo "=== packages"
+if bash scripts/package.sh --install; then
+  echo "=== packages: passed"
+else
+  echo "=== packages: FAILED"
+  failed+=("packages")
+fi
 
 # The rig builds its own static programs and needs korvane-imagegen from the Linux build above.
 echo "=== kernel rig"

@@ -1,0 +1,28 @@
+# bash completion for korvane-fw
+_korvane_fw() {
+  local cur prev words cword
+  _init_completion || return
+  local global="--simulate --replay --trace --save-state --json --verbose --help --version"
+  case $prev in
+    --trace | --save-state | --replay | --output | -o)
+      _filedir
+      return
+      ;;
+    --simulate)
+      # Built-in scenarios are named in korvane-fw's message for an unknown one; files complete.
+      _filedir json
+      return
+      ;;
+  esac
+  local command="" word
+  for word in "${words[@]:1:cword-1}"; do
+    case $word in list | check | update | report) command=$word ;; esac
+  done
+  case $command in
+    update) COMPREPLY=($(compgen -W "--yes $global" -- "$cur")) ;;
+    report) COMPREPLY=($(compgen -W "--update --yes --output $global" -- "$cur")) ;;
+    list | check) COMPREPLY=($(compgen -W "$global" -- "$cur")) ;;
+    *) COMPREPLY=($(compgen -W "list check update report $global" -- "$cur")) ;;
+  esac
+}
+complete -F _korvane_fw korvane-fw

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds what a user installs and checks it: the .deb from the linux preset (lintian, then
+# installed, run and removed again with --install) and the Windows zip from the win32 preset
+# (stripped programs, a short text, their SHA-256 list). Both presets must have been built.
+# usage: scripts/package.sh [--install]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+readonly linux=build/linux win32=build/win32 out=build/packages
+readonly max_linux_fw=2000000 max_windows_exe=3000000
+install=0
+[ "${1:-}" = --install ] && install=1
+
+die() { echo "package: $*" >&2; exit 1; }
+sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+version() { sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt"; }
+# size_check FILE LIMIT: prints the size and fails above the limit.
+size_check() {
+  local size
+  size=$(stat -c %s "$1")
+  echo "package: $(basename "$1") stripped: $size bytes (limit $2)"
+  [ "$size" -le "$2" ] || die "$1 is larger than $2 bytes"
+}
+
+deb() {
+  cmake --build "$linux" --target korvane-fw korvane_man_page korvane_changelog >/dev/null
+  rm -rf "$out/deb" && mkdir -p "$out"
+  (cd "$linux" && cpack -G DEB -B "$PWD/../packages/deb" >/dev/null) || die "cpack failed"
+  debfile=$(ls "$out"/deb/korvane-update-tool_*.deb)
+  echo "package: $debfile"
+  dpkg-deb --contents "$debfile" | awk '{ print "package:   " $6 }'
+  # Errors fail; warnings are shown.
+  lintian --fail-on error --tag-display-limit 0 "$debfile" || die "lintian finds errors in $debfile"
+  strip -o "$out/korvane-fw.stripped" "$linux/cli/korvane-fw"
+  size_check "$out/korvane-fw.stripped" "$max_linux_fw"
+}
+
+# The package as a user installs it: the installed program runs on a simulated enclosure.
+try_deb() {
+  local code=0
+  sudo_if_needed dpkg -i "$debfile" >/dev/null || die "dpkg -i $debfile failed"
+  /usr/bin/korvane-fw --simulate jms583-outdated check >/dev/null || code=$?
+  /usr/bin/korvane-fw --version | grep -qx "korvane-fw $(version "$linux")" || code=99
+  man -w korvane-fw >/dev/null 2>&1 || code=98
+  sudo_if_needed dpkg -r korvane-update-tool >/dev/null || die "dpkg -r failed"
+  [ "$code" -eq 3 ] || die "the installed korvane-fw check ended with $code, not 3 (an offer)"
+  echo "package: installed, checked a simulated enclosure, removed"
+}
+
+zip() {
+  local v dir
+  v=$(version "$win32")
+  dir=$out/korvane-update-tool-$v-win32
+  cmake --build "$win32" --target KorvaneUpdateTool korvane-fw >/dev/null
+  rm -rf "$dir" && mkdir -p "$dir"
+  i686-w64-mingw32-strip -o "$dir/KorvaneUpdateTool.exe" "$win32/app/win32/KorvaneUpdateTool.exe"
+  i686-w64-mingw32-strip -o "$dir/korvane-fw.exe" "$win32/cli/korvane-fw.exe"
+  sed "s/@PROJECT_VERSION@/$v/" packaging/windows/README.txt | sed 's/$/\r/' >"$dir/README.txt"
+  (cd "$dir" && sha256sum KorvaneUpdateTool.exe korvane-fw.exe >SHA256SUMS.txt)
+  (cd "$out" && rm -f "${dir##*/}.zip" && cmake -E tar cf "${dir##*/}.zip" --format=zip "${dir##*/}")
+  echo "package: $dir.zip"
+  size_check "$dir/KorvaneUpdateTool.exe" "$max_windows_exe"
+}
+
+deb
+[ "$install" = 0 ] || try_deb
+zip

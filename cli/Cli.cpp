@@ -270,19 +270,8 @@ int RunWithDevices(const Invocation& invocation, const Console& console, Devices
 /// Runs the command on a recording. Its output is held back until the replay is known to have
 /// followed the recording to the end; a replay that left it says only where.
 int RunReplay(const Invocation& invocation, const Console& console) {
-  auto loaded =
-      trace::LoadTrace(invocation.options.replay, trace::TraceUse::Replay, invocation.command);
-  if (auto* error = std::get_if<trace::TraceError>(&loaded)) {
-    console.err << "korvane-fw: " << error->message << '\n';
-    return exitcode::kBadInput;
-  }
-  const auto& recorded = std::get<trace::Trace>(loaded).header->command;
-  if (!recorded.empty() && recorded.front() != invocation.command) {
-    console.err << "korvane-fw: " << invocation.options.replay << ":1: the trace recorded \""
-                << recorded.front() << "\": replay it with that command\n";
-    return exitcode::kBadInput;
-  }
-  auto replay = ReplayTrace(std::get<trace::Trace>(std::move(loaded)));
+  auto replay =
+      ReplayTraceFile(invocation.options.replay, invocation.command, PastTheRecording::Differs);
   if (auto* problem = std::get_if<std::string>(&replay)) {
     console.err << "korvane-fw: " << *problem << '\n';
     return exitcode::kBadInput;

@@ -10,16 +10,6 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (std::uint8_t b : bytes) {
-    text += kHexDigits[b >> 4];
-    text += kHexDigits[b & 0xF];
-  }
-  return text;
-}
-
 // Device paths carry backslashes, and a path from a user may carry anything else.
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
@@ -76,23 +66,33 @@ std::string AnswerFields(const TraceRecord& record) {
             Field("driver", outcome.driverStatus) + Field("transferred", outcome.transferred);
   if (outcome.senseLength > 0) {
     fields +=
-        ",\"sense\":\"" + Hex(std::span(outcome.senseBytes).first(outcome.senseLength)) + "\"";
+        ",\"sense\":\"" + HexText(std::span(outcome.senseBytes).first(outcome.senseLength)) + "\"";
   }
   if (record.direction == Direction::In) {
-    fields += ",\"answer\":\"" + Hex(AnswerBytes(record, outcome.transferred)) + "\"";
+    fields += ",\"answer\":\"" + HexText(AnswerBytes(record, outcome.transferred)) + "\"";
   }
   return fields;
 }
 
 }  // namespace
 
+std::string HexText(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (std::uint8_t b : bytes) {
+    text += kHexDigits[b >> 4];
+    text += kHexDigits[b & 0xF];
+  }
+  return text;
+}
+
 std::string TraceJson(const TraceRecord& record) {
   std::string line = "{\"path\":" + JsonString(record.path);
-  line += ",\"cdb\":\"" + Hex(record.cdb) + "\"";
+  line += ",\"cdb\":\"" + HexText(record.cdb) + "\"";
   line += record.direction == Direction::In ? ",\"dir\":\"in\"" : ",\"dir\":\"out\"";
   line += ",\"len\":" + std::to_string(record.length);
   line += record.verdict == Verdict::Ok ? ",\"ok\":true" : ",\"ok\":false";
-  if (record.direction == Direction::Out) line += ",\"data\":\"" + Hex(record.data) + "\"";
+  if (record.direction == Direction::Out) line += ",\"data\":\"" + HexText(record.data) + "\"";
   if (record.outcome != nullptr) line += AnswerFields(record);
   return line + "}";
 }

@@ -1,6 +1,8 @@
 // One JSON object per command, for trace files that tools and tests read back.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "Transport.h"
@@ -12,5 +14,8 @@ namespace korvane {
 /// platform wrote some, and for data in the "answer" bytes the device transferred. Hex in lower
 /// case.
 std::string TraceJson(const TraceRecord& record);
+
+/// Bytes as lower-case hex, two digits each, as trace lines and messages about them write them.
+std::string HexText(std::span<const std::uint8_t> bytes);
 
 }  // namespace korvane

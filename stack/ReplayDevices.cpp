@@ -8,6 +8,7 @@
 
 #include "SimulatedBus.h"
 #include "SimulatedClock.h"
+#include "TraceJson.h"
 
 #ifdef _WIN32
 #include "Win32Api.h"
@@ -23,17 +24,6 @@ namespace korvane {
 namespace {
 
 using trace::RecordedCommand;
-
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-std::string Hex(std::span<const std::uint8_t> bytes) {
-  std::string text;
-  for (std::uint8_t b : bytes) {
-    text += kHexDigits[b >> 4];
-    text += kHexDigits[b & 0xF];
-  }
-  return text;
-}
 
 /// The words and the "disk gone" error of the port the recording went through.
 struct RecordedPortKind {
@@ -159,7 +149,7 @@ PortOpen ReplayPort::Open(std::string_view path, Direction direction) {
     Diverge(Difference(
         recorded,
         "recorded a data-" + std::string(recorded.direction == Direction::In ? "in" : "out") +
-            " command (CDB " + Hex(recorded.cdb) + "), the program opened the disk for data " +
+            " command (CDB " + HexText(recorded.cdb) + "), the program opened the disk for data " +
             (direction == Direction::In ? "in" : "out")));
     return Gone();
   }
@@ -178,7 +168,8 @@ PortOpen ReplayPort::PastTheEnd(std::string_view path) {
 
 std::string ReplayPort::Mismatch(const RecordedCommand& recorded,
                                  const PortRequest& request) const {
-  const std::string cdbs = "recorded CDB " + Hex(recorded.cdb) + ", sent CDB " + Hex(request.cdb);
+  const std::string cdbs =
+      "recorded CDB " + HexText(recorded.cdb) + ", sent CDB " + HexText(request.cdb);
   if (!std::ranges::equal(recorded.cdb, request.cdb)) return cdbs;
   const auto recordedLength = static_cast<std::size_t>(AdjustedLength(recorded.length));
   if (request.data.size() != recordedLength) {
@@ -201,7 +192,7 @@ PortReply ReplayPort::Execute(PortHandle, const PortRequest& request) {
   if (!pastTheEnd_.empty()) {
     Diverge(name_ +
             ": the replay differs from the recording: after the last command recorded for " +
-            pastTheEnd_ + " the program sent CDB " + Hex(request.cdb) + ", recorded none");
+            pastTheEnd_ + " the program sent CDB " + HexText(request.cdb) + ", recorded none");
   }
   if (open_ == nullptr || divergence_) {
     reply.lastError = kind_.goneError;
@@ -293,7 +284,8 @@ class Replay final : public ReplayDevices {
 
   void Finish() override {
     if (const RecordedCommand* unsent = port_.FirstUnsent()) {
-      port_.Diverge(port_.Difference(*unsent, "recorded CDB " + Hex(unsent->cdb) + ", sent none"));
+      port_.Diverge(
+          port_.Difference(*unsent, "recorded CDB " + HexText(unsent->cdb) + ", sent none"));
     }
   }
 
@@ -307,10 +299,17 @@ class Replay final : public ReplayDevices {
 
 }  // namespace
 
-std::variant<std::unique_ptr<ReplayDevices>, std::string> ReplayTrace(trace::Trace trace,
-                                                                      PastTheRecording past) {
-  if (!trace.header) return trace.name + ":1: no header: this trace cannot be replayed";
+std::variant<std::unique_ptr<ReplayDevices>, std::string> ReplayTraceFile(const std::string& path,
+                                                                          std::string_view command,
+                                                                          PastTheRecording past) {
+  auto loaded = trace::LoadTrace(path, trace::TraceUse::Replay, command);
+  if (auto* error = std::get_if<trace::TraceError>(&loaded)) return std::move(error->message);
+  trace::Trace& trace = std::get<trace::Trace>(loaded);
   const trace::TraceHeader& header = *trace.header;
+  if (!command.empty() && !header.command.empty() && header.command.front() != command) {
+    return path + ":1: the trace recorded \"" + header.command.front() +
+           "\": replay it with that command";
+  }
   // The simulator answers alike everywhere; a real disk's errors are in its platform's numbers.
   if (header.enclosures == Enclosures::Real && header.platform != trace::ThisPlatform()) {
     return trace.name + ":1: recorded on " + header.platform +

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "Devices.h"
@@ -29,9 +30,12 @@ enum class PastTheRecording : std::uint8_t {
   Gone,     ///< the disk went away: for a window, where the user may click beyond the recording
 };
 
-/// The trace as enclosures, or why it cannot be replayed on this platform. A recording without its
-/// exit code stopped early: past its end the disks are gone, whatever past says.
-std::variant<std::unique_ptr<ReplayDevices>, std::string> ReplayTrace(
-    trace::Trace trace, PastTheRecording past = PastTheRecording::Differs);
+/// The trace in the file at path as enclosures, or one line on why it cannot be replayed here. A
+/// command names the run of a problem report, and a plain trace must have recorded it; an empty
+/// one takes the trace as it is. A recording without its exit code stopped early: past its end
+/// the disks are gone, whatever past says.
+std::variant<std::unique_ptr<ReplayDevices>, std::string> ReplayTraceFile(const std::string& path,
+                                                                          std::string_view command,
+                                                                          PastTheRecording past);
 
 }  // namespace korvane

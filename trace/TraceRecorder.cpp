@@ -10,12 +10,12 @@ TraceWriter::TraceWriter(TraceHeader header, Sink sink)
     : header_(std::move(header)), sink_(std::move(sink)) {}
 
 void TraceWriter::Listing(const std::vector<DiskInterface>& disks) {
-  if (!started_) {
-    header_.disks = disks;
-    Write({});
+  if (started_) {
+    Write(DisksLine(disks));
     return;
   }
-  Write(DisksLine(disks));
+  header_.disks = disks;
+  Start();
 }
 
 void TraceWriter::Mount(std::string_view path, const MountState& state) {
@@ -26,13 +26,15 @@ void TraceWriter::Command(const TraceRecord& record) { Write(TraceJson(record));
 
 void TraceWriter::Exit(int code) { Write(ExitLine(code)); }
 
-// An empty line stands for the header alone.
 void TraceWriter::Write(const std::string& line) {
-  if (!started_) {
-    started_ = true;
-    sink_(HeaderLine(header_));
-  }
-  if (!line.empty()) sink_(line);
+  Start();
+  sink_(line);
+}
+
+void TraceWriter::Start() {
+  if (started_) return;
+  started_ = true;
+  sink_(HeaderLine(header_));
 }
 
 }  // namespace korvane::trace

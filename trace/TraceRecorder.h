@@ -29,6 +29,8 @@ class TraceWriter {
 
  private:
   void Write(const std::string& line);
+  /// Writes the header unless it is out already.
+  void Start();
 
   TraceHeader header_;
   Sink sink_;

@@ -13,7 +13,6 @@
 #include "Program.h"
 #include "ReplayDevices.h"
 #include "SimulatedDevices.h"
-#include "TraceReader.h"
 #include "Win32Services.h"
 
 namespace {
@@ -39,12 +38,7 @@ int RunScenario(HINSTANCE instance, const std::string& scenario) {
 // The window plays what the user clicks, which need not be what the recording holds: only a
 // command that differs from it counts, not one left unsent or one past its end.
 int RunReplay(HINSTANCE instance, const std::string& file) {
-  auto loaded = korvane::trace::LoadTrace(file, korvane::trace::TraceUse::Replay);
-  if (auto* error = std::get_if<korvane::trace::TraceError>(&loaded)) {
-    return Refuse("Cannot replay the trace: " + error->message);
-  }
-  auto replay = korvane::ReplayTrace(std::get<korvane::trace::Trace>(std::move(loaded)),
-                                     korvane::PastTheRecording::Gone);
+  auto replay = korvane::ReplayTraceFile(file, {}, korvane::PastTheRecording::Gone);
   if (auto* problem = std::get_if<std::string>(&replay)) {
     return Refuse("Cannot replay the trace: " + *problem);
   }

@@ -111,6 +111,14 @@ TEST(KorvaneFw, BadInputEndsWithExitCodeTwoAndNamesWhatIsWrong) {
       {{"--simulate", "jms583-outdated", "--save-state", dir.path(), "check"},
        {"state was not saved"}},
       {{"--simulate", "jms583-outdated", "check", "--yes"}, {"--yes"}},
+      {{"--simulate", "jms583-outdated", "--replay", dir.File("t.trace"), "check"},
+       {"--replay and --simulate"}},
+      {{"--replay", dir.File("missing.trace"), "check"},
+       {"cannot read the trace", "missing.trace"}},
+      {{"--replay", dir.File("t.trace"), "update"}, {"a replay does not ask", "--yes"}},
+      {{"--replay", dir.File("t.trace"), "report"}, {"replay each run of a report"}},
+      {{"--simulate", "jms583-outdated", "--trace", dir.File("t.trace"), "report"},
+       {"leave out --trace"}},
   };
   for (const Case& c : cases) {
     const Outcome result = KorvaneFw(c.args);

@@ -164,12 +164,16 @@ rig_sg_names_of() {
 }
 
 # sg_of_gadget UDC [SECONDS]: prints /dev/sgN of the disk behind that gadget controller, waiting
-# up to SECONDS (default 10) for it to appear.
+# up to SECONDS (default 10) for it to appear. korvane-fw lists disks by their block devices, which
+# the kernel attaches after the sg node: the wait also covers the block device, and when none comes
+# in time the sg node is printed all the same.
 sg_of_gadget() {
   local left=$((${2:-10} * 10)) name
   while :; do
     name=$(rig_sg_names_of "$1" | head -n 1)
-    if [ -n "$name" ] && [ -e "/dev/$name" ]; then
+    if [ -n "$name" ] && [ -e "/dev/$name" ] &&
+      { [ -n "$(ls "/sys/class/scsi_generic/$name/device/block" 2>/dev/null)" ] ||
+        [ "$left" -le 0 ]; }; then
       echo "/dev/$name"
       return 0
     fi

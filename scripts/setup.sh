@@ -12,6 +12,7 @@ packages=(
   xdotool imagemagick fonts-wine
   qemu-system-x86 cpio xz-utils jq
   help2man lintian man-db
+  clang-16 libclang-rt-16-dev
 )
 
 missing() {

@@ -2,7 +2,7 @@
 # Installs what is missing, then builds and runs the whole test suite in its four
 # configurations: Linux, Linux with sanitizers, 32-bit Windows under Wine, and the kernel rig
 # (simulated enclosures as real USB devices to a Linux kernel in QEMU); between the last two it
-# builds and checks the packages.
+# builds and checks the packages and runs each fuzz target for a few seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -44,6 +44,16 @@ if bash scripts/package.sh --install; then
 else
   echo "=== packages: FAILED"
   failed+=("packages")
+fi
+
+# Each fuzz target briefly from its seeds: one that no longer builds, or breaks a rule at once,
+# fails here. Long runs are scripts/fuzz.sh's own.
+echo "=== fuzz smoke"
+if bash scripts/fuzz.sh 5; then
+  echo "=== fuzz smoke: passed"
+else
+  echo "=== fuzz smoke: FAILED"
+  failed+=("fuzz")
 fi
 
 # The rig builds its own static programs and needs korvane-imagegen from the Linux build above.

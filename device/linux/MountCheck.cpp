@@ -289,7 +289,8 @@ struct MountLine {
 // "-", then the file system type and the source.
 std::optional<MountLine> ParseMountLine(std::string_view line) {
   const std::vector<std::string_view> fields = Split(line, ' ');
-  if (fields.size() < 5) return std::nullopt;
+  // A line that names no mount point cannot say where the disk is in use.
+  if (fields.size() < 5 || fields[4].empty()) return std::nullopt;
   const auto dev = ParseDevNumber(fields[2]);
   if (!dev) return std::nullopt;
   MountLine mount{*dev, Unescape(fields[4]), {}};

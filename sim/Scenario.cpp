@@ -452,6 +452,16 @@ bool ApplyMounted(const Field& field, DiskHost& host) {
   return true;
 }
 
+/// An hour: long enough for any demonstration of a program that waits.
+constexpr std::uint64_t kMaxPlugInAfterMs = 3'600'000;
+
+bool ApplyPlugInAfter(const Field& field, DiskHost& host) {
+  std::uint64_t millis = 0;
+  if (!ReadInteger(field, 0, kMaxPlugInAfterMs, millis)) return false;
+  host.plugInAfter = std::chrono::milliseconds(millis);
+  return true;
+}
+
 // ---- Faults ----------------------------------------------------------------------------------
 
 constexpr std::array kEffects{
@@ -631,6 +641,7 @@ struct HostKey {
 constexpr std::array kHostKeys{
     HostKey{"access", ApplyAccess},
     HostKey{"mounted", ApplyMounted},
+    HostKey{"plug_in_after_ms", ApplyPlugInAfter},
 };
 
 constexpr auto kDiskKeys = [] {
@@ -802,6 +813,8 @@ ScenarioDisk Replugged(const ScenarioDisk& disk, const SimulatedBus& bus) {
   }
   std::ranges::copy(bridge.nvramRecord(), after.bridge.nvramRecord.begin());
   after.bridge.faults.clear();
+  // Plugged in again, it is there from the start.
+  after.host.plugInAfter = {};
   return after;
 }
 
@@ -830,9 +843,26 @@ std::variant<Scenario, ScenarioError> LoadScenario(std::string_view nameOrPath) 
 }
 
 void PlugIn(const Scenario& scenario, SimulatedBus& bus) {
+  PlugInDue(scenario, bus, std::chrono::microseconds{0});
+}
+
+void PlugInDue(const Scenario& scenario, SimulatedBus& bus, std::chrono::microseconds now) {
   for (const ScenarioDisk& disk : scenario.disks) {
-    bus.AddDisk(disk.path, SimulatedBridge(disk.bridge), disk.host);
+    if (disk.host.plugInAfter <= now && bus.Host(disk.path) == nullptr) {
+      bus.AddDisk(disk.path, SimulatedBridge(disk.bridge), disk.host);
+    }
   }
+}
+
+std::optional<std::chrono::microseconds> NextPlugIn(const Scenario& scenario,
+                                                    const SimulatedBus& bus) {
+  std::optional<std::chrono::microseconds> next;
+  for (const ScenarioDisk& disk : scenario.disks) {
+    if (bus.Host(disk.path) != nullptr) continue;
+    const std::chrono::microseconds at = disk.host.plugInAfter;
+    if (!next || at < *next) next = at;
+  }
+  return next;
 }
 
 Scenario ScenarioAfterReplug(const Scenario& original, const SimulatedBus& bus) {

@@ -2,7 +2,9 @@
 // the built-in scenarios that demonstrations use by name.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -49,8 +51,13 @@ std::variant<Scenario, ScenarioError> LoadScenario(std::string_view nameOrPath);
 /// The names LoadScenario knows without a file.
 std::vector<std::string_view> BuiltInScenarioNames();
 
-/// Plugs every disk of the scenario into the bus, in order.
+/// Plugs the disks of the scenario that are there from the start into the bus, in order.
 void PlugIn(const Scenario& scenario, SimulatedBus& bus);
+/// Plugs in, in order, the disks whose time has come by now and that are not on the bus yet.
+void PlugInDue(const Scenario& scenario, SimulatedBus& bus, std::chrono::microseconds now);
+/// When the next disk that is not on the bus yet is plugged in; nothing when all are there.
+std::optional<std::chrono::microseconds> NextPlugIn(const Scenario& scenario,
+                                                    const SimulatedBus& bus);
 
 /// The scenario's disks as they would be after being unplugged and plugged in again, taken from
 /// the bus without changing it: deferred firmware becomes the running firmware, the boot ROM runs

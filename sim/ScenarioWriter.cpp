@@ -165,6 +165,7 @@ constexpr std::array<Writer, 9> kWriters{
 void WriteHost(const DiskHost& host, Json& disk) {
   if (host.accessDenied) disk["access"] = "denied";
   if (!host.mountPoint.empty()) disk["mounted"] = host.mountPoint;
+  if (host.plugInAfter.count() != 0) disk["plug_in_after_ms"] = host.plugInAfter.count();
 }
 
 Json DiskJson(const ScenarioDisk& disk) {

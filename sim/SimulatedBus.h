@@ -1,6 +1,7 @@
 // A bus of simulated disks behind the port seam: the transport talks to it as to a real platform.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,6 +29,8 @@ inline constexpr std::uint32_t kDeviceNotConnected = 1167;
 struct DiskHost {
   bool accessDenied = false;  ///< opening the disk fails: the user lacks the rights to it
   std::string mountPoint;     ///< where a file system on the disk is mounted; empty: nowhere
+  /// When the disk is plugged in, on the simulated clock; 0: before the program starts.
+  std::chrono::milliseconds plugInAfter{0};
 
   friend bool operator==(const DiskHost&, const DiskHost&) = default;
 };

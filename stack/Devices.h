@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "Clock.h"
+#include "DeviceChanges.h"
 #include "Discovery.h"
 #include "Enclosures.h"
 #include "MountState.h"
@@ -14,7 +15,8 @@
 
 namespace korvane {
 
-/// A port, a disk lister, a clock and a mount check that belong together.
+/// A port, a disk lister, a clock, a source of device changes and a mount check that belong
+/// together.
 class Devices : public MountCheck {
  public:
   virtual ~Devices() = default;
@@ -24,6 +26,8 @@ class Devices : public MountCheck {
   virtual DiskLister& lister() = 0;
   /// Every wait goes through it.
   virtual Clock& clock() = 0;
+  /// Tells when disks come and go, on the clock above.
+  virtual DeviceChanges& changes() = 0;
   /// What the enclosures are: the development-image guard acts on this answer, not on the port.
   virtual Enclosures enclosures() const = 0;
   /// Whether a file system on the disk behind path is in use, asked before any firmware write.

@@ -1,6 +1,7 @@
 #include "PlatformDevices.h"
 
 #ifdef _WIN32
+#include "DeviceNotifications.h"
 #include "SetupApi.h"
 #include "SetupApiDiskLister.h"
 #include "Win32Api.h"
@@ -10,18 +11,20 @@
 #include "MountCheck.h"
 #include "SgIoPort.h"
 #include "SysfsDiskLister.h"
+#include "UeventMonitor.h"
 #endif
 
 namespace korvane {
 namespace {
 
-/// This machine's storage stack: SetupAPI and DeviceIoControl on Windows, sysfs and SG_IO on
-/// Linux.
+/// This machine's storage stack: SetupAPI, DeviceIoControl and disk interface notifications on
+/// Windows; sysfs, SG_IO and the kernel's uevents on Linux.
 class Platform final : public Devices {
  public:
   Port& port() override { return port_; }
   DiskLister& lister() override { return lister_; }
   Clock& clock() override { return clock_; }
+  DeviceChanges& changes() override { return changes_; }
   Enclosures enclosures() const override { return Enclosures::Real; }
 
 #ifdef _WIN32
@@ -38,10 +41,12 @@ class Platform final : public Devices {
   Win32Port port_{api_};
   SystemSetupApi setupApi_;
   SetupApiDiskLister lister_{setupApi_};
+  DeviceNotifications changes_;
 #else
   SystemLinuxApi api_;
   SgIoPort port_{api_};
   SysfsDiskLister lister_;
+  UeventMonitor changes_;
 #endif
   SystemClock clock_;
 };

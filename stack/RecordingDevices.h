@@ -20,6 +20,7 @@ class RecordingDevices final : public Devices {
   Port& port() override { return inner_.port(); }
   DiskLister& lister() override { return lister_; }
   Clock& clock() override { return inner_.clock(); }
+  DeviceChanges& changes() override { return inner_.changes(); }
   Enclosures enclosures() const override { return inner_.enclosures(); }
   MountState CheckMounts(std::string_view path) override;
   std::optional<std::string> SavedStateText() const override { return inner_.SavedStateText(); }

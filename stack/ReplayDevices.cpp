@@ -241,6 +241,10 @@ class ReplayLister final : public DiskLister {
     ++next_;
     return listing.disks;
   }
+  /// Whether the recording holds a listing the program has not asked for yet.
+  bool more() const { return next_ < listings_.size(); }
+  /// How many listings the program has asked for.
+  std::size_t served() const { return next_; }
 
  private:
   const std::vector<trace::RecordedListing>& listings_;
@@ -257,6 +261,31 @@ class ReplayClock final : public Clock {
   std::chrono::microseconds now_{0};
 };
 
+/// The recording's listings changed where the program listed again after a device change: each
+/// listing not yet asked for stands for one change, which comes at once; then it is quiet until
+/// the program lists again. Once every listing has been asked for, no change can come.
+class ReplayChanges final : public DeviceChanges {
+ public:
+  ReplayChanges(const ReplayLister& lister, Clock& clock) : lister_(lister), clock_(clock) {}
+
+  std::optional<std::string> Listen() override { return std::nullopt; }
+
+  ChangeWait Wait(std::chrono::milliseconds timeout) override {
+    if (!lister_.more()) return ChangeWait::Ended;
+    if (told_ != lister_.served()) {
+      told_ = lister_.served();
+      return ChangeWait::Change;
+    }
+    clock_.Sleep(timeout);
+    return ChangeWait::Quiet;
+  }
+
+ private:
+  const ReplayLister& lister_;
+  Clock& clock_;
+  std::optional<std::size_t> told_;
+};
+
 class Replay final : public ReplayDevices {
  public:
   Replay(trace::Trace trace, PastTheRecording past)
@@ -268,6 +297,7 @@ class Replay final : public ReplayDevices {
   Port& port() override { return port_; }
   DiskLister& lister() override { return lister_; }
   Clock& clock() override { return clock_; }
+  DeviceChanges& changes() override { return changes_; }
   Enclosures enclosures() const override { return trace_.header->enclosures; }
 
   MountState CheckMounts(std::string_view path) override {
@@ -294,6 +324,7 @@ class Replay final : public ReplayDevices {
   ReplayPort port_;
   ReplayLister lister_;
   ReplayClock clock_;
+  ReplayChanges changes_{lister_, clock_};
   std::size_t nextMount_ = 0;
 };
 

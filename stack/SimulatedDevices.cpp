@@ -10,8 +10,36 @@
 namespace korvane {
 namespace {
 
-/// A scenario's disks on a simulated bus, with the simulated clock their latency is spent on.
-/// The scenario is kept: a saved state is the original with what the bus changed.
+/// The scenario's disks that come later, each plugged in at its time on the simulated clock.
+class SimulatedPlugs final : public DeviceChanges {
+ public:
+  SimulatedPlugs(const sim::Scenario& scenario, sim::SimulatedBus& bus, sim::SimulatedClock& clock)
+      : scenario_(scenario), bus_(bus), clock_(clock) {}
+
+  std::optional<std::string> Listen() override { return std::nullopt; }
+
+  ChangeWait Wait(std::chrono::milliseconds timeout) override {
+    const auto next = sim::NextPlugIn(scenario_, bus_);
+    if (!next) return ChangeWait::Ended;
+    const auto now = clock_.Now();
+    if (*next > now + timeout) {
+      clock_.Advance(timeout);
+      return ChangeWait::Quiet;
+    }
+    if (*next > now) clock_.Advance(*next - now);
+    sim::PlugInDue(scenario_, bus_, clock_.Now());
+    return ChangeWait::Change;
+  }
+
+ private:
+  const sim::Scenario& scenario_;
+  sim::SimulatedBus& bus_;
+  sim::SimulatedClock& clock_;
+};
+
+/// A scenario's disks on a simulated bus, with the simulated clock their latency is spent on and
+/// the later ones plug in on. The scenario is kept: a saved state is the original with what the
+/// bus changed.
 class Simulation final : public Devices {
  public:
   explicit Simulation(sim::Scenario scenario) : scenario_(std::move(scenario)) {
@@ -20,6 +48,7 @@ class Simulation final : public Devices {
   Port& port() override { return bus_; }
   DiskLister& lister() override { return lister_; }
   Clock& clock() override { return clock_; }
+  DeviceChanges& changes() override { return plugs_; }
   Enclosures enclosures() const override { return Enclosures::Simulated; }
 
   MountState CheckMounts(std::string_view path) override {
@@ -40,6 +69,7 @@ class Simulation final : public Devices {
   sim::SimulatedClock clock_;
   sim::SimulatedBus bus_{clock_};
   sim::SimulatedDiskLister lister_{bus_};
+  SimulatedPlugs plugs_{scenario_, bus_, clock_};
 };
 
 }  // namespace

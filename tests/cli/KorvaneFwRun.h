@@ -74,6 +74,7 @@ class LockedMachine final : public Devices {
   Port& port() override { return bus_; }
   DiskLister& lister() override { return lister_; }
   Clock& clock() override { return clock_; }
+  DeviceChanges& changes() override { return changes_; }
   Enclosures enclosures() const override { return Enclosures::Real; }
   MountState CheckMounts(std::string_view) override { return {}; }
 
@@ -84,6 +85,7 @@ class LockedMachine final : public Devices {
   sim::SimulatedClock clock_;
   sim::SimulatedBus bus_{clock_};
   Lister lister_;
+  NoDeviceChanges changes_;
 };
 
 inline Outcome KorvaneFw(std::vector<std::string> args, const RunConsole& run = {}) {

@@ -383,6 +383,7 @@ class FuzzedDevices final : public Devices {
   Port& port() override { return port_; }
   DiskLister& lister() override { return simulated_->lister(); }
   Clock& clock() override { return simulated_->clock(); }
+  DeviceChanges& changes() override { return simulated_->changes(); }
   Enclosures enclosures() const override { return Enclosures::Simulated; }
 
   MountState CheckMounts(std::string_view path) override {

@@ -68,7 +68,7 @@ TEST(ScenarioWriter, BuiltInsReadBackTheSame) {
 TEST(ScenarioWriter, EveryKeyReadsBackTheSame) {
   const std::string text = R"({"disks": [
     {"path": "usbstor#a", "bridge": "jms583", "firmware": "1.2.3.4", "rom_mode": true,
-     "access": "denied", "mounted": "/media/user/NVME",
+     "access": "denied", "mounted": "/media/user/NVME", "plug_in_after_ms": 2500,
      "inquiry": {"vendor": "Korvane", "product": "NVMe Box", "revision": "0200", "tag": null},
      "identity": "00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff", "identity_alt": null,
      "flash_type": "02000000", "config_word": 4660,

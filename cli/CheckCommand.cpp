@@ -4,6 +4,7 @@
 #include <array>
 
 #include "ChipUpdate.h"
+#include "EnclosureWait.h"
 
 namespace korvane::cli {
 namespace {
@@ -243,7 +244,7 @@ void PrintWarnings(std::ostream& err, const CheckReport& report) {
 
 int RunCheck(CommandContext& context) {
   FormSession session(context);
-  session.Scan();
+  if (const auto ended = ScanForEnclosure(context, session)) return *ended;
   const CheckReport report = BuildCheckReport(session, context.messages);
   if (context.options.json) {
     context.out << DumpJson(CheckJson(report)) << '\n';

@@ -79,6 +79,11 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
   app.add_flag("--verbose", options.verbose, "Say more about what was done and left out");
 }
 
+void AddWaitFlag(CLI::App& command, GlobalOptions& options) {
+  command.add_flag("--wait", options.wait,
+                   "When no enclosure is attached, wait until one is plugged in (Ctrl-C stops)");
+}
+
 void AddCommands(CLI::App& app, Invocation& invocation) {
   // Subcommands take the setting when they are made: global options may then follow the
   // command, as in "update --yes --save-state s.json".
@@ -86,11 +91,17 @@ void AddCommands(CLI::App& app, Invocation& invocation) {
   auto* list = app.add_subcommand("list", "List the disks behind a recognised bridge chip");
   list->callback([&invocation] { invocation.command = "list"; });
   auto* check = app.add_subcommand(
-      "check", "Tell whether an update is offered for the attached enclosure (exit code 3 if so)");
+      "check",
+      "Tell whether an update is offered for the attached enclosure (exit code 3 if so); with "
+      "--wait, first wait for one to be plugged in");
+  AddWaitFlag(*check, invocation.options);
   check->callback([&invocation] { invocation.command = "check"; });
   auto* update = app.add_subcommand(
-      "update", "Check, and write the offered firmware after asking for confirmation");
+      "update",
+      "Check, and write the offered firmware after asking for confirmation (--yes: do not ask; "
+      "--wait: first wait for an enclosure to be plugged in)");
   update->add_flag("--yes,-y", invocation.update.yes, "Do not ask: update once it is offered");
+  AddWaitFlag(*update, invocation.options);
   update->callback([&invocation] { invocation.command = "update"; });
   auto* report = app.add_subcommand(
       "report",

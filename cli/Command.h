@@ -25,7 +25,7 @@ inline constexpr int kOffered = 3;        ///< check: an update is offered
 inline constexpr int kMultiple = 4;       ///< several enclosures are attached
 inline constexpr int kFailure = 5;        ///< the check could not decide, or the update failed
 inline constexpr int kNoRights = 6;       ///< the disks could not be opened or commanded
-inline constexpr int kInterrupted = 130;  ///< SIGINT, acted on after the update's outcome
+inline constexpr int kInterrupted = 130;  ///< SIGINT: ends a wait, or after the update's outcome
 inline constexpr int kTerminated = 143;   ///< SIGTERM, likewise
 }  // namespace exitcode
 
@@ -41,7 +41,8 @@ inline constexpr std::string_view kExitCodeTable =
     "  4    several enclosures are attached: disconnect all but the one to update\n"
     "  5    failure: the check could not decide, or the update failed or was refused\n"
     "  6    missing rights: the disks could not be opened or commanded\n"
-    "  130  interrupted by Ctrl-C (SIGINT), after the update's outcome was reported\n"
+    "  130  interrupted by Ctrl-C (SIGINT) while waiting for an enclosure, or after the update's\n"
+    "       outcome was reported\n"
     "  143  terminated by SIGTERM, likewise";
 
 /// The options every command takes.
@@ -52,6 +53,7 @@ struct GlobalOptions {
   std::string saveState;  ///< where the simulated enclosures go after the command; empty: nowhere
   bool json = false;
   bool verbose = false;
+  bool wait = false;  ///< check and update: wait for an enclosure when none is attached
 };
 
 /// Where korvane-fw reads and writes, and what the program's entry found out about them.
@@ -70,6 +72,8 @@ class KeptMessages final : public MessageSink {
   void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override;
   /// "Error: Get chip information fail !" and the like, in the order they came.
   const std::vector<std::string>& texts() const { return texts_; }
+  /// Forgets them, before a scan that replaces the one they came from.
+  void Clear() { texts_.clear(); }
 
  private:
   std::vector<std::string> texts_;

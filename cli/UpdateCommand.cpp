@@ -4,6 +4,8 @@
 #include <array>
 #include <memory>
 
+#include "EnclosureWait.h"
+
 namespace korvane::cli {
 namespace {
 
@@ -142,7 +144,7 @@ bool IsYes(std::string_view answer) {
 
 int RunUpdate(CommandContext& context, const UpdateOptions& options) {
   FormSession session(context);
-  session.Scan();
+  if (const auto ended = ScanForEnclosure(context, session)) return *ended;
   const CheckReport check = BuildCheckReport(session, context.messages);
   const bool human = !context.options.json;
   if (human) PrintCheckReport(context.out, check, ReportFor::Update);

@@ -19,9 +19,10 @@ _korvane_fw() {
     case $word in list | check | update | report) command=$word ;; esac
   done
   case $command in
-    update) COMPREPLY=($(compgen -W "--yes $global" -- "$cur")) ;;
+    update) COMPREPLY=($(compgen -W "--yes --wait $global" -- "$cur")) ;;
     report) COMPREPLY=($(compgen -W "--update --yes --output $global" -- "$cur")) ;;
-    list | check) COMPREPLY=($(compgen -W "$global" -- "$cur")) ;;
+    check) COMPREPLY=($(compgen -W "--wait $global" -- "$cur")) ;;
+    list) COMPREPLY=($(compgen -W "$global" -- "$cur")) ;;
     *) COMPREPLY=($(compgen -W "list check update report $global" -- "$cur")) ;;
   esac
 }

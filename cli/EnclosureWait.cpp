@@ -1,0 +1,50 @@
+#include "EnclosureWait.h"
+
+#include "CheckCommand.h"
+#include "TForm1.h"
+
+namespace korvane::cli {
+namespace {
+
+/// Nothing attached that could be examined; rights that turned a disk away are not something
+/// to wait out.
+bool NothingAttached(const CommandContext& context, const FormSession& session) {
+  return VerdictOf(session.form()) == CheckVerdict::NotFound && !context.access.denied();
+}
+
+std::optional<int> WaitForEnclosure(CommandContext& context, FormSession& session,
+                                    const std::optional<std::string>& notListening) {
+  if (notListening) {
+    context.err << "korvane-fw: cannot wait for the enclosure: " << *notListening << '\n';
+    return exitcode::kFailure;
+  }
+  context.err << kPlugInNote << '\n' << std::flush;
+  InterruptDeferral& interrupts = context.interrupts;
+  // Nothing is written while waiting: a signal only ends the wait, at the next slice.
+  interrupts.Arm();
+  const auto stop = [&interrupts] { return interrupts.received() != 0; };
+  while (NothingAttached(context, session)) {
+    const SettledWait end = WaitForSettledChanges(context.devices.changes(),
+                                                  context.devices.clock(), kRescanInterval, stop);
+    if (end != SettledWait::Settled) break;
+    // The report is of the scan that ends the wait, not of those that found nothing.
+    context.messages.Clear();
+    session.Scan();
+  }
+  const int interrupted = interrupts.exitCode();
+  interrupts.Restore();
+  if (interrupted != 0) return interrupted;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<int> ScanForEnclosure(CommandContext& context, FormSession& session) {
+  std::optional<std::string> notListening;
+  if (context.options.wait) notListening = context.devices.changes().Listen();
+  session.Scan();
+  if (!context.options.wait || !NothingAttached(context, session)) return std::nullopt;
+  return WaitForEnclosure(context, session, notListening);
+}
+
+}  // namespace korvane::cli

@@ -67,6 +67,15 @@ trace_writes_nvram() {
 
 # ---- recorded runs, for the host to replay ------------------------------------------------------
 
+# hand_to_host corpus/NAME TRACE STDOUT: gives a recorded run to the host, which replays it.
+hand_to_host() {
+  rig_guest_out && mkdir -p "$RIG_GUEST_OUT/corpus" ||
+    rig_fail "no folder to hand $1 to the host"
+  [ ! -e "$RIG_GUEST_OUT/$1.trace" ] || rig_fail "$1 was recorded twice"
+  cp "$2" "$RIG_GUEST_OUT/$1.trace" && cp "$3" "$RIG_GUEST_OUT/$1.out" ||
+    rig_fail "$1 could not be handed to the host"
+}
+
 # record_exit CODE SCENARIO ARG...: `expect_exit CODE korvane-fw ARG...` with the run's trace in
 # $RIG_TMP/trace. The trace and the program's standard output as printed go to the host as
 # guest-out/corpus/DRIVER-SCENARIO-COMMAND.trace and .out (SCENARIO: a built-in name or a
@@ -82,11 +91,6 @@ record_exit() {
   korvane-fw --trace "$RIG_TMP/trace" "$@" >"$RIG_TMP/stdout" 2>"$RIG_TMP/stderr" || rc=$?
   cat "$RIG_TMP/stdout" "$RIG_TMP/stderr" >"$RIG_TMP/output"
   cat "$RIG_TMP/output"
-  rig_guest_out && mkdir -p "$RIG_GUEST_OUT/corpus" ||
-    rig_fail "no folder to hand $name to the host"
-  [ ! -e "$RIG_GUEST_OUT/$name.trace" ] || rig_fail "$name was recorded twice"
-  cp "$RIG_TMP/trace" "$RIG_GUEST_OUT/$name.trace" &&
-    cp "$RIG_TMP/stdout" "$RIG_GUEST_OUT/$name.out" ||
-    rig_fail "$name could not be handed to the host"
+  hand_to_host "$name" "$RIG_TMP/trace" "$RIG_TMP/stdout"
   [ "$rc" -eq "$want" ] || rig_fail "'korvane-fw $*' exited with $rc, expected $want"
 }

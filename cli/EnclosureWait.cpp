@@ -31,9 +31,8 @@ std::optional<int> WaitForEnclosure(CommandContext& context, FormSession& sessio
     context.messages.Clear();
     session.Scan();
   }
-  const int interrupted = interrupts.exitCode();
   interrupts.Restore();
-  if (interrupted != 0) return interrupted;
+  if (const int interrupted = interrupts.exitCode(); interrupted != 0) return interrupted;
   return std::nullopt;
 }
 

@@ -20,20 +20,20 @@ bool AccessWatch::DeniedFor(std::string_view path) const {
 }
 
 PortOpen AccessWatch::Open(std::string_view path, Direction direction) {
-  const PortOpen opened = inner_.Open(path, direction);
+  const PortOpen opened = inner().Open(path, direction);
   if (opened.ok) {
     openPaths_.emplace_back(opened.handle, std::string(path));
-  } else if (inner_.DeniesAccess(FailureStage::Open, opened.osError)) {
+  } else if (inner().DeniesAccess(FailureStage::Open, opened.osError)) {
     Note(path);
   }
   return opened;
 }
 
 PortReply AccessWatch::Execute(PortHandle handle, const PortRequest& request) {
-  const PortReply reply = inner_.Execute(handle, request);
+  const PortReply reply = inner().Execute(handle, request);
   // The transport counts a request as failed when the call failed or left an OS error.
   const bool requestFailed = !reply.requestOk || reply.lastError != 0;
-  if (requestFailed && inner_.DeniesAccess(FailureStage::Request, reply.lastError)) {
+  if (requestFailed && inner().DeniesAccess(FailureStage::Request, reply.lastError)) {
     const auto open =
         std::ranges::find(openPaths_, handle, &decltype(openPaths_)::value_type::first);
     Note(open == openPaths_.end() ? std::string_view() : std::string_view(open->second));
@@ -43,7 +43,7 @@ PortReply AccessWatch::Execute(PortHandle handle, const PortRequest& request) {
 
 void AccessWatch::Close(PortHandle handle) {
   std::erase_if(openPaths_, [&](const auto& open) { return open.first == handle; });
-  inner_.Close(handle);
+  inner().Close(handle);
 }
 
 void AccessWatch::Note(std::string_view path) {

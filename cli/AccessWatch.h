@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,9 +14,9 @@ namespace korvane::cli {
 
 /// A port that forwards everything to another and notes the opens and requests it refused
 /// because the user lacks the rights to the disk, by the other port's own judgement.
-class AccessWatch final : public Port {
+class AccessWatch final : public ForwardingPort {
  public:
-  explicit AccessWatch(Port& inner) : inner_(inner) {}
+  explicit AccessWatch(Port& inner) : ForwardingPort(inner) {}
 
   /// True once an open or a request was refused for want of rights.
   bool denied() const { return denials_ > 0; }
@@ -29,21 +28,10 @@ class AccessWatch final : public Port {
   PortOpen Open(std::string_view path, Direction direction) override;
   PortReply Execute(PortHandle handle, const PortRequest& request) override;
   void Close(PortHandle handle) override;
-  std::string Explain(std::string_view path, FailureStage stage,
-                      std::uint32_t osError) const override {
-    return inner_.Explain(path, stage, osError);
-  }
-  std::string ExplainStatus(std::uint16_t hostStatus, std::uint16_t driverStatus) const override {
-    return inner_.ExplainStatus(hostStatus, driverStatus);
-  }
-  bool DeniesAccess(FailureStage stage, std::uint32_t osError) const override {
-    return inner_.DeniesAccess(stage, osError);
-  }
 
  private:
   void Note(std::string_view path);
 
-  Port& inner_;
   std::size_t denials_ = 0;
   std::vector<std::string> deniedPaths_;
   std::vector<std::pair<PortHandle, std::string>> openPaths_;

@@ -79,4 +79,35 @@ class Port {
   }
 };
 
+/// Hands every call to another port. Ports that watch or change what passes through derive from
+/// it and override only what they watch.
+class ForwardingPort : public Port {
+ public:
+  explicit ForwardingPort(Port& inner) : inner_(inner) {}
+
+  PortOpen Open(std::string_view path, Direction direction) override {
+    return inner_.Open(path, direction);
+  }
+  PortReply Execute(PortHandle handle, const PortRequest& request) override {
+    return inner_.Execute(handle, request);
+  }
+  void Close(PortHandle handle) override { inner_.Close(handle); }
+  std::string Explain(std::string_view path, FailureStage stage,
+                      std::uint32_t osError) const override {
+    return inner_.Explain(path, stage, osError);
+  }
+  std::string ExplainStatus(std::uint16_t hostStatus, std::uint16_t driverStatus) const override {
+    return inner_.ExplainStatus(hostStatus, driverStatus);
+  }
+  bool DeniesAccess(FailureStage stage, std::uint32_t osError) const override {
+    return inner_.DeniesAccess(stage, osError);
+  }
+
+ protected:
+  Port& inner() const { return inner_; }
+
+ private:
+  Port& inner_;
+};
+
 }  // namespace korvane

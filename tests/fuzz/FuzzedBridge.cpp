@@ -267,26 +267,16 @@ void Rules::NoteEnd(const std::string& out) {
 }
 
 /// The simulated bus with every open and answer open to the fuzzer.
-class FuzzedPort final : public Port {
+class FuzzedPort final : public ForwardingPort {
  public:
   FuzzedPort(Port& inner, Choices& choices, Rules& rules)
-      : inner_(inner), choices_(choices), rules_(rules) {}
+      : ForwardingPort(inner), choices_(choices), rules_(rules) {}
 
   PortOpen Open(std::string_view path, Direction direction) override;
   PortReply Execute(PortHandle handle, const PortRequest& request) override;
   void Close(PortHandle handle) override {
     paths_.erase(handle);
-    inner_.Close(handle);
-  }
-  std::string Explain(std::string_view path, FailureStage stage,
-                      std::uint32_t osError) const override {
-    return inner_.Explain(path, stage, osError);
-  }
-  std::string ExplainStatus(std::uint16_t host, std::uint16_t driver) const override {
-    return inner_.ExplainStatus(host, driver);
-  }
-  bool DeniesAccess(FailureStage stage, std::uint32_t osError) const override {
-    return inner_.DeniesAccess(stage, osError);
+    inner().Close(handle);
   }
 
  private:
@@ -297,7 +287,6 @@ class FuzzedPort final : public Port {
     reply.lastError = kDeviceNotConnected;
   }
 
-  Port& inner_;
   Choices& choices_;
   Rules& rules_;
   std::map<PortHandle, std::string> paths_;
@@ -315,7 +304,7 @@ PortOpen FuzzedPort::Open(std::string_view path, Direction direction) {
       return {false, 0, kDeviceNotConnected};
     }
   }
-  const PortOpen open = inner_.Open(path, direction);
+  const PortOpen open = inner().Open(path, direction);
   if (open.ok) paths_[open.handle] = std::string(path);
   return open;
 }
@@ -323,7 +312,7 @@ PortOpen FuzzedPort::Open(std::string_view path, Direction direction) {
 PortReply FuzzedPort::Execute(PortHandle handle, const PortRequest& request) {
   const auto path = paths_.find(handle);
   rules_.NoteRequest(path == paths_.end() ? std::string_view() : path->second, request);
-  PortReply reply = inner_.Execute(handle, request);
+  PortReply reply = inner().Execute(handle, request);
   Alter(request, reply);
   rules_.NoteReply(request, reply);
   return reply;

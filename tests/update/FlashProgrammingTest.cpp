@@ -358,23 +358,9 @@ TEST(FlashProgrammingTest, DevelopmentImagesAreNeverSentToARealDevice) {
 }
 
 /// Hands every call to another port and adds nothing, as a port that wraps another does.
-class PassingPort final : public Port {
+class PassingPort final : public ForwardingPort {
  public:
-  explicit PassingPort(Port& inner) : inner_(inner) {}
-  PortOpen Open(std::string_view path, Direction direction) override {
-    return inner_.Open(path, direction);
-  }
-  PortReply Execute(PortHandle handle, const PortRequest& request) override {
-    return inner_.Execute(handle, request);
-  }
-  void Close(PortHandle handle) override { inner_.Close(handle); }
-  std::string Explain(std::string_view path, FailureStage stage,
-                      std::uint32_t osError) const override {
-    return inner_.Explain(path, stage, osError);
-  }
-
- private:
-  Port& inner_;
+  using ForwardingPort::ForwardingPort;
 };
 
 // Only the device stack's answer lifts the guard, whatever port the commands go through: the same

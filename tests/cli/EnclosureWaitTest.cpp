@@ -5,7 +5,6 @@
 
 #include <csignal>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -96,43 +95,25 @@ TEST(KorvaneFwWait, ARecordedWaitReplaysWithItsRescan) {
   EXPECT_EQ(NotesIn(replayed.err), 1);
 }
 
-/// This machine with nothing attached, where Ctrl-C comes while the program waits.
-class InterruptedMachine final : public Devices {
- public:
-  Port& port() override { return bus_; }
-  DiskLister& lister() override { return lister_; }
-  Clock& clock() override { return clock_; }
-  DeviceChanges& changes() override { return changes_; }
-  Enclosures enclosures() const override { return Enclosures::Real; }
-  MountState CheckMounts(std::string_view) override { return {}; }
-
- private:
-  struct Lister final : DiskLister {
-    std::vector<DiskInterface> ListDisks() override { return {}; }
-  };
-  struct CtrlC final : DeviceChanges {
-    std::optional<std::string> Listen() override { return std::nullopt; }
-    ChangeWait Wait(std::chrono::milliseconds) override {
-      std::raise(SIGINT);
-      return ChangeWait::Quiet;
-    }
-  };
-  sim::SimulatedClock clock_;
-  sim::SimulatedBus bus_{clock_};
-  Lister lister_;
-  CtrlC changes_;
+/// Ctrl-C while the program waits for a device change.
+struct CtrlC final : DeviceChanges {
+  std::optional<std::string> Listen() override { return std::nullopt; }
+  ChangeWait Wait(std::chrono::milliseconds) override {
+    std::raise(SIGINT);
+    return ChangeWait::Quiet;
+  }
 };
 
 TEST(KorvaneFwWait, CtrlCWhileWaitingEndsWithTheInterruptCodeAndNoReport) {
-  std::istringstream in;
-  std::ostringstream out, err;
-  const Console console{in, out, err, false, false, {}};
-  const std::vector<std::string> args{"check", "--wait"};
-  const int code =
-      RunKorvaneFw(args, console, [] { return std::make_unique<InterruptedMachine>(); });
-  EXPECT_EQ(code, exitcode::kInterrupted);
-  EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(NotesIn(err.str()), 1);
+  const Outcome result = testing::KorvaneFwOn(
+      [] {
+        return std::make_unique<testing::LockedMachine>(std::vector<DiskInterface>{},
+                                                        std::make_unique<CtrlC>());
+      },
+      {"check", "--wait"});
+  EXPECT_EQ(result.code, exitcode::kInterrupted);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(NotesIn(result.err), 1);
   EXPECT_EQ(std::signal(SIGINT, SIG_DFL), SIG_DFL) << "the handler found before is back";
 }
 

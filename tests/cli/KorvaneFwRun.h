@@ -68,32 +68,47 @@ inline RunConsole PumpHook(std::function<void()> hook) {
   return console;
 }
 
-/// Stands in for this machine: one disk that the platform lists but nobody may open.
+/// Stands in for this machine: the disks the platform lists, which nobody may open, and its
+/// device changes.
 class LockedMachine final : public Devices {
  public:
+  LockedMachine(std::vector<DiskInterface> disks, std::unique_ptr<DeviceChanges> changes)
+      : lister_(std::move(disks)), changes_(std::move(changes)) {}
+  /// One USB disk that never changes.
+  LockedMachine()
+      : LockedMachine({{"/dev/sg1", {.usbStorage = true}}}, std::make_unique<NoDeviceChanges>()) {}
+
   Port& port() override { return bus_; }
   DiskLister& lister() override { return lister_; }
   Clock& clock() override { return clock_; }
-  DeviceChanges& changes() override { return changes_; }
+  DeviceChanges& changes() override { return *changes_; }
   Enclosures enclosures() const override { return Enclosures::Real; }
   MountState CheckMounts(std::string_view) override { return {}; }
 
  private:
   struct Lister final : DiskLister {
-    std::vector<DiskInterface> ListDisks() override { return {{"/dev/sg1", {.usbStorage = true}}}; }
+    explicit Lister(std::vector<DiskInterface> listed) : disks(std::move(listed)) {}
+    std::vector<DiskInterface> ListDisks() override { return disks; }
+    std::vector<DiskInterface> disks;
   };
   sim::SimulatedClock clock_;
   sim::SimulatedBus bus_{clock_};
   Lister lister_;
-  NoDeviceChanges changes_;
+  std::unique_ptr<DeviceChanges> changes_;
 };
 
-inline Outcome KorvaneFw(std::vector<std::string> args, const RunConsole& run = {}) {
+/// korvane-fw on the machine the factory makes.
+inline Outcome KorvaneFwOn(const PlatformFactory& machine, std::vector<std::string> args,
+                           const RunConsole& run = {}) {
   std::istringstream in(run.input);
   std::ostringstream out, err;
   const Console console{in, out, err, run.inIsTerminal, run.outIsTerminal, run.onPump};
-  const int code = RunKorvaneFw(args, console, [] { return std::make_unique<LockedMachine>(); });
+  const int code = RunKorvaneFw(args, console, machine);
   return {code, out.str(), err.str()};
+}
+
+inline Outcome KorvaneFw(std::vector<std::string> args, const RunConsole& run = {}) {
+  return KorvaneFwOn([] { return std::make_unique<LockedMachine>(); }, std::move(args), run);
 }
 
 inline std::vector<std::string> Lines(const std::string& text) {

@@ -19,6 +19,7 @@
 #include "ImageLayout.h"
 #include "Scenario.h"
 #include "SimulatedDevices.h"
+#include "TraceJson.h"
 #include "Transport.h"
 
 namespace korvane::fuzz {
@@ -108,10 +109,7 @@ std::uint32_t BufferOffset(std::span<const std::uint8_t> cdb) {
   return cdb.size() < 6 ? 0 : get_be24(cdb.subspan<3, 3>());
 }
 
-std::string Hex(std::uint8_t byte) {
-  static constexpr std::string_view kDigits = "0123456789ABCDEF";
-  return {'0', 'x', kDigits[byte >> 4], kDigits[byte & 0x0F]};
-}
+std::string Hex(std::uint8_t byte) { return "0x" + HexText({&byte, 1}); }
 
 /// The last firmware write pass: the bytes sent by offset, and what was read back after them.
 class FlashRecord {

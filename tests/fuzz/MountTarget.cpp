@@ -1,11 +1,8 @@
-#include <stdlib.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <string_view>
 
 #include "ParserTargets.h"
+#include "device/linux/ScratchDir.h"
+#include "device/linux/SysTree.h"
 #include "linux/MountCheck.h"
 
 namespace korvane::fuzz {
@@ -13,51 +10,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const fs::path kScsiDevice = "devices/pci0000:00/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0";
+const fs::path kPartition = kScsiDevice / "block/sdb/sdb1";
+
 /// A sysfs tree made once per process: sg1 in front of disk sdb, whose partition sdb1 holds a
 /// device-mapper volume.
 class FixtureTree {
  public:
   FixtureTree() {
-    std::string name = (fs::temp_directory_path() / "korvane-fuzz-XXXXXX").string();
-    if (mkdtemp(name.data()) == nullptr) return;
-    root_ = name;
-    const fs::path scsi = "devices/pci0000:00/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0";
-    const fs::path disk = scsi / "block/sdb";
-    Write(disk / "dev", "8:16\n");
-    Write(disk / "sdb1/partition", "1\n");
-    const fs::path volume = "devices/virtual/block/dm-0";
-    Write(volume / "dev", "254:0\n");
-    Write(volume / "dm/name", "vault\n");
-    fs::create_directories(root_ / volume / "holders");
-    fs::create_directories(root_ / disk / "holders");
-    Link(disk / "sdb1/holders/dm-0", volume);
-    Link(scsi / "scsi_generic/sg1/device", scsi);
-    Link("class/scsi_generic/sg1", scsi / "scsi_generic/sg1");
+    const fs::path disk = sys_.Disk(kScsiDevice, "sdb", "8:16");
+    sys_.Partition(disk, "sdb1", "8:17");
+    sys_.Volume("dm-0", "254:0", "vault", {kPartition});
+    sys_.ScsiGeneric(kScsiDevice, "sg1");
   }
-  ~FixtureTree() {
-    std::error_code ec;
-    if (!root_.empty()) fs::remove_all(root_, ec);
-  }
-  FixtureTree(const FixtureTree&) = delete;
-  FixtureTree& operator=(const FixtureTree&) = delete;
 
-  const fs::path& root() const { return root_; }
+  const fs::path& root() const { return sys_.Root(); }
   void SetPartitionDev(std::string_view text) const {
-    Write("devices/pci0000:00/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb/sdb1/dev", text);
+    sys_.Write(kPartition / "dev", std::string(text));
   }
 
  private:
-  void Write(const fs::path& file, std::string_view text) const {
-    fs::create_directories((root_ / file).parent_path());
-    std::ofstream(root_ / file, std::ios::binary | std::ios::trunc)
-        .write(text.data(), static_cast<std::streamsize>(text.size()));
-  }
-  void Link(const fs::path& at, const fs::path& target) const {
-    fs::create_directories((root_ / at).parent_path());
-    fs::create_directory_symlink(target.lexically_relative(at.parent_path()), root_ / at);
-  }
-
-  fs::path root_;
+  testing::ScratchDir scratch_;
+  testing::SysTree sys_{scratch_.Path()};
 };
 
 }  // namespace

@@ -61,6 +61,7 @@ void TForm1::btn_RefreshClick() {
   // timer stays armed and its next tick comes back here.
   if (busy()) return;
   Activity activity(*this);
+  ++scans_;
   ShowSearching();
   const ScanProgress progress{[this](int count) { Enumerated(count); },
                               [this](const ListedDisk& disk) { Examined(disk); }};

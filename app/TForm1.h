@@ -148,6 +148,8 @@ class TForm1 {
   const std::vector<std::string>& scanWarnings() const { return scanWarnings_; }
   /// How the last scan ended, and what its version check read and decided.
   ScanOutcome scanOutcome() const { return scanOutcome_; }
+  /// How many scans have started so far.
+  std::uint32_t scans() const { return scans_; }
   const VersionCheck& lastCheck() const { return check_; }
   /// Why the last update failed; step None after a success.
   const UpdateFailure& updateFailure() const { return updateFailure_; }
@@ -191,6 +193,7 @@ class TForm1 {
   std::vector<ListedDisk> listed_;
   std::vector<std::string> scanWarnings_;
   ScanOutcome scanOutcome_ = ScanOutcome::None;
+  std::uint32_t scans_ = 0;
   VersionCheck check_;
   UpdateFailure updateFailure_;
   int activity_ = 0;

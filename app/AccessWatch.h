@@ -1,4 +1,4 @@
-// Tells afterwards whether a command was turned away for want of rights, so that korvane-fw can
+// Tells afterwards whether a command was turned away for want of rights, so that a program can
 // say "run as administrator or root" instead of "nothing found".
 #pragma once
 
@@ -10,7 +10,7 @@
 
 #include "Port.h"
 
-namespace korvane::cli {
+namespace korvane {
 
 /// A port that forwards everything to another and notes the opens and requests it refused
 /// because the user lacks the rights to the disk, by the other port's own judgement.
@@ -37,4 +37,4 @@ class AccessWatch final : public ForwardingPort {
   std::vector<std::pair<PortHandle, std::string>> openPaths_;
 };
 
-}  // namespace korvane::cli
+}  // namespace korvane

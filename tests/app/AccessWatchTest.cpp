@@ -8,7 +8,7 @@
 #include "BridgeCommands.h"
 #include "Transport.h"
 
-namespace korvane::cli {
+namespace korvane {
 namespace {
 
 constexpr std::uint32_t kNoRights = 5;
@@ -93,4 +93,4 @@ TEST(AccessWatch, KnowsWhichDiskWasRefusedWhateverItsLetterCase) {
 }
 
 }  // namespace
-}  // namespace korvane::cli
+}  // namespace korvane

@@ -4,7 +4,7 @@
 
 #include "DeviceScan.h"
 
-namespace korvane::cli {
+namespace korvane {
 namespace {
 
 /// The scan keeps device paths in lower case; the lister may not.
@@ -51,4 +51,4 @@ void AccessWatch::Note(std::string_view path) {
   if (!DeniedFor(path)) deniedPaths_.emplace_back(path);
 }
 
-}  // namespace korvane::cli
+}  // namespace korvane

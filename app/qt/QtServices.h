@@ -1,0 +1,39 @@
+// Message boxes and debug lines of the Qt program.
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <string_view>
+
+#include "DebugOutput.h"
+#include "MessageSink.h"
+
+namespace korvane::qt {
+
+/// QMessageBox, owned by the window when it is on screen. A box raised while the window is still
+/// hidden (during the first scan) has no owner, so it appears on its own before the window does.
+class MessageBoxSink final : public MessageSink {
+ public:
+  /// owner gives the window to own the boxes, or null.
+  explicit MessageBoxSink(std::function<QWidget*()> owner = {}) : owner_(std::move(owner)) {}
+  void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override;
+
+ private:
+  std::function<QWidget*()> owner_;
+};
+
+/// Debug lines on stderr, or nowhere.
+class StderrDebugOutput final : public DebugOutput {
+ public:
+  explicit StderrDebugOutput(bool enabled) : enabled_(enabled) {}
+  void Write(std::string_view text) override;
+
+ private:
+  bool enabled_;
+};
+
+/// The window if it is on screen, otherwise null.
+QWidget* OwnerIfShown(QWidget* window);
+
+}  // namespace korvane::qt

@@ -1,6 +1,7 @@
 // korvane-picturegen <outdir>: draws the window's pictures and icon (BACKGROUND.bmp,
-// LOADING1-3.bmp, GOOD.bmp, UPDATE.bmp, CROSS.bmp and MAINICON.ico) into outdir. The build runs
-// it and the window carries the files as resources.
+// LOADING1-3.bmp, GOOD.bmp, UPDATE.bmp, CROSS.bmp and MAINICON.ico) into outdir, and the icon
+// for Linux desktops as icons/korvane-update-tool-<side>.png. The build runs it; the window
+// carries the files as resources and the .deb installs the PNG icons.
 
 #include <exception>
 #include <iostream>

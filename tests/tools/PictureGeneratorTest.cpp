@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -14,6 +17,7 @@
 #include "Canvas.h"
 #include "IcoWriter.h"
 #include "Pictures.h"
+#include "PngWriter.h"
 #include "StrokeFont.h"
 #include "device/linux/ScratchDir.h"
 
@@ -92,7 +96,7 @@ TEST(PictureGenerator, WritesEveryFileTheWindowLoadsTheSameOnEveryRun) {
   EXPECT_EQ(errors.str(), "");
 
   const std::vector<PictureFile> again = AllPictures();
-  ASSERT_EQ(again.size(), 8u);
+  ASSERT_EQ(again.size(), 8u + kPngIconSides.size());
   for (const PictureFile& expected : again) {
     const Bytes written = ReadFile(scratch.Path() / "pictures" / expected.name);
     EXPECT_TRUE(written == expected.bytes) << expected.name << " differs between runs";
@@ -129,6 +133,112 @@ TEST(BmpWriter, StoresRowsBottomUpInBlueGreenRedOrderPaddedToFourBytes) {
   EXPECT_EQ(bottomRight, (Bytes{0xFF, 0x00, 0x00}));
   EXPECT_EQ(topLeft, (Bytes{0x00, 0x00, 0xFF}));
   EXPECT_EQ(file[54 + 15], 0);  // padding
+}
+
+std::uint32_t ReadBe32(const Bytes& bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(bytes.at(at)) << 24 | bytes.at(at + 1) << 16 |
+         bytes.at(at + 2) << 8 | bytes.at(at + 3);
+}
+
+/// The data of a zlib stream of stored deflate blocks, each length checked against its
+/// complement and the whole against the Adler-32 at the end.
+Bytes InflateStored(const Bytes& stream) {
+  EXPECT_EQ(Read16(stream, 0), 0x0178u);  // deflate, 32 KB window, no dictionary
+  Bytes data;
+  std::size_t at = 2;
+  bool final = false;
+  while (!final && at + 5 <= stream.size()) {
+    final = stream[at] & 1;
+    const std::uint32_t length =
+        std::min<std::uint32_t>(Read16(stream, at + 1), stream.size() - at - 5);
+    EXPECT_EQ((stream[at] >> 1) & 3, 0) << "not a stored block at " << at;
+    EXPECT_EQ(Read16(stream, at + 3), length ^ 0xFFFF) << "length at " << at;
+    data.insert(data.end(), stream.begin() + at + 5, stream.begin() + at + 5 + length);
+    at += 5 + length;
+  }
+  EXPECT_TRUE(final) << "no final block";
+  EXPECT_EQ(at + 4, stream.size());
+  EXPECT_EQ(ReadBe32(stream, at), Adler32(data));
+  return data;
+}
+
+/// A PNG file read as a viewer reads it, every CRC checked: its chunk types, size and RGBA rows.
+struct DecodedPng {
+  std::string chunks;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  Bytes rgba;
+};
+
+DecodedPng DecodePng(const Bytes& file) {
+  EXPECT_EQ(Bytes(file.begin(), file.begin() + 8),
+            (Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
+  DecodedPng png;
+  Bytes stream;
+  for (std::size_t at = 8, length = 0; at + 12 <= file.size(); at += 12 + length) {
+    length = std::min<std::size_t>(ReadBe32(file, at), file.size() - at - 12);
+    const std::string type(file.begin() + at + 4, file.begin() + at + 8);
+    png.chunks += type + " ";
+    EXPECT_EQ(ReadBe32(file, at + 8 + length), Crc32(std::span(file).subspan(at + 4, 4 + length)))
+        << type;
+    if (type == "IHDR") {
+      png.width = ReadBe32(file, at + 8);
+      png.height = ReadBe32(file, at + 12);
+      // 8-bit RGBA, compression and filter method 0, not interlaced.
+      EXPECT_EQ(Bytes(file.begin() + at + 16, file.begin() + at + 21), (Bytes{8, 6, 0, 0, 0}));
+    }
+    if (type == "IDAT")
+      stream.insert(stream.end(), file.begin() + at + 8, file.begin() + at + 8 + length);
+  }
+  const Bytes rows = InflateStored(stream);
+  const std::size_t stride = 1 + 4 * std::size_t{png.width};
+  EXPECT_EQ(rows.size(), stride * png.height);
+  for (std::size_t start = 0; start + stride <= rows.size(); start += stride) {
+    EXPECT_EQ(rows[start], 0) << "filtered row at " << start;
+    png.rgba.insert(png.rgba.end(), rows.begin() + start + 1, rows.begin() + start + stride);
+  }
+  return png;
+}
+
+/// Every alpha from clear to opaque over changing colours.
+Canvas Gradient(int width, int height) {
+  Canvas canvas(width, height, Rgb(0x000000, 0.0));
+  canvas.Fill(
+      RoundedRect({1, 1, width - 1.0, height - 1.0}, 4),
+      LinearGradient({0, 0}, {1.0 * width, 1.0 * height}, Rgb(0xFF8000, 0.0), Rgb(0x2040C0, 1.0)));
+  return canvas;
+}
+
+TEST(PngWriter, WritesFilesThatDecodeToTheCanvas) {
+  const std::string check = "123456789";
+  EXPECT_EQ(Crc32(Bytes(check.begin(), check.end())), 0xCBF43926u);
+  EXPECT_EQ(Adler32(Bytes(check.begin(), check.end())), 0x091E01DEu);
+
+  // 64 x 255 fills exactly one stored block (255 rows of 257 bytes); the 256 icon needs five.
+  std::vector<std::pair<Canvas, Bytes>> cases;
+  for (const Canvas& canvas : {Canvas(1, 1, Rgb(0x336699, 0.5)), Gradient(64, 255)})
+    cases.emplace_back(canvas, EncodePng(canvas));
+  for (const PictureFile& file : AllPictures()) {
+    for (const int side : kPngIconSides)
+      if (file.name == PngIconName(side)) cases.emplace_back(MarkImage(side), file.bytes);
+  }
+  ASSERT_EQ(cases.size(), 2 + kPngIconSides.size());
+
+  for (const auto& [canvas, file] : cases) {
+    SCOPED_TRACE(std::to_string(canvas.Width()) + " x " + std::to_string(canvas.Height()));
+    const DecodedPng png = DecodePng(file);
+    EXPECT_EQ(png.chunks, "IHDR IDAT IEND ");
+    ASSERT_EQ(png.width, static_cast<std::uint32_t>(canvas.Width()));
+    ASSERT_EQ(png.rgba.size(), 4u * canvas.Width() * canvas.Height());
+    int unlike = 0;
+    for (std::size_t i = 0; i < png.rgba.size(); ++i) {
+      const Colour c =
+          canvas.At(static_cast<int>(i / 4 % png.width), static_cast<int>(i / 4 / png.width));
+      const double component = std::array{c.r, c.g, c.b, c.a}[i % 4];
+      unlike += std::abs(png.rgba[i] - component * 255.0) > 0.5 + 1e-9;
+    }
+    EXPECT_EQ(unlike, 0) << "components unlike the canvas";
+  }
 }
 
 TEST(IcoWriter, RefusesImagesAnIconCannotHold) {

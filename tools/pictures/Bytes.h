@@ -1,9 +1,11 @@
-// Little-endian fields and colour components as the Windows picture formats store them.
+// Fields and colour components as the picture formats store them: little-endian in the Windows
+// formats (and deflate's block lengths), big-endian in PNG's chunks.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 namespace korvane::pictures {
@@ -18,6 +20,10 @@ inline void Put16(Bytes& out, std::uint32_t value) {
 inline void Put32(Bytes& out, std::uint32_t value) {
   Put16(out, value & 0xFFFF);
   Put16(out, value >> 16);
+}
+
+inline void PutBe32(Bytes& out, std::uint32_t value) {
+  for (const int shift : {24, 16, 8, 0}) out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
 /// A component from 0 to 1 as a byte; offset (within +-0.5) shifts the rounding point.

@@ -56,7 +56,9 @@ Shape Letter(const LetterFrame& f) {
   return Union(stem, Intersect(diagonals, clip));
 }
 
-Canvas Mark(int side) {
+}  // namespace
+
+Canvas MarkImage(int side) {
   Canvas canvas(side, side, Rgb(0x000000, 0.0));
   const double s = side;
   const Shape square = RoundedRect({0, 0, s, s}, s * 0.22);
@@ -65,11 +67,9 @@ Canvas Mark(int side) {
   return canvas;
 }
 
-}  // namespace
-
 std::vector<Canvas> MarkImages() {
   std::vector<Canvas> images;
-  for (const int side : kIconSides) images.push_back(Mark(side));
+  for (const int side : kIconSides) images.push_back(MarkImage(side));
   return images;
 }
 

@@ -1,7 +1,9 @@
 // The window's pictures: the banner across its top, the busy animation's frames, the three
-// verdict pictures and the program's icon. Every run draws the same bytes.
+// verdict pictures and the program's icon, as one Windows icon file and as PNG files for Linux
+// desktops. Every run draws the same bytes.
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -27,8 +29,15 @@ Canvas GoodBadge();
 Canvas UpdateBadge();
 /// A cross in a red disc.
 Canvas CrossBadge();
+/// The sides of the PNG icons: the sizes a Linux desktop's icon theme looks for.
+inline constexpr std::array<int, 7> kPngIconSides{16, 24, 32, 48, 64, 128, 256};
+
+/// The product mark, side pixels square.
+Canvas MarkImage(int side);
 /// The product mark at each size the icon file carries, smallest first.
 std::vector<Canvas> MarkImages();
+/// Where the PNG icon of that side goes, relative to the pictures' folder.
+std::string PngIconName(int side);
 
 /// One file of the set and its contents.
 struct PictureFile {
@@ -36,7 +45,7 @@ struct PictureFile {
   Bytes bytes;
 };
 
-/// The eight files, in a fixed order.
+/// The window's eight files, then the PNG icons, in a fixed order.
 std::vector<PictureFile> AllPictures();
 
 /// Writes every file into folder, creating it when needed; false, with the reason on errors,

@@ -1,7 +1,10 @@
 // The Qt window on the offscreen platform, over the built-in scenarios: the controls it builds,
 // the verdict it opens with, the click that updates, the close it refuses while the firmware is
 // written, the one rescan after a burst of device changes, and the rights it says are missing.
+#include <QCloseEvent>
+#include <QFile>
 #include <QProgressBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -10,6 +13,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "AdministratorRestart.h"
 #include "Scenario.h"
 #include "WindowLayout.h"
 #include "app/qt/WindowRig.h"
@@ -169,6 +173,39 @@ TEST(QtWindow, MissingRightsOfferTheRestartInsteadOfNothingFound) {
   EXPECT_EQ(restarts, 1);
   EXPECT_EQ(rig.devices.writes(), 0);
   EXPECT_EQ(rig.StatusText(), qt::rights::kRestartOffer);
+}
+
+/// A window that counts the close requests it accepted.
+struct ClosingWidget final : QWidget {
+  void closeEvent(QCloseEvent* event) override {
+    ++closes;
+    QWidget::closeEvent(event);
+  }
+  int closes = 0;
+};
+
+// pkexec stands in as a script that ends with the code it is given in place of the program.
+TEST(QtWindow, TheRestartHidesTheWindowAndBringsItBackOnlyWhenRefused) {
+  QTemporaryDir folder;
+  const QString pkexec = folder.filePath(QStringLiteral("pkexec"));
+  QFile script(pkexec);
+  ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+  script.write("#!/bin/sh\nexit \"$1\"\n");
+  script.close();
+  script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+  const std::vector<std::pair<int, bool>> backAfter{
+      {qt::kPkexecDismissed, true}, {qt::kPkexecNotAuthorised, true}, {0, false}, {1, false}};
+  for (const auto& [code, back] : backAfter) {
+    SCOPED_TRACE(code);
+    ClosingWidget window;
+    window.show();
+    qt::AdministratorRestart restart(window, pkexec, QString::number(code));
+    restart();
+    EXPECT_FALSE(window.isVisible()) << "the window hides while the program with rights runs";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isVisible() || window.closes > 0; }));
+    EXPECT_EQ(window.isVisible(), back);
+    EXPECT_EQ(window.closes, back ? 0 : 1);
+  }
 }
 
 }  // namespace

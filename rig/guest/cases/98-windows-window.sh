@@ -6,7 +6,7 @@
 # the window closes cleanly is the demo window's test: each probe costs seconds here.)
 # drivers: bot uas
 # needs: wine
-# time: 150
+# time: 240
 
 offer="Click here to download and update the Korvane NVMe Bridge 234.01.00.02"
 
@@ -15,7 +15,7 @@ sg=$(sg_of_gadget dummy_udc.0) || rig_fail "no node for the JMS583"
 wine_register_disk "$RIG_DRIVER" "$sg" >/dev/null || rig_fail "the disk could not be made known to Wine"
 start_window
 # Each answer of the probe is one line: the status text's centre, then the window's rectangle.
-seen=$(probe wait-status "$offer" 60000 -- status-point -- window-rect) ||
+seen=$(probe wait-status "$offer" 120000 -- status-point -- window-rect) ||
   rig_fail "the window did not offer the update"
 wine_screenshot "window-offer-$RIG_DRIVER" "$(echo "$seen" | sed -n 2p)" ||
   rig_fail "no screenshot of the offer"

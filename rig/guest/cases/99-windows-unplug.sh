@@ -4,7 +4,7 @@
 # the JMS583 runs its boot ROM, as a half-written flash leaves it.
 # drivers: bot uas
 # needs: wine
-# time: 150
+# time: 240
 
 offer="Click here to download and update the Korvane NVMe Bridge 234.01.00.02"
 
@@ -13,7 +13,7 @@ start_gadget "$RIG_DRIVER" dummy_udc.0 /rig/scenarios/jms583-unplug.json --verbo
 sg=$(sg_of_gadget dummy_udc.0) || rig_fail "no node for the JMS583"
 wine_register_disk "$RIG_DRIVER" "$sg" >/dev/null || rig_fail "the disk could not be made known to Wine"
 start_window
-point=$(probe wait-status "$offer" 60000 -- status-point) ||
+point=$(probe wait-status "$offer" 120000 -- status-point) ||
   rig_fail "the window did not offer the update"
 # shellcheck disable=SC2086  # "X Y" are two arguments
 wine_click $point || rig_fail "the status text could not be clicked"

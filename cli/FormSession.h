@@ -13,19 +13,6 @@
 
 namespace korvane::cli {
 
-/// Debug lines on a stream, or nowhere.
-class StreamDebugOutput final : public DebugOutput {
- public:
-  /// Writes to out when it is given; drops everything otherwise.
-  explicit StreamDebugOutput(std::ostream* out) : out_(out) {}
-  void Write(std::string_view text) override {
-    if (out_ != nullptr) *out_ << text << std::flush;
-  }
-
- private:
-  std::ostream* out_;
-};
-
 /// The progress style for the command's options and output: none for JSON, a bar on a
 /// terminal, plain lines otherwise.
 ProgressStyle ProgressStyleFor(const GlobalOptions& options, const Console& console);

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "QtServices.h"
 #include "WindowLayout.h"
 
 namespace korvane::qt {
@@ -21,7 +22,7 @@ void AdministratorRestart::operator()() {
   process_.setProcessChannelMode(QProcess::ForwardedChannels);
   process_.start(pkexec_, {program_});
   if (!process_.waitForStarted()) {
-    QMessageBox::critical(&window_, QString::fromUtf8(layout::kApplicationTitle),
+    QMessageBox::critical(&window_, QtText(layout::kApplicationTitle),
                           QStringLiteral("pkexec cannot be started: ") + process_.errorString());
     return;
   }

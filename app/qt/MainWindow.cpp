@@ -14,13 +14,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "QtServices.h"
+
 namespace korvane::qt {
 namespace {
 
 /// Reads at most this many changes per poll, so a flood cannot hold the window.
 constexpr int kChangesPerPoll = 64;
-
-QString Text(std::string_view text) { return QString::fromUtf8(text.data(), std::ssize(text)); }
 
 /// The window's background: the button-highlight colour of the default scheme.
 const QColor kBackground{255, 255, 255};
@@ -40,7 +40,7 @@ QColor ColourOf(layout::TextColour colour, const QPalette& palette) {
 }
 
 QFont FontOf(const layout::ControlLayout& row) {
-  QFont font(Text(layout::kFontFace));
+  QFont font(QtText(layout::kFontFace));
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(row.fontHeight);
   font.setBold(row.bold);
@@ -54,7 +54,7 @@ QLabel* CreatePicture(QWidget* parent) {
 }
 
 QLabel* CreateLabel(QWidget* parent, const layout::ControlLayout& row) {
-  auto* label = new QLabel(Text(row.text), parent);
+  auto* label = new QLabel(QtText(row.text), parent);
   label->setTextFormat(Qt::PlainText);
   label->setAlignment(Qt::AlignCenter);
   label->setWordWrap(true);
@@ -68,7 +68,7 @@ QLabel* CreateLabel(QWidget* parent, const layout::ControlLayout& row) {
 QComboBox* CreateDropDownList(QWidget* parent, const layout::ControlLayout& row) {
   auto* list = new QComboBox(parent);
   list->setEditable(true);
-  list->setEditText(Text(row.text));
+  list->setEditText(QtText(row.text));
   return list;
 }
 
@@ -115,7 +115,7 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::SetUpFrame() {
-  setObjectName(Text(layout::kWindowClass));
+  setObjectName(QtText(layout::kWindowClass));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -132,7 +132,7 @@ void MainWindow::BuildControls() {
   // Each row lies above the rows before it: a later sibling is drawn above an earlier one.
   for (const layout::ControlLayout& row : layout::kControls) {
     QWidget* control = CreateControl(row);
-    control->setObjectName(Text(row.name));
+    control->setObjectName(QtText(row.name));
     control->setGeometry(row.left, row.top, row.width, row.height);
     control->setFont(FontOf(row));
     control->setVisible(row.visibleAtStart);
@@ -154,7 +154,7 @@ QWidget* MainWindow::CreateControl(const layout::ControlLayout& row) {
     case layout::Kind::DropDownList:
       return CreateDropDownList(this, row);
     case layout::Kind::Button: {
-      auto* button = new QPushButton(Text(row.text), this);
+      auto* button = new QPushButton(QtText(row.text), this);
       const std::string name(row.name);
       connect(button, &QPushButton::clicked, this, [this, name] {
         if (name == "btn_upd") Run(Running::Update, [this] { form_.btn_updClick(); });
@@ -184,7 +184,7 @@ void MainWindow::FormCreate() {
     connect(&changePoll_, &QTimer::timeout, this, [this] { PollDeviceChanges(); });
     changePoll_.start(kChangePollInterval);
   }
-  setWindowTitle(Text(layout::kCaption));
+  setWindowTitle(QtText(layout::kCaption));
 }
 
 // Centred on the screen; a screen smaller than the window keeps the caption in reach.
@@ -228,7 +228,7 @@ void MainWindow::OnStatusClick() {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonRelease &&
-      watched->objectName() == Text(ControlName(Control::lblStaust))) {
+      watched->objectName() == QtText(ControlName(Control::lblStaust))) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
     const auto* label = static_cast<QWidget*>(watched);
     if (mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {

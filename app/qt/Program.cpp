@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <functional>
+#include <iostream>
 #include <memory>
 
 #include "AdministratorRestart.h"
@@ -18,7 +19,7 @@ namespace {
 void Start(Devices& devices, const ImageSource& images, ProgramOptions options) {
   MainWindow* shown = nullptr;
   MessageBoxSink messages([&shown] { return OwnerIfShown(shown); });
-  StderrDebugOutput debug(options.verbose);
+  StreamDebugOutput debug(options.verbose ? &std::cerr : nullptr);
   std::unique_ptr<AdministratorRestart> restart;
   QString pkexec;
   const bool offer = options.offerRestart && CanRestartAsAdministrator(pkexec);
@@ -57,7 +58,7 @@ int RunProgram(Devices& devices, const ImageSource& images, ProgramOptions optio
 }
 
 void ShowErrorBox(const QString& text) {
-  QMessageBox::critical(nullptr, QString::fromUtf8(layout::kApplicationTitle), text);
+  QMessageBox::critical(nullptr, QtText(layout::kApplicationTitle), text);
 }
 
 }  // namespace korvane::qt

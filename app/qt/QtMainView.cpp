@@ -8,13 +8,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "QtServices.h"
 #include "WindowLayout.h"
 
 namespace korvane::qt {
 
 QString PicturePath(std::string_view name) {
-  return QStringLiteral(":/pictures/") + QString::fromUtf8(name.data(), std::ssize(name)) +
-         QStringLiteral(".bmp");
+  return QStringLiteral(":/pictures/") + QtText(name) + QStringLiteral(".bmp");
 }
 
 QtMainView::QtMainView(QWidget& window, TimerTick tick, std::function<void()> pump)
@@ -22,8 +22,7 @@ QtMainView::QtMainView(QWidget& window, TimerTick tick, std::function<void()> pu
 
 QWidget* QtMainView::Child(Control control) const {
   const std::string_view name = ControlName(control);
-  auto* child = window_.findChild<QWidget*>(QString::fromUtf8(name.data(), std::ssize(name)),
-                                            Qt::FindDirectChildrenOnly);
+  auto* child = window_.findChild<QWidget*>(QtText(name), Qt::FindDirectChildrenOnly);
   if (child == nullptr) throw std::logic_error("the window has no control " + std::string(name));
   return child;
 }
@@ -53,14 +52,13 @@ void QtMainView::SetVisible(Control control, bool visible) { Child(control)->set
 void QtMainView::SetEnabled(Control control, bool enabled) { Child(control)->setEnabled(enabled); }
 
 void QtMainView::SetStatusText(std::string_view text) {
-  Child<QLabel>(Control::lblStaust)->setText(QString::fromUtf8(text.data(), std::ssize(text)));
+  Child<QLabel>(Control::lblStaust)->setText(QtText(text));
 }
 
 void QtMainView::ClearDeviceList() { Child<QComboBox>(Control::cbb_DeviceList)->clear(); }
 
 void QtMainView::AddDeviceLine(std::string_view line) {
-  Child<QComboBox>(Control::cbb_DeviceList)
-      ->addItem(QString::fromUtf8(line.data(), std::ssize(line)));
+  Child<QComboBox>(Control::cbb_DeviceList)->addItem(QtText(line));
 }
 
 void QtMainView::SelectDevice(int index) {

@@ -1,4 +1,4 @@
-// Message boxes and debug lines of the Qt program.
+// Message boxes of the Qt program, and the texts it hands to Qt.
 #pragma once
 
 #include <QWidget>
@@ -6,7 +6,6 @@
 #include <functional>
 #include <string_view>
 
-#include "DebugOutput.h"
 #include "MessageSink.h"
 
 namespace korvane::qt {
@@ -23,15 +22,10 @@ class MessageBoxSink final : public MessageSink {
   std::function<QWidget*()> owner_;
 };
 
-/// Debug lines on stderr, or nowhere.
-class StderrDebugOutput final : public DebugOutput {
- public:
-  explicit StderrDebugOutput(bool enabled) : enabled_(enabled) {}
-  void Write(std::string_view text) override;
-
- private:
-  bool enabled_;
-};
+/// Our UTF-8 text as Qt's.
+inline QString QtText(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 /// The window if it is on screen, otherwise null.
 QWidget* OwnerIfShown(QWidget* window);

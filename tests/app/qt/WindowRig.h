@@ -13,6 +13,7 @@
 #include "CommandSet.h"
 #include "EmbeddedImages.h"
 #include "MainWindow.h"
+#include "QtServices.h"
 #include "SimulatedDevices.h"
 #include "WindowLayout.h"
 #include "update/UpdateRig.h"
@@ -89,7 +90,7 @@ struct WindowRig {
   template <class Widget = QWidget>
   Widget* Control(korvane::Control control) {
     const std::string_view name = ControlName(control);
-    return window.findChild<Widget*>(QString::fromUtf8(name.data(), std::ssize(name)));
+    return window.findChild<Widget*>(qt::QtText(name));
   }
   QLabel* Status() { return Control<QLabel>(Control::lblStaust); }
   std::string StatusText() { return Status()->text().toStdString(); }

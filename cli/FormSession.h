@@ -8,6 +8,7 @@
 #include "Command.h"
 #include "Desktop.h"
 #include "EmbeddedImages.h"
+#include "StreamDebugOutput.h"
 #include "TForm1.h"
 #include "TerminalView.h"
 

@@ -2,7 +2,6 @@
 // --verbose on the command line, a recorder in tests. Users never see them.
 #pragma once
 
-#include <ostream>
 #include <string_view>
 
 namespace korvane {
@@ -13,19 +12,6 @@ class DebugOutput {
   virtual ~DebugOutput() = default;
   /// Writes text as it stands; a line that wants a line break carries it.
   virtual void Write(std::string_view text) = 0;
-};
-
-/// Debug lines on a stream, or nowhere.
-class StreamDebugOutput final : public DebugOutput {
- public:
-  /// Writes to out when it is given; drops everything otherwise.
-  explicit StreamDebugOutput(std::ostream* out) : out_(out) {}
-  void Write(std::string_view text) override {
-    if (out_ != nullptr) *out_ << text << std::flush;
-  }
-
- private:
-  std::ostream* out_;
 };
 
 }  // namespace korvane

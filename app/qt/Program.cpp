@@ -11,6 +11,7 @@
 #include "AdministratorRestart.h"
 #include "MainWindow.h"
 #include "QtServices.h"
+#include "StreamDebugOutput.h"
 #include "WindowLayout.h"
 
 namespace korvane::qt {

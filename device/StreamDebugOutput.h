@@ -1,0 +1,25 @@
+// Debug lines on a stream: stderr with --verbose on Linux and on the command line. Apart from
+// DebugOutput.h, so that a program that writes its lines elsewhere carries no stream code.
+#pragma once
+
+#include <ostream>
+#include <string_view>
+
+#include "DebugOutput.h"
+
+namespace korvane {
+
+/// Debug lines on a stream, or nowhere.
+class StreamDebugOutput final : public DebugOutput {
+ public:
+  /// Writes to out when it is given; drops everything otherwise.
+  explicit StreamDebugOutput(std::ostream* out) : out_(out) {}
+  void Write(std::string_view text) override {
+    if (out_ != nullptr) *out_ << text << std::flush;
+  }
+
+ private:
+  std::ostream* out_;
+};
+
+}  // namespace korvane

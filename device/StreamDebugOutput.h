@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "DebugOutput.h"
+#include "Text.h"
 
 namespace korvane {
 
@@ -14,8 +15,13 @@ class StreamDebugOutput final : public DebugOutput {
  public:
   /// Writes to out when it is given; drops everything otherwise.
   explicit StreamDebugOutput(std::ostream* out) : out_(out) {}
+  /// Writes text with what a device or the system put in it made printable; a line's own end is
+  /// kept.
   void Write(std::string_view text) override {
-    if (out_ != nullptr) *out_ << text << std::flush;
+    if (out_ == nullptr) return;
+    const bool line = text.ends_with('\n');
+    if (line) text.remove_suffix(1);
+    *out_ << Printable(text) << (line ? "\n" : "") << std::flush;
   }
 
  private:

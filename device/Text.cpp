@@ -1,0 +1,91 @@
+#include "Text.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace korvane {
+namespace {
+
+/// The first code point of text: its value and how many bytes it takes; zero bytes when text
+/// does not start with a well-formed UTF-8 sequence (overlong forms and surrogates included).
+struct CodePoint {
+  std::uint32_t value = 0;
+  std::size_t length = 0;
+};
+
+constexpr std::uint32_t kFirstSurrogate = 0xD800;
+constexpr std::uint32_t kLastSurrogate = 0xDFFF;
+constexpr std::uint32_t kLastCodePoint = 0x10FFFF;
+
+/// The bits a lead byte gives and the length it announces; length 0 for a byte that leads nothing.
+CodePoint Lead(unsigned char byte) {
+  if (byte < 0x80) return {byte, 1};
+  if (byte >= 0xC2 && byte <= 0xDF) return {byte & 0x1Fu, 2};
+  if (byte >= 0xE0 && byte <= 0xEF) return {byte & 0x0Fu, 3};
+  if (byte >= 0xF0 && byte <= 0xF4) return {byte & 0x07u, 4};
+  return {};
+}
+
+CodePoint Decode(std::string_view text) {
+  CodePoint point = Lead(static_cast<unsigned char>(text.front()));
+  if (point.length == 0 || point.length > text.size()) return {};
+  for (std::size_t i = 1; i < point.length; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if ((byte & 0xC0u) != 0x80u) return {};
+    point.value = (point.value << 6) | (byte & 0x3Fu);
+  }
+  static constexpr std::array<std::uint32_t, 5> kSmallest{0, 0, 0x80, 0x800, 0x10000};
+  const bool overlong = point.value < kSmallest[point.length];
+  const bool surrogate = point.value >= kFirstSurrogate && point.value <= kLastSurrogate;
+  if (overlong || surrogate || point.value > kLastCodePoint) return {};
+  return point;
+}
+
+bool IsControl(std::uint32_t value) { return value < 0x20 || (value >= 0x7F && value <= 0x9F); }
+
+bool IsLineEnd(std::uint32_t value) { return value == '\n' || value == '\r' || value == '\t'; }
+
+void AppendEscaped(std::string& shown, std::string_view bytes) {
+  static constexpr std::string_view kDigits = "0123456789abcdef";
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    shown += "\\x";
+    shown += kDigits[byte >> 4];
+    shown += kDigits[byte & 0x0Fu];
+  }
+}
+
+std::string Escape(std::string_view text, bool keepLineEnds) {
+  std::string shown;
+  shown.reserve(text.size());
+  while (!text.empty()) {
+    const CodePoint point = Decode(text);
+    const std::size_t length = point.length == 0 ? 1 : point.length;
+    const std::string_view bytes = text.substr(0, length);
+    const bool kept = keepLineEnds && IsLineEnd(point.value) && point.length == 1;
+    if (point.length == 0 || (IsControl(point.value) && !kept)) {
+      AppendEscaped(shown, bytes);
+    } else {
+      shown += bytes;
+    }
+    text.remove_prefix(length);
+  }
+  return shown;
+}
+
+}  // namespace
+
+std::string Printable(std::string_view text) { return Escape(text, false); }
+
+std::string PrintableLines(std::string_view text) { return Escape(text, true); }
+
+std::string AsciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+}  // namespace korvane

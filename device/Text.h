@@ -1,0 +1,24 @@
+// Small text helpers every layer uses. Above all: text that this program did not write, made safe
+// for a terminal. A bridge's model text, a trace, a scenario file, a mount point or a path can hold
+// an escape sequence that clears the screen or rings the bell, or a newline that starts a line
+// looking like one of ours ("Update complete").
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+/// text with every control character (C0 with newline, carriage return and tab, DEL, and the C1
+/// controls) and every byte that is not part of well-formed UTF-8 written as \xNN; the rest as is.
+std::string Printable(std::string_view text);
+
+/// Like Printable, but keeps newline, carriage return and tab: for output that this program wrote
+/// itself, where those end lines and redraw the progress bar.
+std::string PrintableLines(std::string_view text);
+
+/// text with A to Z made lower case, nothing else changed: for names that compare without case
+/// (Windows paths and device names), whatever the locale.
+std::string AsciiLower(std::string_view text);
+
+}  // namespace korvane

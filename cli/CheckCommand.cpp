@@ -5,6 +5,7 @@
 
 #include "ChipUpdate.h"
 #include "EnclosureWait.h"
+#include "Text.h"
 
 namespace korvane::cli {
 namespace {
@@ -104,14 +105,14 @@ std::string ChipLine(const CheckReport& report) {
 }
 
 void PrintEnclosure(std::ostream& out, const CheckReport& report) {
-  if (report.checked) out << "Enclosure: " << report.checked->line << '\n';
-  out << "Path:      " << report.checkedPath << '\n';
+  if (report.checked) out << "Enclosure: " << Printable(report.checked->line) << '\n';
+  out << "Path:      " << Printable(report.checkedPath) << '\n';
   out << "Chip:      " << ChipLine(report) << '\n';
   out << "Firmware:  " << FirmwareLine(report) << '\n';
 }
 
 void PrintVerdict(std::ostream& out, const CheckReport& report, ReportFor use) {
-  const std::string reason = report.reason.value_or("");
+  const std::string reason = Printable(report.reason.value_or(""));
   switch (report.verdict) {
     case CheckVerdict::Offer:
       out << "An update to " << report.offeredVersion << " is offered"
@@ -129,7 +130,7 @@ void PrintVerdict(std::ostream& out, const CheckReport& report, ReportFor use) {
     case CheckVerdict::Multiple:
       out << "Several enclosures are attached:\n";
       for (const ListEntry& entry : report.disks) {
-        out << "  " << entry.disk.line << " | " << entry.disk.path << '\n';
+        out << "  " << Printable(entry.disk.line) << " | " << Printable(entry.disk.path) << '\n';
       }
       out << "Disconnect all but the one to update, then run the command again.\n";
       return;
@@ -239,7 +240,9 @@ void PrintCheckReport(std::ostream& out, const CheckReport& report, ReportFor us
 }
 
 void PrintWarnings(std::ostream& err, const CheckReport& report) {
-  for (const std::string& warning : report.warnings) err << "warning: " << warning << '\n';
+  for (const std::string& warning : report.warnings) {
+    err << "warning: " << Printable(warning) << '\n';
+  }
 }
 
 int RunCheck(CommandContext& context) {

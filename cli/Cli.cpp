@@ -10,11 +10,13 @@
 
 #include "CheckCommand.h"
 #include "ListCommand.h"
-#include "PendingFile.h"
+#include "OutputFile.h"
 #include "ProblemReport.h"
 #include "RecordingDevices.h"
 #include "ReplayDevices.h"
 #include "SimulatedDevices.h"
+#include "TerminalGuard.h"
+#include "Text.h"
 #include "TraceRecorder.h"
 #include "UpdateCommand.h"
 
@@ -40,6 +42,47 @@ struct Invocation {
   /// The command and its options as a trace's header names them: without the files and the
   /// enclosures they were taken from.
   std::vector<std::string> words;
+};
+
+/// A file the run writes, opened before any command goes to a bridge. Where it breaks while the
+/// command runs (a FIFO whose reader went away), that is said once and the command goes on.
+class WatchedOutput {
+ public:
+  WatchedOutput(OutputFile file, std::string what, std::ostream& err)
+      : file_(std::move(file)), what_(std::move(what)), err_(err) {}
+
+  void Write(std::string_view text) {
+    if (!file_.Write(text)) Warn(file_.failure());
+  }
+  /// Completes the file; the reason when a replacing file was not written. A FIFO or device that
+  /// broke was warned of already, and does not change the command's outcome.
+  std::optional<std::string> Finish() {
+    std::optional<std::string> problem = file_.Commit();
+    if (!problem || !file_.direct()) return problem;
+    Warn(*problem);
+    return std::nullopt;
+  }
+
+ private:
+  void Warn(std::string_view reason) {
+    if (warned_) return;
+    warned_ = true;
+    err_ << "korvane-fw: warning: " << what_ << " stopped: " << Printable(reason)
+         << "; the command goes on\n"
+         << std::flush;
+  }
+
+  OutputFile file_;
+  std::string what_;
+  std::ostream& err_;
+  bool warned_ = false;
+};
+
+/// The files a run writes, each present when asked for.
+struct Outputs {
+  std::optional<WatchedOutput> trace;
+  std::optional<WatchedOutput> state;
+  std::optional<WatchedOutput> report;
 };
 
 /// Options that name where the enclosures or the files are, and take a value.
@@ -170,19 +213,54 @@ int Dispatch(const Invocation& invocation, CommandContext& context) {
   return exitcode::kBadInput;
 }
 
+/// Opens one output, or says why it cannot be written.
+std::optional<std::string> OpenOutput(std::optional<WatchedOutput>& output, const std::string& path,
+                                      std::string_view what, std::ostream& err) {
+  auto opened = OutputFile::Open(path);
+  if (auto* problem = std::get_if<std::string>(&opened)) return std::move(*problem);
+  output.emplace(std::move(std::get<OutputFile>(opened)), std::string(what), err);
+  return std::nullopt;
+}
+
+/// Opens every file the run writes before anything is sent: one that cannot be written ends the
+/// run with nothing sent to a bridge.
+std::optional<std::string> OpenOutputs(const Invocation& invocation, Outputs& outputs,
+                                       std::ostream& err) {
+  const GlobalOptions& options = invocation.options;
+  const bool report = invocation.command == "report";
+  if (!options.trace.empty()) {
+    if (auto problem = OpenOutput(outputs.trace, options.trace, "the trace", err)) {
+      return "cannot write the trace file: " + *problem;
+    }
+  }
+  if (!options.saveState.empty()) {
+    if (auto problem = OpenOutput(outputs.state, options.saveState, "the state", err)) {
+      return "cannot write the state file: " + *problem;
+    }
+  }
+  if (report) {
+    if (auto problem = OpenOutput(outputs.report, invocation.report.output, "the report", err)) {
+      return "cannot write the report: " + *problem;
+    }
+  }
+  return std::nullopt;
+}
+
 /// After the command: the simulated enclosures as after a replug, when asked for.
-int SaveState(const GlobalOptions& options, const Devices& devices, std::ostream& err, int code) {
-  if (options.saveState.empty()) return code;
+int SaveState(std::optional<WatchedOutput>& state, const Devices& devices, std::ostream& err,
+              int code) {
+  if (!state) return code;
   const std::optional<std::string> text = devices.SavedStateText();
-  std::optional<std::string> problem =
-      text ? WriteWholeFile(options.saveState, *text) : "these enclosures cannot be saved";
+  if (text) state->Write(*text);
+  std::optional<std::string> problem = text ? state->Finish() : "these enclosures cannot be saved";
+  state.reset();
   if (!problem) return code;
-  err << "korvane-fw: the state was not saved: " << *problem << '\n';
+  err << "korvane-fw: the state was not saved: " << Printable(*problem) << '\n';
   return exitcode::kBadInput;
 }
 
 int RunCommand(const Invocation& invocation, const Console& console, Devices& devices,
-               trace::TraceWriter* trace) {
+               trace::TraceWriter* trace, Outputs& outputs) {
   AccessWatch access(devices.port());
   Transport io(access);
   if (trace != nullptr) io.SetTrace([trace](const TraceRecord& record) { trace->Command(record); });
@@ -192,7 +270,7 @@ int RunCommand(const Invocation& invocation, const Console& console, Devices& de
                          messages,           interrupts, console.out, console.err};
   int code = Dispatch(invocation, context);
   if (trace != nullptr) trace->Exit(code);
-  code = SaveState(invocation.options, devices, console.err, code);
+  code = SaveState(outputs.state, devices, console.err, code);
   // The outcome is out and the state saved: only now does a held-back interrupt count.
   interrupts.Restore();
   if (const int interrupted = interrupts.exitCode(); interrupted != 0) return interrupted;
@@ -211,19 +289,15 @@ trace::TraceHeader HeaderFor(const Invocation& invocation, const Devices& device
 
 /// Runs the command and writes its trace; the trace file takes the place of an older one only
 /// once it is complete.
-int RunTraced(const Invocation& invocation, const Console& console, Devices& devices) {
-  auto created = PendingFile::Create(invocation.options.trace);
-  if (auto* problem = std::get_if<std::string>(&created)) {
-    console.err << "korvane-fw: cannot write the trace file: " << *problem << '\n';
-    return exitcode::kBadInput;
-  }
-  PendingFile& file = std::get<PendingFile>(created);
+int RunTraced(const Invocation& invocation, const Console& console, Devices& devices,
+              Outputs& outputs) {
+  WatchedOutput& file = *outputs.trace;
   trace::TraceWriter writer(HeaderFor(invocation, devices),
                             [&file](const std::string& line) { file.Write(line + "\n"); });
   RecordingDevices recording(devices, writer);
-  const int code = RunCommand(invocation, console, recording, &writer);
-  if (const auto problem = file.Commit()) {
-    console.err << "korvane-fw: the trace was not saved: " << *problem << '\n';
+  const int code = RunCommand(invocation, console, recording, &writer, outputs);
+  if (const auto problem = file.Finish()) {
+    console.err << "korvane-fw: the trace was not saved: " << Printable(*problem) << '\n';
     return code == exitcode::kOk ? exitcode::kBadInput : code;
   }
   return code;
@@ -244,13 +318,15 @@ ReportRun RunForReport(const Invocation& invocation, const Console& console, Dev
   RecordingDevices recording(devices, writer);
   std::ostringstream out;
   const Console captured{console.in, out, console.err, console.inIsTerminal, false, console.onPump};
-  result.exitCode = RunCommand(run, captured, recording, &writer);
+  Outputs none;
+  result.exitCode = RunCommand(run, captured, recording, &writer, none);
   result.output = out.str();
   return result;
 }
 
 /// Runs list and check (and update when asked) and writes their results and traces to one file.
-int RunReport(const Invocation& invocation, const Console& console, Devices& devices) {
+int RunReport(const Invocation& invocation, const Console& console, Devices& devices,
+              Outputs& outputs) {
   std::vector<std::string> commands{"list", "check"};
   if (invocation.report.update) commands.emplace_back("update");
   std::vector<ReportRun> runs;
@@ -260,31 +336,33 @@ int RunReport(const Invocation& invocation, const Console& console, Devices& dev
     if (runs.back().exitCode >= exitcode::kInterrupted) break;
   }
   const std::string& file = invocation.report.output;
-  if (const auto problem = WriteWholeFile(file, ProblemReportText(invocation.words, runs))) {
-    console.err << "korvane-fw: the report was not written: " << *problem << '\n';
+  outputs.report->Write(ProblemReportText(invocation.words, runs));
+  if (const auto problem = outputs.report->Finish()) {
+    console.err << "korvane-fw: the report was not written: " << Printable(*problem) << '\n';
     return exitcode::kBadInput;
   }
-  const int code = SaveState(invocation.options, devices, console.err, exitcode::kOk);
-  console.out << "The report is in " << file << ": attach it to your problem report.\n"
+  const int code = SaveState(outputs.state, devices, console.err, exitcode::kOk);
+  console.out << "The report is in " << Printable(file) << ": attach it to your problem report.\n"
               << "It holds the traces of " << runs.size()
               << " commands, with the bridge's NVRAM record, which may carry the enclosure's "
                  "serial number.\n";
   return runs.back().exitCode >= exitcode::kInterrupted ? runs.back().exitCode : code;
 }
 
-int RunWithDevices(const Invocation& invocation, const Console& console, Devices& devices) {
-  if (invocation.command == "report") return RunReport(invocation, console, devices);
-  if (invocation.options.trace.empty()) return RunCommand(invocation, console, devices, nullptr);
-  return RunTraced(invocation, console, devices);
+int RunWithDevices(const Invocation& invocation, const Console& console, Devices& devices,
+                   Outputs& outputs) {
+  if (invocation.command == "report") return RunReport(invocation, console, devices, outputs);
+  if (!outputs.trace) return RunCommand(invocation, console, devices, nullptr, outputs);
+  return RunTraced(invocation, console, devices, outputs);
 }
 
 /// Runs the command on a recording. Its output is held back until the replay is known to have
 /// followed the recording to the end; a replay that left it says only where.
-int RunReplay(const Invocation& invocation, const Console& console) {
+int RunReplay(const Invocation& invocation, const Console& console, Outputs& outputs) {
   auto replay =
       ReplayTraceFile(invocation.options.replay, invocation.command, PastTheRecording::Differs);
   if (auto* problem = std::get_if<std::string>(&replay)) {
-    console.err << "korvane-fw: " << *problem << '\n';
+    console.err << "korvane-fw: " << Printable(*problem) << '\n';
     return exitcode::kBadInput;
   }
   ReplayDevices& devices = *std::get<std::unique_ptr<ReplayDevices>>(replay);
@@ -292,10 +370,10 @@ int RunReplay(const Invocation& invocation, const Console& console) {
   std::ostringstream err;
   const Console held{console.in,    out, err, console.inIsTerminal, console.outIsTerminal,
                      console.onPump};
-  const int code = RunWithDevices(invocation, held, devices);
+  const int code = RunWithDevices(invocation, held, devices, outputs);
   devices.Finish();
   if (const auto difference = devices.divergence()) {
-    console.err << "korvane-fw: " << *difference << '\n';
+    console.err << "korvane-fw: " << Printable(*difference) << '\n';
     return exitcode::kBadInput;
   }
   console.out << out.str();
@@ -304,17 +382,23 @@ int RunReplay(const Invocation& invocation, const Console& console) {
 }
 
 int Run(const Invocation& invocation, const Console& console, const PlatformFactory& platform) {
-  if (!invocation.options.replay.empty()) return RunReplay(invocation, console);
+  Outputs outputs;
+  if (const auto problem = OpenOutputs(invocation, outputs, console.err)) {
+    console.err << "korvane-fw: " << Printable(*problem) << '\n';
+    return exitcode::kBadInput;
+  }
+  if (!invocation.options.replay.empty()) return RunReplay(invocation, console, outputs);
   if (invocation.options.simulate.empty()) {
     const std::unique_ptr<Devices> devices = platform();
-    return RunWithDevices(invocation, console, *devices);
+    return RunWithDevices(invocation, console, *devices, outputs);
   }
   auto simulated = SimulatedDevices(invocation.options.simulate);
   if (auto* reason = std::get_if<std::string>(&simulated)) {
-    console.err << "korvane-fw: " << *reason << '\n';
+    console.err << "korvane-fw: " << Printable(*reason) << '\n';
     return exitcode::kBadInput;
   }
-  return RunWithDevices(invocation, console, *std::get<std::unique_ptr<Devices>>(simulated));
+  return RunWithDevices(invocation, console, *std::get<std::unique_ptr<Devices>>(simulated),
+                        outputs);
 }
 
 }  // namespace
@@ -323,8 +407,11 @@ void KeptMessages::ShowMessage(std::string_view text, std::string_view caption, 
   texts_.push_back(std::string(caption) + ": " + std::string(text));
 }
 
-int RunKorvaneFw(std::span<const std::string> args, const Console& console,
-                 const PlatformFactory& platform) {
+namespace {
+
+/// Runs korvane-fw on a console whose streams are guarded.
+int RunGuarded(std::span<const std::string> args, const Console& console,
+               const PlatformFactory& platform) {
   CLI::App app(std::string(kDescription), "korvane-fw");
   app.footer(std::string(kExitCodeTable));
   Invocation invocation;
@@ -340,9 +427,24 @@ int RunKorvaneFw(std::span<const std::string> args, const Console& console,
   try {
     return Run(invocation, console, platform);
   } catch (const std::exception& error) {
-    console.err << "korvane-fw: " << error.what() << '\n';
+    console.err << "korvane-fw: " << Printable(error.what()) << '\n';
     return exitcode::kFailure;
   }
+}
+
+}  // namespace
+
+int RunKorvaneFw(std::span<const std::string> args, const Console& console,
+                 const PlatformFactory& platform) {
+  TerminalGuard err(console.err, nullptr);
+  TerminalGuard out(console.out, [&err] {
+    err << "korvane-fw: warning: standard output was closed; the rest of what this command says "
+           "is not shown, and it goes on to its outcome\n"
+        << std::flush;
+  });
+  const Console guarded{console.in,    out, err, console.inIsTerminal, console.outIsTerminal,
+                        console.onPump};
+  return RunGuarded(args, guarded, platform);
 }
 
 }  // namespace korvane::cli

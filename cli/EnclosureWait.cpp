@@ -2,6 +2,7 @@
 
 #include "CheckCommand.h"
 #include "TForm1.h"
+#include "Text.h"
 
 namespace korvane::cli {
 namespace {
@@ -15,7 +16,8 @@ bool NothingAttached(const CommandContext& context, const FormSession& session) 
 std::optional<int> WaitForEnclosure(CommandContext& context, FormSession& session,
                                     const std::optional<std::string>& notListening) {
   if (notListening) {
-    context.err << "korvane-fw: cannot wait for the enclosure: " << *notListening << '\n';
+    context.err << "korvane-fw: cannot wait for the enclosure: " << Printable(*notListening)
+                << '\n';
     return exitcode::kFailure;
   }
   context.err << kPlugInNote << '\n' << std::flush;

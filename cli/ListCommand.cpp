@@ -3,6 +3,7 @@
 #include <string>
 
 #include "BridgeCommands.h"
+#include "Text.h"
 
 namespace korvane::cli {
 namespace {
@@ -15,19 +16,20 @@ std::string FirmwareText(const std::optional<FirmwareState>& firmware) {
   return "firmware " + VersionText(firmware->version);
 }
 
-/// One line per disk: the device-list line as the window shows it, trailing blanks included.
+/// One line per disk: the device-list line as the window shows it, trailing blanks included, made
+/// printable like every text a bridge or the system gave.
 std::string HumanLine(const ListEntry& entry) {
   const ListedDisk& disk = entry.disk;
-  return disk.line + " | chip " + std::to_string(ChipCodeOf(disk.bridgeInfo)) + " (" +
+  return Printable(disk.line) + " | chip " + std::to_string(ChipCodeOf(disk.bridgeInfo)) + " (" +
          std::string(ChipText(disk.bridgeInfo)) + ") revision " +
          std::to_string(RevisionOf(disk.bridgeInfo)) + " | " + FirmwareText(entry.firmware) +
-         " | " + disk.path;
+         " | " + Printable(disk.path);
 }
 
 /// The one-line answer when nothing could be listed.
 std::string NothingListed(const ListReport& report) {
   if (!report.warnings.empty()) {
-    std::string text = "No enclosure could be examined: " + report.warnings.front();
+    std::string text = "No enclosure could be examined: " + Printable(report.warnings.front());
     if (report.warnings.size() > 1) {
       text += " (" + std::to_string(report.warnings.size() - 1) + " more with --verbose)";
     }
@@ -46,7 +48,7 @@ void PrintHuman(const CommandContext& context, const ListReport& report) {
   // The one-line answer already names the first warning; the rest are for whoever asks.
   if (!report.entries.empty() || context.options.verbose) {
     for (const std::string& warning : report.warnings) {
-      context.err << "warning: " << warning << '\n';
+      context.err << "warning: " << Printable(warning) << '\n';
     }
   }
   if (context.options.verbose) {

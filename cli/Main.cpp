@@ -8,6 +8,7 @@
 #include <io.h>
 #else
 #include <unistd.h>
+#include <csignal>
 #endif
 
 #include "Cli.h"
@@ -26,6 +27,11 @@ bool IsTerminal(std::FILE* stream) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+  // A reader that goes away ("korvane-fw update | head") must not end the program between two
+  // blocks of a flash write: the failed write is said once instead, and the update goes on.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   const std::vector<std::string> args(argv + 1, argv + argc);
   const korvane::cli::Console console{std::cin,          std::cout,          std::cerr,
                                       IsTerminal(stdin), IsTerminal(stdout), {}};

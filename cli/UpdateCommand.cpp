@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "EnclosureWait.h"
+#include "Text.h"
 
 namespace korvane::cli {
 namespace {
@@ -27,8 +28,8 @@ std::optional<UpdateOutcome> RefuseMounted(CommandContext& context, const CheckR
 bool Confirm(CommandContext& context, const CheckReport& check) {
   const std::string running =
       check.firmware ? VersionText(check.firmware->version) : std::string("its present version");
-  context.err << "Update the firmware of " << EnclosureName(check) << " from " << running << " to "
-              << check.offeredVersion << "?\n"
+  context.err << "Update the firmware of " << Printable(EnclosureName(check)) << " from " << running
+              << " to " << check.offeredVersion << "?\n"
               << "Do not unplug the enclosure while it is written. Continue? [y/N] " << std::flush;
   std::string answer;
   if (!std::getline(context.console.in, answer)) {
@@ -68,8 +69,8 @@ UpdateOutcome Write(CommandContext& context, FormSession& session) {
 void PrintLaterAttempts(std::ostream& out, const UpdateOutcome& outcome) {
   for (std::size_t index = 1; index < outcome.attempts.size(); ++index) {
     const AttemptFailure& attempt = outcome.attempts[index];
-    out << "Attempt " << index + 1 << ": " << UpdateStepName(attempt.step) << ": " << attempt.reason
-        << '\n';
+    out << "Attempt " << index + 1 << ": " << UpdateStepName(attempt.step) << ": "
+        << Printable(attempt.reason) << '\n';
   }
 }
 
@@ -81,12 +82,12 @@ void PrintOutcome(std::ostream& out, const UpdateOutcome& outcome) {
       return;
     case UpdateResult::Fail:
       if (outcome.failedStep == UpdateStepName(UpdateStep::InUse)) {
-        out << "Refused: " << outcome.reason.value_or("") << ".\nNothing was written.\n";
+        out << "Refused: " << Printable(outcome.reason.value_or("")) << ".\nNothing was written.\n";
         return;
       }
       out << "Update Fail\n"
           << "Failed step: " << outcome.failedStep.value_or("unknown") << '\n'
-          << "Reason: " << outcome.reason.value_or("not known") << '\n';
+          << "Reason: " << Printable(outcome.reason.value_or("not known")) << '\n';
       PrintLaterAttempts(out, outcome);
       return;
     case UpdateResult::NotOffered:

@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <QMessageBox>
 
+#include <csignal>
 #include <exception>
 #include <functional>
 #include <iostream>
@@ -40,6 +41,9 @@ void Start(Devices& devices, const ImageSource& images, ProgramOptions options) 
 }  // namespace
 
 void PrepareApplication() {
+  // The debug lines of --verbose go to stderr; a pipe there whose reader went away must not end
+  // the program between two blocks of a flash write.
+  std::signal(SIGPIPE, SIG_IGN);
   QCoreApplication::setApplicationName(QString::fromLatin1(kDesktopName));
   // The desktop file names the program on the task bar, "KORVANE Update Tool", while the window's
   // caption reads "Korvane Update Tool".

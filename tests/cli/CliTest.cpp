@@ -3,9 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,7 @@ using ::testing::HasSubstr;
 using testing::KorvaneFw;
 using testing::Lines;
 using testing::Outcome;
+using testing::ReadWhole;
 using ::testing::StartsWith;
 using testing::TempDir;
 
@@ -103,13 +107,15 @@ TEST(KorvaneFw, BadInputEndsWithExitCodeTwoAndNamesWhatIsWrong) {
       {{"--simulate", broken, "list"}, {"broken.json"}},
       {{"--simulate", wrongField, "check"}, {"field.json", "disks[0].path"}},
       {{"--simulate", dir.File("missing.json"), "list"}, {"missing.json"}},
-      {{"--simulate", "jms583-outdated", "--trace", dir.path(), "check"}, {"trace file"}},
+      {{"--simulate", "jms583-outdated", "--trace", dir.path(), "check"},
+       {"trace file", "is a folder"}},
       {{"--simulate", "jms583-outdated"}, {"name a command"}},
       {{"lst"}, {"lst"}},
       {{"--frobnicate", "list"}, {"--frobnicate"}},
       {{"--save-state", dir.File("s.json"), "check"}, {"--save-state", "--simulate"}},
       {{"--simulate", "jms583-outdated", "--save-state", dir.path(), "check"},
-       {"state was not saved"}},
+       {"state file", "is a folder"}},
+      {{"--simulate", "jms583-outdated", "report", "-o", dir.path()}, {"report", "is a folder"}},
       {{"--simulate", "jms583-outdated", "check", "--yes"}, {"--yes"}},
       {{"--simulate", "jms583-outdated", "--replay", dir.File("t.trace"), "check"},
        {"--replay and --simulate"}},
@@ -166,6 +172,94 @@ TEST(KorvaneFw, EveryExitCodeIsReachable) {
   }
   // 130 and 143 come from signals during the write: see the update command's tests.
   EXPECT_THAT(std::string(kExitCodeTable), HasSubstr("130"));
+}
+
+/// A trace with the first five bytes of every INQUIRY answer's model text replaced.
+std::string WithModelBytes(const std::string& trace, std::string_view hex) {
+  static constexpr std::string_view kModel = "4b6f727661";  // "Korva"
+  std::istringstream lines(trace);
+  std::string edited;
+  for (std::string line; std::getline(lines, line);) {
+    if (const auto at = line.find(kModel);
+        at != std::string::npos && line.find(R"("cdb":"12)") != std::string::npos) {
+      line.replace(at, kModel.size(), hex);
+    }
+    edited += line + "\n";
+  }
+  return edited;
+}
+
+/// A bridge's text is shown made printable: it cannot move the cursor, clear the screen, ring the
+/// bell or start a line of its own that reads like ours.
+TEST(KorvaneFw, TextFromABridgeNeitherDrawsOnTheTerminalNorForgesALine) {
+  const TempDir dir;
+  const std::vector<std::vector<std::string>> commands{{"list"}, {"check"}, {"update", "--yes"}};
+  const std::string_view hostile[] = {
+      "1b5b324a07",  // ESC [ 2 J, BEL
+      "0a55706421",  // a newline, then "Upd!"
+      "0d0a0a0d0a",  // carriage returns and newlines
+      "c29b324aff",  // the C1 CSI, then a byte that is not UTF-8
+  };
+  for (const auto& command : commands) {
+    const std::string recorded = dir.File("recorded");
+    std::vector<std::string> args{"--simulate", "jms583-outdated", "--trace", recorded};
+    args.insert(args.end(), command.begin(), command.end());
+    const Outcome plain = KorvaneFw(args);
+    for (const std::string_view bytes : hostile) {
+      const std::string trace = dir.File("hostile", WithModelBytes(ReadWhole(recorded), bytes));
+      std::vector<std::string> replay{"--replay", trace};
+      replay.insert(replay.end(), command.begin(), command.end());
+      const Outcome shown = KorvaneFw(replay);
+      const std::string what = command.front() + " with " + std::string(bytes);
+      EXPECT_EQ(shown.code, plain.code) << what << ": " << shown.err;
+      EXPECT_THAT(shown.out, HasSubstr("\\x")) << what << " shows no escaped byte";
+      const std::string all = shown.out + shown.err;
+      EXPECT_TRUE(std::ranges::none_of(
+          all, [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\n'; }))
+          << what << ":\n"
+          << all;
+      EXPECT_EQ(Lines(shown.out).size(), Lines(plain.out).size()) << what << ":\n" << shown.out;
+      EXPECT_EQ(Lines(shown.err).size(), Lines(plain.err).size()) << what << ":\n" << shown.err;
+    }
+  }
+}
+
+/// Takes some bytes, then fails every write, as a pipe does whose reader went away.
+class ClosingBuffer final : public std::streambuf {
+ public:
+  explicit ClosingBuffer(int room) : room_(room) {}
+
+ protected:
+  int_type overflow(int_type c) override { return room_-- > 0 ? c : traits_type::eof(); }
+
+ private:
+  int room_;
+};
+
+/// An output that breaks is said once, and the update goes on to its outcome and its state.
+TEST(KorvaneFw, AClosedOutputIsSaidOnceAndTheUpdateGoesOn) {
+  const TempDir dir;
+  const std::string state = dir.File("state.json");
+  ClosingBuffer closing(40);
+  std::ostream out(&closing);
+  std::istringstream in;
+  std::ostringstream err;
+  const Console console{in, out, err, false, false, {}};
+  const std::vector<std::string> args{"--simulate", "jms583-outdated", "--save-state",
+                                      state,        "update",          "--yes"};
+  const int code =
+      RunKorvaneFw(args, console, [] { return std::make_unique<testing::LockedMachine>(); });
+  EXPECT_EQ(code, exitcode::kOk) << err.str();
+  const auto warnings = Lines(err.str());
+  EXPECT_EQ(std::ranges::count_if(warnings,
+                                  [](const std::string& line) {
+                                    return line.find("standard output was closed") !=
+                                           std::string::npos;
+                                  }),
+            1)
+      << err.str();
+  EXPECT_EQ(KorvaneFw({"--simulate", state, "check"}).code, exitcode::kOk)
+      << "the saved enclosure still offers the update";
 }
 
 }  // namespace

@@ -61,6 +61,19 @@ long WriteSome(int descriptor, std::string_view text) {
 #endif
 }
 
+/// A new file beside place, to be renamed over it.
+std::variant<std::pair<std::string, int>, std::string> CreateBeside(const std::string& place) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string temporary = place + ".partial";
+    if (attempt > 0) temporary += std::to_string(attempt);
+    const int descriptor = CreateNew(temporary);
+    if (descriptor >= 0) return std::pair{std::move(temporary), descriptor};
+    if (errno != EEXIST) return "cannot write beside " + place + ": " + ErrorText(errno);
+  }
+  return "cannot write beside " + place + ": too many files named " + place + ".partial*";
+}
+
+#ifndef _WIN32
 /// The path a regular file at target is really at: a link the user gave is followed to its end,
 /// so that the file lands where the link points and the link stays a link.
 std::string FollowLinks(const std::string& target) {
@@ -75,19 +88,6 @@ std::string FollowLinks(const std::string& target) {
   return path.string();
 }
 
-/// A new file beside place, to be renamed over it.
-std::variant<std::pair<std::string, int>, std::string> CreateBeside(const std::string& place) {
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    std::string temporary = place + ".partial";
-    if (attempt > 0) temporary += std::to_string(attempt);
-    const int descriptor = CreateNew(temporary);
-    if (descriptor >= 0) return std::pair{std::move(temporary), descriptor};
-    if (errno != EEXIST) return "cannot write beside " + place + ": " + ErrorText(errno);
-  }
-  return "cannot write beside " + place + ": too many files named " + place + ".partial*";
-}
-
-#ifndef _WIN32
 std::string_view KindName(unsigned mode) {
   switch (mode & S_IFMT) {
     case S_IFDIR:

@@ -25,14 +25,6 @@ namespace {
 using ::testing::HasSubstr;
 using testing::ReadWhole;
 
-std::optional<std::string> WriteWhole(const std::string& path, std::string_view text) {
-  auto opened = OutputFile::Open(path);
-  if (auto* problem = std::get_if<std::string>(&opened)) return *problem;
-  auto& file = std::get<OutputFile>(opened);
-  if (!file.Write(text)) return file.failure();
-  return file.Commit();
-}
-
 /// The old file stays whole until the new one is complete; an abandoned file leaves nothing.
 TEST(OutputFile, ReplacesTheTargetOnlyWhenCommitted) {
   const testing::TempDir dir;
@@ -74,6 +66,14 @@ TEST(OutputFile, WindowsDeviceNames) {
 }
 
 #ifndef _WIN32
+std::optional<std::string> WriteWhole(const std::string& path, std::string_view text) {
+  auto opened = OutputFile::Open(path);
+  if (auto* problem = std::get_if<std::string>(&opened)) return *problem;
+  auto& file = std::get<OutputFile>(opened);
+  if (!file.Write(text)) return file.failure();
+  return file.Commit();
+}
+
 TEST(OutputFile, KindByFileType) {
   const struct {
     unsigned mode;

@@ -337,8 +337,9 @@ std::variant<std::unique_ptr<ReplayDevices>, std::string> ReplayTraceFile(const 
   if (auto* error = std::get_if<trace::TraceError>(&loaded)) return std::move(error->message);
   trace::Trace& trace = std::get<trace::Trace>(loaded);
   const trace::TraceHeader& header = *trace.header;
-  if (!command.empty() && !header.command.empty() && header.command.front() != command) {
-    return path + ":1: the trace recorded \"" + header.command.front() +
+  const std::string_view recorded = trace::CommandOf(header.command);
+  if (!command.empty() && !recorded.empty() && recorded != command) {
+    return path + ":1: the trace recorded \"" + std::string(recorded) +
            "\": replay it with that command";
   }
   // The simulator answers alike everywhere; a real disk's errors are in its platform's numbers.

@@ -45,6 +45,13 @@ std::string_view MountWord(MountState::Kind kind) {
 
 }  // namespace
 
+std::string_view CommandOf(const std::vector<std::string>& words) {
+  for (const std::string& word : words) {
+    if (!word.starts_with('-')) return word;
+  }
+  return {};
+}
+
 std::string_view ThisPlatform() {
 #ifdef _WIN32
   return "windows";

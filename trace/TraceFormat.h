@@ -29,6 +29,10 @@ struct TraceHeader {
   std::optional<std::vector<DiskInterface>> disks;
 };
 
+/// The command of a recorded command line: its first word that is not an option, as "check" in
+/// "--json check"; empty when it names none.
+std::string_view CommandOf(const std::vector<std::string>& words);
+
 /// The platform this program was built for, as a header names it.
 std::string_view ThisPlatform();
 

@@ -242,10 +242,10 @@ std::vector<Line> RunOf(std::vector<Line> lines, std::string_view command) {
   std::vector<std::string> held;
   for (auto start = lines.begin() + 1; start != lines.end(); ++start) {
     if (!IsRun(*start)) continue;
-    const std::vector<std::string> words = Words(start->json, "run");
-    if (words.empty()) continue;
-    if (words.front() != command) {
-      held.push_back(words.front());
+    const std::string_view named = CommandOf(Words(start->json, "run"));
+    if (named.empty()) continue;
+    if (named != command) {
+      held.emplace_back(named);
       continue;
     }
     const auto end = std::find_if(start + 1, lines.end(), IsRun);

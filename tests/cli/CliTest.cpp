@@ -66,6 +66,24 @@ TEST(KorvaneFwList, JsonAndTraceDescribeTheOutdatedJms583) {
   EXPECT_GE(records.size(), 3u);  // probe, INQUIRY, identification, firmware read
 }
 
+/// Options given before the command are recorded with it, and the same command line replays.
+TEST(KorvaneFw, ATraceReplaysWithTheCommandLineItWasRecordedWith) {
+  const TempDir dir;
+  const std::vector<std::vector<std::string>> lines{
+      {"--json", "check"}, {"--verbose", "list"}, {"--json", "--verbose", "update", "--yes"}};
+  for (const auto& words : lines) {
+    const std::string trace = dir.File("t.jsonl");
+    std::vector<std::string> recording{"--simulate", "jms583-outdated", "--trace", trace};
+    recording.insert(recording.end(), words.begin(), words.end());
+    const Outcome recorded = KorvaneFw(recording);
+    std::vector<std::string> replay{"--replay", trace};
+    replay.insert(replay.end(), words.begin(), words.end());
+    const Outcome replayed = KorvaneFw(replay);
+    EXPECT_EQ(replayed.code, recorded.code) << words.front() << ": " << replayed.err;
+    EXPECT_EQ(replayed.out, recorded.out) << words.front();
+  }
+}
+
 TEST(KorvaneFwList, NothingToListIsOneLine) {
   struct Case {
     std::vector<std::string> args;

@@ -14,6 +14,8 @@ struct CodePoint {
   std::size_t length = 0;
 };
 
+constexpr std::string_view kHexDigits = "0123456789abcdef";
+
 constexpr std::uint32_t kFirstSurrogate = 0xD800;
 constexpr std::uint32_t kLastSurrogate = 0xDFFF;
 constexpr std::uint32_t kLastCodePoint = 0x10FFFF;
@@ -47,12 +49,11 @@ bool IsControl(std::uint32_t value) { return value < 0x20 || (value >= 0x7F && v
 bool IsLineEnd(std::uint32_t value) { return value == '\n' || value == '\r' || value == '\t'; }
 
 void AppendEscaped(std::string& shown, std::string_view bytes) {
-  static constexpr std::string_view kDigits = "0123456789abcdef";
   for (const char c : bytes) {
     const auto byte = static_cast<unsigned char>(c);
     shown += "\\x";
-    shown += kDigits[byte >> 4];
-    shown += kDigits[byte & 0x0Fu];
+    shown += kHexDigits[byte >> 4];
+    shown += kHexDigits[byte & 0x0Fu];
   }
 }
 
@@ -79,6 +80,16 @@ std::string Escape(std::string_view text, bool keepLineEnds) {
 std::string Printable(std::string_view text) { return Escape(text, false); }
 
 std::string PrintableLines(std::string_view text) { return Escape(text, true); }
+
+std::string HexText(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (std::uint8_t b : bytes) {
+    text += kHexDigits[b >> 4];
+    text += kHexDigits[b & 0xF];
+  }
+  return text;
+}
 
 std::string AsciiLower(std::string_view text) {
   std::string lower(text);

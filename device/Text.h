@@ -4,6 +4,8 @@
 // looking like one of ours ("Update complete").
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,9 @@ std::string Printable(std::string_view text);
 /// Like Printable, but keeps newline, carriage return and tab: for output that this program wrote
 /// itself, where those end lines and redraw the progress bar.
 std::string PrintableLines(std::string_view text);
+
+/// Bytes as lower-case hex, two digits each, as trace lines and messages about them write them.
+std::string HexText(std::span<const std::uint8_t> bytes);
 
 /// text with A to Z made lower case, nothing else changed: for names that compare without case
 /// (Windows paths and device names), whatever the locale.

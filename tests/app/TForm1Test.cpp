@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FormRig.h"
+#include "Text.h"
 
 namespace korvane::testing {
 namespace {
@@ -70,8 +71,8 @@ TEST(TForm1Scan, ListsOneEnclosureWithItsBusTagAndChecksIt) {
     EXPECT_EQ(rig.view.lines(), std::vector<std::string>{c.tag + kModel});
     EXPECT_EQ(rig.view.SelectedDevice(), 0);
     EXPECT_TRUE(rig.view.enabled(Control::cbb_DeviceList));
-    EXPECT_EQ(rig.form.state().DeviceTable[0].path, LowerCasePath(c.path));
-    EXPECT_EQ(rig.form.lastCheck().path, LowerCasePath(c.path));
+    EXPECT_EQ(rig.form.state().DeviceTable[0].path, AsciiLower(c.path));
+    EXPECT_EQ(rig.form.lastCheck().path, AsciiLower(c.path));
     EXPECT_EQ(rig.form.display(), Display::Offer);
     // The listed disk's text is drawn before its line is added.
     const std::vector<std::string> listing{"text Getting model#", "disable lblStaust", "pump",
@@ -117,8 +118,8 @@ TEST(TForm1Scan, AnUnrecognisedSecondDiskDoesNotTakeTheEnclosuresPlace) {
 
     EXPECT_EQ(rig.form.state().EnumeratedDiskCount, 2);
     EXPECT_EQ(rig.view.lines(), std::vector<std::string>{"<<USB>> " + kModel});
-    EXPECT_EQ(rig.form.state().DeviceTable[0].path, LowerCasePath(kUsbPath));
-    EXPECT_EQ(rig.form.lastCheck().path, LowerCasePath(kUsbPath));
+    EXPECT_EQ(rig.form.state().DeviceTable[0].path, AsciiLower(kUsbPath));
+    EXPECT_EQ(rig.form.lastCheck().path, AsciiLower(kUsbPath));
     EXPECT_EQ(rig.form.display(), Display::Offer);
   }
 }
@@ -136,7 +137,7 @@ TEST(TForm1Scan, CandidatesWithoutARecognisedBridgeLeaveTheVerdictToTheCheck) {
   EXPECT_EQ(rig.form.display(), Display::Failure);
   EXPECT_EQ(rig.view.lines(), std::vector<std::string>{std::string(kNoDeviceLine)});
   EXPECT_FALSE(rig.view.enabled(Control::cbb_DeviceList));
-  EXPECT_EQ(rig.form.lastCheck().path, LowerCasePath(kOtherPath));
+  EXPECT_EQ(rig.form.lastCheck().path, AsciiLower(kOtherPath));
 }
 
 TEST(TForm1Scan, AFailedInquiryGivesAnEmptyModelTextNotTheLastDisks) {

@@ -2,15 +2,13 @@
 
 #include <algorithm>
 
-#include "DeviceScan.h"
+#include "Text.h"
 
 namespace korvane {
 namespace {
 
 /// The scan keeps device paths in lower case; the lister may not.
-bool SamePath(std::string_view a, std::string_view b) {
-  return LowerCasePath(a) == LowerCasePath(b);
-}
+bool SamePath(std::string_view a, std::string_view b) { return AsciiLower(a) == AsciiLower(b); }
 
 }  // namespace
 

@@ -37,9 +37,6 @@ struct ScanResult {
   std::vector<std::string> warnings;  ///< what discovery left out and why
 };
 
-/// Lower-cases the ASCII letters of a device path, as the device table keeps it.
-std::string LowerCasePath(std::string_view path);
-
 /// One candidate as the scan examines it: INQUIRY's model text, then identification. The path
 /// comes back in lower case; bridgeInfo is 0 when the bridge was not recognised.
 ListedDisk ExamineCandidate(const CandidateDisk& candidate, Transport& io, MessageSink& messages);

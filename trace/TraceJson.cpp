@@ -8,20 +8,16 @@
 namespace korvane {
 namespace {
 
-constexpr char kHexDigits[] = "0123456789abcdef";
-
 // Device paths carry backslashes, and a path from a user may carry anything else.
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
   for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
+    const auto u = static_cast<std::uint8_t>(c);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
     } else if (u < 0x20) {
-      out += "\\u00";
-      out += kHexDigits[u >> 4];
-      out += kHexDigits[u & 0xF];
+      out += "\\u00" + HexText(std::span(&u, 1));
     } else {
       out += c;
     }
@@ -75,16 +71,6 @@ std::string AnswerFields(const TraceRecord& record) {
 }
 
 }  // namespace
-
-std::string HexText(std::span<const std::uint8_t> bytes) {
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (std::uint8_t b : bytes) {
-    text += kHexDigits[b >> 4];
-    text += kHexDigits[b & 0xF];
-  }
-  return text;
-}
 
 std::string TraceJson(const TraceRecord& record) {
   std::string line = "{\"path\":" + JsonString(record.path);

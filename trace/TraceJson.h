@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 
+#include "Text.h"
 #include "Transport.h"
 
 namespace korvane {
@@ -14,8 +15,5 @@ namespace korvane {
 /// platform wrote some, and for data in the "answer" bytes the device transferred. Hex in lower
 /// case.
 std::string TraceJson(const TraceRecord& record);
-
-/// Bytes as lower-case hex, two digits each, as trace lines and messages about them write them.
-std::string HexText(std::span<const std::uint8_t> bytes);
 
 }  // namespace korvane

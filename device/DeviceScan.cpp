@@ -4,6 +4,7 @@
 #include <array>
 
 #include "BridgeCommands.h"
+#include "Text.h"
 
 namespace korvane {
 namespace {
@@ -25,16 +26,8 @@ ListedDisk MakeListed(const CandidateDisk& candidate, std::string path, std::str
 
 }  // namespace
 
-std::string LowerCasePath(std::string_view path) {
-  std::string lower(path);
-  std::ranges::transform(lower, lower.begin(), [](char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  });
-  return lower;
-}
-
 ListedDisk ExamineCandidate(const CandidateDisk& candidate, Transport& io, MessageSink& messages) {
-  std::string path = LowerCasePath(candidate.path);
+  std::string path = AsciiLower(candidate.path);
   std::string model = ReadModel(io, path);
   const BridgeInfo info = IdentifyBridge(io, path, messages);
   return MakeListed(candidate, std::move(path), std::move(model), info);

@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "FormRig.h"
 #include "SimulatedBus.h"
 #include "SimulatedClock.h"
+#include "Text.h"
+#include "app/FormRig.h"
 
 namespace korvane {
 namespace {
@@ -69,7 +70,7 @@ TEST_F(DeviceScan, OneEnclosureIsListedWithItsBusTagAndFullModelText) {
   const ListedDisk& disk = result.listed[0];
   EXPECT_EQ(disk.line, "<<USB>> Korvane NVMe Enclosure  ");
   EXPECT_EQ(disk.model.size(), kModelTextLength);
-  EXPECT_EQ(disk.path, LowerCasePath(kUsbPath));
+  EXPECT_EQ(disk.path, AsciiLower(kUsbPath));
   EXPECT_EQ(disk.path.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), std::string::npos);
   EXPECT_EQ(ChipCodeOf(disk.bridgeInfo), kChipCodeJms583);
   EXPECT_EQ(result.currentBridgeInfo, disk.bridgeInfo);
@@ -98,7 +99,7 @@ TEST(DeviceScanOrder, AnUnrecognisedCandidateIsCountedButNotListedInEitherOrder)
     const ScanResult result = rig.Scan();
     EXPECT_EQ(result.enumeratedDiskCount, 2);
     ASSERT_EQ(result.listed.size(), 1u);
-    EXPECT_EQ(result.listed[0].path, LowerCasePath(kUsbPath));
+    EXPECT_EQ(result.listed[0].path, AsciiLower(kUsbPath));
     // The last disk examined decides the current identification.
     EXPECT_EQ(ChipCodeOf(result.currentBridgeInfo), enclosureFirst ? 0 : kChipCodeJms583);
     EXPECT_EQ(result.unlistedPath, enclosureFirst ? std::string(kStickPath) : "");

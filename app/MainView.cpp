@@ -5,11 +5,6 @@
 
 namespace korvane {
 
-std::string_view PictureName(Picture picture) {
-  static constexpr std::array<std::string_view, 4> kNames{"BACKGROUND", "GOOD", "UPDATE", "CROSS"};
-  return kNames[static_cast<std::size_t>(picture)];
-}
-
 std::string_view ControlName(Control control) {
   static constexpr std::array<std::string_view, 7> kNames{
       "Image1", "Image2", "Image3", "lblStaust", "cbb_DeviceList", "btn_upd", "UpdateProgressBar"};

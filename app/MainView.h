@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "UpdateView.h"
+#include "Verdict.h"
 
 namespace korvane {
 
@@ -22,11 +23,6 @@ enum class Control : std::uint8_t {
   UpdateProgressBar,  ///< shown only while an update runs
 };
 
-/// The bitmap resources the logic shows.
-enum class Picture : std::uint8_t { Background, Good, Update, Cross };
-
-/// The resource name of a picture: "BACKGROUND", "GOOD", "UPDATE", "CROSS".
-std::string_view PictureName(Picture picture);
 /// The control's name as the window calls it, for traces and test messages.
 std::string_view ControlName(Control control);
 

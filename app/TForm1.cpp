@@ -4,26 +4,8 @@
 #include <span>
 
 #include "BridgeCommands.h"
-#include "ChipUpdate.h"
-#include "FlashProgramming.h"
-#include "NvramIdentity.h"
 
 namespace korvane {
-
-std::string_view status::OfferText(std::uint8_t chipCode) {
-  // Made once per chip, so that the texts live as long as the constants beside them.
-  static const std::array<std::string, kChipUpdates.size()> kTexts = [] {
-    std::array<std::string, kChipUpdates.size()> texts;
-    std::ranges::transform(kChipUpdates, texts.begin(), [](const ChipUpdate& chip) {
-      return std::string(kOfferPrefix) + std::string(chip.productName) + " " +
-             std::string(chip.offeredVersion);
-    });
-    return texts;
-  }();
-  const ChipUpdate* chip = FindChipUpdate(chipCode);
-  if (chip == nullptr) return {};
-  return kTexts[static_cast<std::size_t>(chip - kChipUpdates.data())];
-}
 
 namespace {
 
@@ -54,6 +36,11 @@ class TForm1::Activity {
   TForm1& form_;
 };
 
+TForm1::TForm1(FormServices services)
+    : services_(services),
+      job_(JobServices{services.io, services.lister, services.clock, services.messages,
+                       services.debug, services.images, services.enclosures, services.mounts}) {}
+
 // ---- The scan ----------------------------------------------------------------------------------
 
 void TForm1::btn_RefreshClick() {
@@ -65,8 +52,7 @@ void TForm1::btn_RefreshClick() {
   ShowSearching();
   const ScanProgress progress{[this](int count) { Enumerated(count); },
                               [this](const ListedDisk& disk) { Examined(disk); }};
-  ScanResult scan = ScanBridgeDisks(services_.lister, services_.io, services_.messages, progress);
-  scanWarnings_ = std::move(scan.warnings);
+  const ScanResult& scan = job_.Scan(progress);
   if (scan.enumeratedDiskCount == 0) {
     scanOutcome_ = ScanOutcome::NothingFound;
     ShowNothingFound();
@@ -156,12 +142,11 @@ void TForm1::CheckFirmwareVersion() {
   scanOutcome_ = ScanOutcome::Checked;
   const CheckProgress progress{[this](BridgeInfo info) { state_.CurrentBridgeInfo = info; },
                                [this] { ShowChecking(); }};
-  check_ =
-      CheckVersion({services_.io, services_.clock, services_.messages}, SelectedPath(), progress);
-  if (check_.ruled) ShowRuled(*check_.ruled);
+  const VersionCheck& check = job_.Check(SelectedPath(), progress);
+  if (check.ruled) ShowRuled(*check.ruled);
   Pump();
   // A failure after the rules decided (a failed NVRAM read) replaces their verdict.
-  if (check_.verdict() == VersionVerdict::Failure) ShowFailure();
+  if (check.verdict() == VersionVerdict::Failure) ShowFailure();
   if (DialogSweepAllowed(services_.desktop)) SweepSystemDialogs(services_.desktop, services_.clock);
 }
 
@@ -179,8 +164,8 @@ void TForm1::ShowChecking() {
 void TForm1::ShowRuled(VersionVerdict verdict) {
   switch (verdict) {
     case VersionVerdict::Offer:
-      ShowVerdict(Display::Offer, Picture::Update, status::OfferText(ChipCodeOf(check_.bridgeInfo)),
-                  true);
+      ShowVerdict(Display::Offer, Picture::Update,
+                  status::OfferText(ChipCodeOf(job_.check().bridgeInfo)), true);
       return;
     case VersionVerdict::UpToDate:
       ShowVerdict(Display::UpToDate, Picture::Good, status::kUpToDate, false);
@@ -228,13 +213,13 @@ void TForm1::btn_updClick() {
   // One command at a time: never a second update inside the first, nor one inside a scan.
   if (busy()) return;
   Activity activity(*this);
-  services_.debug.Write("btn_upd Press\n");
+  job_.Announce();
   const UpdateRunning running(state_);
   const std::string path = SelectedPath();
   const BridgeInfo info = state_.CurrentBridgeInfo;
   Pump();
   ShowUpdating();
-  ShowUpdateOutcome(RunUpdateSteps(path, info));
+  ShowUpdateOutcome(job_.Update(path, info, services_.view));
 }
 
 void TForm1::ShowUpdating() {
@@ -245,17 +230,6 @@ void TForm1::ShowUpdating() {
   SetStatus(status::kUpdating, false);
   view.SetVisible(Control::UpdateProgressBar, true);
   Pump();
-}
-
-bool TForm1::RunUpdateSteps(std::string_view path, BridgeInfo info) {
-  FormServices& s = services_;
-  updateFailure_ = {};
-  const UpdateContext context{s.io,     s.clock, s.view,          s.messages,   s.debug,
-                              s.images, info,    &updateFailure_, s.enclosures, s.mounts};
-  if (!UpdateFirmware(context, path)) return false;
-  // UpdateFirmware serves only the chips of the table, so the record address is known here.
-  const ChipUpdate* chip = FindChipUpdate(ChipCodeOf(info));
-  return chip != nullptr && RewriteNvramIdentity(context, path, chip->nvramAddress);
 }
 
 void TForm1::ShowUpdateOutcome(bool ok) {

@@ -26,28 +26,11 @@
 #include "MessageSink.h"
 #include "Transport.h"
 #include "UpdateContext.h"
+#include "UpdateJob.h"
+#include "Verdict.h"
 #include "VersionCheck.h"
 
 namespace korvane {
-
-/// The texts of lblStaust, exactly as the window shows them.
-namespace status {
-inline constexpr std::string_view kLooking = "Looking for Korvane adaptor";
-inline constexpr std::string_view kGettingModel = "Getting model#";
-inline constexpr std::string_view kChecking = "Checking for FW update";
-inline constexpr std::string_view kUpToDate = "Your product is up to date";
-/// The offer begins with this, and names the catalogue's product and version after it.
-inline constexpr std::string_view kOfferPrefix = "Click here to download and update the Korvane ";
-inline constexpr std::string_view kNothingFound = "Cannot find any outdated Korvane devices. ";
-inline constexpr std::string_view kMultiple =
-    "Multiple USB drives are attached. Please disconnect all devices.\n Except the one that needs "
-    "to be updated.";
-inline constexpr std::string_view kUpdating = "Updating";
-inline constexpr std::string_view kUpdateComplete = "Update complete";
-inline constexpr std::string_view kUpdateFail = "Update Fail";
-/// The offer for the chip with that code: "...the Korvane NVMe Bridge 234.01.00.02".
-std::string_view OfferText(std::uint8_t chipCode);
-}  // namespace status
 
 /// The one line of the device list when the scan found no candidate.
 inline constexpr std::string_view kNoDeviceLine = "No available device!!!";
@@ -120,7 +103,7 @@ struct FormServices {
 /// The window's state and handlers, toolkit-free.
 class TForm1 {
  public:
-  explicit TForm1(FormServices services) : services_(services) {}
+  explicit TForm1(FormServices services);
 
   /// The scan: finds the enclosures, lists them and ends with the version check.
   void btn_RefreshClick();
@@ -145,14 +128,14 @@ class TForm1 {
   /// The disks the last scan listed, in the order of the device list.
   const std::vector<ListedDisk>& listed() const { return listed_; }
   /// What discovery left out in the last scan, and why.
-  const std::vector<std::string>& scanWarnings() const { return scanWarnings_; }
+  const std::vector<std::string>& scanWarnings() const { return job_.scan().warnings; }
   /// How the last scan ended, and what its version check read and decided.
   ScanOutcome scanOutcome() const { return scanOutcome_; }
   /// How many scans have started so far.
   std::uint32_t scans() const { return scans_; }
-  const VersionCheck& lastCheck() const { return check_; }
+  const VersionCheck& lastCheck() const { return job_.check(); }
   /// Why the last update failed; step None after a success.
-  const UpdateFailure& updateFailure() const { return updateFailure_; }
+  const UpdateFailure& updateFailure() const { return job_.failure(); }
   /// True from the start of a scan, check or update command to its end.
   bool busy() const { return activity_ > 0; }
 
@@ -178,7 +161,6 @@ class TForm1 {
 
   // The update command.
   void ShowUpdating();
-  bool RunUpdateSteps(std::string_view path, BridgeInfo info);
   void ShowUpdateOutcome(bool ok);
 
   void SetStatus(std::string_view text, bool enabled);
@@ -186,16 +168,14 @@ class TForm1 {
   void Pump();
 
   FormServices services_;
+  UpdateJob job_;
   FormState state_;
   Display display_ = Display::None;
   std::string statusText_;
   bool statusEnabled_ = true;
   std::vector<ListedDisk> listed_;
-  std::vector<std::string> scanWarnings_;
   ScanOutcome scanOutcome_ = ScanOutcome::None;
   std::uint32_t scans_ = 0;
-  VersionCheck check_;
-  UpdateFailure updateFailure_;
   int activity_ = 0;
 };
 

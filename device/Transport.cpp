@@ -111,6 +111,7 @@ std::span<const std::uint8_t> Transport::CallerData(const Call& call) {
 bool Transport::Run(const Call& call) {
   last_ = CommandOutcome{};
   last_.opcode = call.cdb.empty() ? 0 : call.cdb[0];
+  last_.direction = call.direction;
   if (std::string reason = CheckCall(call); !reason.empty()) {
     return Refuse(call, std::move(reason));
   }

@@ -94,6 +94,7 @@ struct CommandOutcome {
   std::uint32_t transferred = 0;  ///< the port's transferred count, once the command reached it
   std::array<std::uint8_t, kSenseLength> senseBytes{};  ///< the sense as the platform wrote it
   std::uint8_t senseLength = 0;
+  Direction direction = Direction::In;  ///< which way the command's data went
 };
 
 /// Sends one command per call through a port; keeps no device open between calls.

@@ -124,9 +124,8 @@ bool WriteBlocks(const UpdateContext& context, std::string_view path,
     if (!WriteBuffer(context.io, path, WriteBufferMode::DownloadDeferred, BufferId::Firmware,
                      static_cast<std::uint32_t>(position),
                      staging.subspan(position, kImageBlockSize))) {
-      NoteFailure(context, UpdateStep::WriteBlock,
-                  "block at offset " + std::to_string(position) + ": " +
-                      context.io.DescribeLastFailure(path));
+      NoteCommandFailure(context, UpdateStep::WriteBlock, path,
+                         "block at offset " + std::to_string(position) + ": ");
       return false;
     }
     position += kImageBlockSize;
@@ -163,13 +162,13 @@ WriteEnd LoaderPass(const UpdateContext& context, std::string_view path,
                     std::span<const std::uint8_t> image, std::uint32_t length,
                     bool tolerateStartFailure) {
   if (!WriteNvram(context.io, path, NvramWriteMode::StartLoader, 0, {})) {
-    NoteFailure(context, UpdateStep::LoaderStart, context.io.DescribeLastFailure(path));
+    NoteCommandFailure(context, UpdateStep::LoaderStart, path);
     if (!tolerateStartFailure) return WriteEnd::Stopped;
   }
   context.clock.Sleep(kLoaderPassWait);
   const std::optional<BufferDescriptor> descriptor = ReadDescriptor(context.io, path);
   if (!descriptor) {
-    NoteFailure(context, UpdateStep::LoaderDescriptor, context.io.DescribeLastFailure(path));
+    NoteCommandFailure(context, UpdateStep::LoaderDescriptor, path);
     return WriteEnd::Stopped;
   }
   if (descriptor->boundary != kBlockBoundary) {
@@ -215,7 +214,7 @@ WriteEnd ProgramThroughLoader(const UpdateContext& context, std::string_view pat
   if (!loader || !MayWriteImage(context, path, loader->bytes())) return WriteEnd::Stopped;
   if (!WriteBuffer(context.io, path, WriteBufferMode::DownloadActivate, BufferId::Firmware, 0,
                    loader->bytes())) {
-    NoteFailure(context, UpdateStep::LoaderDownload, context.io.DescribeLastFailure(path));
+    NoteCommandFailure(context, UpdateStep::LoaderDownload, path);
     return WriteEnd::Failed;
   }
   context.clock.Sleep(kLoaderStartWait);
@@ -283,6 +282,7 @@ void ReportAttempts(UpdateFailure& record, std::vector<AttemptFailure> attempts,
   if (attempts.empty()) return;
   record.step = attempts.front().step;
   record.reason = attempts.front().reason;
+  record.command = attempts.front().command;
   if (attempts.size() > 1) record.attempts = std::move(attempts);
 }
 
@@ -291,7 +291,7 @@ std::optional<BridgeIdentity> ReadIdentityBlock(const UpdateContext& context,
                                                 std::string_view path) {
   std::array<std::uint8_t, kIdentityBlockSize> identity{};
   if (!ReadIdentity(context.io, path, identity)) {
-    NoteFailure(context, UpdateStep::Identity, context.io.DescribeLastFailure(path));
+    NoteCommandFailure(context, UpdateStep::Identity, path);
     return std::nullopt;
   }
   // Whether the bridge runs its boot ROM decides how it is written; an answer without the
@@ -362,7 +362,8 @@ bool UpdateFirmware(const UpdateContext& context, std::string_view path) {
   for (int attempt = 0; attempt < kUpdateAttempts && failed; ++attempt) {
     failed = !WriteAndVerify(context, path, buffers, *chip, identity->romMode);
     if (failed && context.failure != nullptr) {
-      attempts.push_back({context.failure->step, context.failure->reason});
+      attempts.push_back(
+          {context.failure->step, context.failure->reason, context.failure->command});
     }
   }
   if (context.failure != nullptr) ReportAttempts(*context.failure, std::move(attempts), failed);
@@ -378,7 +379,7 @@ bool ProgramFlash(const UpdateContext& context, std::string_view path,
   context.view.StepProgress(UpdateStep::WriteBlock, 0);
   const std::optional<BufferDescriptor> descriptor = ReadDescriptor(context.io, path);
   if (!descriptor) {
-    NoteFailure(context, UpdateStep::Descriptor, context.io.DescribeLastFailure(path));
+    NoteCommandFailure(context, UpdateStep::Descriptor, path);
     return false;
   }
   if (!DescriptorAllowsStart(context, *descriptor, romMode, *chip)) return false;
@@ -393,11 +394,13 @@ bool ProgramFlash(const UpdateContext& context, std::string_view path,
 bool ReadBackFlash(Transport& io, std::string_view path, std::span<std::uint8_t> out,
                    UpdateFailure* failure, UpdateView* view) {
   const std::optional<BufferDescriptor> descriptor = ReadDescriptor(io, path);
-  if (!descriptor || descriptor->boundary != kBlockBoundary) {
+  if (!descriptor) {
+    NoteCommandFailure(failure, UpdateStep::ReadBack, io, path);
+    return false;
+  }
+  if (descriptor->boundary != kBlockBoundary) {
     NoteFailure(failure, UpdateStep::ReadBack,
-                descriptor
-                    ? "the bridge reports " + DescriptorText(*descriptor) + " for the read-back"
-                    : io.DescribeLastFailure(path));
+                "the bridge reports " + DescriptorText(*descriptor) + " for the read-back");
     return false;
   }
   // Reading stops once the capacity is covered, so a capacity that is not a whole number of
@@ -420,9 +423,8 @@ bool ReadBackFlash(Transport& io, std::string_view path, std::span<std::uint8_t>
         ReadBuffer(io, path, ReadBufferMode::Data, BufferId::Firmware,
                    static_cast<std::uint32_t>(position), bytes.subspan(position, kImageBlockSize));
     if (!result) {
-      NoteFailure(
-          failure, UpdateStep::ReadBack,
-          "block at offset " + std::to_string(position) + ": " + io.DescribeLastFailure(path));
+      NoteCommandFailure(failure, UpdateStep::ReadBack, io, path,
+                         "block at offset " + std::to_string(position) + ": ");
       break;
     }
     if (view != nullptr) {

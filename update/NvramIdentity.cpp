@@ -51,12 +51,20 @@ bool Fail(const UpdateContext& context, std::string_view debugText, UpdateStep s
   return false;
 }
 
+/// Fail for a command that the bridge did not carry out: the command goes into the record.
+bool FailCommand(const UpdateContext& context, std::string_view debugText, UpdateStep step,
+                 std::string_view path) {
+  context.debug.Write(debugText);
+  NoteCommandFailure(context, step, path);
+  return false;
+}
+
 /// Reads the record, after letting the bridge finish what it was doing.
 bool ReadRecord(const UpdateContext& context, std::string_view path, std::uint32_t address,
                 Record& record) {
   WaitUntilReady(context.io, context.clock, path);
   if (ReadNvram(context.io, path, address, record)) return true;
-  return Fail(context, kReadFailed, UpdateStep::NvramRead, context.io.DescribeLastFailure(path));
+  return FailCommand(context, kReadFailed, UpdateStep::NvramRead, path);
 }
 
 /// The offset of the first byte where two records differ, or the record size.
@@ -79,8 +87,7 @@ bool RewriteNvramIdentity(const UpdateContext& context, std::string_view path,
   }
   WaitUntilReady(context.io, context.clock, path);
   if (!WriteNvram(context.io, path, NvramWriteMode::Record, nvramAddress, working)) {
-    return Fail(context, kWriteFailed, UpdateStep::NvramWrite,
-                context.io.DescribeLastFailure(path));
+    return FailCommand(context, kWriteFailed, UpdateStep::NvramWrite, path);
   }
   context.view.StepProgress(UpdateStep::NvramWrite, 50);
   Record reread{};

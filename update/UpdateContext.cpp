@@ -61,7 +61,14 @@ void NoteFailure(UpdateFailure* failure, UpdateStep step, std::string reason) {
   if (failure == nullptr) return;
   failure->step = step;
   failure->reason = std::move(reason);
+  failure->command.reset();
   failure->attempts.clear();
+}
+
+void NoteCommandFailure(UpdateFailure* failure, UpdateStep step, const Transport& io,
+                        std::string_view path, std::string prefix) {
+  NoteFailure(failure, step, std::move(prefix) + io.DescribeLastFailure(path));
+  if (failure != nullptr) failure->command = io.LastOutcome();
 }
 
 }  // namespace korvane

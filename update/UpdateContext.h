@@ -25,6 +25,7 @@ namespace korvane {
 struct AttemptFailure {
   UpdateStep step = UpdateStep::None;
   std::string reason;
+  std::optional<CommandOutcome> command;  ///< the command that failed, when a command did
 };
 
 /// The failure of an update: the step where it went wrong and, for a command, why the command
@@ -32,7 +33,8 @@ struct AttemptFailure {
 struct UpdateFailure {
   UpdateStep step = UpdateStep::None;
   std::string reason;
-  std::vector<AttemptFailure> attempts;  ///< first to last; empty after a single attempt
+  std::optional<CommandOutcome> command;  ///< the command that failed, when a command did
+  std::vector<AttemptFailure> attempts;   ///< first to last; empty after a single attempt
 };
 
 /// The window's side of the update and the seams it reaches the world through.
@@ -62,6 +64,15 @@ void NoteFailure(UpdateFailure* failure, UpdateStep step, std::string reason);
 /// Records a failure in the context's failure record, if it has one.
 inline void NoteFailure(const UpdateContext& context, UpdateStep step, std::string reason) {
   NoteFailure(context.failure, step, std::move(reason));
+}
+
+/// Records that the transport's last command failed at step: the command itself, and its words
+/// after prefix as the reason.
+void NoteCommandFailure(UpdateFailure* failure, UpdateStep step, const Transport& io,
+                        std::string_view path, std::string prefix = {});
+inline void NoteCommandFailure(const UpdateContext& context, UpdateStep step, std::string_view path,
+                               std::string prefix = {}) {
+  NoteCommandFailure(context.failure, step, context.io, path, std::move(prefix));
 }
 
 }  // namespace korvane

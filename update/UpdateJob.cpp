@@ -1,0 +1,107 @@
+#include "UpdateJob.h"
+
+#include <algorithm>
+#include <array>
+
+#include "ChipUpdate.h"
+#include "FlashProgramming.h"
+#include "NvramIdentity.h"
+
+namespace korvane {
+namespace {
+
+/// A step's share of the whole job: it runs from `from` to `from + share` percent.
+struct StepShare {
+  UpdateStep step;
+  int from;
+  int share;
+  std::string_view label;
+};
+
+constexpr std::array<StepShare, 4> kStepShares{{
+    {UpdateStep::WriteBlock, 0, 60, "Writing firmware"},
+    {UpdateStep::ReadBack, 60, 30, "Verifying firmware"},
+    {UpdateStep::Verify, 90, 0, "Verifying firmware"},
+    {UpdateStep::NvramWrite, 90, 10, "Writing the NVRAM record"},
+}};
+
+}  // namespace
+
+std::optional<JobProgress> JobProgressOf(UpdateStep step, int percent) {
+  for (const StepShare& share : kStepShares) {
+    if (share.step != step) continue;
+    return JobProgress{share.from + std::clamp(percent, 0, 100) * share.share / 100, share.label};
+  }
+  return std::nullopt;
+}
+
+const ScanResult& UpdateJob::Scan(const ScanProgress& progress) {
+  scan_ = ScanBridgeDisks(s_.lister, s_.io, s_.messages, progress);
+  scanned_ = true;
+  checked_ = false;
+  return scan_;
+}
+
+bool UpdateJob::LeadsToCheck() const {
+  return scanned_ && scan_.enumeratedDiskCount > 0 && scan_.listed.size() <= 1;
+}
+
+std::string UpdateJob::ChosenPath() const {
+  return scan_.listed.empty() ? scan_.unlistedPath : scan_.listed.front().path;
+}
+
+const VersionCheck& UpdateJob::Check(std::string_view path, const CheckProgress& progress) {
+  check_ = CheckVersion({s_.io, s_.clock, s_.messages}, path, progress);
+  checked_ = true;
+  return check_;
+}
+
+void UpdateJob::ScanAndCheck() {
+  Scan();
+  if (LeadsToCheck()) Check(ChosenPath());
+}
+
+CheckVerdict UpdateJob::verdict() const {
+  if (!scanned_) return CheckVerdict::Failure;
+  if (scan_.enumeratedDiskCount == 0) return CheckVerdict::NotFound;
+  if (scan_.listed.size() > 1) return CheckVerdict::Multiple;
+  if (!checked_) return CheckVerdict::Failure;
+  switch (check_.verdict()) {
+    case VersionVerdict::Offer:
+      return CheckVerdict::Offer;
+    case VersionVerdict::UpToDate:
+      return CheckVerdict::UpToDate;
+    case VersionVerdict::NothingToUpdate:
+      return CheckVerdict::NothingToUpdate;
+    case VersionVerdict::Failure:
+      break;
+  }
+  // A failed check of a disk the scan could not list means that no enclosure was found.
+  return scan_.listed.empty() ? CheckVerdict::NotFound : CheckVerdict::Failure;
+}
+
+bool UpdateJob::RightsExplain() const {
+  if (s_.access == nullptr) return false;
+  const CheckVerdict now = verdict();
+  if (now == CheckVerdict::NotFound) return s_.access->denied();
+  return now == CheckVerdict::Failure && checked_ && s_.access->DeniedFor(check_.path);
+}
+
+std::optional<std::string> UpdateJob::InUse(std::string_view name) const {
+  if (s_.mounts == nullptr || !checked_) return std::nullopt;
+  return InUseReason(*s_.mounts, check_.path, name);
+}
+
+void UpdateJob::Announce() const { s_.debug.Write("btn_upd Press\n"); }
+
+bool UpdateJob::Update(std::string_view path, BridgeInfo info, UpdateView& view) {
+  failure_ = {};
+  const UpdateContext context{s_.io,     s_.clock, view,      s_.messages,   s_.debug,
+                              s_.images, info,     &failure_, s_.enclosures, s_.mounts};
+  if (!UpdateFirmware(context, path)) return false;
+  // UpdateFirmware serves only the chips of the table, so the record address is known here.
+  const ChipUpdate* chip = FindChipUpdate(ChipCodeOf(info));
+  return chip != nullptr && RewriteNvramIdentity(context, path, chip->nvramAddress);
+}
+
+}  // namespace korvane

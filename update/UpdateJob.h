@@ -1,0 +1,102 @@
+// The update as a job of the engine, below every face: the scan, the version check and the verdict
+// they come to, and the update itself (write, verify, the NVRAM identity) with its declared steps
+// and its typed outcome. The windows present it in their controls, korvane-fw on a terminal; both
+// send the bridge the same commands because both run this.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "AccessWatch.h"
+#include "Clock.h"
+#include "DebugOutput.h"
+#include "DeviceScan.h"
+#include "Discovery.h"
+#include "Enclosures.h"
+#include "ImageSource.h"
+#include "MessageSink.h"
+#include "MountState.h"
+#include "Transport.h"
+#include "UpdateContext.h"
+#include "UpdateStep.h"
+#include "UpdateView.h"
+#include "Verdict.h"
+#include "VersionCheck.h"
+
+namespace korvane {
+
+/// How far the whole update has come, and what it is doing.
+struct JobProgress {
+  int percent = 0;
+  std::string_view label;
+};
+
+/// The whole job's progress when a step has come percent of its way; nothing for a step that
+/// takes no share of it. The write takes the longest, reading back half as long, and the NVRAM
+/// record little.
+std::optional<JobProgress> JobProgressOf(UpdateStep step, int percent);
+
+/// What the job works through.
+struct JobServices {
+  Transport& io;
+  DiskLister& lister;
+  Clock& clock;
+  MessageSink& messages;
+  DebugOutput& debug;
+  const ImageSource& images;
+  /// What the device stack said its enclosures are; development images reach only simulated ones.
+  Enclosures enclosures = Enclosures::Real;
+  /// Asked before anything is written whether the disk is in use; none: not asked.
+  MountCheck* mounts = nullptr;
+  /// The port under io that notes refusals for want of rights; none: rights never explain.
+  const AccessWatch* access = nullptr;
+};
+
+/// One check and update of an enclosure.
+class UpdateJob {
+ public:
+  explicit UpdateJob(JobServices services) : s_(services) {}
+
+  /// The scan: the candidate disks, each one's INQUIRY and identification.
+  const ScanResult& Scan(const ScanProgress& progress = {});
+  /// True when the last scan leads to a version check: it found candidates and listed at most
+  /// one enclosure.
+  bool LeadsToCheck() const;
+  /// The disk checked when no face chooses one: the enclosure listed, or, with none listed, the
+  /// last candidate examined.
+  std::string ChosenPath() const;
+  /// The version check of the disk at path.
+  const VersionCheck& Check(std::string_view path, const CheckProgress& progress = {});
+  /// The scan, then the check of the chosen disk where the scan leads to one.
+  void ScanAndCheck();
+
+  /// The verdict of the last scan and check.
+  CheckVerdict verdict() const;
+  /// True when missing rights explain the verdict: a disk was turned away in a scan that found
+  /// nothing, or the disk that the check failed on was.
+  bool RightsExplain() const;
+  /// Why the checked disk must not be written now, naming it as name; nothing when it is free.
+  std::optional<std::string> InUse(std::string_view name) const;
+
+  /// The update command's line on the debug output, said as it starts.
+  void Announce() const;
+  /// Writes and verifies the firmware on the disk at path, whose bridge is info, then rewrites
+  /// its NVRAM identity; the view hears the progress. False with failure() telling why.
+  bool Update(std::string_view path, BridgeInfo info, UpdateView& view);
+
+  const ScanResult& scan() const { return scan_; }
+  const VersionCheck& check() const { return check_; }
+  /// Why the last update failed; step None after a success.
+  const UpdateFailure& failure() const { return failure_; }
+
+ private:
+  JobServices s_;
+  bool scanned_ = false;
+  bool checked_ = false;
+  ScanResult scan_;
+  VersionCheck check_;
+  UpdateFailure failure_;
+};
+
+}  // namespace korvane

@@ -17,6 +17,7 @@
 #include "Clock.h"
 #include "DebugOutput.h"
 #include "Desktop.h"
+#include "DeviceChanges.h"
 #include "DeviceScan.h"
 #include "DialogSweep.h"
 #include "Discovery.h"
@@ -39,7 +40,6 @@ inline constexpr std::string_view kNoDeviceLine = "No available device!!!";
 inline constexpr std::size_t kDeviceTableSize = 128;
 /// The rescan timer.
 inline constexpr std::uintptr_t kRescanTimerId = 101;
-inline constexpr std::chrono::milliseconds kRescanInterval{500};
 
 /// Device-change events, as the platform numbers them.
 namespace devicechange {

@@ -11,9 +11,9 @@ namespace korvane::cli {
 namespace {
 
 /// The check's record, when the last scan ended in a version check.
-const VersionCheck* CheckedRecord(const TForm1& form) {
-  if (form.scanOutcome() != ScanOutcome::Checked) return nullptr;
-  return form.lastCheck().path.empty() ? nullptr : &form.lastCheck();
+const VersionCheck* CheckedRecord(const UpdateJob& job) {
+  if (!job.LeadsToCheck()) return nullptr;
+  return job.check().path.empty() ? nullptr : &job.check();
 }
 
 std::string ChipName(std::uint8_t code) {
@@ -22,9 +22,9 @@ std::string ChipName(std::uint8_t code) {
 }
 
 /// The scan's disks, with the firmware the check read for the disk it examined.
-std::vector<ListEntry> ListedEntries(const TForm1& form, const VersionCheck* record) {
+std::vector<ListEntry> ListedEntries(const UpdateJob& job, const VersionCheck* record) {
   std::vector<ListEntry> entries;
-  for (const ListedDisk& disk : form.listed()) {
+  for (const ListedDisk& disk : job.scan().listed) {
     ListEntry entry{disk, std::nullopt};
     if (record != nullptr && record->firmware && disk.path == record->path) {
       entry.firmware = FirmwareState{*record->firmware, record->romMode};
@@ -34,30 +34,30 @@ std::vector<ListEntry> ListedEntries(const TForm1& form, const VersionCheck* rec
   return entries;
 }
 
-std::string NothingFoundReason(const TForm1& form, const KeptMessages& messages) {
-  if (!form.scanWarnings().empty()) return form.scanWarnings().front();
+std::string NothingFoundReason(const UpdateJob& job, const KeptMessages& messages) {
+  if (!job.scan().warnings.empty()) return job.scan().warnings.front();
   if (!messages.texts().empty()) return messages.texts().front();
-  const int count = form.state().EnumeratedDiskCount;
+  const int count = job.scan().enumeratedDiskCount;
   if (count == 0) return "no USB, UASP or FireWire disk with a bridge chip is attached";
   return std::to_string(count) +
          " disk(s) answered the bridge probe, but none has a bridge chip this tool knows";
 }
 
-std::optional<std::string> Reason(const CheckReport& report, const TForm1& form,
+std::optional<std::string> Reason(const CheckReport& report, const UpdateJob& job,
                                   const KeptMessages& messages) {
-  const std::string& failure = form.lastCheck().failure;
+  const std::string& failure = job.check().failure;
   switch (report.verdict) {
     case CheckVerdict::Offer:
     case CheckVerdict::UpToDate:
       return std::nullopt;
     case CheckVerdict::NothingToUpdate:
-      return form.lastCheck().reason();
+      return job.check().reason();
     case CheckVerdict::Multiple:
-      return std::to_string(form.listed().size()) +
+      return std::to_string(job.scan().listed.size()) +
              " enclosures are attached; disconnect all but the one to update";
     case CheckVerdict::NotFound:
       // A check that ran on a disk the scan could not list says best why it was not found.
-      if (report.checkedPath.empty() || failure.empty()) return NothingFoundReason(form, messages);
+      if (report.checkedPath.empty() || failure.empty()) return NothingFoundReason(job, messages);
       return failure;
     case CheckVerdict::Failure:
       break;
@@ -68,10 +68,10 @@ std::optional<std::string> Reason(const CheckReport& report, const TForm1& form,
 }
 
 /// Discovery's and the message boxes' texts, less the one that became the reason.
-std::vector<std::string> Warnings(const TForm1& form, const KeptMessages& messages,
+std::vector<std::string> Warnings(const UpdateJob& job, const KeptMessages& messages,
                                   const std::optional<std::string>& reason) {
   std::vector<std::string> warnings;
-  for (const auto* texts : {&form.scanWarnings(), &messages.texts()}) {
+  for (const auto* texts : {&job.scan().warnings, &messages.texts()}) {
     for (const std::string& text : *texts) {
       if (!reason || text != *reason) warnings.push_back(text);
     }
@@ -79,14 +79,14 @@ std::vector<std::string> Warnings(const TForm1& form, const KeptMessages& messag
   return warnings;
 }
 
-void FillChecked(CheckReport& report, const TForm1& form, const VersionCheck& record) {
+void FillChecked(CheckReport& report, const UpdateJob& job, const VersionCheck& record) {
   report.checkedPath = record.path;
   if (const std::uint8_t code = ChipCodeOf(record.bridgeInfo); code != 0) {
     report.chipCode = code;
     report.revision = RevisionOf(record.bridgeInfo);
   }
   if (record.firmware) report.firmware = FirmwareState{*record.firmware, record.romMode};
-  const auto& listed = form.listed();
+  const auto& listed = job.scan().listed;
   const auto found = std::ranges::find_if(
       listed, [&](const ListedDisk& disk) { return disk.path == record.path; });
   if (found != listed.end()) report.checked = *found;
@@ -142,37 +142,6 @@ void PrintVerdict(std::ostream& out, const CheckReport& report, ReportFor use) {
 
 }  // namespace
 
-std::string_view VerdictName(CheckVerdict verdict) {
-  static constexpr std::array<std::string_view, 6> kNames{
-      "offer", "up-to-date", "nothing-to-update", "not-found", "multiple", "failure"};
-  return kNames[static_cast<std::size_t>(verdict)];
-}
-
-CheckVerdict VerdictOf(const TForm1& form) {
-  switch (form.scanOutcome()) {
-    case ScanOutcome::NothingFound:
-      return CheckVerdict::NotFound;
-    case ScanOutcome::Multiple:
-      return CheckVerdict::Multiple;
-    case ScanOutcome::Checked:
-      break;
-    case ScanOutcome::None:
-      // A scan always ends in one of the outcomes above; no scan decided nothing.
-      return CheckVerdict::Failure;
-  }
-  switch (form.lastCheck().verdict()) {
-    case VersionVerdict::Offer:
-      return CheckVerdict::Offer;
-    case VersionVerdict::UpToDate:
-      return CheckVerdict::UpToDate;
-    case VersionVerdict::NothingToUpdate:
-      return CheckVerdict::NothingToUpdate;
-    case VersionVerdict::Failure:
-      break;
-  }
-  return form.listed().empty() ? CheckVerdict::NotFound : CheckVerdict::Failure;
-}
-
 int CheckExitCode(CheckVerdict verdict, bool accessDenied) {
   switch (verdict) {
     case CheckVerdict::Offer:
@@ -190,19 +159,18 @@ int CheckExitCode(CheckVerdict verdict, bool accessDenied) {
   return accessDenied ? exitcode::kNoRights : exitcode::kFailure;
 }
 
-CheckReport BuildCheckReport(const FormSession& session, const KeptMessages& messages) {
-  const TForm1& form = session.form();
+CheckReport BuildCheckReport(const UpdateJob& job, const KeptMessages& messages) {
   CheckReport report;
-  report.verdict = VerdictOf(form);
-  report.statusText = form.statusText();
-  report.picture = session.view().picture(Control::Image3);
-  report.clickable = form.statusEnabled();
-  const VersionCheck* record = CheckedRecord(form);
-  if (record != nullptr) FillChecked(report, form, *record);
-  report.disks = ListedEntries(form, record);
+  report.verdict = job.verdict();
+  report.statusText = StatusTextOf(report.verdict, ChipCodeOf(job.check().bridgeInfo));
+  report.picture = PictureOf(report.verdict);
+  report.clickable = ClickableAfter(report.verdict);
+  const VersionCheck* record = CheckedRecord(job);
+  if (record != nullptr) FillChecked(report, job, *record);
+  report.disks = ListedEntries(job, record);
   if (record != nullptr) report.offeredVersion = record->offeredVersion();
-  report.reason = Reason(report, form, messages);
-  report.warnings = Warnings(form, messages, report.reason);
+  report.reason = Reason(report, job, messages);
+  report.warnings = Warnings(job, messages, report.reason);
   return report;
 }
 
@@ -224,11 +192,6 @@ nlohmann::ordered_json CheckJson(const CheckReport& report) {
   return json;
 }
 
-bool RightsExplain(const CheckReport& report, const AccessWatch& access) {
-  if (report.verdict == CheckVerdict::NotFound) return access.denied();
-  return report.verdict == CheckVerdict::Failure && access.DeniedFor(report.checkedPath);
-}
-
 std::string EnclosureName(const CheckReport& report) {
   return report.checked ? report.checked->line : report.checkedPath;
 }
@@ -246,16 +209,16 @@ void PrintWarnings(std::ostream& err, const CheckReport& report) {
 }
 
 int RunCheck(CommandContext& context) {
-  FormSession session(context);
+  JobSession session(context);
   if (const auto ended = ScanForEnclosure(context, session)) return *ended;
-  const CheckReport report = BuildCheckReport(session, context.messages);
+  const CheckReport report = BuildCheckReport(session.job(), context.messages);
   if (context.options.json) {
     context.out << DumpJson(CheckJson(report)) << '\n';
   } else {
     PrintCheckReport(context.out, report, ReportFor::Check);
   }
   PrintWarnings(context.err, report);
-  return CheckExitCode(report.verdict, RightsExplain(report, context.access));
+  return CheckExitCode(report.verdict, session.job().RightsExplain());
 }
 
 }  // namespace korvane::cli

@@ -11,26 +11,11 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
-#include "FormSession.h"
+#include "JobSession.h"
 #include "ListCommand.h"
 
 namespace korvane::cli {
 
-/// What the check command decided: the version check's verdict, or why no check ran.
-enum class CheckVerdict : std::uint8_t {
-  Offer,
-  UpToDate,
-  NothingToUpdate,
-  NotFound,
-  Multiple,
-  Failure,
-};
-
-/// "offer", "up-to-date", "nothing-to-update", "not-found", "multiple" or "failure".
-std::string_view VerdictName(CheckVerdict verdict);
-/// The verdict for a finished scan: how the scan ended and what its check decided. A failed
-/// check of a disk the scan could not list means that no enclosure was found.
-CheckVerdict VerdictOf(const TForm1& form);
 /// The exit code for a verdict; missing rights take over where they are why nothing was found
 /// or the check failed.
 int CheckExitCode(CheckVerdict verdict, bool accessDenied);
@@ -52,8 +37,8 @@ struct CheckReport {
   std::vector<std::string> warnings;      ///< discovery and message texts beside the reason
 };
 
-/// The report of a session whose scan has run.
-CheckReport BuildCheckReport(const FormSession& session, const KeptMessages& messages);
+/// The report of a job whose scan has run.
+CheckReport BuildCheckReport(const UpdateJob& job, const KeptMessages& messages);
 /// {"verdict", "status_text", "picture", "clickable", "chip_code", "firmware", "disks",
 /// "reason"}.
 nlohmann::ordered_json CheckJson(const CheckReport& report);
@@ -67,10 +52,6 @@ void PrintCheckReport(std::ostream& out, const CheckReport& report, ReportFor us
 void PrintWarnings(std::ostream& err, const CheckReport& report);
 /// The enclosure as the report names it: its device-list line, or its path.
 std::string EnclosureName(const CheckReport& report);
-
-/// True when missing rights explain the verdict: a disk was turned away in a scan that found
-/// nothing, or the disk that the check failed on was.
-bool RightsExplain(const CheckReport& report, const AccessWatch& access);
 
 /// Runs the command; returns the exit code.
 int RunCheck(CommandContext& context);

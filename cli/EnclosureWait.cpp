@@ -1,7 +1,6 @@
 #include "EnclosureWait.h"
 
 #include "CheckCommand.h"
-#include "TForm1.h"
 #include "Text.h"
 
 namespace korvane::cli {
@@ -9,11 +8,11 @@ namespace {
 
 /// Nothing attached that could be examined; rights that turned a disk away are not something
 /// to wait out.
-bool NothingAttached(const CommandContext& context, const FormSession& session) {
-  return VerdictOf(session.form()) == CheckVerdict::NotFound && !context.access.denied();
+bool NothingAttached(const CommandContext& context, const JobSession& session) {
+  return session.job().verdict() == CheckVerdict::NotFound && !context.access.denied();
 }
 
-std::optional<int> WaitForEnclosure(CommandContext& context, FormSession& session,
+std::optional<int> WaitForEnclosure(CommandContext& context, JobSession& session,
                                     const std::optional<std::string>& notListening) {
   if (notListening) {
     context.err << "korvane-fw: cannot wait for the enclosure: " << Printable(*notListening)
@@ -40,7 +39,7 @@ std::optional<int> WaitForEnclosure(CommandContext& context, FormSession& sessio
 
 }  // namespace
 
-std::optional<int> ScanForEnclosure(CommandContext& context, FormSession& session) {
+std::optional<int> ScanForEnclosure(CommandContext& context, JobSession& session) {
   std::optional<std::string> notListening;
   if (context.options.wait) notListening = context.devices.changes().Listen();
   session.Scan();

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "Command.h"
-#include "FormSession.h"
+#include "JobSession.h"
 
 namespace korvane::cli {
 
@@ -20,6 +20,6 @@ inline constexpr std::string_view kPlugInNote = "Plug in the enclosure... (Ctrl-
 /// command instead of a report (an interrupt, or a platform that cannot tell of changes), or
 /// nothing to report what the last scan found. The wait ends with nothing at once when missing
 /// rights explain why nothing was found, or when no change can come any more.
-std::optional<int> ScanForEnclosure(CommandContext& context, FormSession& session);
+std::optional<int> ScanForEnclosure(CommandContext& context, JobSession& session);
 
 }  // namespace korvane::cli

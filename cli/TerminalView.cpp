@@ -1,29 +1,16 @@
 #include "TerminalView.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+
+#include "UpdateJob.h"
 
 namespace korvane::cli {
 namespace {
 
 constexpr int kBarWidth = 20;
 constexpr int kLineStep = 10;
-
-/// A step's share of the whole job: it runs from `from` to `from + share` percent.
-struct JobShare {
-  UpdateStep step;
-  int from;
-  int share;
-  std::string_view label;
-};
-
-// The write takes the longest; reading back takes half as long, and the NVRAM record is quick.
-constexpr std::array<JobShare, 4> kJobShares{{
-    {UpdateStep::WriteBlock, 0, 60, "Writing firmware"},
-    {UpdateStep::ReadBack, 60, 30, "Verifying firmware"},
-    {UpdateStep::Verify, 90, 0, "Verifying firmware"},
-    {UpdateStep::NvramWrite, 90, 10, "Writing the NVRAM record"},
-}};
 
 }  // namespace
 
@@ -42,28 +29,9 @@ void TerminalView::Note(std::string_view text) {
   err_ << text << '\n' << std::flush;
 }
 
-void TerminalView::SetVisible(Control control, bool visible) {
-  visible_[Index(control)] = visible;
-  if (control != Control::UpdateProgressBar) return;
-  // A bar that is shown starts over; one that is hidden mid-way (a failed write) still ends its
-  // line, so that the outcome starts on a line of its own.
-  if (visible) {
-    shownPercent_ = -1;
-  } else {
-    EndProgressLine();
-  }
-}
-
-void TerminalView::ClearDeviceList() {
-  deviceLines_.clear();
-  selected_ = -1;
-}
-
 void TerminalView::StepProgress(UpdateStep step, int percent) {
-  for (const JobShare& share : kJobShares) {
-    if (share.step != step) continue;
-    ShowProgress(share.from + std::clamp(percent, 0, 100) * share.share / 100, share.label);
-    return;
+  if (const auto progress = JobProgressOf(step, percent)) {
+    ShowProgress(progress->percent, progress->label);
   }
 }
 

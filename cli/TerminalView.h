@@ -1,20 +1,15 @@
-// The window as korvane-fw shows it: the logic's state is kept for the command's report, and the
-// update's progress goes to the terminal. There are no device changes on the command line, so
-// timers never tick.
+// The update's progress as korvane-fw shows it: the engine's job runs under this view, and the
+// whole job's progress goes to the terminal.
 #pragma once
 
-#include <array>
-#include <cstddef>
-#include <cstdint>
 #include <functional>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "MainView.h"
 #include "UpdateStep.h"
+#include "UpdateView.h"
 
 namespace korvane::cli {
 
@@ -25,8 +20,8 @@ enum class ProgressStyle : std::uint8_t {
   None,   ///< nothing: the output is JSON
 };
 
-/// A MainView that keeps what the logic sets and writes the whole job's progress to a stream.
-class TerminalView final : public MainView {
+/// An UpdateView that writes the whole job's progress to a stream.
+class TerminalView final : public UpdateView {
  public:
   /// Progress goes to out; notes (Note) go to err.
   TerminalView(std::ostream& out, std::ostream& err, ProgressStyle style)
@@ -36,29 +31,17 @@ class TerminalView final : public MainView {
   void AddPumpHook(std::function<void()> hook) { pumpHooks_.push_back(std::move(hook)); }
   /// Writes a line to err, ending an open progress line first so the two do not share a line.
   void Note(std::string_view text);
-
-  const std::string& statusText() const { return statusText_; }
-  bool enabled(Control control) const { return enabled_[Index(control)]; }
-  bool visible(Control control) const { return visible_[Index(control)]; }
-  /// The picture last loaded into an image control, if any was.
-  std::optional<Picture> picture(Control image) const { return pictures_[Index(image)]; }
-  const std::vector<std::string>& deviceLines() const { return deviceLines_; }
   int pumps() const { return pumps_; }
 
-  void ShowPicture(Control image, Picture picture) override { pictures_[Index(image)] = picture; }
-  void SetVisible(Control control, bool visible) override;
-  void SetEnabled(Control control, bool enabled) override { enabled_[Index(control)] = enabled; }
-  void SetStatusText(std::string_view text) override { statusText_ = text; }
-  void ClearDeviceList() override;
-  void AddDeviceLine(std::string_view line) override { deviceLines_.emplace_back(line); }
-  void SelectDevice(int index) override { selected_ = index; }
-  int SelectedDevice() const override { return selected_; }
-  void StartTimer(std::uintptr_t, std::chrono::milliseconds) override {}
-  void StopTimer(std::uintptr_t) override {}
+  /// An update starts: its progress starts over.
+  void BeginJob() { shownPercent_ = -1; }
+  /// An update ended, however it ended: an open bar line gets its newline, so that the outcome
+  /// starts on a line of its own.
+  void EndJob() { EndProgressLine(); }
+
   /// The window's bar: kept, not shown; the terminal shows the whole job instead.
   void SetProgress(int percent) override { windowProgress_ = percent; }
-  /// Shows the job's progress: the write, the read-back with the comparison, and the NVRAM record
-  /// each take their share of the bar.
+  /// Shows the job's progress as the engine shares it out among its steps.
   void StepProgress(UpdateStep step, int percent) override;
   void ProcessMessages() override;
 
@@ -68,8 +51,6 @@ class TerminalView final : public MainView {
   int windowProgress() const { return windowProgress_; }
 
  private:
-  static constexpr std::size_t kControls = 7;
-  static std::size_t Index(Control control) { return static_cast<std::size_t>(control); }
   void DrawBar(int percent);
   void WriteStep(int percent, std::string_view label);
   void EndProgressLine();
@@ -78,13 +59,6 @@ class TerminalView final : public MainView {
   std::ostream& err_;
   ProgressStyle style_;
   std::vector<std::function<void()>> pumpHooks_;
-
-  std::string statusText_;
-  std::array<bool, kControls> enabled_{true, true, true, true, true, true, true};
-  std::array<bool, kControls> visible_{true, true, true, true, false, false, false};
-  std::array<std::optional<Picture>, kControls> pictures_{};
-  std::vector<std::string> deviceLines_;
-  int selected_ = -1;
   int pumps_ = 0;
 
   int windowProgress_ = -1;

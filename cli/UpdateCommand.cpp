@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "EnclosureWait.h"
+#include "SenseData.h"
 #include "Text.h"
 
 namespace korvane::cli {
@@ -13,15 +14,15 @@ namespace {
 /// Refuses a disk in use before asking: the update would refuse it too, but only after the
 /// question. Writing the bridge's firmware under a mounted file system is a known way to brick an
 /// enclosure.
-std::optional<UpdateOutcome> RefuseMounted(CommandContext& context, const CheckReport& check) {
-  std::optional<std::string> reason =
-      InUseReason(context.devices, check.checkedPath, EnclosureName(check));
+std::optional<UpdateOutcome> RefuseMounted(const UpdateJob& job, const CheckReport& check) {
+  std::optional<std::string> reason = job.InUse(EnclosureName(check));
   if (!reason) return std::nullopt;
   return UpdateOutcome{UpdateResult::Fail,
                        check.statusText,
                        std::string(UpdateStepName(UpdateStep::InUse)),
                        std::move(reason),
-                       {}};
+                       {},
+                       std::nullopt};
 }
 
 /// Asks on err and reads one line; end of input is a no.
@@ -39,8 +40,8 @@ bool Confirm(CommandContext& context, const CheckReport& check) {
   return IsYes(answer);
 }
 
-/// The window's update command, with SIGINT and SIGTERM held back until its outcome is shown.
-UpdateOutcome Write(CommandContext& context, FormSession& session) {
+/// The job's update, with SIGINT and SIGTERM held back until its outcome is shown.
+UpdateOutcome Write(CommandContext& context, JobSession& session) {
   InterruptDeferral& interrupts = context.interrupts;
   TerminalView& view = session.view();
   // The view keeps the hook, so what it refers to must live as long as the view.
@@ -52,17 +53,29 @@ UpdateOutcome Write(CommandContext& context, FormSession& session) {
   };
   interrupts.Arm();
   view.AddPumpHook(noteOnce);
-  session.form().lblStaustClick();
+  UpdateJob& job = session.job();
+  job.Announce();
+  view.BeginJob();
+  const bool complete = job.Update(job.check().path, job.check().bridgeInfo, view);
+  view.EndJob();
   // A signal after the last pump still deserves its word before the outcome.
   noteOnce();
 
-  const TForm1& form = session.form();
-  if (form.display() == Display::UpdateComplete) {
-    return {UpdateResult::Complete, form.statusText(), std::nullopt, std::nullopt, {}};
+  if (complete) {
+    return {UpdateResult::Complete,
+            std::string(status::kUpdateComplete),
+            std::nullopt,
+            std::nullopt,
+            {},
+            std::nullopt};
   }
-  const UpdateFailure& failure = form.updateFailure();
-  return {UpdateResult::Fail, form.statusText(), std::string(UpdateStepName(failure.step)),
-          failure.reason.empty() ? std::optional<std::string>() : failure.reason, failure.attempts};
+  const UpdateFailure& failure = job.failure();
+  return {UpdateResult::Fail,
+          std::string(status::kUpdateFail),
+          std::string(UpdateStepName(failure.step)),
+          failure.reason.empty() ? std::optional<std::string>() : failure.reason,
+          failure.attempts,
+          failure.command};
 }
 
 /// The attempts after the first, which the failed step and reason above describe.
@@ -116,15 +129,44 @@ std::string_view UpdateResultName(UpdateResult result) {
   return kNames[static_cast<std::size_t>(result)];
 }
 
+nlohmann::ordered_json FailedCommandJson(const CommandOutcome& command) {
+  nlohmann::ordered_json sense = nullptr;
+  if (command.sense.valid) {
+    sense = {{"key", command.sense.key},
+             {"asc", command.sense.asc},
+             {"ascq", command.sense.ascq},
+             {"text", DescribeSense(command.sense)}};
+  }
+  return {{"opcode", command.opcode},
+          {"direction", command.direction == Direction::Out ? "out" : "in"},
+          {"stage", FailureStageName(command.stage)},
+          {"os_error", command.osError},
+          {"scsi_status", command.scsiStatus},
+          {"host_status", command.hostStatus},
+          {"driver_status", command.driverStatus},
+          {"sense", sense}};
+}
+
+namespace {
+
+nlohmann::ordered_json OrNull(const std::optional<CommandOutcome>& command) {
+  return command ? FailedCommandJson(*command) : nlohmann::ordered_json(nullptr);
+}
+
+}  // namespace
+
 nlohmann::ordered_json UpdateJson(const UpdateOutcome& outcome, const CheckReport& check) {
   nlohmann::ordered_json attempts = nlohmann::ordered_json::array();
   for (const AttemptFailure& attempt : outcome.attempts) {
-    attempts.push_back({{"step", UpdateStepName(attempt.step)}, {"reason", attempt.reason}});
+    attempts.push_back({{"step", UpdateStepName(attempt.step)},
+                        {"reason", attempt.reason},
+                        {"failed_command", OrNull(attempt.command)}});
   }
   nlohmann::ordered_json json{{"result", UpdateResultName(outcome.result)},
                               {"status_text", outcome.statusText},
                               {"failed_step", nullptr},
                               {"reason", nullptr},
+                              {"failed_command", OrNull(outcome.command)},
                               {"attempts", attempts},
                               {"check", CheckJson(check)}};
   if (outcome.failedStep) json["failed_step"] = *outcome.failedStep;
@@ -136,31 +178,31 @@ bool IsYes(std::string_view answer) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   while (!answer.empty() && blank(answer.front())) answer.remove_prefix(1);
   while (!answer.empty() && blank(answer.back())) answer.remove_suffix(1);
-  std::string lower(answer);
-  std::ranges::transform(lower, lower.begin(), [](char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  });
+  const std::string lower = AsciiLower(answer);
   return lower == "y" || lower == "yes";
 }
 
 int RunUpdate(CommandContext& context, const UpdateOptions& options) {
-  FormSession session(context);
+  JobSession session(context);
   if (const auto ended = ScanForEnclosure(context, session)) return *ended;
-  const CheckReport check = BuildCheckReport(session, context.messages);
+  const CheckReport check = BuildCheckReport(session.job(), context.messages);
   const bool human = !context.options.json;
   if (human) PrintCheckReport(context.out, check, ReportFor::Update);
 
   if (check.verdict != CheckVerdict::Offer) {
-    Finish(context, {UpdateResult::NotOffered, check.statusText, std::nullopt, check.reason, {}},
-           check);
-    return CheckExitCode(check.verdict, RightsExplain(check, context.access));
+    Finish(
+        context,
+        {UpdateResult::NotOffered, check.statusText, std::nullopt, check.reason, {}, std::nullopt},
+        check);
+    return CheckExitCode(check.verdict, session.job().RightsExplain());
   }
-  if (auto refusal = RefuseMounted(context, check)) {
+  if (auto refusal = RefuseMounted(session.job(), check)) {
     Finish(context, *refusal, check);
     return exitcode::kFailure;
   }
   if (!options.yes && !Confirm(context, check)) {
-    Finish(context, {UpdateResult::Declined, check.statusText, std::nullopt, std::nullopt, {}},
+    Finish(context,
+           {UpdateResult::Declined, check.statusText, std::nullopt, std::nullopt, {}, std::nullopt},
            check);
     return exitcode::kOk;
   }

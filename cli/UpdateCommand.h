@@ -39,11 +39,16 @@ struct UpdateOutcome {
   std::optional<std::string> failedStep;  ///< with Fail
   std::optional<std::string> reason;      ///< why it failed or was not offered
   std::vector<AttemptFailure> attempts;   ///< every failed attempt, when there were several
+  std::optional<CommandOutcome> command;  ///< the command that failed, when a command did
 };
 
-/// {"result", "status_text", "failed_step", "reason", "attempts": [{"step", "reason"}...],
-/// "check": <the check's JSON>}.
+/// {"result", "status_text", "failed_step", "reason", "failed_command", "attempts": [{"step",
+/// "reason", "failed_command"}...], "check": <the check's JSON>}.
 nlohmann::ordered_json UpdateJson(const UpdateOutcome& outcome, const CheckReport& check);
+
+/// The command that failed as {"opcode", "direction", "stage", "os_error", "scsi_status",
+/// "host_status", "driver_status", "sense": {"key", "asc", "ascq", "text"} or null}.
+nlohmann::ordered_json FailedCommandJson(const CommandOutcome& command);
 
 /// True for an answer that agrees: "y" or "yes" in any case, blanks around ignored.
 bool IsYes(std::string_view answer);

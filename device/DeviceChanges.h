@@ -44,6 +44,10 @@ enum class SettledWait : std::uint8_t {
   Interrupted,  ///< stop said so first
 };
 
+/// How long device changes must lie quiet before a rescan: the window's rescan timer, and the
+/// command line's wait for an enclosure.
+inline constexpr std::chrono::milliseconds kRescanInterval{500};
+
 /// Waits for device changes and returns once the last change of a burst lies quiet behind by
 /// the interval, as the window's rescan timer does: every change starts the interval again.
 /// stop is asked at least every slice, so that a signal is acted on soon after it comes.

@@ -16,6 +16,9 @@ enum class Direction : std::uint8_t { In, Out };
 /// Where a failed command stopped.
 enum class FailureStage : std::uint8_t { None, Refused, Open, Request, Status };
 
+/// "none", "refused", "open", "request" or "status", as traces and JSON name the stage.
+std::string_view FailureStageName(FailureStage stage);
+
 /// One pass-through request as the transport hands it to a port.
 struct PortRequest {
   std::span<const std::uint8_t> cdb;     ///< the CDB, 1 to 16 bytes

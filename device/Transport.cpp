@@ -58,6 +58,22 @@ std::span<std::uint8_t> AlignedBuffer::bytes() const {
   return {AlignPointer(raw_, kDeviceAlignment), size_};
 }
 
+std::string_view FailureStageName(FailureStage stage) {
+  switch (stage) {
+    case FailureStage::None:
+      return "none";
+    case FailureStage::Refused:
+      return "refused";
+    case FailureStage::Open:
+      return "open";
+    case FailureStage::Request:
+      return "request";
+    case FailureStage::Status:
+      return "status";
+  }
+  return "none";
+}
+
 bool IsBridgeOpcode(std::uint8_t opcode) {
   // Only the bridge's own commands leave the program: the disk behind the bridge holds the
   // user's data, and no command of ours has any business writing it.

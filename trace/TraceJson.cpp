@@ -25,22 +25,6 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
-std::string_view StageName(FailureStage stage) {
-  switch (stage) {
-    case FailureStage::None:
-      return "none";
-    case FailureStage::Refused:
-      return "refused";
-    case FailureStage::Open:
-      return "open";
-    case FailureStage::Request:
-      return "request";
-    case FailureStage::Status:
-      return "status";
-  }
-  return "none";
-}
-
 std::string Field(std::string_view name, std::uint32_t value) {
   return ",\"" + std::string(name) + "\":" + std::to_string(value);
 }
@@ -54,7 +38,7 @@ std::span<const std::uint8_t> AnswerBytes(const TraceRecord& record, std::uint32
 
 std::string AnswerFields(const TraceRecord& record) {
   const CommandOutcome& outcome = *record.outcome;
-  std::string fields = ",\"stage\":\"" + std::string(StageName(outcome.stage)) + "\"";
+  std::string fields = ",\"stage\":\"" + std::string(FailureStageName(outcome.stage)) + "\"";
   if (outcome.stage == FailureStage::Refused) return fields;
   fields += Field("os_error", outcome.osError);
   if (outcome.stage == FailureStage::Open) return fields;

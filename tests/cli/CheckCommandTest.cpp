@@ -9,11 +9,11 @@
 
 #include "Desktop.h"
 #include "EmbeddedImages.h"
-#include "FormSession.h"
 #include "KorvaneFwRun.h"
 #include "Scenario.h"
 #include "TForm1.h"
 #include "TraceJson.h"
+#include "app/FakeMainView.h"
 
 namespace korvane::cli {
 namespace {
@@ -147,8 +147,7 @@ std::vector<std::string> WindowCommands(const std::string& scenario) {
   Transport io(bus);
   std::vector<std::string> commands;
   io.SetTrace([&](const TraceRecord& record) { commands.push_back(TraceJson(record)); });
-  std::ostringstream out, err;
-  TerminalView view(out, err, ProgressStyle::None);
+  korvane::testing::FakeMainView view(clock);
   KeptMessages messages;
   StreamDebugOutput debug(nullptr);
   EmbeddedImages images;

@@ -46,9 +46,9 @@ TEST(TerminalView, ProgressByStyle) {
   for (const Case& c : cases) {
     std::ostringstream out, err;
     TerminalView view(out, err, c.style);
-    view.SetVisible(Control::UpdateProgressBar, true);
+    view.BeginJob();
     for (const int percent : percents) view.ShowProgress(percent, "Writing firmware");
-    view.SetVisible(Control::UpdateProgressBar, false);
+    view.EndJob();
     EXPECT_EQ(out.str(), c.out) << static_cast<int>(c.style);
     EXPECT_EQ(err.str(), "");
   }
@@ -93,14 +93,14 @@ TEST(TerminalView, ASecondPassIsShownAgain) {
   }
 }
 
-TEST(TerminalView, AFailedWriteEndsTheBarLineWhenTheBarIsHidden) {
+TEST(TerminalView, AFailedWriteEndsTheBarLineWhenTheJobEnds) {
   std::ostringstream out, err;
   TerminalView view(out, err, ProgressStyle::Bar);
-  view.SetVisible(Control::UpdateProgressBar, true);
+  view.BeginJob();
   view.ShowProgress(0, "Writing firmware");
   view.ShowProgress(40, "Writing firmware");
-  view.SetVisible(Control::UpdateProgressBar, false);
-  view.SetVisible(Control::UpdateProgressBar, false);
+  view.EndJob();
+  view.EndJob();
   EXPECT_EQ(out.str(), "\r" + ProgressBar(0) + "\r" + ProgressBar(40) + "\n");
 }
 
@@ -114,34 +114,6 @@ TEST(TerminalView, ANoteDuringTheBarStartsOnALineOfItsOwn) {
   EXPECT_EQ(out.str(),
             "\r" + ProgressBar(20) + "\n\r" + ProgressBar(30) + "\r" + ProgressBar(100) + "\n");
   EXPECT_EQ(err.str(), "a note\n");
-}
-
-TEST(TerminalView, KeepsWhatTheLogicSets) {
-  std::ostringstream out, err;
-  TerminalView view(out, err, ProgressStyle::None);
-  EXPECT_EQ(view.SelectedDevice(), -1);
-  EXPECT_FALSE(view.picture(Control::Image3));
-  EXPECT_FALSE(view.visible(Control::UpdateProgressBar));
-
-  view.AddDeviceLine("<<USB>> one");
-  view.AddDeviceLine("<<UASP>> two");
-  view.SelectDevice(1);
-  view.ShowPicture(Control::Image3, Picture::Update);
-  view.SetStatusText("text");
-  view.SetEnabled(Control::lblStaust, false);
-  view.SetVisible(Control::Image2, false);
-  EXPECT_THAT(view.deviceLines(), ElementsAre("<<USB>> one", "<<UASP>> two"));
-  EXPECT_EQ(view.SelectedDevice(), 1);
-  EXPECT_EQ(view.picture(Control::Image3), Picture::Update);
-  EXPECT_FALSE(view.picture(Control::Image1));
-  EXPECT_EQ(view.statusText(), "text");
-  EXPECT_FALSE(view.enabled(Control::lblStaust));
-  EXPECT_TRUE(view.enabled(Control::cbb_DeviceList));
-  EXPECT_FALSE(view.visible(Control::Image2));
-
-  view.ClearDeviceList();
-  EXPECT_TRUE(view.deviceLines().empty());
-  EXPECT_EQ(view.SelectedDevice(), -1);
 }
 
 TEST(TerminalView, EveryPumpRunsTheHooksInOrder) {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "KorvaneFwRun.h"
-#include "TForm1.h"
 #include "TerminalView.h"
+#include "Verdict.h"
 
 namespace korvane::cli {
 namespace {
@@ -199,8 +199,8 @@ TEST(KorvaneFwUpdate, AFailedStepIsNamedWithItsReason) {
     const auto parsed = nlohmann::ordered_json::parse(json.out);
     std::vector<std::string> keys;
     for (const auto& item : parsed.items()) keys.push_back(item.key());
-    EXPECT_THAT(keys,
-                ElementsAre("result", "status_text", "failed_step", "reason", "attempts", "check"));
+    EXPECT_THAT(keys, ElementsAre("result", "status_text", "failed_step", "reason",
+                                  "failed_command", "attempts", "check"));
     EXPECT_EQ(parsed["result"], "fail");
     EXPECT_EQ(parsed["status_text"], status::kUpdateFail);
     EXPECT_EQ(parsed["failed_step"], c.step);

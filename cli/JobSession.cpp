@@ -1,4 +1,4 @@
-#include "FormSession.h"
+#include "JobSession.h"
 
 namespace korvane::cli {
 
@@ -7,12 +7,12 @@ ProgressStyle ProgressStyleFor(const GlobalOptions& options, const Console& cons
   return console.outIsTerminal ? ProgressStyle::Bar : ProgressStyle::Lines;
 }
 
-FormSession::FormSession(CommandContext& context)
+JobSession::JobSession(CommandContext& context)
     : view_(context.out, context.err, ProgressStyleFor(context.options, context.console)),
       debug_(context.options.verbose ? &context.err : nullptr),
-      form_(FormServices{context.io, context.devices.lister(), context.devices.clock(), view_,
-                         context.messages, debug_, images_, desktop_, context.devices.enclosures(),
-                         &context.devices}) {
+      job_(JobServices{context.io, context.devices.lister(), context.devices.clock(),
+                       context.messages, debug_, images_, context.devices.enclosures(),
+                       &context.devices, &context.access}) {
   if (context.console.onPump) view_.AddPumpHook(context.console.onPump);
 }
 

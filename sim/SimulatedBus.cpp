@@ -79,7 +79,7 @@ PortReply SimulatedBus::Execute(PortHandle handle, const PortRequest& request) {
   if (!response.present) return {.lastError = oserror::kDeviceNotConnected};
   // The bridge did the work; only its answer is late, and a host that gave up never sees it.
   if (OutlastsTimeout(bridge, response, request)) return {.lastError = oserror::kTimeout};
-  return Deliver(response, request);
+  return Deliver(response, request, bridge);
 }
 
 bool SimulatedBus::OutlastsTimeout(const SimulatedBridge& bridge, const BridgeResponse& response,
@@ -94,8 +94,14 @@ bool SimulatedBus::OutlastsTimeout(const SimulatedBridge& bridge, const BridgeRe
   return spent + response.delay > limit;
 }
 
-PortReply SimulatedBus::Deliver(const BridgeResponse& response, const PortRequest& request) {
+PortReply SimulatedBus::Deliver(const BridgeResponse& response, const PortRequest& request,
+                                const SimulatedBridge& bridge) {
   PortReply reply{.requestOk = true, .scsiStatus = response.status};
+  if (response.status == scsi::kCheckCondition) {
+    const std::size_t length = std::min(bridge.sense().size(), reply.sense.size());
+    std::copy_n(bridge.sense().begin(), length, reply.sense.begin());
+    reply.senseLength = static_cast<std::uint8_t>(length);
+  }
   if (request.direction == Direction::Out) {
     reply.transferred = response.dataOutTaken;
     return reply;

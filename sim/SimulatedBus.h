@@ -78,7 +78,10 @@ class SimulatedBus final : public Port {
   const Disk* FindDisk(std::string_view path) const;
   const OpenHandle* FindHandle(PortHandle handle) const;
   bool InUse(std::string_view path, bool exclusive) const;
-  static PortReply Deliver(const BridgeResponse& response, const PortRequest& request);
+  /// The bridge's answer as a platform reports it: with a CHECK CONDITION, the sense the bridge
+  /// holds comes along, as the platforms' autosense brings it.
+  static PortReply Deliver(const BridgeResponse& response, const PortRequest& request,
+                           const SimulatedBridge& bridge);
   /// Spends the time a late answer takes; true when the host stopped waiting before it came.
   bool OutlastsTimeout(const SimulatedBridge& bridge, const BridgeResponse& response,
                        const PortRequest& request);

@@ -293,6 +293,48 @@ TEST(KorvaneFwUpdate, NoInterruptNoteWithoutAnInterrupt) {
                         "new firmware starts.\n"));
 }
 
+/// The command that failed comes as fields beside the reason's words, for scripts to act on.
+TEST(KorvaneFwUpdate, TheFailedCommandComesAsFields) {
+  const TempDir dir;
+  struct Case {
+    std::string fault;
+    std::string step;
+    nlohmann::json command;  ///< without the sense's words, which end in its numbers
+    std::string senseNumbers;
+  };
+  const nlohmann::json nvramWrite = {{"opcode", 0xDF},    {"direction", "out"}, {"stage", "status"},
+                                     {"os_error", 0},     {"scsi_status", 2},   {"host_status", 0},
+                                     {"driver_status", 0}};
+  const Case cases[] = {
+      {R"({"command": "WriteNvram", "nth": 1, "effect": "refuse"})", "nvram-write", nvramWrite,
+       "(05/24/00)"},
+      {R"({"command": "WriteNvram", "nth": 1, "effect": "fail"})", "nvram-write", nvramWrite,
+       "(04/44/00)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    const std::string scenario =
+        dir.File("fault.json", Jms583With(", \"faults\": [" + c.fault + "]"));
+    const Outcome result = KorvaneFw({"--simulate", scenario, "--json", "update", "--yes"});
+    EXPECT_EQ(result.code, exitcode::kFailure) << result.err;
+    const auto json = nlohmann::json::parse(result.out);
+    EXPECT_EQ(json["failed_step"], c.step);
+    nlohmann::json command = json["failed_command"];
+    const std::string words = command["sense"]["text"];
+    EXPECT_TRUE(words.ends_with(c.senseNumbers)) << words;
+    EXPECT_THAT(json["reason"].get<std::string>(), HasSubstr(words));
+    const std::string numbers = c.senseNumbers.substr(1, 8);
+    EXPECT_EQ(command["sense"]["key"], std::stoi(numbers.substr(0, 2), nullptr, 16));
+    EXPECT_EQ(command["sense"]["asc"], std::stoi(numbers.substr(3, 2), nullptr, 16));
+    EXPECT_EQ(command["sense"]["ascq"], std::stoi(numbers.substr(6, 2), nullptr, 16));
+    command.erase("sense");
+    EXPECT_EQ(command, c.command);
+  }
+  const Outcome complete =
+      KorvaneFw({"--simulate", "jms583-outdated", "--json", "update", "--yes"});
+  EXPECT_TRUE(nlohmann::json::parse(complete.out)["failed_command"].is_null());
+}
+
 TEST(IsYes, OnlyYAndYes) {
   for (const std::string_view yes : {"y", "Y", "yes", "YES", " yes\t", "Yes\r"}) {
     EXPECT_TRUE(IsYes(yes)) << yes;

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <exception>
 #include <optional>
 #include <sstream>
@@ -33,12 +34,21 @@ struct ReportOptions {
   std::string output = "korvane-report.jsonl";
 };
 
+/// The commands korvane-fw takes.
+enum class Command : std::uint8_t { None, List, Check, Update, Report };
+
+/// The command's name on the command line and in traces.
+std::string_view CommandName(Command command) {
+  static constexpr std::array<std::string_view, 5> kNames{"", "list", "check", "update", "report"};
+  return kNames[static_cast<std::size_t>(command)];
+}
+
 /// The parsed command line: the global options and the command that was named.
 struct Invocation {
   GlobalOptions options;
   UpdateOptions update;
   ReportOptions report;
-  std::string command;
+  Command command = Command::None;
   /// The command and its options as a trace's header names them: without the files and the
   /// enclosures they were taken from.
   std::vector<std::string> words;
@@ -132,20 +142,20 @@ void AddCommands(CLI::App& app, Invocation& invocation) {
   // command, as in "update --yes --save-state s.json".
   app.fallthrough();
   auto* list = app.add_subcommand("list", "List the disks behind a recognised bridge chip");
-  list->callback([&invocation] { invocation.command = "list"; });
+  list->callback([&invocation] { invocation.command = Command::List; });
   auto* check = app.add_subcommand(
       "check",
       "Tell whether an update is offered for the attached enclosure (exit code 3 if so); with "
       "--wait, first wait for one to be plugged in");
   AddWaitFlag(*check, invocation.options);
-  check->callback([&invocation] { invocation.command = "check"; });
+  check->callback([&invocation] { invocation.command = Command::Check; });
   auto* update = app.add_subcommand(
       "update",
       "Check, and write the offered firmware after asking for confirmation (--yes: do not ask; "
       "--wait: first wait for an enclosure to be plugged in)");
   update->add_flag("--yes,-y", invocation.update.yes, "Do not ask: update once it is offered");
   AddWaitFlag(*update, invocation.options);
-  update->callback([&invocation] { invocation.command = "update"; });
+  update->callback([&invocation] { invocation.command = Command::Update; });
   auto* report = app.add_subcommand(
       "report",
       "Run list and check with full traces and write them to one file to attach to a problem "
@@ -157,7 +167,7 @@ void AddCommands(CLI::App& app, Invocation& invocation) {
       ->add_option("--output,-o", invocation.report.output,
                    "Where the report goes (default: korvane-report.jsonl)")
       ->option_text("FILE");
-  report->callback([&invocation] { invocation.command = "report"; });
+  report->callback([&invocation] { invocation.command = Command::Report; });
   // At most one; none is reported by us, so that a misspelt command is named as such.
   app.require_subcommand(0, 1);
 }
@@ -177,27 +187,27 @@ std::optional<int> Parse(CLI::App& app, std::span<const std::string> args, std::
 
 /// Usage errors that parsing alone cannot see; nothing has touched a disk yet.
 std::optional<std::string> CheckUsage(const Invocation& invocation, const Console& console) {
-  if (invocation.command.empty()) {
+  if (invocation.command == Command::None) {
     return "name a command: list, check, update or report (--help shows the options)";
   }
   if (!invocation.options.replay.empty() && !invocation.options.simulate.empty()) {
     return "--replay and --simulate both name the enclosures: use one";
   }
-  if (!invocation.options.replay.empty() && invocation.command == "update" &&
+  if (!invocation.options.replay.empty() && invocation.command == Command::Update &&
       !invocation.update.yes) {
     return "a replay does not ask: add --yes to replay an update";
   }
   if (!invocation.options.saveState.empty() && invocation.options.simulate.empty()) {
     return "--save-state saves simulated enclosures: use it with --simulate";
   }
-  if (invocation.command == "report" && !invocation.options.replay.empty()) {
+  if (invocation.command == Command::Report && !invocation.options.replay.empty()) {
     return "a replay plays one command: replay each run of a report on its own";
   }
-  if (invocation.command == "report" && !invocation.options.trace.empty()) {
+  if (invocation.command == Command::Report && !invocation.options.trace.empty()) {
     return "the report holds the traces itself: leave out --trace";
   }
-  const bool updates = invocation.command == "update" ||
-                       (invocation.command == "report" && invocation.report.update);
+  const bool updates = invocation.command == Command::Update ||
+                       (invocation.command == Command::Report && invocation.report.update);
   if (updates && !invocation.update.yes && !console.inIsTerminal) {
     return "update asks for confirmation, but standard input is not a terminal: add --yes to "
            "update without asking";
@@ -206,10 +216,18 @@ std::optional<std::string> CheckUsage(const Invocation& invocation, const Consol
 }
 
 int Dispatch(const Invocation& invocation, CommandContext& context) {
-  if (invocation.command == "list") return RunList(context);
-  if (invocation.command == "check") return RunCheck(context);
-  if (invocation.command == "update") return RunUpdate(context, invocation.update);
-  context.err << "korvane-fw: unknown command " << invocation.command << '\n';
+  switch (invocation.command) {
+    case Command::List:
+      return RunList(context);
+    case Command::Check:
+      return RunCheck(context);
+    case Command::Update:
+      return RunUpdate(context, invocation.update);
+    case Command::None:
+    case Command::Report:
+      break;
+  }
+  context.err << "korvane-fw: no command to run\n";
   return exitcode::kBadInput;
 }
 
@@ -227,7 +245,7 @@ std::optional<std::string> OpenOutput(std::optional<WatchedOutput>& output, cons
 std::optional<std::string> OpenOutputs(const Invocation& invocation, Outputs& outputs,
                                        std::ostream& err) {
   const GlobalOptions& options = invocation.options;
-  const bool report = invocation.command == "report";
+  const bool report = invocation.command == Command::Report;
   if (!options.trace.empty()) {
     if (auto problem = OpenOutput(outputs.trace, options.trace, "the trace", err)) {
       return "cannot write the trace file: " + *problem;
@@ -305,13 +323,13 @@ int RunTraced(const Invocation& invocation, const Console& console, Devices& dev
 
 /// One command of a report: its JSON result and its trace, kept in memory.
 ReportRun RunForReport(const Invocation& invocation, const Console& console, Devices& devices,
-                       const std::string& command) {
+                       Command command) {
   Invocation run = invocation;
   run.command = command;
   run.options.json = true;
   run.options.saveState.clear();
-  run.words = {command, "--json"};
-  if (command == "update" && run.update.yes) run.words.push_back("--yes");
+  run.words = {std::string(CommandName(command)), "--json"};
+  if (command == Command::Update && run.update.yes) run.words.push_back("--yes");
   ReportRun result{run.words, 0, {}, {}};
   trace::TraceWriter writer(HeaderFor(run, devices),
                             [&result](const std::string& line) { result.trace += line + "\n"; });
@@ -327,10 +345,10 @@ ReportRun RunForReport(const Invocation& invocation, const Console& console, Dev
 /// Runs list and check (and update when asked) and writes their results and traces to one file.
 int RunReport(const Invocation& invocation, const Console& console, Devices& devices,
               Outputs& outputs) {
-  std::vector<std::string> commands{"list", "check"};
-  if (invocation.report.update) commands.emplace_back("update");
+  std::vector<Command> commands{Command::List, Command::Check};
+  if (invocation.report.update) commands.push_back(Command::Update);
   std::vector<ReportRun> runs;
-  for (const std::string& command : commands) {
+  for (const Command command : commands) {
     runs.push_back(RunForReport(invocation, console, devices, command));
     // An interrupt ends the report after the run it came in, which is kept.
     if (runs.back().exitCode >= exitcode::kInterrupted) break;
@@ -351,7 +369,8 @@ int RunReport(const Invocation& invocation, const Console& console, Devices& dev
 
 int RunWithDevices(const Invocation& invocation, const Console& console, Devices& devices,
                    Outputs& outputs) {
-  if (invocation.command == "report") return RunReport(invocation, console, devices, outputs);
+  if (invocation.command == Command::Report)
+    return RunReport(invocation, console, devices, outputs);
   if (!outputs.trace) return RunCommand(invocation, console, devices, nullptr, outputs);
   return RunTraced(invocation, console, devices, outputs);
 }
@@ -359,8 +378,8 @@ int RunWithDevices(const Invocation& invocation, const Console& console, Devices
 /// Runs the command on a recording. Its output is held back until the replay is known to have
 /// followed the recording to the end; a replay that left it says only where.
 int RunReplay(const Invocation& invocation, const Console& console, Outputs& outputs) {
-  auto replay =
-      ReplayTraceFile(invocation.options.replay, invocation.command, PastTheRecording::Differs);
+  auto replay = ReplayTraceFile(invocation.options.replay, CommandName(invocation.command),
+                                PastTheRecording::Differs);
   if (auto* problem = std::get_if<std::string>(&replay)) {
     console.err << "korvane-fw: " << Printable(*problem) << '\n';
     return exitcode::kBadInput;

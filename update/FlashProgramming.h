@@ -31,7 +31,8 @@ bool MayWriteImage(const UpdateContext& context, std::string_view path,
 bool UpdateFirmware(const UpdateContext& context, std::string_view path);
 
 /// Writes the first length bytes of image into the bridge, through the loader in ROM mode.
-/// image is the image followed by zeros; a capacity that does not fit it is refused.
+/// image is the image followed by zeros; a capacity that does not fit it is refused. The caller
+/// has judged image with MayWriteImage; the loader is judged here, as it is loaded.
 bool ProgramFlash(const UpdateContext& context, std::string_view path,
                   std::span<const std::uint8_t> image, std::uint32_t length, bool romMode,
                   std::uint8_t loaderVariant);

@@ -13,19 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "ChipIdentification.h"
-#include "Clock.h"
-#include "DebugOutput.h"
 #include "Desktop.h"
-#include "DeviceChanges.h"
-#include "DeviceScan.h"
 #include "DialogSweep.h"
-#include "Discovery.h"
-#include "Enclosures.h"
+#include "IDEAccess.h"
 #include "ImageSource.h"
 #include "MainView.h"
-#include "MessageSink.h"
-#include "Transport.h"
 #include "UpdateContext.h"
 #include "UpdateJob.h"
 #include "Verdict.h"

@@ -8,16 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "AccessWatch.h"
-#include "Clock.h"
-#include "DebugOutput.h"
-#include "DeviceScan.h"
-#include "Discovery.h"
-#include "Enclosures.h"
+#include "IDEAccess.h"
 #include "ImageSource.h"
-#include "MessageSink.h"
-#include "MountState.h"
-#include "Transport.h"
 #include "UpdateContext.h"
 #include "UpdateStep.h"
 #include "UpdateView.h"

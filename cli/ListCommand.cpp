@@ -83,11 +83,9 @@ std::string DumpJson(const nlohmann::ordered_json& json) {
 }
 
 std::optional<FirmwareState> ReadFirmwareState(Transport& io, std::string_view path) {
-  std::array<std::uint8_t, kIdentityBlockSize> block{};
-  if (!ReadIdentity(io, path, block)) return std::nullopt;
-  const std::optional<BridgeIdentity> identity = ParseIdentityBlock(block);
-  if (!identity) return std::nullopt;
-  return FirmwareState{identity->version, identity->romMode};
+  const IdentityRead read = ReadBridgeIdentity(io, path);
+  if (!read.identity) return std::nullopt;
+  return FirmwareState{read.identity->version, read.identity->romMode};
 }
 
 ListReport BuildListReport(CommandContext& context) {

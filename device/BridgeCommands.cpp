@@ -155,6 +155,25 @@ bool ReadIdentity(Transport& io, std::string_view path, std::span<std::uint8_t> 
   return SendIn(io, path, BuildReadIdentity(), buffer, transferred);
 }
 
+namespace {
+
+IdentityRead Decoded(bool answered, std::span<const std::uint8_t> block) {
+  if (!answered) return {};
+  return {true, ParseIdentityBlock(block)};
+}
+
+}  // namespace
+
+IdentityRead ReadBridgeIdentity(Transport& io, std::string_view path) {
+  std::array<std::uint8_t, kIdentityBlockSize> block{};
+  return Decoded(ReadIdentity(io, path, block), block);
+}
+
+IdentityRead ReadBridgeIdentityAlt(Transport& io, std::string_view path) {
+  std::array<std::uint8_t, kIdentityBlockSize> block{};
+  return Decoded(ReadIdentityAlt(io, path, block), block);
+}
+
 bool ReadIdentityAlt(Transport& io, std::string_view path, std::span<std::uint8_t> buffer,
                      std::uint32_t* transferred) {
   return SendIn(io, path, BuildReadIdentityAlt(), buffer, transferred);

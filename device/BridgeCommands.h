@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -59,6 +60,17 @@ bool ReadIdentity(Transport& io, std::string_view path, std::span<std::uint8_t> 
 /// Reads the identity block through the alternate opcode.
 bool ReadIdentityAlt(Transport& io, std::string_view path, std::span<std::uint8_t> buffer,
                      std::uint32_t* transferred = nullptr);
+/// What reading the identity block gave: whether the bridge answered, and the answer's fields
+/// when it carried the signature.
+struct IdentityRead {
+  bool answered = false;
+  std::optional<BridgeIdentity> identity;
+};
+/// Reads the identity block and decodes it.
+IdentityRead ReadBridgeIdentity(Transport& io, std::string_view path);
+/// The same through the alternate opcode.
+IdentityRead ReadBridgeIdentityAlt(Transport& io, std::string_view path);
+
 /// Standard INQUIRY; the allocation length byte is the low byte of the buffer size.
 bool Inquiry(Transport& io, std::string_view path, std::span<std::uint8_t> buffer);
 /// One status byte; bit 0 set means busy.

@@ -108,19 +108,18 @@ void FromSignedIdentity(const BridgeIdentity& identity, Finding& finding) {
 
 /// Step 3: the identity block, its alternate, or the family in the configuration word.
 void FromIdentity(Transport& io, std::string_view path, std::uint16_t word, Finding& finding) {
-  std::array<std::uint8_t, kIdentityBlockSize> block{};
-  if (ReadIdentity(io, path, block)) {
-    if (const std::optional<BridgeIdentity> identity = ParseIdentityBlock(block)) {
-      FromSignedIdentity(*identity, finding);
+  if (const IdentityRead read = ReadBridgeIdentity(io, path); read.answered) {
+    if (read.identity) {
+      FromSignedIdentity(*read.identity, finding);
     } else {
       finding.chipCode = static_cast<std::uint8_t>(kChipCodeWordFamily + ((word >> 5) & 3));
     }
     return;
   }
-  if (!ReadIdentityAlt(io, path, block)) return;
-  if (const std::optional<BridgeIdentity> identity = ParseIdentityBlock(block)) {
-    finding.chipCode = LookUpChipCode(identity->model);
-    finding.revision = Minus(identity->revision, 0x30);
+  const IdentityRead alternate = ReadBridgeIdentityAlt(io, path);
+  if (alternate.identity) {
+    finding.chipCode = LookUpChipCode(alternate.identity->model);
+    finding.revision = Minus(alternate.identity->revision, 0x30);
   }
 }
 

@@ -289,19 +289,17 @@ void ReportAttempts(UpdateFailure& record, std::vector<AttemptFailure> attempts,
 /// Reads the identity block; nothing (noted) when it fails or is not a valid answer.
 std::optional<BridgeIdentity> ReadIdentityBlock(const UpdateContext& context,
                                                 std::string_view path) {
-  std::array<std::uint8_t, kIdentityBlockSize> identity{};
-  if (!ReadIdentity(context.io, path, identity)) {
+  const IdentityRead read = ReadBridgeIdentity(context.io, path);
+  if (!read.answered) {
     NoteCommandFailure(context, UpdateStep::Identity, path);
     return std::nullopt;
   }
   // Whether the bridge runs its boot ROM decides how it is written; an answer without the
   // signature says nothing about that.
-  const std::optional<BridgeIdentity> parsed = ParseIdentityBlock(identity);
-  if (!parsed) {
+  if (!read.identity) {
     NoteFailure(context, UpdateStep::Identity, "the identity answer lacks its signature F4 E7");
-    return std::nullopt;
   }
-  return parsed;
+  return read.identity;
 }
 
 /// Refuses, with the reason noted, to write a disk that is in use.

@@ -98,12 +98,12 @@ bool CheckRun::ReadFlashTypeStep() {
 }
 
 std::optional<BridgeIdentity> CheckRun::ReadIdentityStep() {
-  std::array<std::uint8_t, kIdentityBlockSize> block{};
-  if (!ReadIdentity(s_.io, result_.path, block)) {
+  const IdentityRead read = ReadBridgeIdentity(s_.io, result_.path);
+  if (!read.answered) {
     FailCommand("reading the identity block");
     return std::nullopt;
   }
-  const std::optional<BridgeIdentity> identity = ParseIdentityBlock(block);
+  const std::optional<BridgeIdentity>& identity = read.identity;
   if (!identity) {
     Fail("the identity block lacks its F4 E7 signature");
     return std::nullopt;

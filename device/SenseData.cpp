@@ -1,5 +1,7 @@
 #include "SenseData.h"
 
+#include "Text.h"
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -51,10 +53,7 @@ constexpr std::array kAdditionalSense{
     AdditionalSense{0x44, 0x00, "internal target failure"},
 };
 
-std::string Hex2(std::uint8_t value) {
-  static constexpr std::string_view kDigits = "0123456789ABCDEF";
-  return {kDigits[value >> 4], kDigits[value & 0xF]};
-}
+std::string Hex2(std::uint8_t value) { return HexText(std::span(&value, 1), HexCase::Upper); }
 
 SenseData At(std::span<const std::uint8_t> bytes, std::size_t key, std::size_t asc,
              std::size_t ascq) {

@@ -15,6 +15,7 @@ struct CodePoint {
 };
 
 constexpr std::string_view kHexDigits = "0123456789abcdef";
+constexpr std::string_view kUpperHexDigits = "0123456789ABCDEF";
 
 constexpr std::uint32_t kFirstSurrogate = 0xD800;
 constexpr std::uint32_t kLastSurrogate = 0xDFFF;
@@ -81,14 +82,27 @@ std::string Printable(std::string_view text) { return Escape(text, false); }
 
 std::string PrintableLines(std::string_view text) { return Escape(text, true); }
 
-std::string HexText(std::span<const std::uint8_t> bytes) {
+std::string HexText(std::span<const std::uint8_t> bytes, HexCase letters,
+                    std::string_view separator) {
+  const std::string_view digits = letters == HexCase::Lower ? kHexDigits : kUpperHexDigits;
   std::string text;
-  text.reserve(bytes.size() * 2);
-  for (std::uint8_t b : bytes) {
-    text += kHexDigits[b >> 4];
-    text += kHexDigits[b & 0xF];
+  text.reserve(bytes.size() * (2 + separator.size()));
+  for (const std::uint8_t byte : bytes) {
+    if (!text.empty()) text += separator;
+    text += digits[byte >> 4];
+    text += digits[byte & 0x0Fu];
   }
   return text;
+}
+
+std::string HexNumber(std::uint32_t value, HexCase letters) {
+  std::array<std::uint8_t, 4> bytes{};
+  std::size_t first = bytes.size() - 1;
+  for (std::size_t at = bytes.size(); at-- > 0; value >>= 8) {
+    bytes[at] = static_cast<std::uint8_t>(value & 0xFFu);
+    if (bytes[at] != 0) first = at;
+  }
+  return "0x" + HexText(std::span(bytes).subspan(first), letters);
 }
 
 std::string AsciiLower(std::string_view text) {

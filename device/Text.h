@@ -19,8 +19,16 @@ std::string Printable(std::string_view text);
 /// itself, where those end lines and redraw the progress bar.
 std::string PrintableLines(std::string_view text);
 
-/// Bytes as lower-case hex, two digits each, as trace lines and messages about them write them.
-std::string HexText(std::span<const std::uint8_t> bytes);
+/// Which letters hex digits take.
+enum class HexCase : std::uint8_t { Lower, Upper };
+
+/// Bytes as hex, two digits each, with separator between bytes: lower case and none, as trace
+/// lines and messages about them write them.
+std::string HexText(std::span<const std::uint8_t> bytes, HexCase letters = HexCase::Lower,
+                    std::string_view separator = {});
+
+/// A number as "0x" and as many pairs of hex digits as it needs: "0x3b", "0x011000".
+std::string HexNumber(std::uint32_t value, HexCase letters = HexCase::Lower);
 
 /// text with A to Z made lower case, nothing else changed: for names that compare without case
 /// (Windows paths and device names), whatever the locale.

@@ -1,5 +1,7 @@
 #include "Transport.h"
 
+#include "Text.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -20,14 +22,6 @@ constexpr std::uint32_t kWriteTimeoutSeconds = 50;
 // length are zero in every CDB we build.
 std::uint8_t CdbByte(std::span<const std::uint8_t> cdb, std::size_t index) {
   return index < cdb.size() ? cdb[index] : 0;
-}
-
-std::string Hex2(std::uint32_t value) {
-  constexpr char kDigits[] = "0123456789abcdef";
-  std::string text = "0x";
-  text += kDigits[(value >> 4) & 0xF];
-  text += kDigits[value & 0xF];
-  return text;
 }
 
 }  // namespace
@@ -106,7 +100,7 @@ std::string Transport::CheckCall(const Call& call) const {
     return "a CDB of " + std::to_string(call.cdb.size()) + " bytes (1 to 16 allowed)";
   }
   if (!IsBridgeOpcode(call.cdb[0])) {
-    return "opcode " + Hex2(call.cdb[0]) + " is not a bridge command";
+    return "opcode " + HexNumber(call.cdb[0]) + " is not a bridge command";
   }
   if (call.length < 0 || call.length > kMaxTransferLength) {
     return "a data length of " + std::to_string(call.length);
@@ -236,11 +230,11 @@ std::string Transport::DescribeLastFailure(std::string_view path) const {
 std::string Transport::DescribeStatusFailure() const {
   // A host or driver status alone means the command never got its answer: nothing rejected it.
   const bool rejected = last_.scsiStatus != 0 || (last_.hostStatus == 0 && last_.driverStatus == 0);
-  std::string text = rejected ? "the device rejected command " + Hex2(last_.opcode)
-                              : "command " + Hex2(last_.opcode) + " got no answer";
-  text += " (SCSI status " + Hex2(last_.scsiStatus);
-  if (last_.hostStatus != 0) text += ", host status " + Hex2(last_.hostStatus);
-  if (last_.driverStatus != 0) text += ", driver status " + Hex2(last_.driverStatus);
+  std::string text = rejected ? "the device rejected command " + HexNumber(last_.opcode)
+                              : "command " + HexNumber(last_.opcode) + " got no answer";
+  text += " (SCSI status " + HexNumber(last_.scsiStatus);
+  if (last_.hostStatus != 0) text += ", host status " + HexNumber(last_.hostStatus);
+  if (last_.driverStatus != 0) text += ", driver status " + HexNumber(last_.driverStatus);
   text += ")";
   const std::string status = port_.ExplainStatus(last_.hostStatus, last_.driverStatus);
   if (!status.empty()) text += ": " + status;

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "Text.h"
+
 namespace korvane::sim {
 namespace {
 
@@ -22,19 +24,6 @@ constexpr unsigned kFirstCommand = 1;  // a fault without "nth" strikes the firs
 constexpr std::string_view kAnyCommand = "any";
 constexpr std::array<std::string_view, 6> kEffectNames{"fail",    "refuse", "busy",
                                                        "corrupt", "vanish", "late"};
-
-/// Bytes as upper-case pairs of digits with a blank between bytes, as the README shows them.
-std::string Hex(std::span<const std::uint8_t> bytes) {
-  static constexpr std::string_view kDigits = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(bytes.size() * 3);
-  for (const std::uint8_t byte : bytes) {
-    if (!text.empty()) text += ' ';
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0F];
-  }
-  return text;
-}
 
 std::string VersionText(const FirmwareVersion& version) {
   std::string text;
@@ -85,7 +74,7 @@ void WriteIdentity(const char* key, const std::optional<IdentityConfig>& now,
   if (!now) {
     disk[key] = nullptr;
   } else if (now->bytes) {
-    disk[key] = Hex(*now->bytes);
+    disk[key] = HexText(*now->bytes, HexCase::Upper, " ");
   }
 }
 
@@ -95,8 +84,9 @@ void WriteIdentities(const BridgeConfig& now, const BridgeConfig& base, Json& di
 }
 
 void WriteFlashType(const BridgeConfig& now, const BridgeConfig& base, Json& disk) {
-  IfChanged(disk, "flash_type", now.flashType, base.flashType,
-            [](const auto& type) { return OrNull(type, [](const auto& b) { return Hex(b); }); });
+  IfChanged(disk, "flash_type", now.flashType, base.flashType, [](const auto& type) {
+    return OrNull(type, [](const auto& b) { return HexText(b, HexCase::Upper, " "); });
+  });
 }
 
 void WriteConfigWord(const BridgeConfig& now, const BridgeConfig& base, Json& disk) {
@@ -112,7 +102,7 @@ void WriteBufferOne(const BridgeConfig& now, const BridgeConfig& base, Json& dis
   const auto buffer = [](const BufferOneConfig& one) {
     Json json = Json::object();
     json["boundary"] = one.boundary;
-    json["data"] = Hex(one.data);
+    json["data"] = HexText(one.data, HexCase::Upper, " ");
     return json;
   };
   IfChanged(disk, "buffer1", now.bufferOne, base.bufferOne,
@@ -134,7 +124,7 @@ void WriteCounts(const BridgeConfig& now, const BridgeConfig& base, Json& disk) 
 
 void WriteNvram(const BridgeConfig& now, const BridgeConfig& base, Json& disk) {
   IfChanged(disk, "nvram", now.nvramRecord, base.nvramRecord,
-            [](const NvramRecord& record) { return Hex(record); });
+            [](const NvramRecord& record) { return HexText(record, HexCase::Upper, " "); });
 }
 
 Json FaultJson(const Fault& fault) {

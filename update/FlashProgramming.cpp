@@ -10,6 +10,7 @@
 #include "ByteOrder.h"
 #include "ChipUpdate.h"
 #include "ImageLayout.h"
+#include "Text.h"
 
 namespace korvane {
 namespace {
@@ -30,17 +31,6 @@ constexpr std::size_t RoundUp(std::size_t value, std::size_t unit) {
   return (value + unit - 1) / unit * unit;
 }
 
-std::string Hex(std::uint32_t value) {
-  static constexpr std::string_view kDigits = "0123456789ABCDEF";
-  std::string text;
-  do {
-    text.insert(text.begin(), kDigits[value % 16]);
-    value /= 16;
-  } while (value != 0);
-  if (text.size() % 2 != 0) text.insert(text.begin(), '0');
-  return "0x" + text;
-}
-
 /// Reads the buffer descriptor into a cleared answer; nothing when the command fails.
 std::optional<BufferDescriptor> ReadDescriptor(Transport& io, std::string_view path) {
   std::array<std::uint8_t, kDescriptorSize> bytes{};
@@ -52,7 +42,7 @@ std::optional<BufferDescriptor> ReadDescriptor(Transport& io, std::string_view p
 }
 
 std::string DescriptorText(const BufferDescriptor& descriptor) {
-  return "offset boundary " + Hex(descriptor.boundary) + ", capacity " +
+  return "offset boundary " + HexNumber(descriptor.boundary, HexCase::Upper) + ", capacity " +
          std::to_string(descriptor.capacity);
 }
 
@@ -64,9 +54,10 @@ bool DescriptorAllowsStart(const UpdateContext& context, const BufferDescriptor&
                       ? descriptor.boundary == kNoOffsets && descriptor.capacity == chip.romCapacity
                       : descriptor.boundary == kBlockBoundary;
   if (ok) return true;
-  const std::string wanted = romMode ? "offset boundary " + Hex(kNoOffsets) + ", capacity " +
-                                           std::to_string(chip.romCapacity)
-                                     : "offset boundary " + Hex(kBlockBoundary);
+  const std::string wanted = romMode
+                                 ? "offset boundary " + HexNumber(kNoOffsets, HexCase::Upper) +
+                                       ", capacity " + std::to_string(chip.romCapacity)
+                                 : "offset boundary " + HexNumber(kBlockBoundary, HexCase::Upper);
   NoteFailure(
       context, UpdateStep::Descriptor,
       "the bridge reports " + DescriptorText(descriptor) + " where " + wanted + " is required");
@@ -174,7 +165,7 @@ WriteEnd LoaderPass(const UpdateContext& context, std::string_view path,
   if (descriptor->boundary != kBlockBoundary) {
     NoteFailure(context, UpdateStep::LoaderDescriptor,
                 "the loader reports " + DescriptorText(*descriptor) + " where offset boundary " +
-                    Hex(kBlockBoundary) + " is required");
+                    HexNumber(kBlockBoundary, HexCase::Upper) + " is required");
     return WriteEnd::Stopped;
   }
   const std::optional<AlignedBuffer> staging =
@@ -246,7 +237,8 @@ bool Matches(const UpdateContext& context, std::span<const std::uint8_t> expecte
     if (at < length && expected[at] != readBack[at]) {
       NoteFailure(context, UpdateStep::Verify,
                   "the flash differs from the image at offset " + std::to_string(at) + " (" +
-                      Hex(readBack[at]) + " instead of " + Hex(expected[at]) + ")");
+                      HexNumber(readBack[at], HexCase::Upper) + " instead of " +
+                      HexNumber(expected[at], HexCase::Upper) + ")");
       return false;
     }
   }

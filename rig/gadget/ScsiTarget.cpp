@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "ByteOrder.h"
+#include "Text.h"
 
 namespace korvane::gadget {
 namespace {
@@ -125,16 +126,6 @@ constexpr std::array kMediumCommands{
 };
 // clang-format on
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-  std::string text;
-  for (const std::uint8_t byte : bytes) {
-    std::array<char, 4> two{};
-    std::snprintf(two.data(), two.size(), "%s%02X", text.empty() ? "" : " ", byte);
-    text += two.data();
-  }
-  return text;
-}
-
 std::string Outcome(const ScsiReply& reply) {
   if (!reply.present) return "the bridge vanished";
   std::array<char, 64> text{};
@@ -221,7 +212,9 @@ ScsiReply ScsiTarget::ExecuteMedium(const ScsiRequest& request, const CdbField& 
 }
 
 void ScsiTarget::Log(const CdbField& cdb, std::size_t cdbLength, const ScsiReply& reply) const {
-  if (log_) log_("bridge " + Hex(std::span(cdb).first(cdbLength)) + " -> " + Outcome(reply));
+  if (log_)
+    log_("bridge " + HexText(std::span(cdb).first(cdbLength), HexCase::Upper, " ") + " -> " +
+         Outcome(reply));
 }
 
 void ScsiTarget::Replug() {

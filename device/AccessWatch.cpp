@@ -8,7 +8,7 @@ namespace korvane {
 namespace {
 
 /// The scan keeps device paths in lower case; the lister may not.
-bool SamePath(std::string_view a, std::string_view b) { return AsciiLower(a) == AsciiLower(b); }
+bool SamePath(std::string_view a, std::string_view b) { return SameIgnoringCase(a, b); }
 
 }  // namespace
 

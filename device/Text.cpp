@@ -105,6 +105,10 @@ std::string HexNumber(std::uint32_t value, HexCase letters) {
   return "0x" + HexText(std::span(bytes).subspan(first), letters);
 }
 
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  return AsciiLower(a) == AsciiLower(b);
+}
+
 std::string AsciiLower(std::string_view text) {
   std::string lower(text);
   for (char& c : lower) {

@@ -34,4 +34,8 @@ std::string HexNumber(std::uint32_t value, HexCase letters = HexCase::Lower);
 /// (Windows paths and device names), whatever the locale.
 std::string AsciiLower(std::string_view text);
 
+/// True when a and b are the same text but for the case of A to Z: device paths, which name the
+/// same disk whatever their letter case.
+bool SameIgnoringCase(std::string_view a, std::string_view b);
+
 }  // namespace korvane

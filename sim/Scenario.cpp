@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "BuiltInScenarios.h"
+#include "Text.h"
 
 namespace korvane::sim {
 namespace {
@@ -678,12 +679,8 @@ bool ReadDisk(const Field& field, ScenarioDisk& disk) {
   return true;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 /// The bus names disks without regard to case, so two such paths would be one disk.
-bool SamePath(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b, [](char x, char y) { return Lower(x) == Lower(y); });
-}
+bool SamePath(std::string_view a, std::string_view b) { return SameIgnoringCase(a, b); }
 
 bool ReadDisks(const Field& field, std::vector<ScenarioDisk>& disks) {
   if (!field.value().is_array()) return field.Expected("a list of disks");

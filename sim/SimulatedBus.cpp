@@ -4,15 +4,13 @@
 #include <chrono>
 #include <utility>
 
+#include "Text.h"
+
 namespace korvane::sim {
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 /// Interface paths name the same device whatever the letter case, as on Windows.
-bool SamePath(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b, [](char x, char y) { return Lower(x) == Lower(y); });
-}
+bool SamePath(std::string_view a, std::string_view b) { return SameIgnoringCase(a, b); }
 
 std::string Quoted(std::string_view path) { return "the simulated disk " + std::string(path); }
 

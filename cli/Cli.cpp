@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "CheckCommand.h"
+#include "DeviceStack.h"
 #include "ListCommand.h"
 #include "OutputFile.h"
 #include "ProblemReport.h"
-#include "RecordingDevices.h"
 #include "ReplayDevices.h"
 #include "SimulatedDevices.h"
 #include "TerminalGuard.h"
@@ -279,13 +279,12 @@ int SaveState(std::optional<WatchedOutput>& state, const Devices& devices, std::
 
 int RunCommand(const Invocation& invocation, const Console& console, Devices& devices,
                trace::TraceWriter* trace, Outputs& outputs) {
-  AccessWatch access(devices.port());
-  Transport io(access);
-  if (trace != nullptr) io.SetTrace([trace](const TraceRecord& record) { trace->Command(record); });
+  DeviceStack stack(devices, trace);
   KeptMessages messages;
   InterruptDeferral interrupts;
-  CommandContext context{invocation.options, console,    devices,     access,     io,
-                         messages,           interrupts, console.out, console.err};
+  CommandContext context{invocation.options, console,     stack.devices(),
+                         stack.access(),     stack.io(),  messages,
+                         interrupts,         console.out, console.err};
   int code = Dispatch(invocation, context);
   if (trace != nullptr) trace->Exit(code);
   code = SaveState(outputs.state, devices, console.err, code);
@@ -312,8 +311,7 @@ int RunTraced(const Invocation& invocation, const Console& console, Devices& dev
   WatchedOutput& file = *outputs.trace;
   trace::TraceWriter writer(HeaderFor(invocation, devices),
                             [&file](const std::string& line) { file.Write(line + "\n"); });
-  RecordingDevices recording(devices, writer);
-  const int code = RunCommand(invocation, console, recording, &writer, outputs);
+  const int code = RunCommand(invocation, console, devices, &writer, outputs);
   if (const auto problem = file.Finish()) {
     console.err << "korvane-fw: the trace was not saved: " << Printable(*problem) << '\n';
     return code == exitcode::kOk ? exitcode::kBadInput : code;
@@ -333,11 +331,10 @@ ReportRun RunForReport(const Invocation& invocation, const Console& console, Dev
   ReportRun result{run.words, 0, {}, {}};
   trace::TraceWriter writer(HeaderFor(run, devices),
                             [&result](const std::string& line) { result.trace += line + "\n"; });
-  RecordingDevices recording(devices, writer);
   std::ostringstream out;
   const Console captured{console.in, out, console.err, console.inIsTerminal, false, console.onPump};
   Outputs none;
-  result.exitCode = RunCommand(run, captured, recording, &writer, none);
+  result.exitCode = RunCommand(run, captured, devices, &writer, none);
   result.output = out.str();
   return result;
 }

@@ -242,7 +242,8 @@ std::vector<Line> RunOf(std::vector<Line> lines, std::string_view command) {
   std::vector<std::string> held;
   for (auto start = lines.begin() + 1; start != lines.end(); ++start) {
     if (!IsRun(*start)) continue;
-    const std::string_view named = CommandOf(Words(start->json, "run"));
+    const std::vector<std::string> words = Words(start->json, "run");
+    const std::string_view named = CommandOf(words);
     if (named.empty()) continue;
     if (named != command) {
       held.emplace_back(named);

@@ -10,7 +10,6 @@
 #include <QScreen>
 
 #include <algorithm>
-#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -18,9 +17,6 @@
 
 namespace korvane::qt {
 namespace {
-
-/// Reads at most this many changes per poll, so a flood cannot hold the window.
-constexpr int kChangesPerPoll = 64;
 
 /// The window's background: the button-highlight colour of the default scheme.
 const QColor kBackground{255, 255, 255};
@@ -91,6 +87,8 @@ MainWindow::MainWindow(WindowServices services)
       form_(FormServices{io_, services.devices.lister(), services.devices.clock(), view_,
                          services.messages, services.debug, services.images, desktop_,
                          services.devices.enclosures(), &services.devices}),
+      shell_(ShellServices{form_, *this, services.messages, services.debug,
+                           &services.devices.changes()}),
       animation_([this](std::size_t frame) {
         // The frame is shown on the window's own thread; one still queued when the window goes
         // is dropped with it.
@@ -99,12 +97,9 @@ MainWindow::MainWindow(WindowServices services)
   SetUpFrame();
   BuildControls();
   animation_.Resume();
-  ListenForChanges();
-  // An exception from the first scan ends the start-up; the program's entry reports it.
+  shell_.ListenForChanges();
   const std::size_t denialsBefore = access_.denials();
-  running_ = Running::Scan;
-  form_.btn_RefreshClick();
-  running_ = Running::Nothing;
+  shell_.FirstScan();
   ShowRights(access_.denials() > denialsBefore);
 }
 
@@ -157,7 +152,7 @@ QWidget* MainWindow::CreateControl(const layout::ControlLayout& row) {
       auto* button = new QPushButton(QtText(row.text), this);
       const std::string name(row.name);
       connect(button, &QPushButton::clicked, this, [this, name] {
-        if (name == "btn_upd") Run(Running::Update, [this] { form_.btn_updClick(); });
+        if (name == "btn_upd") shell_.Run(Running::Update, [this] { form_.btn_updClick(); });
         if (name == "btn_Refresh") ScanningRun([this] { form_.btn_RefreshClick(); });
         if (name == "btn_Exit") close();
       });
@@ -169,18 +164,8 @@ QWidget* MainWindow::CreateControl(const layout::ControlLayout& row) {
   throw std::logic_error("the layout names a control of no known kind");
 }
 
-// Listening starts before the first scan, so a disk plugged in between the scan and the first
-// poll is not missed. A stack that cannot tell of changes leaves the window without rescans.
-void MainWindow::ListenForChanges() {
-  if (const auto problem = services_.devices.changes().Listen()) {
-    services_.debug.Write("Device changes cannot be followed: " + *problem + "\n");
-    return;
-  }
-  listening_ = true;
-}
-
 void MainWindow::FormCreate() {
-  if (listening_) {
+  if (shell_.listening()) {
     connect(&changePoll_, &QTimer::timeout, this, [this] { PollDeviceChanges(); });
     changePoll_.start(kChangePollInterval);
   }
@@ -198,18 +183,7 @@ void MainWindow::ShowCentred() {
 }
 
 void MainWindow::PollDeviceChanges() {
-  for (int read = 0; read < kChangesPerPoll; ++read) {
-    switch (services_.devices.changes().Wait(std::chrono::milliseconds(0))) {
-      case ChangeWait::Change:
-        Guarded([this] { form_.OnDeviceChange(devicechange::kDevNodesChanged); });
-        break;
-      case ChangeWait::Quiet:
-        return;
-      case ChangeWait::Ended:
-        changePoll_.stop();
-        return;
-    }
-  }
+  if (!shell_.PollDeviceChanges()) changePoll_.stop();
 }
 
 void MainWindow::OnTimer(std::uintptr_t id) {
@@ -220,7 +194,7 @@ void MainWindow::OnTimer(std::uintptr_t id) {
 // while it says they are missing.
 void MainWindow::OnStatusClick() {
   if (!rightsMissing_) {
-    Run(Running::Update, [this] { form_.lblStaustClick(); });
+    shell_.Run(Running::Update, [this] { form_.lblStaustClick(); });
   } else if (services_.restartAsAdministrator) {
     services_.restartAsAdministrator();
   }
@@ -239,60 +213,32 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-// A close while the firmware is written is refused: taking the window down would end the program
-// between two flash blocks. A close during a scan or check waits until it has finished.
 void MainWindow::closeEvent(QCloseEvent* event) {
-  switch (running_) {
-    case Running::Update:
+  switch (shell_.RequestClose()) {
+    case CloseAnswer::Refused:
       QApplication::beep();
       event->ignore();
       return;
-    case Running::Scan:
-      closePending_ = true;
+    case CloseAnswer::Deferred:
       event->ignore();
       return;
-    case Running::Nothing:
+    case CloseAnswer::Close:
       event->accept();
       return;
   }
 }
 
-// Runs a handler; the outermost one decides what a close request meets meanwhile, and a close
-// that waited is carried out once it has returned.
-template <class Handler>
-void MainWindow::Run(Running kind, Handler&& handler) {
-  if (running_ != Running::Nothing) {
-    Guarded(handler);
-    return;
-  }
-  running_ = kind;
-  Guarded(handler);
-  running_ = Running::Nothing;
-  if (closePending_) {
-    closePending_ = false;
-    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
-  }
+void MainWindow::RepeatClose() {
+  QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 // A handler that may scan: once a scan has run, the status text tells whether rights kept the
 // disks closed.
-template <class Handler>
-void MainWindow::ScanningRun(Handler&& handler) {
+void MainWindow::ScanningRun(const std::function<void()>& handler) {
   const std::uint32_t scansBefore = form_.scans();
   const std::size_t denialsBefore = access_.denials();
-  Run(Running::Scan, handler);
+  shell_.Run(Running::Scan, handler);
   if (form_.scans() != scansBefore) ShowRights(access_.denials() > denialsBefore);
-}
-
-template <class Handler>
-void MainWindow::Guarded(Handler&& handler) {
-  try {
-    handler();
-  } catch (const std::exception& error) {
-    services_.messages.ShowMessage(error.what(), layout::kApplicationTitle, MessageIcon::Error);
-  } catch (...) {
-    services_.messages.ShowMessage("", layout::kApplicationTitle, MessageIcon::Error);
-  }
 }
 
 // Nothing found because a disk was refused for want of rights: the window says so instead of

@@ -1,12 +1,11 @@
-// The one window on Linux: TForm1's controls as Qt widgets, the busy animation, the device changes
-// of the device stack, what the window says when the disks need rights the user lacks, and the
-// close that waits while the firmware is written.
+// The one window on Linux: TForm1's controls as Qt widgets, the busy animation, the poll of the
+// device stack's changes, what the window says when the disks need rights the user lacks, and the
+// close; the window shell decides what a close and a device change meet.
 #pragma once
 
 #include <QTimer>
 #include <QWidget>
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -22,6 +21,7 @@
 #include "TMyThread.h"
 #include "Transport.h"
 #include "WindowLayout.h"
+#include "WindowShell.h"
 
 namespace korvane::qt {
 
@@ -34,9 +34,6 @@ inline constexpr std::string_view kMissing =
     "The enclosure cannot be opened without administrator rights. Start the program as root.";
 }  // namespace rights
 
-/// How often the window asks its device stack for changes.
-inline constexpr std::chrono::milliseconds kChangePollInterval{50};
-
 /// What the window works on.
 struct WindowServices {
   Devices& devices;
@@ -48,7 +45,7 @@ struct WindowServices {
 };
 
 /// The main window.
-class MainWindow final : public QWidget {
+class MainWindow final : public QWidget, private ShellWindow {
  public:
   /// Builds the window hidden, with every control, starts the animation, starts listening for
   /// device changes and runs the first scan with its version check, so the window is first shown
@@ -76,23 +73,15 @@ class MainWindow final : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  /// What runs on the window's thread when a close request comes.
-  enum class Running : std::uint8_t { Nothing, Scan, Update };
-
   void SetUpFrame();
   void BuildControls();
   QWidget* CreateControl(const layout::ControlLayout& row);
-  void ListenForChanges();
 
   void OnStatusClick();
   void OnTimer(std::uintptr_t id);
-  template <class Handler>
-  void Run(Running kind, Handler&& handler);
-  template <class Handler>
-  void ScanningRun(Handler&& handler);
-  template <class Handler>
-  void Guarded(Handler&& handler);
+  void ScanningRun(const std::function<void()>& handler);
   void ShowRights(bool denied);
+  void RepeatClose() override;
 
   WindowServices services_;
   AccessWatch access_;
@@ -100,11 +89,9 @@ class MainWindow final : public QWidget {
   NoDesktop desktop_;
   QtMainView view_;
   TForm1 form_;
+  WindowShell shell_;
   TMyThread animation_;
   QTimer changePoll_;
-  bool listening_ = false;
-  Running running_ = Running::Nothing;
-  bool closePending_ = false;
   bool rightsMissing_ = false;
 };
 

@@ -4,7 +4,6 @@
 #include <dbt.h>
 
 #include <algorithm>
-#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -98,18 +97,15 @@ MainWindow::MainWindow(HINSTANCE instance, HWND owner, WindowServices services)
       messages_([this] { return OwnerIfShown(handle()); }),
       form_(FormServices{services.io, services.lister, services.clock, view_, messages_, debug_,
                          services.images, desktop_, services.enclosures, services.mounts}),
+      shell_(ShellServices{form_, *this, messages_, debug_, services.changes}),
       animation_([window = window_.handle](std::size_t frame) {
         PostMessageA(window, kAnimationFrameMessage, frame, 0);
       }) {
   BuildControls();
   ready_ = true;
   animation_.Resume();
-  // An exception from the first scan ends the start-up; the program's entry reports it.
-  running_ = Running::Scan;
-  form_.btn_RefreshClick();
-  running_ = Running::Nothing;
-  if (closePending_) PostMessageA(handle(), WM_CLOSE, 0, 0);
-  closePending_ = false;
+  shell_.ListenForChanges();
+  shell_.FirstScan();
 }
 
 MainWindow::~MainWindow() {
@@ -154,6 +150,9 @@ HWND MainWindow::CreateControl(const layout::ControlLayout& row, int id) {
 
 void MainWindow::FormCreate() {
   RegisterUsbNotification();
+  if (shell_.listening()) {
+    SetTimer(handle(), kChangePollTimerId, static_cast<UINT>(kChangePollInterval.count()), nullptr);
+  }
   const std::string caption(layout::kCaption);
   SetWindowTextA(handle(), caption.c_str());
 }
@@ -190,10 +189,10 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam
 LRESULT MainWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_TIMER:
-      Run(Running::Scan, [&] { form_.OnRescanTimer(wParam); });
+      OnTimer(wParam);
       return 0;
     case WM_DEVICECHANGE:
-      Guarded([&] { form_.OnDeviceChange(static_cast<std::uint32_t>(wParam)); });
+      shell_.OnDeviceChange(static_cast<std::uint32_t>(wParam));
       return TRUE;  // grants any query: the window never stands in a removal's way
     case kAnimationFrameMessage:
       view_.ShowFrame(wParam);
@@ -205,7 +204,7 @@ LRESULT MainWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
       OnClose();
       return 0;
     case WM_QUERYENDSESSION:
-      return running_ == Running::Update ? FALSE : TRUE;
+      return shell_.updateRunning() ? FALSE : TRUE;
     case WM_SYSCOMMAND:
       // The task-bar window stands for the program: minimising it hides this window with it.
       if ((wParam & 0xFFF0) == SC_MINIMIZE && owner_ != nullptr) {
@@ -219,14 +218,22 @@ LRESULT MainWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcA(handle(), message, wParam, lParam);
 }
 
+void MainWindow::OnTimer(UINT_PTR id) {
+  if (id != kChangePollTimerId) {
+    shell_.Run(Running::Scan, [this, id] { form_.OnRescanTimer(id); });
+  } else if (!shell_.PollDeviceChanges()) {
+    KillTimer(handle(), kChangePollTimerId);
+  }
+}
+
 void MainWindow::OnCommand(int id, int code) {
   if (code != BN_CLICKED) return;  // STN_CLICKED has the same value
   if (id == Id("lblStaust")) {
-    Run(Running::Update, [this] { form_.lblStaustClick(); });
+    shell_.Run(Running::Update, [this] { form_.lblStaustClick(); });
   } else if (id == Id("btn_upd")) {
-    Run(Running::Update, [this] { form_.btn_updClick(); });
+    shell_.Run(Running::Update, [this] { form_.btn_updClick(); });
   } else if (id == Id("btn_Refresh")) {
-    Run(Running::Scan, [this] { form_.btn_RefreshClick(); });
+    shell_.Run(Running::Scan, [this] { form_.btn_RefreshClick(); });
   } else if (id == Id("btn_Exit")) {
     btn_ExitClick();
   }
@@ -234,17 +241,14 @@ void MainWindow::OnCommand(int id, int code) {
 
 void MainWindow::btn_ExitClick() { PostMessageA(handle(), WM_CLOSE, 0, 0); }
 
-// A close while the firmware is written is refused: taking the window down would end the program
-// between two flash blocks. A close during a scan or check waits until it has finished.
 void MainWindow::OnClose() {
-  switch (running_) {
-    case Running::Update:
+  switch (shell_.RequestClose()) {
+    case CloseAnswer::Refused:
       MessageBeep(MB_ICONWARNING);
       return;
-    case Running::Scan:
-      closePending_ = true;
+    case CloseAnswer::Deferred:
       return;
-    case Running::Nothing:
+    case CloseAnswer::Close:
       Close();
       return;
   }
@@ -257,39 +261,11 @@ void MainWindow::Close() {
   PostQuitMessage(0);
 }
 
-void MainWindow::AllowClose(bool allowed) {
+void MainWindow::RepeatClose() { PostMessageA(handle(), WM_CLOSE, 0, 0); }
+
+void MainWindow::OfferClose(bool offered) {
   EnableMenuItem(GetSystemMenu(handle(), FALSE), SC_CLOSE,
-                 MF_BYCOMMAND | (allowed ? MF_ENABLED : MF_GRAYED));
-}
-
-// Runs a handler; the outermost one decides what a close request meets meanwhile, and a close
-// that waited is carried out once it has returned.
-template <class Handler>
-void MainWindow::Run(Running kind, Handler&& handler) {
-  if (running_ != Running::Nothing) {
-    Guarded(handler);
-    return;
-  }
-  running_ = kind;
-  if (kind == Running::Update) AllowClose(false);
-  Guarded(handler);
-  if (kind == Running::Update) AllowClose(true);
-  running_ = Running::Nothing;
-  if (closePending_) {
-    closePending_ = false;
-    PostMessageA(handle(), WM_CLOSE, 0, 0);
-  }
-}
-
-template <class Handler>
-void MainWindow::Guarded(Handler&& handler) {
-  try {
-    handler();
-  } catch (const std::exception& error) {
-    ShowExceptionBox(OwnerIfShown(handle()), error.what());
-  } catch (...) {
-    ShowExceptionBox(OwnerIfShown(handle()), "");
-  }
+                 MF_BYCOMMAND | (offered ? MF_ENABLED : MF_GRAYED));
 }
 
 void PumpMessages() {

@@ -1,5 +1,5 @@
 // The one window: the native TForm1 with its controls, the busy animation, the device
-// notifications and the message routing to the window's logic.
+// notifications and the message routing to the window's logic, through the window shell.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "Clock.h"
+#include "DeviceChanges.h"
 #include "Discovery.h"
 #include "Enclosures.h"
 #include "ImageSource.h"
@@ -19,6 +20,7 @@
 #include "Win32MainView.h"
 #include "Win32Services.h"
 #include "WindowLayout.h"
+#include "WindowShell.h"
 
 namespace korvane::win32 {
 
@@ -30,10 +32,15 @@ struct WindowServices {
   const ImageSource& images;
   Enclosures enclosures = Enclosures::Real;  ///< what the program's device stack said they are
   MountCheck* mounts = nullptr;              ///< the stack's mount check, asked before writing
+  /// The stack's device changes, followed besides the window's own USB notifications; none: the
+  /// window learns of changes from its notifications alone.
+  DeviceChanges* changes = nullptr;
 };
 
 /// The message a frame of the busy animation arrives with; wParam is the frame's index.
 inline constexpr UINT kAnimationFrameMessage = WM_APP + 1;
+/// The window timer that polls the stack's device changes, apart from TForm1's rescan timer.
+inline constexpr UINT_PTR kChangePollTimerId = 201;
 
 /// The fonts of the window's texts, one per height and weight, released after the window.
 class FontSet {
@@ -57,17 +64,19 @@ struct OwnedWindow {
 };
 
 /// The main window.
-class MainWindow {
+class MainWindow final : private ShellWindow {
  public:
-  /// Builds the window hidden, with every control, starts the animation and runs the first scan
-  /// with its version check, so the window is first shown with its verdict in place.
+  /// Builds the window hidden, with every control, starts the animation, starts listening to the
+  /// stack's device changes and runs the first scan with its version check, so the window is
+  /// first shown with its verdict in place.
   MainWindow(HINSTANCE instance, HWND owner, WindowServices services);
   /// Unregisters the device notifications, stops the animation, then destroys the window.
-  ~MainWindow();
+  ~MainWindow() override;
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  /// Registers for USB device-interface notifications and sets the caption.
+  /// Registers for USB device-interface notifications, starts polling the stack's changes and
+  /// sets the caption.
   void FormCreate();
   /// Shows the window centred on the desktop.
   void ShowCentred();
@@ -83,23 +92,18 @@ class MainWindow {
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
-  /// What runs on the window's thread when a close request comes.
-  enum class Running : std::uint8_t { Nothing, Scan, Update };
-
   void BuildControls();
   HWND CreateControl(const layout::ControlLayout& row, int id);
   void RegisterUsbNotification();
 
   LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+  void OnTimer(UINT_PTR id);
   void OnCommand(int id, int code);
   void OnClose();
   void btn_ExitClick();
   void Close();
-  void AllowClose(bool allowed);
-  template <class Handler>
-  void Run(Running kind, Handler&& handler);
-  template <class Handler>
-  void Guarded(Handler&& handler);
+  void RepeatClose() override;
+  void OfferClose(bool offered) override;
 
   HINSTANCE instance_;
   HWND owner_;
@@ -111,10 +115,9 @@ class MainWindow {
   DebugStringOutput debug_;
   Win32Desktop desktop_;
   TForm1 form_;
+  WindowShell shell_;
   TMyThread animation_;
   HDEVNOTIFY deviceNotifyHandle_ = nullptr;
-  Running running_ = Running::Nothing;
-  bool closePending_ = false;
   bool closing_ = false;
 };
 

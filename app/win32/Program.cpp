@@ -21,16 +21,17 @@ void RunMessageLoop() {
   }
 }
 
-void Start(HINSTANCE instance, Devices& devices) {
+void Start(HINSTANCE instance, Devices& devices, StackChanges changes) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
   RegisterControlClasses(instance);
   ApplicationWindow application(instance);
   Transport io(devices.port());
   EmbeddedImages images;
-  MainWindow window(instance, application.handle(),
-                    WindowServices{io, devices.lister(), devices.clock(), images,
-                                   devices.enclosures(), &devices});
+  MainWindow window(
+      instance, application.handle(),
+      WindowServices{io, devices.lister(), devices.clock(), images, devices.enclosures(), &devices,
+                     changes == StackChanges::Followed ? &devices.changes() : nullptr});
   window.FormCreate();
   application.SetMainWindow(window.handle());
   application.Show();
@@ -40,9 +41,9 @@ void Start(HINSTANCE instance, Devices& devices) {
 
 }  // namespace
 
-int RunProgram(HINSTANCE instance, Devices& devices) {
+int RunProgram(HINSTANCE instance, Devices& devices, StackChanges changes) {
   try {
-    Start(instance, devices);
+    Start(instance, devices, changes);
   } catch (const std::exception& error) {
     ShowExceptionBox(nullptr, error.what());
   } catch (...) {

@@ -5,12 +5,17 @@
 #include <commctrl.h>
 #include <dbt.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <variant>
 
 #include "Controls.h"
+#include "DemoProgram.h"
 #include "EmbeddedImages.h"
+#include "SimulatedClock.h"
 #include "SimulatedDevices.h"
 #include "WindowLayout.h"
 
@@ -38,21 +43,47 @@ RECT ClientRectOf(HWND child) {
 class MainWindowTest : public ::testing::Test {
  protected:
   void Open(const std::string& scenario) {
+    Load(scenario);
+    if (!HasFatalFailure()) Build(nullptr);
+  }
+  /// The window that follows the stack's changes, as the demonstration's does, on stack time that
+  /// keeps up with realTime_.
+  void OpenFollowingTheStack(const std::string& scenario) {
+    Load(scenario);
+    if (HasFatalFailure()) return;
+    paced_ =
+        std::make_unique<demo::PacedChanges>(devices_->changes(), devices_->clock(), realTime_);
+    Build(paced_.get());
+  }
+
+  void Load(const std::string& scenario) {
     auto loaded = SimulatedDevices(scenario);
-    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<Devices>>(loaded));
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<Devices>>(loaded))
+        << std::get<std::string>(loaded);
     devices_ = std::move(std::get<std::unique_ptr<Devices>>(loaded));
     io_ = std::make_unique<Transport>(devices_->port());
     io_->SetTrace([this](const TraceRecord&) { ++commands_; });
+  }
+
+  void Build(DeviceChanges* changes) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     ASSERT_TRUE(RegisterControlClasses(GetModuleHandleA(nullptr)));
-    window_ =
-        std::make_unique<MainWindow>(GetModuleHandleA(nullptr), nullptr,
-                                     WindowServices{*io_, devices_->lister(), devices_->clock(),
-                                                    images_, devices_->enclosures()});
+    window_ = std::make_unique<MainWindow>(
+        GetModuleHandleA(nullptr), nullptr,
+        WindowServices{*io_, devices_->lister(), devices_->clock(), images_, devices_->enclosures(),
+                       nullptr, changes});
+  }
+
+  /// A scenario file of this test, removed after it.
+  std::string ScenarioFile(std::string_view json) {
+    scenarioFile_ = std::filesystem::temp_directory_path() / "korvane-window-scenario.json";
+    std::ofstream(scenarioFile_) << json;
+    return scenarioFile_.string();
   }
 
   void TearDown() override {
+    if (!scenarioFile_.empty()) std::filesystem::remove(scenarioFile_);
     window_.reset();
     // A close asks the message loop to end; this thread has none, so the request is dropped.
     MSG message;
@@ -76,7 +107,10 @@ class MainWindowTest : public ::testing::Test {
   EmbeddedImages images_;
   std::unique_ptr<Devices> devices_;
   std::unique_ptr<Transport> io_;
+  sim::SimulatedClock realTime_;
+  std::unique_ptr<demo::PacedChanges> paced_;
   std::unique_ptr<MainWindow> window_;
+  std::filesystem::path scenarioFile_;
   int commands_ = 0;
 };
 
@@ -237,6 +271,27 @@ TEST_F(MainWindowTest, DeviceChangesArmTheRescanTimerWhoseTickScans) {
   EXPECT_GT(commands_, before);
   EXPECT_FALSE(window_->view().TimerArmed(101));
   EXPECT_EQ(Status(), kOffer);
+}
+
+// Simulated enclosures come and go only on the stack: no notification tells the window of them.
+TEST_F(MainWindowTest, AnEnclosureTheStackPlugsInLaterIsFoundByTheRescanItsChangeBrings) {
+  using namespace std::chrono_literals;
+  OpenFollowingTheStack(ScenarioFile(R"({"disks": [{"path": "\\\\?\\usbstor#disk&ven_korvane#1",
+      "bridge": "jms583", "firmware": "0.0.0.8", "plug_in_after_ms": 60000}]})"));
+  window_->FormCreate();
+  HWND window = window_->handle();
+  EXPECT_EQ(Status(), "Cannot find any outdated Korvane devices. ");
+
+  SendMessageA(window, WM_TIMER, kChangePollTimerId, 0);
+  EXPECT_FALSE(window_->view().TimerArmed(101));
+  realTime_.Advance(60s);
+  SendMessageA(window, WM_TIMER, kChangePollTimerId, 0);
+  EXPECT_TRUE(window_->view().TimerArmed(101));
+  EXPECT_EQ(Status(), "Cannot find any outdated Korvane devices. ") << "no rescan before the tick";
+
+  SendMessageA(window, WM_TIMER, 101, 0);
+  EXPECT_EQ(Status(), kOffer);
+  EXPECT_FALSE(window_->view().TimerArmed(101));
 }
 
 TEST_F(MainWindowTest, AnimationFramesReachImage2AsMessages) {

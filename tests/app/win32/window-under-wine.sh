@@ -2,7 +2,8 @@
 # The demo window end to end under Wine, on a virtual display of its own: the outdated enclosure
 # is offered, a click on the status text updates it, the window closes with exit code 0; with no
 # enclosure the window says so; given a korvane-fw trace of an update, the window replays it to the
-# same end. Screenshots of each state land in BUILD_DIR/screenshots.
+# same end; an enclosure that the scenario plugs in after the window has opened is found by the
+# rescan its arrival brings. Screenshots of each state land in BUILD_DIR/screenshots.
 #
 # usage: window-under-wine.sh DEMO_EXE PROBE_EXE BUILD_DIR UPDATE_TRACE
 set -euo pipefail
@@ -173,6 +174,20 @@ echo "run 3: korvane-fw's recorded update, replayed"
 start_demo window-replay.log --replay "$(winepath -w "$update_trace" 2>/dev/null)"
 click_through_update
 check "the replayed update does not show the good picture" expect Image3 text=GOOD
+close_demo
+
+# The window has been open for a while before the enclosure comes: time enough for the first
+# verdict to be seen, which the scenario's time must not overtake.
+echo "run 4: an enclosure plugged in after the window has opened"
+later_scenario=$build_dir/window-later.json
+cat >"$later_scenario" <<'JSON'
+{"disks": [{"path": "\\\\?\\usbstor#disk&ven_korvane&prod_nvme#1", "bridge": "jms583",
+            "firmware": "0.0.0.8", "plug_in_after_ms": 15000}]}
+JSON
+start_demo window-later.log "$(winepath -w "$later_scenario" 2>/dev/null)"
+check "no verdict before the enclosure comes" \
+  wait-status "Cannot find any outdated Korvane devices. " 14000
+check "the enclosure plugged in later was not found" wait-status "$offer" 60000
 close_demo
 
 echo "window under Wine: all checks passed in ${SECONDS} s"

@@ -79,16 +79,15 @@ QProgressBar* CreateProgressBar(QWidget* parent) {
 
 MainWindow::MainWindow(WindowServices services)
     : services_(services),
-      access_(services.devices.port()),
-      io_(access_),
       view_(
           *this, [this](std::uintptr_t id) { OnTimer(id); },
           [] { QCoreApplication::processEvents(); }),
-      form_(FormServices{io_, services.devices.lister(), services.devices.clock(), view_,
-                         services.messages, services.debug, services.images, desktop_,
-                         services.devices.enclosures(), &services.devices}),
+      form_(FormServices{services.stack.io(), services.stack.devices().lister(),
+                         services.stack.devices().clock(), view_, services.messages, services.debug,
+                         services.images, desktop_, services.stack.devices().enclosures(),
+                         &services.stack.devices()}),
       shell_(ShellServices{form_, *this, services.messages, services.debug,
-                           &services.devices.changes()}),
+                           &services.stack.changes()}),
       animation_([this](std::size_t frame) {
         // The frame is shown on the window's own thread; one still queued when the window goes
         // is dropped with it.
@@ -98,9 +97,9 @@ MainWindow::MainWindow(WindowServices services)
   BuildControls();
   animation_.Resume();
   shell_.ListenForChanges();
-  const std::size_t denialsBefore = access_.denials();
+  const std::size_t denialsBefore = services_.stack.access().denials();
   shell_.FirstScan();
-  ShowRights(access_.denials() > denialsBefore);
+  ShowRights(services_.stack.access().denials() > denialsBefore);
 }
 
 MainWindow::~MainWindow() {
@@ -236,9 +235,9 @@ void MainWindow::RepeatClose() {
 // disks closed.
 void MainWindow::ScanningRun(const std::function<void()>& handler) {
   const std::uint32_t scansBefore = form_.scans();
-  const std::size_t denialsBefore = access_.denials();
+  const std::size_t denialsBefore = services_.stack.access().denials();
   shell_.Run(Running::Scan, handler);
-  if (form_.scans() != scansBefore) ShowRights(access_.denials() > denialsBefore);
+  if (form_.scans() != scansBefore) ShowRights(services_.stack.access().denials() > denialsBefore);
 }
 
 // Nothing found because a disk was refused for want of rights: the window says so instead of

@@ -10,16 +10,14 @@
 #include <functional>
 #include <string_view>
 
-#include "AccessWatch.h"
 #include "DebugOutput.h"
 #include "Desktop.h"
-#include "Devices.h"
+#include "DeviceStack.h"
 #include "ImageSource.h"
 #include "MessageSink.h"
 #include "QtMainView.h"
 #include "TForm1.h"
 #include "TMyThread.h"
-#include "Transport.h"
 #include "WindowLayout.h"
 #include "WindowShell.h"
 
@@ -36,7 +34,7 @@ inline constexpr std::string_view kMissing =
 
 /// What the window works on.
 struct WindowServices {
-  Devices& devices;
+  DeviceStack& stack;  ///< the devices, their access watch and the transport above them
   const ImageSource& images;
   MessageSink& messages;
   DebugOutput& debug;
@@ -84,8 +82,6 @@ class MainWindow final : public QWidget, private ShellWindow {
   void RepeatClose() override;
 
   WindowServices services_;
-  AccessWatch access_;
-  Transport io_;
   NoDesktop desktop_;
   QtMainView view_;
   TForm1 form_;

@@ -27,7 +27,8 @@ void Start(Devices& devices, const ImageSource& images, ProgramOptions options) 
   const bool offer = options.offerRestart && CanRestartAsAdministrator(pkexec);
   std::function<void()> restartAsAdministrator;
   if (offer) restartAsAdministrator = [&restart] { (*restart)(); };
-  MainWindow window(WindowServices{devices, images, messages, debug, restartAsAdministrator});
+  DeviceStack stack(devices);
+  MainWindow window(WindowServices{stack, images, messages, debug, restartAsAdministrator});
   if (offer) {
     restart = std::make_unique<AdministratorRestart>(window, pkexec,
                                                      QCoreApplication::applicationFilePath());

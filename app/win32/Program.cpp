@@ -6,9 +6,9 @@
 
 #include "ApplicationWindow.h"
 #include "Controls.h"
+#include "DeviceStack.h"
 #include "EmbeddedImages.h"
 #include "MainWindow.h"
-#include "Transport.h"
 
 namespace korvane::win32 {
 namespace {
@@ -26,12 +26,12 @@ void Start(HINSTANCE instance, Devices& devices, StackChanges changes) {
   InitCommonControlsEx(&controls);
   RegisterControlClasses(instance);
   ApplicationWindow application(instance);
-  Transport io(devices.port());
+  DeviceStack stack(devices);
   EmbeddedImages images;
   MainWindow window(
       instance, application.handle(),
-      WindowServices{io, devices.lister(), devices.clock(), images, devices.enclosures(), &devices,
-                     changes == StackChanges::Followed ? &devices.changes() : nullptr});
+      WindowServices{stack.io(), devices.lister(), devices.clock(), images, devices.enclosures(),
+                     &devices, changes == StackChanges::Followed ? &stack.changes() : nullptr});
   window.FormCreate();
   application.SetMainWindow(window.handle());
   application.Show();

@@ -85,7 +85,9 @@ class ScenarioDevices final : public Devices {
 /// The window built (hidden, first verdict in place) over a scenario.
 struct WindowRig {
   explicit WindowRig(const std::string& scenario, std::function<void()> restart = {})
-      : devices(scenario), window(qt::WindowServices{devices, images, messages, debug, restart}) {}
+      : devices(scenario),
+        stack(devices),
+        window(qt::WindowServices{stack, images, messages, debug, restart}) {}
 
   template <class Widget = QWidget>
   Widget* Control(korvane::Control control) {
@@ -110,6 +112,7 @@ struct WindowRig {
   }
 
   ScenarioDevices devices;
+  DeviceStack stack;
   EmbeddedImages images;
   RecordingSink messages;
   RecordingDebug debug;

@@ -245,11 +245,9 @@ void TForm1::ShowUpdateOutcome(bool ok) {
 
 // ---- Device changes ----------------------------------------------------------------------------
 
-void TForm1::OnDeviceChange(std::uint32_t event) {
-  if (event != devicechange::kDeviceRemoveComplete && event != devicechange::kDevNodesChanged) {
-    return;
-  }
-  if (event == devicechange::kDeviceRemoveComplete) state_.UpdateInProgress = 0;
+void TForm1::OnDeviceChange(DeviceChange change) {
+  if (change != DeviceChange::RemoveComplete && change != DeviceChange::NodesChanged) return;
+  if (change == DeviceChange::RemoveComplete) state_.UpdateInProgress = 0;
   if (state_.UpdateInProgress != 0) return;
   services_.view.StopTimer(kRescanTimerId);
   services_.view.StartTimer(kRescanTimerId, kRescanInterval);

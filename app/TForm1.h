@@ -33,12 +33,14 @@ inline constexpr std::size_t kDeviceTableSize = 128;
 /// The rescan timer.
 inline constexpr std::uintptr_t kRescanTimerId = 101;
 
-/// Device-change events, as the platform numbers them.
-namespace devicechange {
-inline constexpr std::uint32_t kDevNodesChanged = 0x0007;
-inline constexpr std::uint32_t kDeviceArrival = 0x8000;
-inline constexpr std::uint32_t kDeviceRemoveComplete = 0x8004;
-}  // namespace devicechange
+/// What a device-change message told, as the window's logic tells changes apart; each window
+/// maps its platform's events onto these.
+enum class DeviceChange : std::uint8_t {
+  NodesChanged,    ///< a device node was added or removed somewhere
+  Arrival,         ///< a device interface arrived
+  RemoveComplete,  ///< a device interface was removed
+  Other,           ///< any other device-change event
+};
 
 /// One listed disk's device path, as the scan stored it (lower case).
 struct DeviceEntry {
@@ -105,8 +107,8 @@ class TForm1 {
   void lblStaustClick();
   /// The update command: writes and verifies the firmware, then the NVRAM identity.
   void btn_updClick();
-  /// A device-change message with its event type.
-  void OnDeviceChange(std::uint32_t event);
+  /// A device-change message.
+  void OnDeviceChange(DeviceChange change);
   /// A timer message with its timer id.
   void OnRescanTimer(std::uintptr_t timerId);
   /// Asks one system dialog titled "Microsoft Windows" to close; 1 when there was one.

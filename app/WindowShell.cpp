@@ -87,8 +87,8 @@ bool WindowShell::updateRunning() const {
   return running_ == Running::Update || services_.form.state().UpdateInProgress == 1;
 }
 
-void WindowShell::OnDeviceChange(std::uint32_t event) {
-  Guarded([this, event] { services_.form.OnDeviceChange(event); });
+void WindowShell::OnDeviceChange(DeviceChange change) {
+  Guarded([this, change] { services_.form.OnDeviceChange(change); });
 }
 
 bool WindowShell::PollDeviceChanges() {
@@ -96,7 +96,7 @@ bool WindowShell::PollDeviceChanges() {
   for (int read = 0; read < kChangesPerPoll; ++read) {
     switch (services_.changes->Wait(std::chrono::milliseconds(0))) {
       case ChangeWait::Change:
-        OnDeviceChange(devicechange::kDevNodesChanged);
+        OnDeviceChange(DeviceChange::NodesChanged);
         break;
       case ChangeWait::Quiet:
         return true;

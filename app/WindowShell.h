@@ -84,7 +84,7 @@ class WindowShell {
   bool updateRunning() const;
 
   /// A device-change message of the platform, handed to TForm1.
-  void OnDeviceChange(std::uint32_t event);
+  void OnDeviceChange(DeviceChange change);
   /// Reads the changes that have come, each as the platform's "device nodes changed"; false once
   /// none can come any more, and the window stops polling.
   bool PollDeviceChanges();

@@ -12,6 +12,20 @@
 namespace korvane::win32 {
 namespace {
 
+/// The logic's name for a WM_DEVICECHANGE event.
+DeviceChange DeviceChangeOf(WPARAM event) {
+  switch (event) {
+    case DBT_DEVNODES_CHANGED:
+      return DeviceChange::NodesChanged;
+    case DBT_DEVICEARRIVAL:
+      return DeviceChange::Arrival;
+    case DBT_DEVICEREMOVECOMPLETE:
+      return DeviceChange::RemoveComplete;
+    default:
+      return DeviceChange::Other;
+  }
+}
+
 // The USB device interface class, {A5DCBF10-6530-11D2-901F-00C04FB951ED}.
 constexpr GUID kUsbDeviceInterface{
     0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
@@ -192,7 +206,7 @@ LRESULT MainWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
       OnTimer(wParam);
       return 0;
     case WM_DEVICECHANGE:
-      shell_.OnDeviceChange(static_cast<std::uint32_t>(wParam));
+      shell_.OnDeviceChange(DeviceChangeOf(wParam));
       return TRUE;  // grants any query: the window never stands in a removal's way
     case kAnimationFrameMessage:
       view_.ShowFrame(wParam);

@@ -82,7 +82,7 @@ class FakeMainView final : public MainView {
 
   // ---- The message loop ----
   /// Queues a device-change message for the given time.
-  void PostDeviceChange(microseconds at, std::uint32_t event) { events_.push_back({at, event}); }
+  void PostDeviceChange(microseconds at, DeviceChange change) { events_.push_back({at, change}); }
   /// A click on the status text, as the window passes it on.
   void Click() {
     Log("click");
@@ -134,7 +134,7 @@ class FakeMainView final : public MainView {
  private:
   struct Event {
     microseconds at;
-    std::uint32_t deviceEvent;
+    DeviceChange deviceEvent;
   };
   struct Timer {
     microseconds due;
@@ -173,10 +173,10 @@ class FakeMainView final : public MainView {
   bool DeliverEvent(microseconds at) {
     for (auto it = events_.begin(); it != events_.end(); ++it) {
       if (it->at != at) continue;
-      const std::uint32_t event = it->deviceEvent;
+      const DeviceChange change = it->deviceEvent;
       events_.erase(it);
-      Log("device change " + std::to_string(event));
-      form_->OnDeviceChange(event);
+      Log("device change " + std::to_string(static_cast<int>(change)));
+      form_->OnDeviceChange(change);
       return true;
     }
     return false;

@@ -162,7 +162,7 @@ TEST(TForm1Update, AnExceptionOutOfTheUpdateLeavesTheFormFreeToRescan) {
 
   EXPECT_EQ(rig.form.state().UpdateInProgress, 0);
   EXPECT_FALSE(rig.form.busy());
-  rig.view.PostDeviceChange(rig.clock.Now() + 1ms, devicechange::kDevNodesChanged);
+  rig.view.PostDeviceChange(rig.clock.Now() + 1ms, DeviceChange::NodesChanged);
   rig.view.RunUntil(rig.clock.Now() + 1s);
   EXPECT_EQ(rig.view.Count(kLooking), 1u) << "no rescan after the device change";
 }
@@ -207,9 +207,9 @@ TEST(TForm1Rescan, ABurstOfChangesGivesOneRescanAfterTheLast) {
   rig.Plug(kUsbPath, Enclosure(Chip::Jms583, {0, 0, 0, 8}));
   ScanTimes scans;
   scans.Watch(rig);
-  rig.view.PostDeviceChange(1000ms, devicechange::kDevNodesChanged);
-  rig.view.PostDeviceChange(1200ms, devicechange::kDevNodesChanged);
-  rig.view.PostDeviceChange(1400ms, devicechange::kDevNodesChanged);
+  rig.view.PostDeviceChange(1000ms, DeviceChange::NodesChanged);
+  rig.view.PostDeviceChange(1200ms, DeviceChange::NodesChanged);
+  rig.view.PostDeviceChange(1400ms, DeviceChange::NodesChanged);
   rig.view.RunUntil(5000ms);
 
   EXPECT_EQ(scans.starts, std::vector<std::chrono::microseconds>{1900ms});
@@ -219,18 +219,18 @@ TEST(TForm1Rescan, ABurstOfChangesGivesOneRescanAfterTheLast) {
 
 TEST(TForm1Rescan, OnlyRemovalsAndNodeChangesArmTheTimer) {
   struct Case {
-    std::uint32_t event;
+    DeviceChange event;
     std::size_t scans;
   };
   for (const Case& c :
-       {Case{devicechange::kDeviceArrival, 0}, Case{0x8001, 0}, Case{0x0018, 0},
-        Case{devicechange::kDeviceRemoveComplete, 1}, Case{devicechange::kDevNodesChanged, 1}}) {
+       {Case{DeviceChange::Arrival, 0}, Case{DeviceChange::Other, 0},
+        Case{DeviceChange::RemoveComplete, 1}, Case{DeviceChange::NodesChanged, 1}}) {
     FormRig rig;
     ScanTimes scans;
     scans.Watch(rig);
     rig.view.PostDeviceChange(100ms, c.event);
     rig.view.RunUntil(3000ms);
-    EXPECT_EQ(scans.starts.size(), c.scans) << "event 0x" << std::hex << c.event;
+    EXPECT_EQ(scans.starts.size(), c.scans) << "change " << static_cast<int>(c.event);
   }
 }
 
@@ -238,7 +238,7 @@ TEST(TForm1Rescan, NodeChangesDuringAnUpdateAreIgnored) {
   FormRig rig;
   Offered(rig, Chip::Jms583);
   rig.view.onPump = [&](std::size_t pump) {
-    if (pump == 10) rig.view.PostDeviceChange(rig.clock.Now(), devicechange::kDevNodesChanged);
+    if (pump == 10) rig.view.PostDeviceChange(rig.clock.Now(), DeviceChange::NodesChanged);
   };
   rig.view.Click();
   rig.view.onPump = nullptr;
@@ -256,7 +256,7 @@ TEST(TForm1Rescan, ARemovalDuringTheFlashStepHoldsTheRescanUntilTheOutcomeIsShow
   bool removed = false;
   rig.view.onPump = [&](std::size_t pump) {
     if (pump == 10) {
-      rig.view.PostDeviceChange(rig.clock.Now(), devicechange::kDeviceRemoveComplete);
+      rig.view.PostDeviceChange(rig.clock.Now(), DeviceChange::RemoveComplete);
       removed = true;
     } else if (removed && rig.view.text() == status::kUpdating) {
       flagAfterRemoval.push_back(rig.form.state().UpdateInProgress);
@@ -282,7 +282,7 @@ TEST(TForm1Rescan, ARemovalDuringTheFlashStepHoldsTheRescanUntilTheOutcomeIsShow
 TEST(TForm1Rescan, ATimerArmedBeforeTheUpdateRunsTheScanAfterIt) {
   FormRig rig;
   Offered(rig, Chip::Jms583, {}, 10ms);
-  rig.view.PostDeviceChange(rig.clock.Now(), devicechange::kDevNodesChanged);
+  rig.view.PostDeviceChange(rig.clock.Now(), DeviceChange::NodesChanged);
   rig.view.RunUntil(rig.clock.Now() + 100ms);
   ASSERT_TRUE(rig.view.timerArmed(kRescanTimerId));
   rig.view.Click();
@@ -299,7 +299,7 @@ TEST(TForm1Rescan, ARescanDueDuringAScanWaitsForItToFinish) {
   sim::BridgeConfig config = Enclosure(Chip::Jms583, {0, 0, 0, 8});
   config.latency = 200ms;
   rig.Plug(kUsbPath, config);
-  rig.view.PostDeviceChange(0ms, devicechange::kDevNodesChanged);
+  rig.view.PostDeviceChange(0ms, DeviceChange::NodesChanged);
   rig.view.RunUntil(1ms);  // arms the timer
   rig.Scan();
 

@@ -114,7 +114,7 @@ TEST(WindowShell, ACloseWaitsForAScanAndIsRefusedWhileTheFirmwareIsWritten) {
     std::vector<CloseAnswer> answers;
     s.rig.view.onPump = [&](std::size_t) {
       if (!answers.empty()) return;
-      if (c.removalFirst) s.shell.OnDeviceChange(devicechange::kDeviceRemoveComplete);
+      if (c.removalFirst) s.shell.OnDeviceChange(DeviceChange::RemoveComplete);
       answers.push_back(s.shell.RequestClose());
     };
     s.rig.view.ClearLog();

@@ -59,7 +59,7 @@ void TForm1::btn_RefreshClick() {
     return;
   }
   FinishList();
-  if (listed_.size() <= 1) {
+  if (listedCount_ <= 1) {
     CheckFirmwareVersion();
   } else {
     services_.view.SetVisible(Control::btn_upd, false);
@@ -82,7 +82,7 @@ void TForm1::Enumerated(int count) {
   state_.EnumeratedDiskCount = count;
   if (count == 0) return;
   services_.view.ClearDeviceList();
-  listed_.clear();
+  listedCount_ = 0;
 }
 
 // The device table has room for every candidate discovery can return.
@@ -90,7 +90,7 @@ static_assert(kCandidateSlots <= kDeviceTableSize);
 
 void TForm1::Examined(const ListedDisk& disk) {
   // An unrecognised disk's path stays in the entry until a recognised one takes it over.
-  state_.DeviceTable[listed_.size()].path = disk.path;
+  state_.DeviceTable[listedCount_].path = disk.path;
   state_.CurrentBridgeInfo = disk.bridgeInfo;
   if (ChipCodeOf(disk.bridgeInfo) != 0) ListDisk(disk);
 }
@@ -98,7 +98,7 @@ void TForm1::Examined(const ListedDisk& disk) {
 void TForm1::ShowNothingFound() {
   MainView& view = services_.view;
   display_ = Display::NothingFound;
-  listed_.clear();
+  listedCount_ = 0;
   view.ShowPicture(Control::Image3, Picture::Cross);
   view.ClearDeviceList();
   view.SetVisible(Control::Image2, false);
@@ -112,15 +112,15 @@ void TForm1::ShowNothingFound() {
 void TForm1::FinishList() {
   MainView& view = services_.view;
   view.SetEnabled(Control::cbb_DeviceList, true);
-  if (listed_.empty()) view.AddDeviceLine("");
+  if (listedCount_ == 0) view.AddDeviceLine("");
   view.SelectDevice(0);
 }
 
-void TForm1::ListDisk(ListedDisk disk) {
+void TForm1::ListDisk(const ListedDisk& disk) {
   SetStatus(status::kGettingModel, false);
   Pump();
   services_.view.AddDeviceLine(disk.line);
-  listed_.push_back(std::move(disk));
+  ++listedCount_;
 }
 
 void TForm1::ShowMultiple() {
@@ -131,7 +131,6 @@ void TForm1::ShowMultiple() {
   view.SetVisible(Control::Image3, true);
   // The text stays disabled since the last disk was listed, so it starts nothing.
   view.SetStatusText(status::kMultiple);
-  statusText_ = status::kMultiple;
 }
 
 // ---- The version check -------------------------------------------------------------------------
@@ -186,7 +185,6 @@ void TForm1::ShowVerdict(Display display, Picture picture, std::string_view text
   view.SetVisible(Control::Image2, false);
   view.SetVisible(Control::Image3, true);
   view.SetStatusText(text);
-  statusText_ = text;
   if (enabled) SetStatusEnabled(*enabled);
 }
 
@@ -266,7 +264,6 @@ void TForm1::OnRescanTimer(std::uintptr_t timerId) {
 
 void TForm1::SetStatus(std::string_view text, bool enabled) {
   services_.view.SetStatusText(text);
-  statusText_ = text;
   SetStatusEnabled(enabled);
 }
 

@@ -116,13 +116,8 @@ class TForm1 {
 
   const FormState& state() const { return state_; }
   Display display() const { return display_; }
-  /// The text of lblStaust and whether a click on it starts the update.
-  const std::string& statusText() const { return statusText_; }
+  /// Whether a click on lblStaust starts the update.
   bool statusEnabled() const { return statusEnabled_; }
-  /// The disks the last scan listed, in the order of the device list.
-  const std::vector<ListedDisk>& listed() const { return listed_; }
-  /// What discovery left out in the last scan, and why.
-  const std::vector<std::string>& scanWarnings() const { return job_.scan().warnings; }
   /// How the last scan ended, and what its version check read and decided.
   ScanOutcome scanOutcome() const { return scanOutcome_; }
   /// How many scans have started so far.
@@ -142,7 +137,7 @@ class TForm1 {
   void Examined(const ListedDisk& disk);
   void ShowNothingFound();
   void FinishList();
-  void ListDisk(ListedDisk disk);
+  void ListDisk(const ListedDisk& disk);
   void ShowMultiple();
 
   // The version check.
@@ -165,9 +160,8 @@ class TForm1 {
   UpdateJob job_;
   FormState state_;
   Display display_ = Display::None;
-  std::string statusText_;
   bool statusEnabled_ = true;
-  std::vector<ListedDisk> listed_;
+  std::size_t listedCount_ = 0;  ///< lines the running scan has put in the device list
   ScanOutcome scanOutcome_ = ScanOutcome::None;
   std::uint32_t scans_ = 0;
   int activity_ = 0;

@@ -1,0 +1,57 @@
+// What a firmware file must hold before anything of it goes to a bridge: the size of the chip's
+// whole image and the fixed fields of its layout. One definition serves korvane-fw's
+// `update --image`, the judgement of a backup read from a bridge, and the build's check of a
+// vendor's images.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "ChipUpdate.h"
+
+namespace korvane {
+
+/// How much of a firmware image is judged.
+enum class ImageJudgement : std::uint8_t {
+  Whole,   ///< a file to write: every fixed field
+  Backup,  ///< read from a bridge: the second block (bytes 512-1023) is the bridge's, not judged
+};
+
+/// Why a file of size bytes cannot be the chip's firmware image, naming both sizes; nothing when
+/// the size is right. A file's size can be judged before any of it is read.
+std::optional<std::string> FirmwareImageSizeProblem(const ChipUpdate& chip, std::uintmax_t size);
+
+/// Why a file of size bytes cannot be the chip's loader image; nothing when the size is right.
+std::optional<std::string> LoaderImageSizeProblem(const ChipUpdate& chip, std::uintmax_t size);
+
+/// Why image is not a firmware image of chip, naming the field and its offset ("the chip number
+/// at 0x004 is 05 79 where a JMS583 image has 05 83"); nothing when it is one.
+std::optional<std::string> FirmwareImageProblem(const ChipUpdate& chip,
+                                                std::span<const std::uint8_t> image,
+                                                ImageJudgement judgement = ImageJudgement::Whole);
+
+/// Why image is not the chip's loader image; nothing when it is one.
+std::optional<std::string> LoaderImageProblem(const ChipUpdate& chip,
+                                              std::span<const std::uint8_t> image);
+
+/// The chip whose number sits in image's header; null when none of ours does, or the image is
+/// shorter than its header.
+const ChipUpdate* ChipOfImage(std::span<const std::uint8_t> image);
+
+/// The four version bytes at 0x019; an image shorter than its header has none.
+std::optional<std::array<std::uint8_t, 4>> ImageVersion(std::span<const std::uint8_t> image);
+
+/// True when the chip's firmware image repeats its version at 0x208, in the second block (JMS583).
+bool RepeatsVersionInSecondBlock(const ChipUpdate& chip);
+
+/// True when the chip's firmware area ends with kJms578Trailer 0x10 bytes before its end (JMS578).
+bool EndsWithTrailer(const ChipUpdate& chip);
+
+/// The 14-byte text after the kind bytes: "JMicron JMS583" for the JMS583, whose number it ends
+/// with ("JMicron JMS579" for the JMS578).
+std::string ImageModelText(const ChipUpdate& chip);
+
+}  // namespace korvane

@@ -1,68 +1,35 @@
-# The images every program carries: resource names and types, sizes, and the bytes a vendor image
-# must hold where the update relies on the layout. The build includes this file; on its own,
-#   cmake -DKORVANE_FIRMWARE_DIR=<folder> -P cmake/FirmwareImages.cmake
-# checks a folder of vendor images the way configure does.
+# The images every program carries: resource names, types and file names. The build includes
+# this file. Configure asks only that a vendor's files be there; what they hold is judged by the
+# update's own image check, which the build runs before it embeds them (tools/CMakeLists.txt).
+# By hand, `korvane-imagegen --check <folder>` runs the same check.
 
 # The images come from the firmware catalogue, update/FirmwareCatalogue.def; the carried ones,
-# in the order of its rows, are KORVANE_IMAGE_NAMES. Per image: resource type, size, header bytes
-# 0-9 (01 00, USB vendor id, chip number, kind bytes), and whether the signature 5A C3 69 E1
-# sits at 0x200 (every image but a loader).
+# in the order of its rows, are KORVANE_IMAGE_NAMES, and KORVANE_IMAGE_<name> is the resource
+# type.
 set(KORVANE_CATALOGUE ${CMAKE_CURRENT_LIST_DIR}/../update/FirmwareCatalogue.def)
-set(KORVANE_USB_VENDOR 152d)
-set(KORVANE_FIRMWARE_KIND 03030505)
-set(KORVANE_LOADER_KIND 04040606)
-
-# The chip numbers of the chip rows, as KORVANE_CHIP_NUMBER_<chip> (four hex digits).
-function(_korvane_read_chips rows)
-  foreach(row IN LISTS rows)
-    if(row MATCHES "^KORVANE_CHIP\\(([A-Za-z0-9_]+), *[A-Za-z0-9_]+, *0x([0-9A-Fa-f]+),")
-      string(TOLOWER "${CMAKE_MATCH_2}" number)
-      string(LENGTH "${number}" digits)
-      while(digits LESS 4)
-        string(PREPEND number 0)
-        math(EXPR digits "${digits} + 1")
-      endwhile()
-      set(KORVANE_CHIP_NUMBER_${CMAKE_MATCH_1} ${number} PARENT_SCOPE)
-    endif()
-  endforeach()
-endfunction()
 
 # The carried images of the image rows.
 function(_korvane_read_images rows)
   set(names "")
   foreach(row IN LISTS rows)
-    if(NOT row MATCHES "^KORVANE_IMAGE\\(([A-Za-z0-9_]+), *([A-Z_]+), *([A-Za-z0-9_]+), *([A-Za-z0-9_]+), *([0-9]+),.*, *([A-Z]+)\\)$")
+    if(NOT row MATCHES "^KORVANE_IMAGE\\([A-Za-z0-9_]+, *[A-Z_]+, *([A-Za-z0-9_]+), *([A-Za-z0-9_]+), *[0-9]+,.*, *([A-Z]+)\\)$")
       continue()
     endif()
-    set(chip ${CMAKE_MATCH_1})
-    set(use ${CMAKE_MATCH_2})
-    set(name ${CMAKE_MATCH_3})
-    set(type ${CMAKE_MATCH_4})
-    set(size ${CMAKE_MATCH_5})
-    if(NOT CMAKE_MATCH_6 STREQUAL "CARRIED")
+    if(NOT CMAKE_MATCH_3 STREQUAL "CARRIED")
       continue()
     endif()
-    set(kind ${KORVANE_FIRMWARE_KIND})
-    set(signed 1)
-    if(use MATCHES "^LOADER")
-      set(kind ${KORVANE_LOADER_KIND})
-      set(signed 0)
-    endif()
-    list(APPEND names ${name})
-    set(KORVANE_IMAGE_${name} ${type} ${size} 0100${KORVANE_USB_VENDOR}${KORVANE_CHIP_NUMBER_${chip}}${kind}
-        ${signed} PARENT_SCOPE)
+    list(APPEND names ${CMAKE_MATCH_1})
+    set(KORVANE_IMAGE_${CMAKE_MATCH_1} ${CMAKE_MATCH_2} PARENT_SCOPE)
   endforeach()
   set(KORVANE_IMAGE_NAMES ${names} PARENT_SCOPE)
 endfunction()
 
-file(STRINGS ${KORVANE_CATALOGUE} _korvane_rows REGEX "^KORVANE_(CHIP|IMAGE)\\(")
-_korvane_read_chips("${_korvane_rows}")
+file(STRINGS ${KORVANE_CATALOGUE} _korvane_rows REGEX "^KORVANE_IMAGE\\(")
 _korvane_read_images("${_korvane_rows}")
 if(NOT CMAKE_SCRIPT_MODE_FILE)
   # A new row configures the build again.
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KORVANE_CATALOGUE})
 endif()
-set(KORVANE_IMAGE_SIGNATURE 5ac369e1)
 
 # The folder the build takes the images from: the vendor's, or the one the generator writes.
 function(korvane_image_folder out_var)
@@ -91,62 +58,15 @@ function(korvane_image_files folder out_var)
   set(${out_var} "${files}" PARENT_SCOPE)
 endfunction()
 
-# Hex text "0100152d" as "01 00 15 2D", the way the messages show bytes.
-function(_korvane_spaced_hex hex out_var)
-  string(TOUPPER "${hex}" hex)
-  string(REGEX REPLACE "(..)" "\\1 " spaced "${hex}")
-  string(STRIP "${spaced}" spaced)
-  set(${out_var} "${spaced}" PARENT_SCOPE)
-endfunction()
-
-# Names the first header byte that differs from the layout's.
-function(_korvane_header_problem file actual expected out_var)
-  _korvane_spaced_hex(${expected} expected_text)
-  foreach(index RANGE 9)
-    math(EXPR at "${index} * 2")
-    string(SUBSTRING "${actual}" ${at} 2 actual_byte)
-    string(SUBSTRING "${expected}" ${at} 2 expected_byte)
-    if(NOT actual_byte STREQUAL expected_byte)
-      string(TOUPPER "${actual_byte}" actual_byte)
-      string(TOUPPER "${expected_byte}" expected_byte)
-      math(EXPR offset "${index}" OUTPUT_FORMAT HEXADECIMAL)
-      set(${out_var} "${file}: header byte ${offset} is ${actual_byte}, expected ${expected_byte} (the header is ${expected_text})" PARENT_SCOPE)
-      return()
-    endif()
-  endforeach()
-endfunction()
-
-# What is wrong with one image file, or nothing.
-function(_korvane_image_problem file name out_var)
+# What configure finds wrong with one image file: that it is not there.
+function(_korvane_image_problem file out_var)
   set(${out_var} "" PARENT_SCOPE)
-  list(GET KORVANE_IMAGE_${name} 1 size)
-  list(GET KORVANE_IMAGE_${name} 2 header)
-  list(GET KORVANE_IMAGE_${name} 3 signed)
   if(NOT EXISTS "${file}" OR IS_DIRECTORY "${file}")
     set(${out_var} "${file}: missing" PARENT_SCOPE)
-    return()
-  endif()
-  file(SIZE "${file}" actual_size)
-  if(NOT actual_size EQUAL size)
-    set(${out_var} "${file}: ${actual_size} bytes, expected ${size}" PARENT_SCOPE)
-    return()
-  endif()
-  file(READ "${file}" actual_header LIMIT 10 HEX)
-  if(NOT actual_header STREQUAL header)
-    _korvane_header_problem("${file}" ${actual_header} ${header} problem)
-    set(${out_var} "${problem}" PARENT_SCOPE)
-    return()
-  endif()
-  if(signed)
-    file(READ "${file}" signature OFFSET 512 LIMIT 4 HEX)
-    if(NOT signature STREQUAL KORVANE_IMAGE_SIGNATURE)
-      _korvane_spaced_hex(${signature} found)
-      set(${out_var} "${file}: no signature 5A C3 69 E1 at 0x200 (found ${found})" PARENT_SCOPE)
-    endif()
   endif()
 endfunction()
 
-# Every problem of the images in folder, one list item each; empty when all four are sound.
+# Every missing image of folder, one list item each; empty when all four are there.
 function(korvane_firmware_problems folder out_var)
   set(problems "")
   if(NOT IS_DIRECTORY "${folder}")
@@ -154,7 +74,7 @@ function(korvane_firmware_problems folder out_var)
     return()
   endif()
   foreach(name IN LISTS KORVANE_IMAGE_NAMES)
-    _korvane_image_problem("${folder}/${name}.bin" ${name} problem)
+    _korvane_image_problem("${folder}/${name}.bin" problem)
     if(problem)
       list(APPEND problems "${problem}")
     endif()
@@ -162,7 +82,7 @@ function(korvane_firmware_problems folder out_var)
   set(${out_var} "${problems}" PARENT_SCOPE)
 endfunction()
 
-# Stops configure, naming each file and its problem, unless folder holds four sound images.
+# Stops configure, naming each missing file, unless folder holds the four images.
 function(korvane_require_firmware_images folder)
   korvane_firmware_problems("${folder}" problems)
   if(problems)
@@ -172,9 +92,6 @@ function(korvane_require_firmware_images folder)
 endfunction()
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
-  if(NOT KORVANE_FIRMWARE_DIR)
-    message(FATAL_ERROR "usage: cmake -DKORVANE_FIRMWARE_DIR=<folder> -P ${CMAKE_CURRENT_LIST_FILE}")
-  endif()
-  korvane_require_firmware_images("${KORVANE_FIRMWARE_DIR}")
-  message(STATUS "${KORVANE_FIRMWARE_DIR} holds the four firmware images")
+  message(FATAL_ERROR "A folder of vendor images is checked by korvane-imagegen --check <folder> "
+                      "(tools/ in a build folder), with the update's own image check")
 endif()

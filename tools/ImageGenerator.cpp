@@ -1,6 +1,9 @@
 // korvane-imagegen [--no-marker] <outdir>: writes the development firmware and loader images
 // that a build without the vendor's images carries, one file <resource name>.bin per carried
 // image of the firmware catalogue.
+// korvane-imagegen --check <folder>: judges the carried images in a folder of the vendor's, as
+// the update judges an image before it writes it (update/ImageCheck.h), and names each file's
+// first problem; the build runs it before it embeds them.
 // --no-marker writes the same images with a neutral label instead of kDevelopmentMarker: the
 // kernel rig carries them as if they were the vendor's, since its enclosures are real USB devices
 // to the program and the guard keeps development images away from every real device.
@@ -35,13 +38,15 @@
 #include <fstream>
 #include <initializer_list>
 #include <iostream>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "FirmwareCatalogue.h"
+#include "ChipUpdate.h"
+#include "ImageCheck.h"
 #include "ImageLayout.h"
 #include "ImageSource.h"
 
@@ -52,22 +57,13 @@ using Image = std::vector<std::uint8_t>;
 using Version = std::array<std::uint8_t, 4>;
 
 constexpr std::uint16_t kUsbVendor = 0x152D;
-constexpr std::size_t kUsbVendorAt = 0x002;
-constexpr std::size_t kModelAt = 0x00A;
-constexpr std::size_t kModelSize = 14;
-constexpr std::size_t kHeaderOneAt = 0x018;
 constexpr std::size_t kFirstCheckAt = 0x1FC;
 constexpr std::size_t kLoaderExtraCheckAt = 0x1F8;
-constexpr std::size_t kSecondBlockCopyAt = 0x208;
 constexpr std::size_t kSecondCheckAt = 0x3FC;
 constexpr std::size_t kCodeBegin = 0x400;
 // Offsets back from the end of the firmware area (or of the loader image).
-constexpr std::size_t kTailVersionBack = 0x14;
-constexpr std::size_t kTailTrailerBack = 0x10;
 constexpr std::size_t kTailCodeCheckBack = 0x08;
 constexpr std::size_t kTailAreaCheckBack = 0x04;
-
-constexpr std::array<std::uint8_t, 8> kJms578Trailer{0x55, 0xAA, 0xAA, 0x55, '5', '7', '8', '0'};
 
 /// The identity an image's NVRAM template carries.
 struct NvramFields {
@@ -75,17 +71,16 @@ struct NvramFields {
   std::string_view product;
 };
 
-/// What a development image of a chip looks like beyond the catalogue's numbers.
+/// What a development image of a chip holds beyond the catalogue's numbers and the fields the
+/// image check asks for.
 struct ChipLook {
   std::string_view chip;
-  std::string_view model;
-  bool jms578;  ///< JMS578 order of the 0x208 fields and its trailer
   NvramFields nvram;
 };
 
 constexpr std::array<ChipLook, 2> kChipLooks{{
-    {"JMS578", "JMicron JMS579", true, {0x0578, "USB to ATA/ATAPI Bridge"}},
-    {"JMS583", "JMicron JMS583", false, {0x0583, "USB to PCIE Bridge"}},
+    {"JMS578", {0x0578, "USB to ATA/ATAPI Bridge"}},
+    {"JMS583", {0x0583, "USB to PCIE Bridge"}},
 }};
 
 // A bridge reports the version of the firmware it runs, and "0103" is one that the JMS578 version
@@ -96,10 +91,11 @@ constexpr std::array<ChipLook, 2> kChipLooks{{
 struct FirmwareImage {
   std::string_view name;
   std::uint16_t chipNumber;
-  std::string_view model;
+  std::string model;
   Version version;
-  std::size_t area;  ///< F, the bytes written to the bridge
-  bool jms578;       ///< JMS578 order of the 0x208 fields and its trailer
+  std::size_t area;      ///< F, the bytes written to the bridge
+  bool versionInSecond;  ///< the version at 0x208, before the area's check value
+  bool trailer;          ///< kJms578Trailer before the area's end
   NvramFields nvram;
 };
 
@@ -107,7 +103,7 @@ struct FirmwareImage {
 struct LoaderImage {
   std::string_view name;
   std::uint16_t chipNumber;
-  std::string_view model;
+  std::string model;
   Version version;
   std::size_t size;
 };
@@ -166,15 +162,14 @@ void PutCheckValue(Image& image, std::size_t at, std::initializer_list<Range> ra
 /// Bytes 0x000-0x01C: 01 00, vendor id, chip number, kind bytes, model text, 01, version.
 void PutHeader(Image& image, std::uint16_t chipNumber, std::span<const std::uint8_t> kind,
                std::string_view model, const Version& version) {
-  const std::array<std::uint8_t, 2> start{0x01, 0x00};
-  Put(image, 0, start);
-  PutBigEndian16(image, kUsbVendorAt, kUsbVendor);
+  Put(image, 0, kImageStart);
+  Put(image, kImageUsbVendorAt, kImageUsbVendor);
   PutBigEndian16(image, kImageChipNumberAt, chipNumber);
   Put(image, kImageKindAt, kind);
-  if (model.size() != kModelSize) throw std::invalid_argument("model text must have 14 bytes");
-  PutText(image, kModelAt, model);
+  if (model.size() != kImageModelSize) throw std::invalid_argument("model text must have 14 bytes");
+  PutText(image, kImageModelAt, model);
   const std::array<std::uint8_t, 1> one{0x01};
-  Put(image, kHeaderOneAt, one);
+  Put(image, kImageOneAt, one);
   Put(image, kImageVersionAt, version);
 }
 
@@ -230,7 +225,7 @@ void PutNvramTemplate(Image& image, std::size_t at, const NvramFields& fields) {
 
 /// The version again, then the code and whole-area check values, before end.
 void PutTail(Image& image, std::size_t end, const Version& version) {
-  Put(image, end - kTailVersionBack, version);
+  Put(image, end - kImageTailVersionBack, version);
   PutCheckValue(image, end - kTailCodeCheckBack, {{kCodeBegin, end - kTailCodeCheckBack}});
   PutCheckValue(image, end - kTailAreaCheckBack,
                 {{0, kSecondBlockBegin}, {kCodeBegin, end - kTailAreaCheckBack}});
@@ -242,11 +237,11 @@ void PutSecondBlockCopy(Image& image, const FirmwareImage& plan) {
   std::array<std::uint8_t, 4> value{};
   std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(plan.area - kTailAreaCheckBack), 4,
               value.begin());
-  if (plan.jms578) {
-    Put(image, kSecondBlockCopyAt, value);
+  if (plan.versionInSecond) {
+    Put(image, kImageSecondBlockVersionAt, plan.version);
+    Put(image, kImageSecondBlockVersionAt + plan.version.size(), value);
   } else {
-    Put(image, kSecondBlockCopyAt, plan.version);
-    Put(image, kSecondBlockCopyAt + 4, value);
+    Put(image, kImageSecondBlockVersionAt, value);
   }
 }
 
@@ -257,8 +252,8 @@ Image BuildFirmware(const FirmwareImage& plan, std::string_view label) {
   PutHeader(image, plan.chipNumber, kFirmwareKind, plan.model, plan.version);
   PutCheckValue(image, kFirstCheckAt, {{0, kFirstCheckAt}});
   Put(image, kImageSignatureAt, kImageSignature);
-  FillCode(image, {kCodeBegin, plan.area - kTailVersionBack}, plan.name, label);
-  if (plan.jms578) Put(image, plan.area - kTailTrailerBack, kJms578Trailer);
+  FillCode(image, {kCodeBegin, plan.area - kImageTailVersionBack}, plan.name, label);
+  if (plan.trailer) Put(image, plan.area - kImageTrailerBack, kJms578Trailer);
   PutTail(image, plan.area, plan.version);
   PutSecondBlockCopy(image, plan);
   PutCheckValue(image, kSecondCheckAt, {{kSecondBlockBegin, kSecondCheckAt}});
@@ -272,7 +267,7 @@ Image BuildLoader(const LoaderImage& plan, std::string_view label) {
   PutCheckValue(image, kLoaderExtraCheckAt, {{0, kLoaderExtraCheckAt}});
   PutCheckValue(image, kFirstCheckAt, {{0, kFirstCheckAt}});
   PutCheckValue(image, kSecondCheckAt, {{kSecondBlockBegin, kSecondCheckAt}});
-  FillCode(image, {kCodeBegin, plan.size - kTailVersionBack}, plan.name, label);
+  FillCode(image, {kCodeBegin, plan.size - kImageTailVersionBack}, plan.name, label);
   PutTail(image, plan.size, plan.version);
   return image;
 }
@@ -288,11 +283,22 @@ bool WriteImage(const std::filesystem::path& folder, std::string_view name, cons
   return static_cast<bool>(out);
 }
 
-const CatalogueChip& ChipOf(const CatalogueImage& row) {
-  for (const CatalogueChip& chip : kCatalogueChips) {
-    if (chip.name == row.chip) return chip;
+const ChipUpdate& ChipOf(const CatalogueImage& row) {
+  for (const ChipUpdate& chip : kChipUpdates) {
+    if (chip.chipName == row.chip) return chip;
   }
   throw std::invalid_argument(std::string(row.name) + ": the catalogue has no chip row for it");
+}
+
+bool IsFirmware(const CatalogueImage& row) {
+  return row.use == ImageUse::Offered || row.use == ImageUse::Earlier;
+}
+
+/// Why image is not what the row names; nothing when it is.
+std::optional<std::string> RowProblem(const CatalogueImage& row,
+                                      std::span<const std::uint8_t> image) {
+  const ChipUpdate& chip = ChipOf(row);
+  return IsFirmware(row) ? FirmwareImageProblem(chip, image) : LoaderImageProblem(chip, image);
 }
 
 const ChipLook& LookOf(const CatalogueImage& row) {
@@ -304,18 +310,28 @@ const ChipLook& LookOf(const CatalogueImage& row) {
 
 /// The image of one carried catalogue row.
 Image BuildRow(const CatalogueImage& row, std::string_view label) {
-  const CatalogueChip& chip = ChipOf(row);
-  const ChipLook& look = LookOf(row);
-  if (row.use != ImageUse::Offered && row.use != ImageUse::Earlier) {
-    return BuildLoader({row.name, chip.chipNumber, look.model, row.version, row.size}, label);
+  const ChipUpdate& chip = ChipOf(row);
+  if (!IsFirmware(row)) {
+    return BuildLoader({row.name, chip.chipNumber, ImageModelText(chip), row.version, row.size},
+                       label);
   }
   if (row.size != chip.firmwareArea + kNvramTemplateSize) {
     throw std::invalid_argument(std::string(row.name) + ": its size is not the firmware area " +
                                 "and the NVRAM template");
   }
-  return BuildFirmware({row.name, chip.chipNumber, look.model, row.version, chip.firmwareArea,
-                        look.jms578, look.nvram},
-                       label);
+  return BuildFirmware(
+      {row.name, chip.chipNumber, ImageModelText(chip), row.version, chip.firmwareArea,
+       RepeatsVersionInSecondBlock(chip), EndsWithTrailer(chip), LookOf(row).nvram},
+      label);
+}
+
+/// The row's image, which the update's own check must accept.
+Image BuildCheckedRow(const CatalogueImage& row, std::string_view label) {
+  Image image = BuildRow(row, label);
+  if (const std::optional<std::string> problem = RowProblem(row, image)) {
+    throw std::logic_error(std::string(row.name) + ": the image check refuses it: " + *problem);
+  }
+  return image;
 }
 
 bool WriteAll(const std::filesystem::path& folder, std::string_view label) {
@@ -328,9 +344,62 @@ bool WriteAll(const std::filesystem::path& folder, std::string_view label) {
   }
   bool written = true;
   for (const CatalogueImage& row : kCatalogueImages) {
-    if (row.carried) written = WriteImage(folder, row.name, BuildRow(row, label)) && written;
+    if (row.carried) written = WriteImage(folder, row.name, BuildCheckedRow(row, label)) && written;
   }
   return written;
+}
+
+/// The bytes of a file of size bytes; nothing when it cannot be read whole.
+std::optional<Image> ReadExactly(const std::filesystem::path& path, std::uintmax_t size) {
+  Image image(static_cast<std::size_t>(size));
+  std::ifstream in(path, std::ios::binary);
+  in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  if (!in || static_cast<std::uintmax_t>(in.gcount()) != size) return std::nullopt;
+  return image;
+}
+
+/// What is wrong with the file of a carried row; nothing when the update would take it. Its size
+/// is judged before anything is read, so a file of any size costs no more than the image.
+std::optional<std::string> FileProblem(const std::filesystem::path& path,
+                                       const CatalogueImage& row) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return "missing";
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) return "cannot be read: " + error.message();
+  const ChipUpdate& chip = ChipOf(row);
+  std::optional<std::string> problem =
+      IsFirmware(row) ? FirmwareImageSizeProblem(chip, size) : LoaderImageSizeProblem(chip, size);
+  if (problem) return problem;
+  const std::optional<Image> image = ReadExactly(path, size);
+  if (!image) return "cannot be read";
+  return RowProblem(row, *image);
+}
+
+/// Judges every carried image in folder, naming each file that fails and its first problem.
+bool CheckAll(const std::filesystem::path& folder) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(folder, error)) {
+    std::cerr << "korvane-imagegen: " << folder.string() << ": not a folder\n";
+    return false;
+  }
+  std::size_t checked = 0;
+  std::size_t failed = 0;
+  for (const CatalogueImage& row : kCatalogueImages) {
+    if (!row.carried) continue;
+    ++checked;
+    const std::filesystem::path path = folder / (std::string(row.name) + ".bin");
+    if (const std::optional<std::string> problem = FileProblem(path, row)) {
+      std::cerr << path.string() << ": " << *problem << '\n';
+      ++failed;
+    }
+  }
+  if (failed != 0) {
+    std::cerr << "korvane-imagegen: " << folder.string()
+              << ": images that fail the check: " << failed << " of " << checked << '\n';
+    return false;
+  }
+  std::cout << folder.string() << ": the " << checked << " images pass their check\n";
+  return true;
 }
 
 }  // namespace
@@ -338,14 +407,18 @@ bool WriteAll(const std::filesystem::path& folder, std::string_view label) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string_view> args(argv + 1, argv + argc);
+  const bool check = args.size() == 2 && args[0] == "--check";
   const bool unmarked = args.size() == 2 && args[0] == "--no-marker";
-  if (args.size() != 1 && !unmarked) {
-    std::cerr << "usage: korvane-imagegen [--no-marker] <outdir>\n";
+  if (args.size() != 1 && !check && !unmarked) {
+    std::cerr << "usage: korvane-imagegen [--no-marker] <outdir>\n"
+                 "       korvane-imagegen --check <folder>\n";
     return 2;
   }
   const std::string_view label = unmarked ? korvane::kRigLabel : korvane::kDevelopmentMarker;
   try {
-    return korvane::WriteAll(std::string(args.back()), label) ? 0 : 1;
+    const std::filesystem::path folder = std::string(args.back());
+    const bool done = check ? korvane::CheckAll(folder) : korvane::WriteAll(folder, label);
+    return done ? 0 : 1;
   } catch (const std::exception& error) {
     std::cerr << "korvane-imagegen: " << error.what() << '\n';
     return 1;

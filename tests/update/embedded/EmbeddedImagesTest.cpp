@@ -85,7 +85,7 @@ class EmbeddedImagesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!EmbeddedImages{}.development())
-      GTEST_SKIP() << "vendor images: configure checked their sizes, headers and signatures";
+      GTEST_SKIP() << "vendor images: the build judged them with the image check";
   }
 };
 

@@ -202,7 +202,9 @@ WriteEnd ProgramThroughLoader(const UpdateContext& context, std::string_view pat
                               std::span<const std::uint8_t> image, std::uint32_t length,
                               std::uint8_t loaderVariant, const ChipUpdate& chip) {
   const std::optional<AlignedBuffer> loader = LoadLoader(context, chip, loaderVariant);
-  if (!loader || !MayWriteImage(context, path, loader->bytes())) return WriteEnd::Stopped;
+  if (!loader || !MayWriteImage(context, path, loader->bytes(), ImageOrigin::Loader)) {
+    return WriteEnd::Stopped;
+  }
   if (!WriteBuffer(context.io, path, WriteBufferMode::DownloadActivate, BufferId::Firmware, 0,
                    loader->bytes())) {
     NoteCommandFailure(context, UpdateStep::LoaderDownload, path);
@@ -294,6 +296,17 @@ std::optional<BridgeIdentity> ReadIdentityBlock(const UpdateContext& context,
   return read.identity;
 }
 
+/// Copies the image to write into buffer, the file's where one was given, and returns its size.
+std::size_t LoadFirmwareImage(const UpdateContext& context, const ChipUpdate& chip,
+                              std::span<std::uint8_t> buffer) {
+  if (context.fileImage.empty()) {
+    return LoadImageResource(context.images, chip.firmwareImage, kFirmwareType, buffer);
+  }
+  const std::size_t count = std::min(context.fileImage.size(), buffer.size());
+  std::copy_n(context.fileImage.begin(), count, buffer.begin());
+  return context.fileImage.size();
+}
+
 /// Refuses, with the reason noted, to write a disk that is in use.
 bool DiskFree(const UpdateContext& context, std::string_view path) {
   if (context.mounts == nullptr) return true;
@@ -306,14 +319,25 @@ bool DiskFree(const UpdateContext& context, std::string_view path) {
 }  // namespace
 
 bool MayWriteImage(const UpdateContext& context, std::string_view path,
-                   std::span<const std::uint8_t> image) {
+                   std::span<const std::uint8_t> image, ImageOrigin origin) {
   if (context.enclosures == Enclosures::Simulated) return true;
-  if (!context.images.development() && !CarriesDevelopmentMarker(image)) return true;
-  const std::string text =
-      "This program carries development firmware images, which are made for simulated "
-      "enclosures only and would leave a real one unusable. Nothing was written to " +
-      std::string(path) +
-      ". A build with the vendor's images (KORVANE_FIRMWARE_DIR) can update it.";
+  // A file is judged by what it holds; a carried image also by the build that carries it.
+  const bool carriedDevelopment = origin != ImageOrigin::File && context.images.development();
+  if (!carriedDevelopment && !CarriesDevelopmentMarker(image)) return true;
+  std::string text =
+      origin == ImageOrigin::File
+          ? "This file is a development firmware image, made for simulated enclosures only; it "
+            "would leave a real one unusable. Nothing was written to " +
+                std::string(path) + "."
+          : "This program carries development firmware images, which are made for simulated "
+            "enclosures only and would leave a real one unusable. Nothing was written to " +
+                std::string(path) +
+                ". A build with the vendor's images (KORVANE_FIRMWARE_DIR) can update it.";
+  if (origin == ImageOrigin::Loader) {
+    text +=
+        " A bridge in its boot ROM needs the carried loader, so this build cannot recover "
+        "it, whatever file is given.";
+  }
   context.messages.ShowMessage(text, kGuardCaption, MessageIcon::Error);
   NoteFailure(context, UpdateStep::Guard, text);
   return false;
@@ -323,17 +347,18 @@ bool UpdateFirmware(const UpdateContext& context, std::string_view path) {
   const ChipUpdate* chip = SelectedChip(context);
   if (chip == nullptr || !DiskFree(context, path)) return false;
   std::vector<std::uint8_t> imageBuffer(kImageBufferSize, 0);
-  const std::size_t size =
-      LoadImageResource(context.images, chip->firmwareImage, kFirmwareType, imageBuffer);
+  const std::size_t size = LoadFirmwareImage(context, *chip, imageBuffer);
   if (size != chip->firmwareImageSize) {
+    const std::string_view name =
+        context.fileImage.empty() ? chip->firmwareImage : std::string_view("the file");
     NoteFailure(context, UpdateStep::Image,
-                "firmware image " + std::string(chip->firmwareImage) + " has " +
-                    std::to_string(size) + " bytes instead of " +
-                    std::to_string(chip->firmwareImageSize));
+                "firmware image " + std::string(name) + " has " + std::to_string(size) +
+                    " bytes instead of " + std::to_string(chip->firmwareImageSize));
     return false;
   }
   const std::span<const std::uint8_t> image(imageBuffer);
-  if (!MayWriteImage(context, path, image.first(size))) return false;
+  const ImageOrigin origin = context.fileImage.empty() ? ImageOrigin::Carried : ImageOrigin::File;
+  if (!MayWriteImage(context, path, image.first(size), origin)) return false;
 
   const std::size_t bufferLength = RoundUp(size, kExpectedRounding);
   AlignedBuffer expected(bufferLength);

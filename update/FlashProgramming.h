@@ -22,9 +22,18 @@ inline constexpr int kUpdateAttempts = 2;
 inline constexpr std::chrono::milliseconds kLoaderStartWait{2000};
 inline constexpr std::chrono::milliseconds kLoaderPassWait{500};
 
-/// Refuses, with a message, to write development images to anything but a simulated enclosure.
+/// Where an image to be written comes from.
+enum class ImageOrigin : std::uint8_t {
+  Carried,  ///< the firmware this program carries
+  Loader,   ///< the carried loader for a bridge in its boot ROM
+  File,     ///< a file the user gave
+};
+
+/// Refuses, with a message, to write a development image to anything but a simulated enclosure:
+/// one that carries the development marker, or, when it is carried, any image of a build that
+/// carries development images.
 bool MayWriteImage(const UpdateContext& context, std::string_view path,
-                   std::span<const std::uint8_t> image);
+                   std::span<const std::uint8_t> image, ImageOrigin origin = ImageOrigin::Carried);
 
 /// Writes the chip's firmware image and verifies it by reading it back; up to two attempts. A
 /// disk in use (the context's mount check) is refused before anything is read or written.

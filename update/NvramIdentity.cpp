@@ -79,12 +79,19 @@ bool RewriteNvramIdentity(const UpdateContext& context, std::string_view path,
   Record record{};
   context.view.StepProgress(UpdateStep::NvramWrite, 0);
   if (!ReadRecord(context, path, nvramAddress, record)) return false;
-  const Record working = WithOwnName(record);
+  return WriteNvramRecord(context, path, nvramAddress, WithOwnName(record));
+}
+
+bool WriteNvramRecord(const UpdateContext& context, std::string_view path,
+                      std::uint32_t nvramAddress,
+                      std::span<const std::uint8_t, kNvramRecordBytes> record) {
   // Nothing is written to a chip this program does not update; that is no success either.
   if (FindChipUpdate(ChipCodeOf(context.currentBridgeInfo)) == nullptr) {
     NoteFailure(context, UpdateStep::Chip, "not a chip this program updates");
     return false;
   }
+  Record working{};
+  std::ranges::copy(record, working.begin());
   WaitUntilReady(context.io, context.clock, path);
   if (!WriteNvram(context.io, path, NvramWriteMode::Record, nvramAddress, working)) {
     return FailCommand(context, kWriteFailed, UpdateStep::NvramWrite, path);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "UpdateContext.h"
@@ -24,5 +25,11 @@ inline constexpr std::string_view kOwnName = "Korvane";
 /// of each identity field, writes the record back and compares it with a second read.
 bool RewriteNvramIdentity(const UpdateContext& context, std::string_view path,
                           std::uint32_t nvramAddress);
+
+/// Writes record at nvramAddress and compares it with a second read: the last half of the
+/// identity rewrite, and the whole of a restore.
+bool WriteNvramRecord(const UpdateContext& context, std::string_view path,
+                      std::uint32_t nvramAddress,
+                      std::span<const std::uint8_t, kNvramRecordBytes> record);
 
 }  // namespace korvane

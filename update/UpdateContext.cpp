@@ -11,7 +11,7 @@ struct StepName {
   std::string_view name;
 };
 
-constexpr std::array<StepName, 17> kStepNames{{
+constexpr std::array<StepName, 19> kStepNames{{
     {UpdateStep::None, "none"},
     {UpdateStep::Guard, "guard"},
     {UpdateStep::Chip, "chip"},
@@ -29,6 +29,8 @@ constexpr std::array<StepName, 17> kStepNames{{
     {UpdateStep::NvramRead, "nvram-read"},
     {UpdateStep::NvramWrite, "nvram-write"},
     {UpdateStep::NvramVerify, "nvram-verify"},
+    {UpdateStep::Backup, "backup"},
+    {UpdateStep::Version, "version"},
 }};
 
 }  // namespace

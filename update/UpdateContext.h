@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -52,6 +53,9 @@ struct UpdateContext {
   Enclosures enclosures = Enclosures::Real;
   /// When set, asked before anything is written whether the disk is in use.
   MountCheck* mounts = nullptr;
+  /// A file's firmware image, checked by the caller, written instead of the carried one; empty:
+  /// the carried image.
+  std::span<const std::uint8_t> fileImage{};
 };
 
 /// Why the disk behind path must not be written while it is in use, naming it as diskName;

@@ -18,7 +18,9 @@ struct StepShare {
   std::string_view label;
 };
 
-constexpr std::array<StepShare, 4> kStepShares{{
+constexpr std::array<StepShare, 5> kStepShares{{
+    // The backup before a write is a job of its own, shown before the write starts over at 0.
+    {UpdateStep::Backup, 0, 100, "Backing up the firmware"},
     {UpdateStep::WriteBlock, 0, 60, "Writing firmware"},
     {UpdateStep::ReadBack, 60, 30, "Verifying firmware"},
     {UpdateStep::Verify, 90, 0, "Verifying firmware"},
@@ -94,14 +96,32 @@ std::optional<std::string> UpdateJob::InUse(std::string_view name) const {
 
 void UpdateJob::Announce() const { s_.debug.Write("btn_upd Press\n"); }
 
-bool UpdateJob::Update(std::string_view path, BridgeInfo info, UpdateView& view) {
+bool UpdateJob::Update(std::string_view path, BridgeInfo info, UpdateView& view,
+                       const UpdatePlan& plan) {
   failure_ = {};
-  const UpdateContext context{s_.io,     s_.clock, view,      s_.messages,   s_.debug,
-                              s_.images, info,     &failure_, s_.enclosures, s_.mounts};
+  const UpdateContext context{s_.io, s_.clock,  view,          s_.messages, s_.debug,  s_.images,
+                              info,  &failure_, s_.enclosures, s_.mounts,   plan.image};
   if (!UpdateFirmware(context, path)) return false;
   // UpdateFirmware serves only the chips of the table, so the record address is known here.
   const ChipUpdate* chip = FindChipUpdate(ChipCodeOf(info));
-  return chip != nullptr && RewriteNvramIdentity(context, path, chip->nvramAddress);
+  if (chip == nullptr) return false;
+  if (plan.restoreNvram.size() != kNvramRecordBytes) {
+    return RewriteNvramIdentity(context, path, chip->nvramAddress);
+  }
+  return WriteNvramRecord(context, path, chip->nvramAddress,
+                          plan.restoreNvram.first<kNvramRecordBytes>());
+}
+
+std::optional<std::vector<std::uint8_t>> UpdateJob::ReadCheckedRecord(UpdateFailure& failure) {
+  if (!checked_ || check_.chip == nullptr) {
+    NoteFailure(&failure, UpdateStep::Chip, "no bridge of a chip this program updates was checked");
+    return std::nullopt;
+  }
+  return ReadNvramRecord(s_.io, s_.clock, check_.path, *check_.chip, failure);
+}
+
+FirmwareBackup UpdateJob::Backup(std::string_view path, BridgeInfo info, UpdateView* view) {
+  return ReadFirmwareBackup(s_.io, s_.clock, path, info, view);
 }
 
 }  // namespace korvane

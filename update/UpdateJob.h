@@ -5,9 +5,12 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "FirmwareBackup.h"
 #include "IDEAccess.h"
 #include "ImageSource.h"
 #include "UpdateContext.h"
@@ -45,6 +48,14 @@ struct JobServices {
   const AccessWatch* access = nullptr;
 };
 
+/// What an update writes, where it is not the carried image and the identity rewrite.
+struct UpdatePlan {
+  /// A file's firmware image, checked by the caller; empty: the carried image.
+  std::span<const std::uint8_t> image{};
+  /// A saved NVRAM record written back in place of the identity rewrite; empty: the rewrite.
+  std::span<const std::uint8_t> restoreNvram{};
+};
+
 /// One check and update of an enclosure.
 class UpdateJob {
  public:
@@ -74,8 +85,15 @@ class UpdateJob {
   /// The update command's line on the debug output, said as it starts.
   void Announce() const;
   /// Writes and verifies the firmware on the disk at path, whose bridge is info, then rewrites
-  /// its NVRAM identity; the view hears the progress. False with failure() telling why.
-  bool Update(std::string_view path, BridgeInfo info, UpdateView& view);
+  /// its NVRAM identity (or writes back the plan's record); the view hears the progress. False
+  /// with failure() telling why.
+  bool Update(std::string_view path, BridgeInfo info, UpdateView& view,
+              const UpdatePlan& plan = {});
+  /// The checked disk's NVRAM record, read once; nothing, with failure telling why, when it
+  /// cannot be read or the check found no chip of ours.
+  std::optional<std::vector<std::uint8_t>> ReadCheckedRecord(UpdateFailure& failure);
+  /// Reads what the bridge of the disk at path runs, for a backup; only reads are sent.
+  FirmwareBackup Backup(std::string_view path, BridgeInfo info, UpdateView* view = nullptr);
 
   const ScanResult& scan() const { return scan_; }
   const VersionCheck& check() const { return check_; }

@@ -25,6 +25,8 @@ enum class UpdateStep : std::uint8_t {
   NvramRead,         ///< reading the NVRAM record
   NvramWrite,        ///< writing the NVRAM record
   NvramVerify,       ///< the NVRAM record read again differs
+  Backup,            ///< reading what the bridge runs, before anything is written
+  Version,           ///< a file's version needs the user's leave: older, the same, or unordered
 };
 
 /// The step's name for messages and JSON: "write-block", "nvram-verify"...

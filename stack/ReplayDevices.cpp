@@ -311,6 +311,7 @@ class Replay final : public ReplayDevices {
   }
 
   std::optional<std::string> divergence() const override { return port_.divergence(); }
+  bool recordedBackup() const override { return trace_.header->backup; }
 
   void Finish() override {
     if (const RecordedCommand* unsent = port_.FirstUnsent()) {

@@ -22,6 +22,8 @@ class ReplayDevices : public Devices {
   virtual std::optional<std::string> divergence() const = 0;
   /// Ends the replay: a recorded command the program never sent is a difference too.
   virtual void Finish() = 0;
+  /// Whether the recorded update backed the bridge up before it wrote.
+  virtual bool recordedBackup() const = 0;
 };
 
 /// What a command after a disk's last recorded one means.

@@ -68,6 +68,12 @@ std::string HeaderLine(const TraceHeader& header) {
             {"command", header.command},
             {"enclosures", header.enclosures == Enclosures::Simulated ? "simulated" : "real"}};
   json["disks"] = header.disks ? DisksJson(*header.disks) : Json(nullptr);
+  if (header.backup) json["backup"] = true;
+  if (header.image) {
+    json["image"] = {{"name", header.image->name},
+                     {"size", header.image->size},
+                     {"sha256", header.image->sha256}};
+  }
   return Dump(json);
 }
 

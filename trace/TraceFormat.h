@@ -17,6 +17,13 @@ namespace korvane::trace {
 /// The version this program writes and replays.
 inline constexpr int kTraceVersion = 2;
 
+/// A file a run wrote to a bridge, as the trace names it.
+struct TracedFile {
+  std::string name;  ///< as given on the command line
+  std::uint64_t size = 0;
+  std::string sha256;  ///< 64 lower-case hex digits
+};
+
 /// What the first line says about the run.
 struct TraceHeader {
   int version = kTraceVersion;
@@ -27,6 +34,10 @@ struct TraceHeader {
   Enclosures enclosures = Enclosures::Real;
   /// The lister's first answer, when the run listed disks before it sent any command.
   std::optional<std::vector<DiskInterface>> disks;
+  /// An update backs the bridge up before it writes; a trace without the key did not.
+  bool backup = false;
+  /// The file an update writes instead of the carried image; nothing: the carried image.
+  std::optional<TracedFile> image;
 };
 
 /// The command of a recorded command line: its first word that is not an option, as "check" in

@@ -182,6 +182,12 @@ TraceHeader Header(const Json& object) {
   header.enclosures = enclosures == "real" ? Enclosures::Real : Enclosures::Simulated;
   const Json& disks = Member(object, "disks");
   if (!disks.is_null()) header.disks = Disks(disks);
+  // Traces of earlier runs hold no backup: they replay without one.
+  const auto backup = object.find("backup");
+  if (backup != object.end()) {
+    if (!backup->is_boolean()) throw LineProblem{"\"backup\" is not true or false"};
+    header.backup = backup->get<bool>();
+  }
   return header;
 }
 

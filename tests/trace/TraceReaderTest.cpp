@@ -29,8 +29,8 @@ std::variant<Trace, TraceError> Read(const std::string& text, TraceUse use,
 /// What the writer writes, the reader reads back, every kind of line and answer field included.
 TEST(TraceFile, WhatIsWrittenReadsBack) {
   std::string text;
-  TraceHeader header{kTraceVersion,       "korvane-fw",          "0.1.0",     "linux",
-                     {"update", "--yes"}, Enclosures::Simulated, std::nullopt};
+  TraceHeader header{kTraceVersion,         "korvane-fw", "0.1.0", "linux",     {"update", "--yes"},
+                     Enclosures::Simulated, std::nullopt, true,    std::nullopt};
   TraceWriter writer(header, [&](const std::string& line) { text += line + "\n"; });
   const std::vector<DiskInterface> disks{{"/dev/sg1", {.usbStorage = true}},
                                          {"/dev/sg2", {.scsi = true}}};
@@ -50,6 +50,7 @@ TEST(TraceFile, WhatIsWrittenReadsBack) {
   const Trace& trace = std::get<Trace>(read);
   EXPECT_EQ(trace.header->command, header.command);
   EXPECT_EQ(trace.header->enclosures, Enclosures::Simulated);
+  EXPECT_TRUE(trace.header->backup);
   ASSERT_EQ(trace.listings.size(), 2u);
   EXPECT_EQ(trace.listings[0].disks, disks);  // the header's, from the first listing
   EXPECT_TRUE(trace.listings[1].disks.empty());

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <vector>
 
+#include "BackupCommand.h"
+#include "Backups.h"
 #include "CheckCommand.h"
 #include "DeviceStack.h"
 #include "ListCommand.h"
@@ -35,11 +37,12 @@ struct ReportOptions {
 };
 
 /// The commands korvane-fw takes.
-enum class Command : std::uint8_t { None, List, Check, Update, Report };
+enum class Command : std::uint8_t { None, List, Check, Update, Report, Backup };
 
 /// The command's name on the command line and in traces.
 std::string_view CommandName(Command command) {
-  static constexpr std::array<std::string_view, 5> kNames{"", "list", "check", "update", "report"};
+  static constexpr std::array<std::string_view, 6> kNames{"",       "list",   "check",
+                                                          "update", "report", "backup"};
   return kNames[static_cast<std::size_t>(command)];
 }
 
@@ -48,6 +51,9 @@ struct Invocation {
   GlobalOptions options;
   UpdateOptions update;
   ReportOptions report;
+  BackupOptions backup;
+  /// The file update --image writes, read whole before any command goes to a bridge.
+  std::optional<ImageFile> imageFile;
   Command command = Command::None;
   /// The command and its options as a trace's header names them: without the files and the
   /// enclosures they were taken from.
@@ -95,8 +101,10 @@ struct Outputs {
   std::optional<WatchedOutput> report;
 };
 
-/// Options that name where the enclosures or the files are, and take a value.
-constexpr std::string_view kPlaceOptions[] = {"--simulate", "--trace", "--save-state", "--replay"};
+/// Options that name where the enclosures or the files are, and take a value. A trace names the
+/// firmware file it wrote in its header.
+constexpr std::string_view kPlaceOptions[] = {"--simulate", "--trace",  "--save-state",
+                                              "--replay",   "--output", "--image"};
 
 std::vector<std::string> CommandWords(std::span<const std::string> args) {
   std::vector<std::string> words;
@@ -137,6 +145,26 @@ void AddWaitFlag(CLI::App& command, GlobalOptions& options) {
                    "When no enclosure is attached, wait until one is plugged in (Ctrl-C stops)");
 }
 
+void AddUpdateFileOptions(CLI::App& update, UpdateOptions& options) {
+  update
+      .add_option("--image", options.image,
+                  "Write this firmware file (a backup, or the vendor's image) instead of the "
+                  "carried one, once its layout is checked")
+      ->option_text("FILE");
+  update.add_flag("--allow-older", options.allowOlder,
+                  "With --image: write a file older than the running firmware");
+  update.add_flag("--allow-reinstall", options.allowReinstall,
+                  "With --image: write the version that runs already");
+  update.add_flag("--force", options.force,
+                  "With --image: write a file whose version cannot be ordered against the "
+                  "running one (a JMS578 image)");
+  update.add_flag("--no-backup", options.noBackup,
+                  "Write without backing up the bridge's firmware first");
+  update.add_flag("--restore-nvram", options.restoreNvram,
+                  "With --image and a backup of this enclosure: write back its NVRAM record "
+                  "instead of rewriting the identity");
+}
+
 void AddCommands(CLI::App& app, Invocation& invocation) {
   // Subcommands take the setting when they are made: global options may then follow the
   // command, as in "update --yes --save-state s.json".
@@ -154,6 +182,7 @@ void AddCommands(CLI::App& app, Invocation& invocation) {
       "Check, and write the offered firmware after asking for confirmation (--yes: do not ask; "
       "--wait: first wait for an enclosure to be plugged in)");
   update->add_flag("--yes,-y", invocation.update.yes, "Do not ask: update once it is offered");
+  AddUpdateFileOptions(*update, invocation.update);
   AddWaitFlag(*update, invocation.options);
   update->callback([&invocation] { invocation.command = Command::Update; });
   auto* report = app.add_subcommand(
@@ -168,6 +197,16 @@ void AddCommands(CLI::App& app, Invocation& invocation) {
                    "Where the report goes (default: korvane-report.jsonl)")
       ->option_text("FILE");
   report->callback([&invocation] { invocation.command = Command::Report; });
+  auto* backup = app.add_subcommand(
+      "backup",
+      "Read the bridge's firmware and NVRAM record, each twice, and keep them as a firmware image "
+      "file (update --image writes it back)");
+  backup
+      ->add_option("--output,-o", invocation.backup.output,
+                   "Where the backup goes (default: a new file in the backup folder)")
+      ->option_text("FILE");
+  AddWaitFlag(*backup, invocation.options);
+  backup->callback([&invocation] { invocation.command = Command::Backup; });
   // At most one; none is reported by us, so that a misspelt command is named as such.
   app.require_subcommand(0, 1);
 }
@@ -188,7 +227,7 @@ std::optional<int> Parse(CLI::App& app, std::span<const std::string> args, std::
 /// Usage errors that parsing alone cannot see; nothing has touched a disk yet.
 std::optional<std::string> CheckUsage(const Invocation& invocation, const Console& console) {
   if (invocation.command == Command::None) {
-    return "name a command: list, check, update or report (--help shows the options)";
+    return "name a command: list, check, update, backup or report (--help shows the options)";
   }
   if (!invocation.options.replay.empty() && !invocation.options.simulate.empty()) {
     return "--replay and --simulate both name the enclosures: use one";
@@ -206,6 +245,12 @@ std::optional<std::string> CheckUsage(const Invocation& invocation, const Consol
   if (invocation.command == Command::Report && !invocation.options.trace.empty()) {
     return "the report holds the traces itself: leave out --trace";
   }
+  const UpdateOptions& update = invocation.update;
+  const bool fileOptions =
+      update.allowOlder || update.allowReinstall || update.force || update.restoreNvram;
+  if (fileOptions && update.image.empty()) {
+    return "--allow-older, --allow-reinstall, --force and --restore-nvram go with --image FILE";
+  }
   const bool updates = invocation.command == Command::Update ||
                        (invocation.command == Command::Report && invocation.report.update);
   if (updates && !invocation.update.yes && !console.inIsTerminal) {
@@ -222,7 +267,10 @@ int Dispatch(const Invocation& invocation, CommandContext& context) {
     case Command::Check:
       return RunCheck(context);
     case Command::Update:
-      return RunUpdate(context, invocation.update);
+      return RunUpdate(context, invocation.update,
+                       invocation.imageFile ? &*invocation.imageFile : nullptr);
+    case Command::Backup:
+      return RunBackup(context, invocation.backup);
     case Command::None:
     case Command::Report:
       break;
@@ -301,6 +349,12 @@ trace::TraceHeader HeaderFor(const Invocation& invocation, const Devices& device
   header.platform = std::string(trace::ThisPlatform());
   header.command = invocation.words;
   header.enclosures = devices.enclosures();
+  const bool updates = invocation.command == Command::Update;
+  header.backup = updates && !invocation.update.noBackup;
+  if (updates && invocation.imageFile) {
+    const ImageFile& file = *invocation.imageFile;
+    header.image = trace::TracedFile{file.path, file.bytes.size(), file.sha256};
+  }
   return header;
 }
 
@@ -332,7 +386,9 @@ ReportRun RunForReport(const Invocation& invocation, const Console& console, Dev
   trace::TraceWriter writer(HeaderFor(run, devices),
                             [&result](const std::string& line) { result.trace += line + "\n"; });
   std::ostringstream out;
-  const Console captured{console.in, out, console.err, console.inIsTerminal, false, console.onPump};
+  const Console captured{console.in,           out,   console.err,
+                         console.inIsTerminal, false, console.onPump,
+                         console.stateFolder};
   Outputs none;
   result.exitCode = RunCommand(run, captured, devices, &writer, none);
   result.output = out.str();
@@ -382,11 +438,15 @@ int RunReplay(const Invocation& invocation, const Console& console, Outputs& out
     return exitcode::kBadInput;
   }
   ReplayDevices& devices = *std::get<std::unique_ptr<ReplayDevices>>(replay);
+  // A replay does what its recording did, which says whether it backed up before writing.
+  Invocation replayed = invocation;
+  replayed.update.recordedNoBackup = !devices.recordedBackup();
   std::ostringstream out;
   std::ostringstream err;
-  const Console held{console.in,    out, err, console.inIsTerminal, console.outIsTerminal,
-                     console.onPump};
-  const int code = RunWithDevices(invocation, held, devices, outputs);
+  const Console held{
+      console.in,         out, err, console.inIsTerminal, console.outIsTerminal, console.onPump,
+      console.stateFolder};
+  const int code = RunWithDevices(replayed, held, devices, outputs);
   devices.Finish();
   if (const auto difference = devices.divergence()) {
     console.err << "korvane-fw: " << Printable(*difference) << '\n';
@@ -397,7 +457,22 @@ int RunReplay(const Invocation& invocation, const Console& console, Outputs& out
   return code;
 }
 
-int Run(const Invocation& invocation, const Console& console, const PlatformFactory& platform) {
+/// Reads the file update --image writes, before anything is sent; the reason when it cannot be.
+std::optional<std::string> ReadImage(Invocation& invocation) {
+  if (invocation.command != Command::Update || invocation.update.image.empty()) {
+    return std::nullopt;
+  }
+  auto read = ReadImageFile(invocation.update.image);
+  if (auto* problem = std::get_if<std::string>(&read)) return std::move(*problem);
+  invocation.imageFile = std::move(std::get<ImageFile>(read));
+  return std::nullopt;
+}
+
+int Run(Invocation invocation, const Console& console, const PlatformFactory& platform) {
+  if (const auto problem = ReadImage(invocation)) {
+    console.err << "korvane-fw: " << Printable(*problem) << '\n';
+    return exitcode::kBadInput;
+  }
   Outputs outputs;
   if (const auto problem = OpenOutputs(invocation, outputs, console.err)) {
     console.err << "korvane-fw: " << Printable(*problem) << '\n';
@@ -458,8 +533,9 @@ int RunKorvaneFw(std::span<const std::string> args, const Console& console,
            "is not shown, and it goes on to its outcome\n"
         << std::flush;
   });
-  const Console guarded{console.in,    out, err, console.inIsTerminal, console.outIsTerminal,
-                        console.onPump};
+  const Console guarded{
+      console.in,         out, err, console.inIsTerminal, console.outIsTerminal, console.onPump,
+      console.stateFolder};
   return RunGuarded(args, guarded, platform);
 }
 

@@ -25,6 +25,7 @@ inline constexpr int kOffered = 3;        ///< check: an update is offered
 inline constexpr int kMultiple = 4;       ///< several enclosures are attached
 inline constexpr int kFailure = 5;        ///< the check could not decide, or the update failed
 inline constexpr int kNoRights = 6;       ///< the disks could not be opened or commanded
+inline constexpr int kNothingToSave = 7;  ///< backup: the bridge runs its boot ROM, no firmware
 inline constexpr int kInterrupted = 130;  ///< SIGINT: ends a wait, or after the update's outcome
 inline constexpr int kTerminated = 143;   ///< SIGTERM, likewise
 }  // namespace exitcode
@@ -35,12 +36,13 @@ inline constexpr std::string_view kExitCodeTable =
     "  0    done, or nothing to do (list found enclosures; no update needed; update complete;\n"
     "       update declined)\n"
     "  1    no enclosure found\n"
-    "  2    usage error: bad arguments, scenario, trace or state file; a replay that left its\n"
-    "       recording\n"
+    "  2    usage error: bad arguments, scenario, trace, state or firmware file; a replay that\n"
+    "       left its recording\n"
     "  3    check: an update is offered\n"
     "  4    several enclosures are attached: disconnect all but the one to update\n"
     "  5    failure: the check could not decide, or the update failed or was refused\n"
     "  6    missing rights: the disks could not be opened or commanded\n"
+    "  7    backup: the bridge runs its boot ROM and holds no firmware to save\n"
     "  130  interrupted by Ctrl-C (SIGINT) while waiting for an enclosure, or after the update's\n"
     "       outcome was reported\n"
     "  143  terminated by SIGTERM, likewise";
@@ -64,6 +66,9 @@ struct Console {
   bool inIsTerminal = false;     ///< a person can answer a question
   bool outIsTerminal = false;    ///< progress may redraw one line in place
   std::function<void()> onPump;  ///< runs at each pump of the window's messages; for tests
+  /// Where backups are kept (in its backups folder); the program's entry takes it from the
+  /// environment, tests choose their own. Empty: none is known.
+  std::string stateFolder;
 };
 
 /// Messages the device layer would show in a box: kept, and shown by the command's report.

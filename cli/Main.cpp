@@ -11,6 +11,7 @@
 #include <csignal>
 #endif
 
+#include "Backups.h"
 #include "Cli.h"
 #include "PlatformDevices.h"
 
@@ -33,7 +34,12 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const korvane::cli::Console console{std::cin,          std::cout,          std::cerr,
-                                      IsTerminal(stdin), IsTerminal(stdout), {}};
+  const korvane::cli::Console console{std::cin,
+                                      std::cout,
+                                      std::cerr,
+                                      IsTerminal(stdin),
+                                      IsTerminal(stdout),
+                                      {},
+                                      korvane::cli::DefaultStateFolder()};
   return korvane::cli::RunKorvaneFw(args, console, korvane::PlatformDevices);
 }

@@ -5,11 +5,33 @@
 #include <memory>
 
 #include "EnclosureWait.h"
+#include "ImageCheck.h"
 #include "SenseData.h"
 #include "Text.h"
 
 namespace korvane::cli {
 namespace {
+
+/// A failed or refused update: nothing written unless a step failed under way.
+UpdateOutcome Failed(const CheckReport& check, UpdateStep step, std::string reason,
+                     int exitCode = exitcode::kFailure) {
+  UpdateOutcome outcome;
+  outcome.result = UpdateResult::Fail;
+  outcome.statusText = check.statusText;
+  outcome.failedStep = std::string(UpdateStepName(step));
+  outcome.reason = std::move(reason);
+  outcome.exitCode = exitCode;
+  return outcome;
+}
+
+UpdateOutcome Ended(UpdateResult result, const CheckReport& check,
+                    std::optional<std::string> reason = std::nullopt) {
+  UpdateOutcome outcome;
+  outcome.result = result;
+  outcome.statusText = check.statusText;
+  outcome.reason = std::move(reason);
+  return outcome;
+}
 
 /// Refuses a disk in use before asking: the update would refuse it too, but only after the
 /// question. Writing the bridge's firmware under a mounted file system is a known way to brick an
@@ -17,21 +39,107 @@ namespace {
 std::optional<UpdateOutcome> RefuseMounted(const UpdateJob& job, const CheckReport& check) {
   std::optional<std::string> reason = job.InUse(EnclosureName(check));
   if (!reason) return std::nullopt;
-  return UpdateOutcome{UpdateResult::Fail,
-                       check.statusText,
-                       std::string(UpdateStepName(UpdateStep::InUse)),
-                       std::move(reason),
-                       {},
-                       std::nullopt};
+  return Failed(check, UpdateStep::InUse, std::move(*reason));
+}
+
+/// The version in an image's header as people read it: a.b.c.d, or the JMS578's four digits.
+std::string ImageVersionText(const ChipUpdate& chip, std::span<const std::uint8_t> image) {
+  const auto version = ImageVersion(image);
+  if (!version) return "unknown";
+  if (chip.chipCode == kChipCodeJms583) return VersionText(*version);
+  return "\"" + Printable(std::string(version->begin(), version->end())) + "\"";
+}
+
+WrittenImage WrittenFile(const ImageFile& file, const ChipUpdate& chip) {
+  return {file.path, file.bytes.size(), file.sha256, ImageVersionText(chip, file.bytes)};
+}
+
+/// Why the file must not be written to this bridge without the user's leave; nothing when it
+/// may. The JMS583 keeps its version as four bytes taken in order; the JMS578's image names its
+/// version in digits that the bridge does not report the same way, so they cannot be ordered.
+std::optional<std::string> VersionRefusal(const VersionCheck& checked, const ChipUpdate& chip,
+                                          const WrittenImage& written,
+                                          std::span<const std::uint8_t> image,
+                                          const UpdateOptions& options) {
+  if (checked.romMode) return std::nullopt;
+  if (!checked.firmware) return std::string("the running version could not be read");
+  const std::string running = VersionText(*checked.firmware);
+  if (chip.chipCode != kChipCodeJms583) {
+    if (options.force) return std::nullopt;
+    return "the file names its version " + written.version + ", which cannot be ordered against " +
+           "the running " + running + ": add --force to write it";
+  }
+  const auto version = ImageVersion(image).value_or(std::array<std::uint8_t, 4>{});
+  if (version < *checked.firmware && !options.allowOlder) {
+    return "the file holds " + written.version + ", older than the running " + running +
+           ": add --allow-older to write it";
+  }
+  if (version == *checked.firmware && !options.allowReinstall) {
+    return "the file holds " + written.version +
+           ", which the bridge runs already: add --allow-reinstall to write it again";
+  }
+  return std::nullopt;
+}
+
+/// Why the file is no firmware for the checked bridge, or may not be written; nothing when it
+/// may. A backup this program made is judged without its second block, which is the bridge's.
+std::optional<UpdateOutcome> JudgeFile(const VersionCheck& checked, const CheckReport& check,
+                                       const ImageFile& file, const UpdateOptions& options) {
+  const ChipUpdate& chip = *checked.chip;
+  if (const ChipUpdate* other = ChipOfImage(file.bytes); other != nullptr && other != &chip) {
+    return Failed(check, UpdateStep::Image,
+                  file.path + " is an image for a " + std::string(other->chipName) +
+                      "; the enclosure's bridge is a " + std::string(chip.chipName),
+                  exitcode::kBadInput);
+  }
+  const ImageJudgement judgement =
+      file.backupRecord ? ImageJudgement::Backup : ImageJudgement::Whole;
+  if (auto problem = FirmwareImageProblem(chip, file.bytes, judgement)) {
+    return Failed(check, UpdateStep::Image, file.path + ": " + *problem, exitcode::kBadInput);
+  }
+  if (auto refusal = VersionRefusal(checked, chip, WrittenFile(file, chip), file.bytes, options)) {
+    return Failed(check, UpdateStep::Version, std::move(*refusal));
+  }
+  return std::nullopt;
+}
+
+/// Why the file's NVRAM record must not be written back to this enclosure; nothing when it may.
+/// Only a backup this program made of this very enclosure qualifies: a vendor's template is
+/// never written, and another enclosure's record would clone its serial number.
+std::optional<std::string> RestoreRefusal(JobSession& session, const ImageFile& file) {
+  const VersionCheck& checked = session.job().check();
+  if (!file.backupRecord) {
+    return file.path + " is not a backup this program made (its record " + file.path +
+           ".json is missing or names another file): its NVRAM record is not written";
+  }
+  UpdateFailure failure;
+  const auto current = session.job().ReadCheckedRecord(failure);
+  if (!current) return "the enclosure's own NVRAM record could not be read: " + failure.reason;
+  const std::span<const std::uint8_t> saved =
+      std::span(file.bytes).subspan(checked.chip->firmwareArea);
+  constexpr std::size_t kUsbIds = 4;
+  const bool sameIds = std::ranges::equal(saved.first(kUsbIds), std::span(*current).first(kUsbIds));
+  if (!sameIds || SerialDescriptor(saved) != SerialDescriptor(*current)) {
+    return "the backup was made of another enclosure (its USB ids or serial number differ): "
+           "its NVRAM record is not written, which would give this one the other's serial";
+  }
+  return std::nullopt;
 }
 
 /// Asks on err and reads one line; end of input is a no.
-bool Confirm(CommandContext& context, const CheckReport& check) {
+bool Confirm(CommandContext& context, const CheckReport& check, const ImageFile* file,
+             const std::optional<WrittenImage>& written) {
   const std::string running =
       check.firmware ? VersionText(check.firmware->version) : std::string("its present version");
-  context.err << "Update the firmware of " << Printable(EnclosureName(check)) << " from " << running
-              << " to " << check.offeredVersion << "?\n"
-              << "Do not unplug the enclosure while it is written. Continue? [y/N] " << std::flush;
+  if (file == nullptr) {
+    context.err << "Update the firmware of " << Printable(EnclosureName(check)) << " from "
+                << running << " to " << check.offeredVersion << "?\n";
+  } else {
+    context.err << "Write " << Printable(file->path) << " to " << Printable(EnclosureName(check))
+                << "?\n  the file: version " << written->version << ", SHA-256 " << file->sha256
+                << "\n  the enclosure runs " << running << '\n';
+  }
+  context.err << "Do not unplug the enclosure while it is written. Continue? [y/N] " << std::flush;
   std::string answer;
   if (!std::getline(context.console.in, answer)) {
     context.err << '\n';
@@ -41,7 +149,7 @@ bool Confirm(CommandContext& context, const CheckReport& check) {
 }
 
 /// The job's update, with SIGINT and SIGTERM held back until its outcome is shown.
-UpdateOutcome Write(CommandContext& context, JobSession& session) {
+UpdateOutcome Write(CommandContext& context, JobSession& session, const UpdatePlan& plan) {
   InterruptDeferral& interrupts = context.interrupts;
   TerminalView& view = session.view();
   // The view keeps the hook, so what it refers to must live as long as the view.
@@ -51,31 +159,31 @@ UpdateOutcome Write(CommandContext& context, JobSession& session) {
     *noted = true;
     view.Note(kInterruptNote);
   };
-  interrupts.Arm();
+  if (!interrupts.armed()) interrupts.Arm();
   view.AddPumpHook(noteOnce);
   UpdateJob& job = session.job();
   job.Announce();
   view.BeginJob();
-  const bool complete = job.Update(job.check().path, job.check().bridgeInfo, view);
+  const bool complete = job.Update(job.check().path, job.check().bridgeInfo, view, plan);
   view.EndJob();
   // A signal after the last pump still deserves its word before the outcome.
   noteOnce();
 
+  UpdateOutcome outcome;
   if (complete) {
-    return {UpdateResult::Complete,
-            std::string(status::kUpdateComplete),
-            std::nullopt,
-            std::nullopt,
-            {},
-            std::nullopt};
+    outcome.result = UpdateResult::Complete;
+    outcome.statusText = std::string(status::kUpdateComplete);
+    outcome.exitCode = exitcode::kOk;
+    return outcome;
   }
   const UpdateFailure& failure = job.failure();
-  return {UpdateResult::Fail,
-          std::string(status::kUpdateFail),
-          std::string(UpdateStepName(failure.step)),
-          failure.reason.empty() ? std::optional<std::string>() : failure.reason,
-          failure.attempts,
-          failure.command};
+  outcome.result = UpdateResult::Fail;
+  outcome.statusText = std::string(status::kUpdateFail);
+  outcome.failedStep = std::string(UpdateStepName(failure.step));
+  if (!failure.reason.empty()) outcome.reason = failure.reason;
+  outcome.attempts = failure.attempts;
+  outcome.command = failure.command;
+  return outcome;
 }
 
 /// The attempts after the first, which the failed step and reason above describe.
@@ -87,6 +195,14 @@ void PrintLaterAttempts(std::ostream& out, const UpdateOutcome& outcome) {
   }
 }
 
+/// True for a refusal of ours before anything went to the bridge.
+bool RefusedBeforeWriting(const UpdateOutcome& outcome) {
+  static constexpr std::array kBefore{UpdateStep::InUse, UpdateStep::Image, UpdateStep::Version,
+                                      UpdateStep::Backup};
+  return std::ranges::any_of(
+      kBefore, [&outcome](UpdateStep step) { return outcome.failedStep == UpdateStepName(step); });
+}
+
 void PrintOutcome(std::ostream& out, const UpdateOutcome& outcome) {
   switch (outcome.result) {
     case UpdateResult::Complete:
@@ -94,7 +210,7 @@ void PrintOutcome(std::ostream& out, const UpdateOutcome& outcome) {
           << "Unplug the enclosure and plug it in again, so that the new firmware starts.\n";
       return;
     case UpdateResult::Fail:
-      if (outcome.failedStep == UpdateStepName(UpdateStep::InUse)) {
+      if (RefusedBeforeWriting(outcome)) {
         out << "Refused: " << Printable(outcome.reason.value_or("")) << ".\nNothing was written.\n";
         return;
       }
@@ -162,13 +278,22 @@ nlohmann::ordered_json UpdateJson(const UpdateOutcome& outcome, const CheckRepor
                         {"reason", attempt.reason},
                         {"failed_command", OrNull(attempt.command)}});
   }
-  nlohmann::ordered_json json{{"result", UpdateResultName(outcome.result)},
-                              {"status_text", outcome.statusText},
-                              {"failed_step", nullptr},
-                              {"reason", nullptr},
-                              {"failed_command", OrNull(outcome.command)},
-                              {"attempts", attempts},
-                              {"check", CheckJson(check)}};
+  nlohmann::ordered_json json{
+      {"result", UpdateResultName(outcome.result)},
+      {"status_text", outcome.statusText},
+      {"failed_step", nullptr},
+      {"reason", nullptr},
+      {"failed_command", OrNull(outcome.command)},
+      {"attempts", attempts},
+      {"backup", outcome.backup ? BackupJson(*outcome.backup) : nlohmann::ordered_json(nullptr)},
+      {"image", nullptr},
+      {"check", CheckJson(check)}};
+  if (outcome.written) {
+    json["image"] = {{"name", outcome.written->name},
+                     {"size", outcome.written->size},
+                     {"sha256", outcome.written->sha256},
+                     {"version", outcome.written->version}};
+  }
   if (outcome.failedStep) json["failed_step"] = *outcome.failedStep;
   if (outcome.reason) json["reason"] = *outcome.reason;
   return json;
@@ -182,39 +307,110 @@ bool IsYes(std::string_view answer) {
   return lower == "y" || lower == "yes";
 }
 
-int RunUpdate(CommandContext& context, const UpdateOptions& options) {
+namespace {
+
+/// The backup before the write, as the options ask; an outcome when the update must not go on.
+std::optional<UpdateOutcome> BackUpFirst(CommandContext& context, JobSession& session,
+                                         const CheckReport& check, const UpdateOptions& options,
+                                         std::optional<BackupOutcome>& made) {
+  const bool human = !context.options.json;
+  if (options.recordedNoBackup) return std::nullopt;
+  if (options.noBackup) {
+    if (human) context.out << "No backup is made (--no-backup).\n";
+    return std::nullopt;
+  }
+  if (human) context.out << "Backing up the firmware first.\n" << std::flush;
+  made = TakeBackup(context, session, check, {});
+  switch (made->end) {
+    case BackupEnd::Saved:
+      if (human) context.out << "Backup written to " << Printable(made->file) << '\n';
+      return std::nullopt;
+    case BackupEnd::BootRom:
+      // Nothing to save, and the recovery of a bridge in its boot ROM must not be blocked.
+      if (human) context.out << "Nothing to back up: " << Printable(made->reason) << ".\n";
+      return std::nullopt;
+    case BackupEnd::Failed:
+      break;
+  }
+  UpdateOutcome refused = Failed(check, UpdateStep::Backup, made->reason);
+  refused.command = made->command;
+  return refused;
+}
+
+/// What is written, when the options name a file: judged here, before anything is sent. An
+/// outcome when it must not be written.
+std::optional<UpdateOutcome> PlanFile(JobSession& session, const CheckReport& check,
+                                      const ImageFile& file, const UpdateOptions& options,
+                                      UpdatePlan& plan) {
+  const VersionCheck& checked = session.job().check();
+  if (checked.chip == nullptr || check.checkedPath.empty()) {
+    return Failed(check, UpdateStep::Chip,
+                  "no enclosure of a chip this program updates was identified: " +
+                      check.reason.value_or("the check failed"));
+  }
+  if (auto refusal = JudgeFile(checked, check, file, options)) return refusal;
+  plan.image = file.bytes;
+  if (options.restoreNvram) {
+    if (auto refusal = RestoreRefusal(session, file)) {
+      return Failed(check, UpdateStep::Image, std::move(*refusal));
+    }
+    plan.restoreNvram = std::span(file.bytes).subspan(checked.chip->firmwareArea);
+  }
+  return std::nullopt;
+}
+
+int Report(CommandContext& context, const UpdateOutcome& outcome, const CheckReport& check) {
+  Finish(context, outcome, check);
+  return outcome.exitCode;
+}
+
+}  // namespace
+
+int RunUpdate(CommandContext& context, const UpdateOptions& options, const ImageFile* file) {
   JobSession session(context);
   if (const auto ended = ScanForEnclosure(context, session)) return *ended;
   const CheckReport check = BuildCheckReport(session.job(), context.messages);
   const bool human = !context.options.json;
   if (human) PrintCheckReport(context.out, check, ReportFor::Update);
 
-  if (check.verdict != CheckVerdict::Offer) {
-    Finish(
-        context,
-        {UpdateResult::NotOffered, check.statusText, std::nullopt, check.reason, {}, std::nullopt},
-        check);
+  const bool enclosure =
+      check.verdict != CheckVerdict::NotFound && check.verdict != CheckVerdict::Multiple;
+  if (check.verdict != CheckVerdict::Offer && (file == nullptr || !enclosure)) {
+    Finish(context, Ended(UpdateResult::NotOffered, check, check.reason), check);
     return CheckExitCode(check.verdict, session.job().RightsExplain());
   }
-  if (auto refusal = RefuseMounted(session.job(), check)) {
-    Finish(context, *refusal, check);
-    return exitcode::kFailure;
+  UpdatePlan plan;
+  std::optional<WrittenImage> written;
+  if (file != nullptr) {
+    if (auto refusal = PlanFile(session, check, *file, options, plan)) {
+      return Report(context, *refusal, check);
+    }
+    written = WrittenFile(*file, *session.job().check().chip);
   }
-  if (!options.yes && !Confirm(context, check)) {
-    Finish(context,
-           {UpdateResult::Declined, check.statusText, std::nullopt, std::nullopt, {}, std::nullopt},
-           check);
+  if (auto refusal = RefuseMounted(session.job(), check)) return Report(context, *refusal, check);
+  if (!options.yes && !Confirm(context, check, file, written)) {
+    Finish(context, Ended(UpdateResult::Declined, check), check);
     return exitcode::kOk;
   }
+  std::optional<BackupOutcome> backup;
+  if (auto refusal = BackUpFirst(context, session, check, options, backup)) {
+    refusal->backup = backup;
+    refusal->written = written;
+    return Report(context, *refusal, check);
+  }
   if (human) {
-    context.out << "Writing " << check.offeredVersion << ": do not unplug the enclosure.\n"
-                << std::flush;
+    const std::string what =
+        written ? Printable(written->name) + " (" + written->version + ")" : check.offeredVersion;
+    context.out << "Writing " << what << ": do not unplug the enclosure.\n" << std::flush;
   }
   const std::size_t denialsBefore = context.access.denials();
-  const UpdateOutcome outcome = Write(context, session);
-  Finish(context, outcome, check);
-  if (outcome.result == UpdateResult::Complete) return exitcode::kOk;
-  return context.access.denials() > denialsBefore ? exitcode::kNoRights : exitcode::kFailure;
+  UpdateOutcome outcome = Write(context, session, plan);
+  outcome.backup = std::move(backup);
+  outcome.written = written;
+  if (outcome.result != UpdateResult::Complete && context.access.denials() > denialsBefore) {
+    outcome.exitCode = exitcode::kNoRights;
+  }
+  return Report(context, outcome, check);
 }
 
 }  // namespace korvane::cli

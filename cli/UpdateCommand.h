@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "BackupCommand.h"
+#include "Backups.h"
 #include "CheckCommand.h"
 #include "Command.h"
 
@@ -18,7 +20,22 @@ namespace korvane::cli {
 
 /// The options of the update command.
 struct UpdateOptions {
-  bool yes = false;  ///< no question: the update goes ahead once it is offered
+  bool yes = false;               ///< no question: the update goes ahead once it is offered
+  std::string image;              ///< --image: a firmware file to write; empty: the carried image
+  bool allowOlder = false;        ///< the file may be older than what runs
+  bool allowReinstall = false;    ///< the file may be what runs already
+  bool force = false;             ///< a file whose version cannot be ordered may be written
+  bool noBackup = false;          ///< write without backing the bridge up first
+  bool recordedNoBackup = false;  ///< a replay of a run that made none: none, and nothing said
+  bool restoreNvram = false;  ///< write back the backup's NVRAM record, not the identity rewrite
+};
+
+/// The image an update writes, as its outcome and its trace name it.
+struct WrittenImage {
+  std::string name;  ///< the file as given, or the carried image's name
+  std::size_t size = 0;
+  std::string sha256;
+  std::string version;  ///< as the image's header carries it
 };
 
 /// How an update command ended.
@@ -40,6 +57,9 @@ struct UpdateOutcome {
   std::optional<std::string> reason;      ///< why it failed or was not offered
   std::vector<AttemptFailure> attempts;   ///< every failed attempt, when there were several
   std::optional<CommandOutcome> command;  ///< the command that failed, when a command did
+  std::optional<BackupOutcome> backup;    ///< the backup before the write, when one was tried
+  std::optional<WrittenImage> written;    ///< what was, or would have been, written
+  int exitCode = exitcode::kFailure;      ///< with Fail: bad input, refused, no rights
 };
 
 /// {"result", "status_text", "failed_step", "reason", "failed_command", "attempts": [{"step",
@@ -58,8 +78,10 @@ inline constexpr std::string_view kInterruptNote =
     "Interrupt received: the update finishes first; a half-written flash leaves the enclosure "
     "unusable";
 
-/// Runs the command; returns the exit code. An interrupt noted during the write is left in the
+/// Runs the command, writing file (read and opened before any command) where options name one;
+/// returns the exit code. An interrupt noted during the backup or the write is left in the
 /// context's deferral for the caller to act on once everything is reported.
-int RunUpdate(CommandContext& context, const UpdateOptions& options);
+int RunUpdate(CommandContext& context, const UpdateOptions& options,
+              const ImageFile* file = nullptr);
 
 }  // namespace korvane::cli

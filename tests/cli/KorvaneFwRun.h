@@ -97,12 +97,28 @@ class LockedMachine final : public Devices {
   std::unique_ptr<DeviceChanges> changes_;
 };
 
+/// The state folder of every in-process run: one per test program, removed when it ends, so
+/// that no test writes backups to the user's own.
+inline std::string StateFolder() {
+  struct Folder {
+    std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                 ("korvane-cli-state-" + std::to_string(std::random_device{}()));
+    ~Folder() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  };
+  static const Folder folder;
+  return folder.path.string();
+}
+
 /// korvane-fw on the machine the factory makes.
 inline Outcome KorvaneFwOn(const PlatformFactory& machine, std::vector<std::string> args,
                            const RunConsole& run = {}) {
   std::istringstream in(run.input);
   std::ostringstream out, err;
-  const Console console{in, out, err, run.inIsTerminal, run.outIsTerminal, run.onPump};
+  const Console console{in,         out,          err, run.inIsTerminal, run.outIsTerminal,
+                        run.onPump, StateFolder()};
   const int code = RunKorvaneFw(args, console, machine);
   return {code, out.str(), err.str()};
 }

@@ -200,7 +200,7 @@ TEST(KorvaneFwUpdate, AFailedStepIsNamedWithItsReason) {
     std::vector<std::string> keys;
     for (const auto& item : parsed.items()) keys.push_back(item.key());
     EXPECT_THAT(keys, ElementsAre("result", "status_text", "failed_step", "reason",
-                                  "failed_command", "attempts", "check"));
+                                  "failed_command", "attempts", "backup", "image", "check"));
     EXPECT_EQ(parsed["result"], "fail");
     EXPECT_EQ(parsed["status_text"], status::kUpdateFail);
     EXPECT_EQ(parsed["failed_step"], c.step);
@@ -221,14 +221,15 @@ TEST(KorvaneFwUpdate, ProgressFitsWhereTheOutputGoes) {
   for (const std::string& line : testing::Lines(piped.out)) {
     if (line.ends_with("%")) steps.push_back(line);
   }
-  // The whole job shares the steps: the bar reaches 100 % with the NVRAM record, not before the
-  // read-back.
-  EXPECT_THAT(
-      steps,
-      ElementsAre("Writing firmware: 0%", "Writing firmware: 10%", "Writing firmware: 20%",
-                  "Writing firmware: 30%", "Writing firmware: 40%", "Writing firmware: 50%",
-                  "Writing firmware: 60%", "Verifying firmware: 70%", "Verifying firmware: 80%",
-                  "Verifying firmware: 90%", "Writing the NVRAM record: 100%"));
+  // The backup is a job of its own. The update's steps share the rest: the bar reaches 100 % with
+  // the NVRAM record, not before the read-back.
+  EXPECT_THAT(steps,
+              ElementsAre("Backing up the firmware: 0%", "Backing up the firmware: 50%",
+                          "Backing up the firmware: 100%", "Writing firmware: 0%",
+                          "Writing firmware: 10%", "Writing firmware: 20%", "Writing firmware: 30%",
+                          "Writing firmware: 40%", "Writing firmware: 50%", "Writing firmware: 60%",
+                          "Verifying firmware: 70%", "Verifying firmware: 80%",
+                          "Verifying firmware: 90%", "Writing the NVRAM record: 100%"));
   EXPECT_EQ(piped.out.find('\r'), std::string::npos);
 
   const Outcome terminal = KorvaneFw(update, testing::TerminalOutput());

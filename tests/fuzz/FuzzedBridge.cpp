@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <istream>
 #include <map>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <streambuf>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
@@ -409,6 +412,26 @@ void SendStrayCommand(Choices& choices, Devices& devices) {
   }
 }
 
+/// The state folder of the fuzzed runs: one per process, emptied after every run, so that the
+/// backups an update makes never pile up or reach the user's own folder.
+class FuzzStateFolder {
+ public:
+  FuzzStateFolder()
+      : path_(std::filesystem::temp_directory_path() /
+              ("korvane-fuzz-state-" + std::to_string(std::random_device{}()))) {}
+  ~FuzzStateFolder() { Empty(); }
+  FuzzStateFolder(const FuzzStateFolder&) = delete;
+  FuzzStateFolder& operator=(const FuzzStateFolder&) = delete;
+  std::string path() const { return path_.string(); }
+  void Empty() const {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
 }  // namespace
 
 std::optional<std::string> RunFuzzedBridge(std::span<const std::uint8_t> input) {
@@ -426,9 +449,14 @@ std::optional<std::string> RunFuzzedBridge(std::span<const std::uint8_t> input) 
   std::ostringstream out;
   std::ostringstream err;
   // A person at a terminal, who answers the question with yes.
-  const cli::Console console{in, out, err, true, false, {}};
-  const std::vector<std::string> args{"update"};
+  static const FuzzStateFolder state;
+  const cli::Console console{in, out, err, true, false, {}, state.path()};
+  // Inputs of odd length back the bridge up before writing, which only reads; the choices the
+  // input holds keep their meaning either way.
+  std::vector<std::string> args{"update"};
+  if (input.size() % 2 == 0) args.emplace_back("--no-backup");
   cli::RunKorvaneFw(args, console, [&devices] { return std::move(devices); });
+  state.Empty();
   rules.NoteEnd(out.str());
   return rules.broken();
 }

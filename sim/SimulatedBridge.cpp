@@ -1,6 +1,7 @@
 #include "SimulatedBridge.h"
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 
 #include "ByteOrder.h"
@@ -41,12 +42,24 @@ constexpr std::size_t kChipNumberAt = 4;
 constexpr std::array<std::uint8_t, 4> kHeaderStart{0x01, 0x00, 0x15, 0x2D};
 constexpr std::array<std::uint8_t, 4> kFirmwareKind{0x03, 0x03, 0x05, 0x05};
 constexpr std::array<std::uint8_t, 4> kLoaderKind{0x04, 0x04, 0x06, 0x06};
+constexpr std::size_t kModelAt = 0x0A;
+constexpr std::string_view kModelPrefix = "JMicron JMS";  // then the chip number's last 3 digits
+constexpr std::size_t kHeaderOneAt = 0x18;
 constexpr std::size_t kImageVersionAt = 0x19;
 constexpr std::size_t kImageSignatureAt = 0x200;
 constexpr std::array<std::uint8_t, 4> kImageSignature{0x5A, 0xC3, 0x69, 0xE1};
 constexpr std::size_t kSecondBlockBegin = 512;
 constexpr std::size_t kStampAt = 0x204;
 constexpr std::size_t kStampSize = 4;
+constexpr std::size_t kVersionCopyAt = 0x208;  // the JMS583 keeps its version there too
+constexpr std::size_t kCodeBegin = 0x400;
+constexpr std::size_t kTailVersionBack = 0x14;  // the version again, this far before the end
+constexpr std::size_t kTrailerBack = 0x10;      // the JMS578's trailer
+constexpr std::array<std::uint8_t, 8> kJms578Trailer{0x55, 0xAA, 0xAA, 0x55, '5', '7', '8', '0'};
+constexpr std::uint16_t kJms578ChipNumber = 0x0579;
+constexpr std::uint16_t kJms583ChipNumber = 0x0583;
+// What the factory image's code region holds: a fixed filler, since nothing reads the code.
+constexpr std::uint8_t kCodeFiller = 0x5A;
 
 std::uint32_t Field16(std::span<const std::uint8_t> cdb, std::size_t at) {
   return get_be16(std::span<const std::uint8_t, 2>(cdb.subspan(at, 2)));
@@ -126,14 +139,51 @@ bool Bootable(std::span<const std::uint8_t> flash, std::uint16_t chipNumber) {
   return signedImage && get_be16(flash.subspan<kChipNumberAt, 2>()) == chipNumber;
 }
 
-/// The flash as it leaves the factory: a bootable image of the configured version, else erased.
-std::vector<std::uint8_t> FactoryFlash(const BridgeConfig& config) {
-  std::vector<std::uint8_t> flash(config.firmwareCapacity, kErased);
-  if (config.romMode || flash.size() < kImageSignatureAt + kImageSignature.size()) return flash;
-  std::ranges::copy(Header(config.chipNumber, kFirmwareKind), flash.begin());
-  EncodeVersion(std::span(flash).subspan<kImageVersionAt, 4>(), config.firmwareVersion,
+/// "JMicron JMS" and the last three hex digits of the chip number: "JMicron JMS583".
+void PutModel(std::span<std::uint8_t> image, std::uint16_t chipNumber) {
+  constexpr std::string_view kDigits = "0123456789ABCDEF";
+  auto at = std::ranges::copy(kModelPrefix, image.begin() + kModelAt).out;
+  for (int shift = 8; shift >= 0; shift -= 4) *at++ = kDigits[(chipNumber >> shift) & 0xF];
+}
+
+/// Bytes 0x000-0x01C: the header, the model text, a byte 01 and the version.
+void PutImageHeader(std::span<std::uint8_t> image, const BridgeConfig& config) {
+  std::ranges::copy(Header(config.chipNumber, kFirmwareKind), image.begin());
+  PutModel(image, config.chipNumber);
+  image[kHeaderOneAt] = 0x01;
+  EncodeVersion(image.subspan<kImageVersionAt, 4>(), config.firmwareVersion,
                 config.versionEncoding);
-  std::ranges::copy(kImageSignature, flash.begin() + kImageSignatureAt);
+}
+
+/// The version again before the end of the area and, on the JMS578, its trailer.
+void PutImageEnd(std::span<std::uint8_t> image, const BridgeConfig& config) {
+  const auto tail = image.end() - kTailVersionBack;
+  std::fill(tail, image.end(), 0);
+  std::ranges::copy(image.subspan<kImageVersionAt, 4>(), tail);
+  if (config.chipNumber == kJms578ChipNumber) {
+    std::ranges::copy(kJms578Trailer, image.end() - kTrailerBack);
+  }
+}
+
+/// The flash as it leaves the factory: a bootable image of the configured version that has the
+/// layout of a whole firmware area, else erased. A flash too small for that layout holds the
+/// image's first two blocks as far as they fit. One pass fills it: the code region's filler,
+/// with the fields and the zeros around them written over it.
+std::vector<std::uint8_t> FactoryFlash(const BridgeConfig& config) {
+  const std::size_t size = config.firmwareCapacity;
+  if (config.romMode || size < kImageSignatureAt + kImageSignature.size()) {
+    return std::vector<std::uint8_t>(size, kErased);
+  }
+  const bool wholeArea = size >= kCodeBegin + kTailVersionBack;
+  std::vector<std::uint8_t> flash(size, wholeArea ? kCodeFiller : 0);
+  const std::span<std::uint8_t> image(flash);
+  std::fill_n(image.begin(), std::min(size, kCodeBegin), 0);
+  PutImageHeader(image, config);
+  std::ranges::copy(kImageSignature, image.begin() + kImageSignatureAt);
+  if (config.chipNumber == kJms583ChipNumber && size >= kVersionCopyAt + 4) {
+    std::ranges::copy(image.subspan<kImageVersionAt, 4>(), image.begin() + kVersionCopyAt);
+  }
+  if (wholeArea) PutImageEnd(image, config);
   return flash;
 }
 

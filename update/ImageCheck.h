@@ -27,8 +27,11 @@ std::optional<std::string> FirmwareImageSizeProblem(const ChipUpdate& chip, std:
 /// Why a file of size bytes cannot be the chip's loader image; nothing when the size is right.
 std::optional<std::string> LoaderImageSizeProblem(const ChipUpdate& chip, std::uintmax_t size);
 
-/// Why image is not a firmware image of chip, naming the field and its offset ("the chip number
-/// at 0x004 is 05 79 where a JMS583 image has 05 83"); nothing when it is one.
+/// Why image is not a firmware image of chip, naming the field and its offset, what it holds and
+/// what it should ("the chip number at 0x004 is 05 79: an image for a JMS578, not a JMS583"), the
+/// first problem of: the size, the header, the signature and the version's copy in the second
+/// block (Whole only), the version's copy before the area's end, the JMS578 trailer. Nothing when
+/// it is one.
 std::optional<std::string> FirmwareImageProblem(const ChipUpdate& chip,
                                                 std::span<const std::uint8_t> image,
                                                 ImageJudgement judgement = ImageJudgement::Whole);

@@ -1,0 +1,262 @@
+#include "BackupCommand.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Backups.h"
+#include "EmbeddedImages.h"
+#include "KorvaneFwRun.h"
+#include "Sha256.h"
+#include "Text.h"
+
+namespace korvane::cli {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::KorvaneFw;
+using testing::Outcome;
+using testing::TempDir;
+
+constexpr std::size_t kJms583Area = 66560;
+constexpr std::size_t kSecondBlock = 512;
+
+std::vector<std::uint8_t> Bytes(const std::string& path) {
+  const std::string text = testing::ReadWhole(path);
+  return {text.begin(), text.end()};
+}
+
+void WriteBytes(const std::string& path, std::span<const std::uint8_t> bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+/// A JMS583 scenario file at 0.0.0.8 whose NVRAM record is record.
+std::string WithRecord(const TempDir& dir, std::string_view name,
+                       std::span<const std::uint8_t> record) {
+  return dir.File(name, testing::Jms583With(R"(, "nvram": ")" + HexText(record) + "\""));
+}
+
+/// Backs up the scenario's enclosure to dir/name and checks that it took.
+std::string BackUp(const TempDir& dir, const std::string& scenario, std::string_view name) {
+  const std::string file = dir.File(name);
+  const Outcome backup = KorvaneFw({"--simulate", scenario, "backup", "--output", file});
+  EXPECT_EQ(backup.code, exitcode::kOk) << backup.err << backup.out;
+  return file;
+}
+
+TEST(KorvaneFwBackup, WhatTheBridgeRunsIsKeptOrNothingIs) {
+  struct Case {
+    std::string scenario;
+    int code;
+    std::size_t size;  ///< 0: no file
+    std::string said;
+  };
+  const TempDir dir;
+  const std::string differing = dir.File(
+      "differs.json",
+      testing::Jms583With(
+          R"(, "faults": [{"command": "ReadBuffer", "nth": 70, "effect": "corrupt", "byte": 9}])"));
+  const std::string failing = dir.File(
+      "fails.json",
+      testing::Jms583With(R"(, "faults": [{"command": "ReadNvram", "nth": 2, "effect": "fail"}])"));
+  const Case cases[] = {
+      {"jms583-outdated", exitcode::kOk, 67072, "Backup written to "},
+      {"jms578-outdated", exitcode::kOk, 50688, "Backup written to "},
+      {"jms583-rom", exitcode::kNothingToSave, 0, "no firmware to save"},
+      {differing, exitcode::kFailure, 0, "it did not answer alike twice"},
+      {failing, exitcode::kFailure, 0, "reading the NVRAM record"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    const std::string file = dir.File("backup.bin");
+    std::filesystem::remove(file);
+    std::filesystem::remove(file + ".json");
+    const Outcome backup = KorvaneFw({"--simulate", c.scenario, "backup", "--output", file});
+    EXPECT_EQ(backup.code, c.code) << backup.err;
+    EXPECT_THAT(backup.out, HasSubstr(c.said));
+    if (c.size == 0) {
+      EXPECT_FALSE(std::filesystem::exists(file));
+      EXPECT_FALSE(std::filesystem::exists(file + ".json"));
+      continue;
+    }
+    const std::vector<std::uint8_t> image = Bytes(file);
+    ASSERT_EQ(image.size(), c.size);
+    EXPECT_EQ(HexText(std::span(image).subspan(0x200, 4)), "5ac369e1");
+    const auto record = nlohmann::json::parse(testing::ReadWhole(file + ".json"));
+    EXPECT_EQ(record["format"], kBackupFormat);
+    EXPECT_EQ(record["sha256"], Sha256Hex(image));
+    EXPECT_EQ(record["size"], c.size);
+    EXPECT_THAT(backup.out, HasSubstr(Sha256Hex(image)));
+  }
+}
+
+TEST(KorvaneFwBackup, ADestinationThatCannotBeWrittenLeavesNothing) {
+  const TempDir dir;
+  const std::string file = dir.File("missing-folder/backup.bin");
+  const Outcome backup = KorvaneFw({"--simulate", "jms583-outdated", "backup", "--output", file});
+  EXPECT_EQ(backup.code, exitcode::kFailure);
+  EXPECT_THAT(backup.out, HasSubstr("the backup could not be written to " + file));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+/// The update backs up first; it writes nothing when the backup fails, and goes on without one
+/// when asked to, or when a bridge in its boot ROM has nothing to save.
+TEST(KorvaneFwUpdate, TheBackupComesFirst) {
+  struct Case {
+    std::string scenario;
+    std::vector<std::string> options;
+    int code;
+    std::string said;
+    bool writes;
+  };
+  const TempDir dir;
+  const std::string unreadable =
+      dir.File("unreadable.json",
+               testing::Jms583With(
+                   R"(, "faults": [{"command": "ReadBuffer", "nth": 3, "effect": "fail"}])"));
+  const Case cases[] = {
+      {"jms583-outdated", {}, exitcode::kOk, "Backup written to " + testing::StateFolder(), true},
+      {"jms583-outdated", {"--no-backup"}, exitcode::kOk, "No backup is made (--no-backup).", true},
+      {"jms583-rom", {}, exitcode::kOk, "Nothing to back up: the bridge runs its boot ROM", true},
+      {unreadable, {}, exitcode::kFailure, "Refused: ", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    const std::string trace = dir.File("t.jsonl");
+    std::vector<std::string> args{"--simulate", c.scenario, "--trace", trace, "update", "--yes"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const Outcome update = KorvaneFw(args);
+    EXPECT_EQ(update.code, c.code) << update.err << update.out;
+    EXPECT_THAT(update.out, HasSubstr(c.said));
+    EXPECT_EQ(testing::Writes(testing::TraceRecords(trace)) > 0, c.writes);
+  }
+}
+
+/// A file is written only when it is this chip's image and its version is allowed; a refusal
+/// sends nothing to the bridge.
+TEST(KorvaneFwUpdate, AFileIsWrittenWhenItsLayoutAndVersionAllowIt) {
+  const TempDir dir;
+  const std::string old583 = BackUp(dir, "jms583-outdated", "old583.bin");
+  const std::string old578 = BackUp(dir, "jms578-outdated", "old578.bin");
+  std::vector<std::uint8_t> image = Bytes(old583);
+  WriteBytes(dir.File("truncated.bin"), std::span(image).first(image.size() - 1));
+  image[kJms583Area - 0x14 + 3] ^= 0xFF;  // the version's copy before the area's end
+  WriteBytes(dir.File("copies.bin"), image);
+  const auto jms578 = EmbeddedImages().Find("JMS578_FW", "FW");
+  ASSERT_TRUE(jms578);
+  WriteBytes(dir.File("jms578.bin"), *jms578);
+
+  struct Case {
+    std::string scenario;
+    std::string file;
+    std::vector<std::string> options;
+    int code;
+    std::string said;
+  };
+  const Case cases[] = {
+      {"jms583-current", old583, {}, exitcode::kFailure, "add --allow-older"},
+      {"jms583-current", old583, {"--allow-older"}, exitcode::kOk, "Update complete"},
+      {"jms583-outdated", old583, {}, exitcode::kFailure, "add --allow-reinstall"},
+      {"jms583-outdated", old583, {"--allow-reinstall"}, exitcode::kOk, "Update complete"},
+      {"jms578-current", old578, {"--allow-older"}, exitcode::kFailure, "add --force"},
+      {"jms578-current", old578, {"--force"}, exitcode::kOk, "Update complete"},
+      {"jms583-outdated",
+       dir.File("jms578.bin"),
+       {},
+       exitcode::kBadInput,
+       "is an image for a JMS578; the enclosure's bridge is a JMS583"},
+      {"jms583-outdated", dir.File("truncated.bin"), {}, exitcode::kBadInput, "67071 bytes"},
+      {"jms583-outdated",
+       dir.File("copies.bin"),
+       {},
+       exitcode::kBadInput,
+       "the version copies disagree: 00 00 00 F7 at 0x103EC"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + " on " + c.scenario);
+    const std::string trace = dir.File("t.jsonl");
+    std::vector<std::string> args{"--simulate", c.scenario, "--trace", trace,
+                                  "update",     "--yes",    "--image", c.file};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const Outcome update = KorvaneFw(args);
+    EXPECT_EQ(update.code, c.code) << update.err << update.out;
+    EXPECT_THAT(update.out, HasSubstr(c.said));
+    const bool complete = c.code == exitcode::kOk;
+    EXPECT_EQ(testing::Writes(testing::TraceRecords(trace)) > 0, complete);
+    const auto header = nlohmann::json::parse(testing::Lines(testing::ReadWhole(trace)).front());
+    EXPECT_EQ(header["image"]["sha256"], Sha256Hex(Bytes(c.file)));
+  }
+}
+
+/// The downgrade of the done-when: the old firmware runs after it, so the update is offered again.
+TEST(KorvaneFwUpdate, AnOlderBackupWrittenBackIsOfferedTheUpdateAgain) {
+  const TempDir dir;
+  const std::string backup = BackUp(dir, "jms583-outdated", "b.bin");
+  const std::string updated = dir.File("updated.json");
+  const std::string restored = dir.File("restored.json");
+  ASSERT_EQ(
+      KorvaneFw({"--simulate", "jms583-outdated", "--save-state", updated, "update", "--yes"}).code,
+      exitcode::kOk);
+  const Outcome refused = KorvaneFw({"--simulate", updated, "update", "--yes", "--image", backup});
+  EXPECT_EQ(refused.code, exitcode::kFailure);
+  const Outcome downgrade = KorvaneFw({"--simulate", updated, "--save-state", restored, "update",
+                                       "--yes", "--image", backup, "--allow-older"});
+  ASSERT_EQ(downgrade.code, exitcode::kOk) << downgrade.out;
+  EXPECT_EQ(KorvaneFw({"--simulate", restored, "check"}).code, exitcode::kOffered);
+}
+
+/// --restore-nvram puts the enclosure back exactly as its backup was made; the record of another
+/// enclosure, or of a file this program did not make as a backup, is never written.
+TEST(KorvaneFwUpdate, TheRecordIsRestoredOnlyToItsOwnEnclosure) {
+  const TempDir dir;
+  const std::string backup = BackUp(dir, "jms583-outdated", "b.bin");
+  const std::string updated = dir.File("updated.json");
+  ASSERT_EQ(
+      KorvaneFw({"--simulate", "jms583-outdated", "--save-state", updated, "update", "--yes"}).code,
+      exitcode::kOk);
+  const std::vector<std::uint8_t> saved = Bytes(backup);
+  std::filesystem::copy_file(backup, dir.File("copy.bin"));
+  std::vector<std::uint8_t> record(saved.begin() + kJms583Area, saved.end());
+  record[0x56] ^= 0x01;  // another serial number
+  const std::string other = WithRecord(dir, "other.json", record);
+
+  struct Case {
+    std::string scenario;
+    std::string file;
+    int code;
+    std::string said;
+  };
+  const Case cases[] = {
+      {other, backup, exitcode::kFailure, "the backup was made of another enclosure"},
+      {updated, dir.File("copy.bin"), exitcode::kFailure, "is not a backup this program made"},
+      {updated, backup, exitcode::kOk, "Update complete"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    const std::string after = dir.File("after.json");
+    const std::string trace = dir.File("t.jsonl");
+    const Outcome restore = KorvaneFw({"--simulate", c.scenario, "--trace", trace, "--save-state",
+                                       after, "update", "--yes", "--no-backup", "--image", c.file,
+                                       "--allow-older", "--allow-reinstall", "--restore-nvram"});
+    EXPECT_EQ(restore.code, c.code) << restore.out;
+    EXPECT_THAT(restore.out, HasSubstr(c.said));
+    if (c.code != exitcode::kOk) {
+      EXPECT_EQ(testing::Writes(testing::TraceRecords(trace)), 0);
+      continue;
+    }
+    // Read back, the enclosure is its backup again, but for the block the bridge keeps itself.
+    const std::vector<std::uint8_t> again = Bytes(BackUp(dir, after, "again.bin"));
+    ASSERT_EQ(again.size(), saved.size());
+    EXPECT_TRUE(std::equal(saved.begin(), saved.begin() + kSecondBlock, again.begin()));
+    EXPECT_TRUE(std::equal(saved.begin() + 2 * kSecondBlock, saved.end(),
+                           again.begin() + 2 * kSecondBlock));
+  }
+}
+
+}  // namespace
+}  // namespace korvane::cli

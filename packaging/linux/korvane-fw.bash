@@ -4,7 +4,7 @@ _korvane_fw() {
   _init_completion || return
   local global="--simulate --replay --trace --save-state --json --verbose --help --version"
   case $prev in
-    --trace | --save-state | --replay | --output | -o)
+    --trace | --save-state | --replay | --output | -o | --image)
       _filedir
       return
       ;;
@@ -16,14 +16,18 @@ _korvane_fw() {
   esac
   local command="" word
   for word in "${words[@]:1:cword-1}"; do
-    case $word in list | check | update | report) command=$word ;; esac
+    case $word in list | check | update | backup | report) command=$word ;; esac
   done
   case $command in
-    update) COMPREPLY=($(compgen -W "--yes --wait $global" -- "$cur")) ;;
+    update)
+      local file="--image --allow-older --allow-reinstall --force --restore-nvram"
+      COMPREPLY=($(compgen -W "--yes --wait --no-backup $file $global" -- "$cur"))
+      ;;
+    backup) COMPREPLY=($(compgen -W "--output --wait $global" -- "$cur")) ;;
     report) COMPREPLY=($(compgen -W "--update --yes --output $global" -- "$cur")) ;;
     check) COMPREPLY=($(compgen -W "--wait $global" -- "$cur")) ;;
     list) COMPREPLY=($(compgen -W "$global" -- "$cur")) ;;
-    *) COMPREPLY=($(compgen -W "list check update report $global" -- "$cur")) ;;
+    *) COMPREPLY=($(compgen -W "list check update backup report $global" -- "$cur")) ;;
   esac
 }
 complete -F _korvane_fw korvane-fw

@@ -8,6 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 [ $# -ge 1 ] || { echo "usage: scripts/behaviour-snapshot.sh OUTDIR [KORVANE_FW]" >&2; exit 2; }
 readonly out=$1 fw=${2:-build/linux/cli/korvane-fw}
+# Updates back the simulated enclosures up first: into a folder of this run's own.
+XDG_STATE_HOME=$(mktemp -d)
+export XDG_STATE_HOME
+trap 'rm -rf "$XDG_STATE_HOME"' EXIT
 [ -x "$fw" ] || { echo "behaviour-snapshot: no $fw: build the linux preset first" >&2; exit 2; }
 
 scenarios=(jms583-outdated jms583-current jms578-outdated jms578-current jms583-rom two-enclosures

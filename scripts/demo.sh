@@ -34,7 +34,11 @@ step() {
 }
 
 state=$(mktemp --suffix=.json)
-trap 'rm -f "$state"' EXIT
+# The update backs the simulated enclosure up first: into a folder of the demonstration's own,
+# not the user's backups.
+XDG_STATE_HOME=$(mktemp -d)
+export XDG_STATE_HOME
+trap 'rm -rf "$state" "$XDG_STATE_HOME"' EXIT
 echo "No enclosure attached here: the simulated enclosure jms583-outdated takes its place."
 step 3 --simulate jms583-outdated check
 step 0 --simulate jms583-outdated --save-state "$state" update --yes

@@ -7,6 +7,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 readonly fw=${1:-build/linux/cli/korvane-fw}
 readonly corpus=tests/corpus/sim
+# Updates back the simulated enclosures up first: into a folder of this run's own.
+XDG_STATE_HOME=$(mktemp -d)
+export XDG_STATE_HOME
+trap 'rm -rf "$XDG_STATE_HOME"' EXIT
 [ -x "$fw" ] || { echo "record-corpus: no $fw: build the linux preset first" >&2; exit 2; }
 
 # scenario, then the command and its options

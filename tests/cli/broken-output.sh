@@ -7,6 +7,8 @@ set -uo pipefail
 fw=$1
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
+# The updates back up first, into the test's own folder.
+export XDG_STATE_HOME=$dir/state
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 count() { grep -c -- "$1" "$2" || true; }

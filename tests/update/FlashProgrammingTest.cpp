@@ -316,6 +316,7 @@ TEST(FlashProgrammingTest, DevelopmentImagesAreNeverSentToARealDevice) {
     std::string_view name;
     bool development;
     bool marker;
+    bool file;  ///< the image is a file the user gave, not the carried one
     bool refused;
   };
   std::vector<std::uint8_t> image(FirmwareImage(Jms583()).begin(), FirmwareImage(Jms583()).end());
@@ -325,13 +326,17 @@ TEST(FlashProgrammingTest, DevelopmentImagesAreNeverSentToARealDevice) {
        at = std::ranges::search(clean, kDevelopmentMarker).begin()) {
     *at = 'k';
   }
-  for (const Case& c : std::vector<Case>{{"development build", true, false, true},
-                                         {"marker in a vendor build", false, true, true},
-                                         {"vendor images", false, false, false}}) {
+  for (const Case& c :
+       std::vector<Case>{{"development build", true, false, false, true},
+                         {"marker in a vendor build", false, true, false, true},
+                         {"vendor images", false, false, false, false},
+                         {"a vendor's file in a development build", true, false, true, false},
+                         {"a development image as a file", false, true, true, true}}) {
     SCOPED_TRACE(c.name);
     FakeImages images;
     images.isDevelopment = c.development;
-    images.images[{"JMS583_V234_01_00_02", "FW"}] = c.marker ? image : clean;
+    const std::vector<std::uint8_t>& written = c.marker ? image : clean;
+    images.images[{"JMS583_V234_01_00_02", "FW"}] = c.file ? clean : written;
     FakePort port;
     Transport io(port);
     RecordingView view;
@@ -339,13 +344,14 @@ TEST(FlashProgrammingTest, DevelopmentImagesAreNeverSentToARealDevice) {
     RecordingDebug debug;
     sim::SimulatedClock clock;
     UpdateFailure failure;
-    const UpdateContext context{
+    UpdateContext context{
         io, clock, view, sink, debug, images, MakeBridgeInfo(kChipCodeJms583, 0), &failure};
+    if (c.file) context.fileImage = written;
     EXPECT_FALSE(UpdateFirmware(context, kEnclosurePath));
     if (c.refused) {
       EXPECT_TRUE(port.opens.empty()) << "nothing may reach the device";
       ASSERT_EQ(sink.texts.size(), 1u);
-      EXPECT_THAT(sink.texts[0], HasSubstr("development firmware images"));
+      EXPECT_THAT(sink.texts[0], HasSubstr("development firmware image"));
       EXPECT_EQ(failure.step, UpdateStep::Guard);
     } else {
       // The fake answers zeros, so the identity block lacks its signature: the update got as far

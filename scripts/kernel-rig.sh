@@ -572,12 +572,15 @@ save_screenshots() {
 
 # Replays each run the guest recorded (corpus/NAME.trace beside NAME.out) with the korvane-fw the
 # guest ran: the command the trace's header names must print the recorded standard output byte
-# for byte and end with the trace's exit code. Says what differed for each run that does not;
-# returns non-zero if any does. Sets replay_note.
+# for byte, but for the name of the file an update backed the bridge up to, and end with the
+# trace's exit code. Says what differed for each run that does not; returns non-zero if any does.
+# The replays keep their backups in a state folder of their own. Sets replay_note.
 replay_corpus() {
   local fw=$programs/cli/korvane-fw file count=0 failed=0
   rm -rf "$REPLAYS"
-  mkdir -p "$REPLAYS"
+  mkdir -p "$REPLAYS/state"
+  # korvane-fw ignores a relative XDG_STATE_HOME.
+  export XDG_STATE_HOME=$PWD/$REPLAYS/state
   command -v jq >/dev/null ||
     die "FAILED: no jq to read the recorded traces with (scripts/setup.sh installs it)"
   for file in "$CORPUS"/*.trace "$CORPUS"/*.out; do
@@ -627,12 +630,38 @@ replay_one() {
     sed 's/^/rig:   | /' "$REPLAYS/$name.err" | head -n 5 >&2
     return 1
   fi
-  cmp -s "$recorded" "$REPLAYS/$name.out" || {
+  without_backup_file "$recorded" >"$REPLAYS/$name.recorded.compared"
+  without_backup_file "$REPLAYS/$name.out" >"$REPLAYS/$name.replayed.compared"
+  cmp -s "$REPLAYS/$name.recorded.compared" "$REPLAYS/$name.replayed.compared" || {
     log "replay: $name: the replay's standard output differs from the recording's" \
       "(< recorded, > replayed):"
-    diff "$recorded" "$REPLAYS/$name.out" | head -n 10 | cut -c1-160 | sed 's/^/rig:   /' >&2
+    diff "$REPLAYS/$name.recorded.compared" "$REPLAYS/$name.replayed.compared" | head -n 10 |
+      cut -c1-160 | sed 's/^/rig:   /' >&2
     return 1
   }
+}
+
+# without_backup_file OUTPUT: a recorded or replayed standard output as it is compared. An update
+# that backed the bridge up names the new file, which a replay writes under a name of its own:
+# the "Backup written to" line says BACKUP instead of its path, and so does the JSON result's
+# "backup"."file". Everything else stays byte for byte, the backup's SHA-256 included.
+without_backup_file() {
+  local file
+  file=$(jq -c 'select(type == "object") | .backup | objects | .file | strings' "$1" 2>/dev/null |
+    head -n 1) || true
+  if [ -z "$file" ]; then
+    sed 's/^Backup written to .*/Backup written to BACKUP/' "$1"
+    return
+  fi
+  # The file's name as JSON writes it, quotes included, wherever it stands.
+  FILE=$file awk '{
+    out = ""; rest = $0; f = ENVIRON["FILE"]
+    while ((i = index(rest, f)) > 0) {
+      out = out substr(rest, 1, i - 1) "\"BACKUP\""
+      rest = substr(rest, i + length(f))
+    }
+    print out rest
+  }' "$1"
 }
 
 # The run passes only with the guest's full account: the announced count as expected, then a

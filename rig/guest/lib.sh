@@ -11,6 +11,8 @@
 #
 # The case runs once per transport, in a shell of its own with this file and every other .sh
 # file of /rig/ sourced, and RIG_CASE, RIG_DRIVER and RIG_TMP (an empty scratch folder) set.
+# XDG_STATE_HOME names $RIG_TMP/state, so the backups korvane-fw makes before an update stay
+# with the case that made them, whatever HOME says.
 # It ends with rig_pass or rig_fail "why"; both end the case. The expect_* helpers call rig_fail themselves; the other
 # helpers return non-zero and say why on stderr, so a case writes `helper || rig_fail "..."`.
 #
@@ -73,7 +75,8 @@ rig_case() {
   RIG_DRIVER=$2
   RIG_RESULT=$RIG_STATE/result
   RIG_TMP=$RIG_STATE/case
-  export RIG_CASE RIG_DRIVER RIG_RESULT RIG_TMP
+  XDG_STATE_HOME=$RIG_TMP/state
+  export RIG_CASE RIG_DRIVER RIG_RESULT RIG_TMP XDG_STATE_HOME
 }
 
 # The first verdict stands: a failure recorded in a subshell is not undone by a later pass.
@@ -130,12 +133,15 @@ expect_last() {
 }
 
 # run_as USER CMD...: runs the command as USER, who must be in /etc/passwd, with this
-# environment kept (PATH included). Debian's busybox has su but neither chpst nor setpriv
-# --reuid. su would take a -c among the command's own arguments for its own: "--" stops it.
+# environment kept (PATH included) but for the state folder: USER gets one of their own,
+# $RIG_TMP/state-USER, as they would have in their own home. Debian's busybox has su but neither
+# chpst nor setpriv --reuid. su would take a -c among the command's own arguments for its own:
+# "--" stops it.
 run_as() {
-  local user=$1
+  local user=$1 state=$RIG_TMP/state-$1
   shift
-  su -p -s /bin/sh -c 'exec "$0" "$@"' -- "$user" "$@"
+  mkdir -p "$state" && chown "$user" "$state" || return 1
+  XDG_STATE_HOME=$state su -p -s /bin/sh -c 'exec "$0" "$@"' -- "$user" "$@"
 }
 
 # ---- where a gadget's disk appears -----------------------------------------------------------

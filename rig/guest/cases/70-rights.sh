@@ -1,6 +1,6 @@
-# Rights: a user who is not root but may read and write the /dev/sgN node checks and updates; one
-# who may not gets exit 6 and a message naming what is missing; through /dev/sdX, without
-# CAP_SYS_RAWIO, the message names that right.
+# Rights: a user who is not root but may read and write the /dev/sgN node checks and updates,
+# keeping the backup in their own state folder; one who may not gets exit 6 and a message naming
+# what is missing; through /dev/sdX, without CAP_SYS_RAWIO, the message names that right.
 # drivers: bot uas
 # time: 90
 
@@ -13,6 +13,7 @@ chmod 0666 "$sg"
 expect_exit 3 run_as rig korvane-fw check
 expect_exit 0 run_as rig korvane-fw update --yes
 expect_last '^Update complete$'
+expect_last "^Backup written to $RIG_TMP/state-rig/korvane/backups/JMS583-"
 
 chmod 0600 "$sg"
 expect_exit 6 run_as rig korvane-fw check

@@ -158,6 +158,11 @@ win() {
   wine_chroot wine "$path" "$@" </dev/null
 }
 
+# wine_unix_path 'C:\FOLDER\FILE': where a path on the prefix's drive C lies in the guest.
+wine_unix_path() {
+  echo "$WINE_ROOT$WINE_PREFIX/drive_c/$(printf '%s\n' "$1" | sed 's/^[Cc]:\\//; s/\\/\//g')"
+}
+
 wine_program_path() {
   local dir
   dir=$(wine_programs)

@@ -17,7 +17,8 @@ korvane_fw_on() {
 }
 
 # run_side SIDE NAME ARG...: one run, kept as SIDE-NAME.rc, .out (with the device's path as
-# DEVICE, and no carriage returns) and .trace (its commands only).
+# DEVICE, the path of the update's backup as BACKUP, and no carriage returns) and .trace (its
+# commands only).
 run_side() {
   local side=$1 name=$2 base rc=0
   shift 2
@@ -28,7 +29,7 @@ run_side() {
   echo "$rc" >"$base.rc"
   DEVICE=$device awk '{ sub(/\r$/, ""); while ((i = index($0, ENVIRON["DEVICE"])) > 0)
     $0 = substr($0, 1, i - 1) "DEVICE" substr($0, i + length(ENVIRON["DEVICE"])); print }' \
-    "$base.raw" >"$base.out"
+    "$base.raw" | sed 's/^Backup written to .*/Backup written to BACKUP/' >"$base.out"
   tr -d '\r' <"$base.trace.raw" >"$base.trace.lines"
   trace_commands "$base.trace.lines" >"$base.trace"
 }
@@ -63,6 +64,24 @@ both_sides() {
   for name in list check update; do same_on_both "$name"; done
 }
 
+# The backup each side's update made first: where its platform keeps a user's state, and the
+# same bytes on both.
+same_backups() {
+  local linux windows
+  linux=$(sed -n 's/^Backup written to //p' "$RIG_TMP/linux-update.raw")
+  windows=$(tr -d '\r' <"$RIG_TMP/windows-update.raw" | sed -n 's/^Backup written to //p')
+  case $linux in
+  "$XDG_STATE_HOME"/korvane/backups/*.bin) ;;
+  *) rig_fail "korvane-fw's backup went to '$linux', not to $XDG_STATE_HOME/korvane/backups" ;;
+  esac
+  case $windows in
+  'C:\users\'*'\AppData\Local\Korvane\Backups\'*.bin) ;;
+  *) rig_fail "korvane-fw.exe's backup went to '$windows', not to %LOCALAPPDATA%\\Korvane\\Backups" ;;
+  esac
+  cmp "$linux" "$(wine_unix_path "$windows")" ||
+    rig_fail "korvane-fw.exe's backup differs from korvane-fw's"
+}
+
 case $RIG_DRIVER in
 bot)
   scenario=/rig/scenarios/jms583-busy.json
@@ -76,6 +95,7 @@ esac
 
 wine_ready || rig_fail "Wine did not start"
 both_sides "$scenario"
+same_backups
 grep -Eq "$outcome" "$RIG_TMP/windows-update.out" || rig_fail "the update did not end with /$outcome/"
 [ "$(wc -l <"$RIG_TMP/windows-update.trace")" -gt 100 ] || rig_fail "the update's trace is short"
 

@@ -442,6 +442,10 @@ build_overlay() {
   stage_dynamic_program "$stage" build/linux/cli/korvane-fw korvane-fw-devimages
   cp -r rig/guest/. "$stage/rig/"
   rm -f "$stage/rig/init"
+  # The images the rig's korvane-fw carries, as files, for cases that give it one to write.
+  compgen -G "build/rig-images/*.bin" >/dev/null || die "no build/rig-images: build the programs"
+  mkdir -p "$stage/rig/images"
+  cp build/rig-images/*.bin "$stage/rig/images/"
   pack_cpio "$stage" "$out" 1
 }
 

@@ -60,6 +60,11 @@ trace_writes() {
   trace_commands "$1" | grep -q '"dir":"out"'
 }
 
+# True when a WRITE BUFFER (opcode 0x3B) went out: the firmware or the loader was written.
+trace_writes_firmware() {
+  trace_commands "$1" | grep -q '^"cdb":"3b'
+}
+
 # True when an NVRAM write (0xDF with 0xFB in byte 11) went out.
 trace_writes_nvram() {
   trace_commands "$1" | grep -q '^"cdb":"df[0-9a-f]\{20\}fb"'

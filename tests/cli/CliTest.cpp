@@ -66,18 +66,6 @@ TEST(KorvaneFwList, JsonAndTraceDescribeTheOutdatedJms583) {
   EXPECT_GE(records.size(), 3u);  // probe, INQUIRY, identification, firmware read
 }
 
-/// A JSON result with the name of the backup it made left out: a replay reads the bridge as its
-/// recording did, but keeps its backup in a file of its own.
-std::string WithoutBackupFile(const std::string& out) {
-  auto json = nlohmann::json::parse(out, nullptr, false);
-  if (json.is_discarded()) return out;
-  if (json.contains("backup") && json["backup"].is_object()) {
-    EXPECT_TRUE(std::filesystem::is_regular_file(json["backup"]["file"].get<std::string>()));
-    json["backup"]["file"] = "kept";
-  }
-  return json.dump(2);
-}
-
 /// Options given before the command are recorded with it, and the same command line replays.
 TEST(KorvaneFw, ATraceReplaysWithTheCommandLineItWasRecordedWith) {
   const TempDir dir;
@@ -92,7 +80,8 @@ TEST(KorvaneFw, ATraceReplaysWithTheCommandLineItWasRecordedWith) {
     replay.insert(replay.end(), words.begin(), words.end());
     const Outcome replayed = KorvaneFw(replay);
     EXPECT_EQ(replayed.code, recorded.code) << words.front() << ": " << replayed.err;
-    EXPECT_EQ(WithoutBackupFile(replayed.out), WithoutBackupFile(recorded.out)) << words.front();
+    EXPECT_EQ(testing::WithoutBackupFile(replayed.out), testing::WithoutBackupFile(recorded.out))
+        << words.front();
   }
 }
 

@@ -134,6 +134,37 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+/// A standard output as a replay is held to it. An update that backed the bridge up names the
+/// file it wrote, and a replay writes one of its own: the "Backup written to" line, and the JSON
+/// result's "backup"."file", say BACKUP in place of the name. Everything else stays as printed,
+/// the backup's SHA-256 included.
+inline std::string WithoutBackupFile(const std::string& out) {
+  const auto json = nlohmann::json::parse(out, nullptr, false);
+  if (!json.is_discarded()) {
+    const auto* file = json.is_object() && json.contains("backup") && json["backup"].is_object()
+                           ? &json["backup"]
+                           : nullptr;
+    if (file == nullptr || !file->contains("file") || !(*file)["file"].is_string()) return out;
+    // The name as the JSON writes it, quotes included, wherever it stands.
+    const std::string name = (*file)["file"].dump();
+    std::string kept;
+    std::size_t from = 0;
+    for (std::size_t at; (at = out.find(name, from)) != std::string::npos;
+         from = at + name.size()) {
+      kept += out.substr(from, at - from) + "\"BACKUP\"";
+    }
+    return kept + out.substr(from);
+  }
+  constexpr std::string_view kWritten = "Backup written to ";
+  std::istringstream lines(out);
+  std::string kept, line;
+  while (std::getline(lines, line)) {
+    kept += line.starts_with(kWritten) ? std::string(kWritten) + "BACKUP" : line;
+    if (!lines.eof()) kept += '\n';
+  }
+  return kept;
+}
+
 /// A file's bytes as text.
 inline std::string ReadWhole(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);

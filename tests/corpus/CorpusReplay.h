@@ -17,36 +17,6 @@
 
 namespace korvane::cli {
 
-/// A standard output as a replay is held to it. An update that backed the bridge up names the
-/// file it wrote, and a replay writes one of its own: the "Backup written to" line, and the JSON
-/// result's "backup"."file", say BACKUP in place of the name. Everything else stays as printed,
-/// the backup's SHA-256 included.
-inline std::string WithoutBackupFile(const std::string& out) {
-  const auto json = nlohmann::json::parse(out, nullptr, false);
-  if (!json.is_discarded()) {
-    const auto* file = json.is_object() && json.contains("backup") && json["backup"].is_object()
-                           ? &json["backup"]
-                           : nullptr;
-    if (file == nullptr || !file->contains("file") || !(*file)["file"].is_string()) return out;
-    // The name as the JSON writes it, quotes included, wherever it stands.
-    const std::string name = (*file)["file"].dump();
-    std::string kept;
-    std::size_t from = 0;
-    for (std::size_t at; (at = out.find(name, from)) != std::string::npos; from = at + name.size()) {
-      kept += out.substr(from, at - from) + "\"BACKUP\"";
-    }
-    return kept + out.substr(from);
-  }
-  constexpr std::string_view kWritten = "Backup written to ";
-  std::istringstream lines(out);
-  std::string kept, line;
-  while (std::getline(lines, line)) {
-    kept += line.starts_with(kWritten) ? std::string(kWritten) + "BACKUP" : line;
-    if (!lines.eof()) kept += '\n';
-  }
-  return kept;
-}
-
 /// The traces of a folder, by name.
 inline std::vector<std::filesystem::path> Traces(const std::filesystem::path& folder) {
   std::vector<std::filesystem::path> traces;
@@ -82,8 +52,8 @@ inline void ExpectEveryRunReplays(const std::filesystem::path& folder, std::size
     SCOPED_TRACE(path.filename().string());
     const testing::Outcome replayed = Replay(path.string());
     EXPECT_EQ(replayed.code, RecordedExit(path.string())) << replayed.err;
-    EXPECT_EQ(WithoutBackupFile(replayed.out),
-              WithoutBackupFile(
+    EXPECT_EQ(testing::WithoutBackupFile(replayed.out),
+              testing::WithoutBackupFile(
                   testing::ReadWhole(std::filesystem::path(path).replace_extension(".out"))));
   }
 }

@@ -114,6 +114,10 @@ int RunBackup(CommandContext& context, const BackupOptions& options) {
   if (const auto ended = ScanForEnclosure(context, session)) return *ended;
   const CheckReport check = BuildCheckReport(session.job(), context.messages);
   if (const auto code = NoBridgeToRead(context, session, check)) return *code;
+  if (options.output.empty() && context.console.stateFolder.empty()) {
+    context.err << "korvane-fw: " << kNoStateFolder << ": give one with --output\n";
+    return exitcode::kBadInput;
+  }
   if (!context.options.json) {
     context.out << "Backing up " << Printable(EnclosureName(check)) << '\n' << std::flush;
   }

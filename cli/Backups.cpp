@@ -152,9 +152,7 @@ std::optional<std::string> SaveBackup(const std::string& target, const FirmwareB
 std::variant<std::filesystem::path, std::string> NewBackupPath(
     const std::string& stateFolder, const FirmwareBackup& backup,
     std::chrono::system_clock::time_point when) {
-  if (stateFolder.empty()) {
-    return std::string("no folder for backups is known (HOME is not set): give one with --output");
-  }
+  if (stateFolder.empty()) return std::string(kNoStateFolder);
   const std::filesystem::path folder = BackupFolder(stateFolder);
   std::error_code error;
   if (std::filesystem::create_directories(folder, error)) {

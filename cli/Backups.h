@@ -25,6 +25,10 @@ inline constexpr std::uintmax_t kImageFileLimit = 1024 * 1024;
 inline constexpr std::string_view kBackupFormat = "korvane-backup";
 inline constexpr int kBackupFormatVersion = 1;
 
+/// Said when the environment names no state folder, before the remedy.
+inline constexpr std::string_view kNoStateFolder =
+    "no folder for backups is known (neither XDG_STATE_HOME nor HOME is set)";
+
 /// This user's state folder: $XDG_STATE_HOME/korvane (~/.local/state/korvane) on Linux,
 /// %LOCALAPPDATA%\Korvane on Windows; empty when the environment names none.
 std::string DefaultStateFolder();

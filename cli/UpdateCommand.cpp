@@ -319,6 +319,10 @@ std::optional<UpdateOutcome> BackUpFirst(CommandContext& context, JobSession& se
     if (human) context.out << "No backup is made (--no-backup).\n";
     return std::nullopt;
   }
+  if (context.console.stateFolder.empty()) {
+    return Failed(check, UpdateStep::Backup,
+                  std::string(kNoStateFolder) + ": set one, or add --no-backup");
+  }
   if (human) context.out << "Backing up the firmware first.\n" << std::flush;
   made = TakeBackup(context, session, check, {});
   switch (made->end) {

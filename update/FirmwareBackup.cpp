@@ -86,7 +86,7 @@ FirmwareBackup ReadFirmwareBackup(Transport& io, Clock& clock, std::string_view 
   if (backup.identity.romMode) {
     backup.end = BackupEnd::BootRom;
     NoteFailure(&backup.failure, UpdateStep::Backup,
-                "the bridge runs its boot ROM: it holds no firmware to save");
+                "the bridge runs its boot ROM and holds no firmware to save");
     return backup;
   }
   std::vector<std::vector<std::uint8_t>> reads;

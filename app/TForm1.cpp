@@ -9,6 +9,9 @@ namespace korvane {
 
 namespace {
 
+/// The caption of the box that says why the update refused a disk.
+constexpr std::string_view kRefusalCaption = "Error";
+
 /// Raises UpdateInProgress for the update command and lowers it however the command ends, an
 /// escaping exception included: a flag left raised would hold off every rescan for good.
 class UpdateRunning {
@@ -39,7 +42,8 @@ class TForm1::Activity {
 TForm1::TForm1(FormServices services)
     : services_(services),
       job_(JobServices{services.io, services.lister, services.clock, services.messages,
-                       services.debug, services.images, services.enclosures, services.mounts}) {}
+                       services.debug, services.images, services.enclosures, services.mounts,
+                       nullptr, services.holder}) {}
 
 // ---- The scan ----------------------------------------------------------------------------------
 
@@ -217,7 +221,12 @@ void TForm1::btn_updClick() {
   const BridgeInfo info = state_.CurrentBridgeInfo;
   Pump();
   ShowUpdating();
-  ShowUpdateOutcome(job_.Update(path, info, services_.view));
+  const bool ok = job_.Update(path, info, services_.view);
+  ShowUpdateOutcome(ok);
+  // A disk in use is refused before anything is written; "Update Fail" alone would not say why.
+  if (!ok && job_.failure().step == UpdateStep::InUse) {
+    services_.messages.ShowMessage(job_.failure().reason, kRefusalCaption, MessageIcon::Error);
+  }
 }
 
 void TForm1::ShowUpdating() {

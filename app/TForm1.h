@@ -92,6 +92,8 @@ struct FormServices {
   Enclosures enclosures = Enclosures::Real;
   /// The stack's mount check, asked by each update before it writes; none: not asked.
   MountCheck* mounts = nullptr;
+  /// Holds the disk for each update while it writes; none: the disk is not held.
+  DiskHolder* holder = nullptr;
 };
 
 /// The window's state and handlers, toolkit-free.

@@ -12,7 +12,7 @@ JobSession::JobSession(CommandContext& context)
       debug_(context.options.verbose ? &context.err : nullptr),
       job_(JobServices{context.io, context.devices.lister(), context.devices.clock(),
                        context.messages, debug_, images_, context.devices.enclosures(),
-                       &context.devices, &context.access}) {
+                       &context.devices, &context.access, &context.devices}) {
   if (context.console.onPump) view_.AddPumpHook(context.console.onPump);
 }
 

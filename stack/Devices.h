@@ -2,22 +2,25 @@
 // entry point chooses one and hands it down.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "Clock.h"
 #include "DeviceChanges.h"
 #include "Discovery.h"
+#include "DiskHold.h"
 #include "Enclosures.h"
 #include "MountState.h"
 #include "Port.h"
 
 namespace korvane {
 
-/// A port, a disk lister, a clock, a source of device changes and a mount check that belong
-/// together.
-class Devices : public MountCheck {
+/// A port, a disk lister, a clock, a source of device changes, a mount check and the hold of a
+/// disk that belong together.
+class Devices : public MountCheck, public DiskHolder {
  public:
   virtual ~Devices() = default;
   /// Opens disks for one command each.
@@ -32,6 +35,11 @@ class Devices : public MountCheck {
   virtual Enclosures enclosures() const = 0;
   /// Whether a file system on the disk behind path is in use, asked before any firmware write.
   MountState CheckMounts(std::string_view path) override = 0;
+  /// The disk behind path held for ourselves until the hold is destroyed; where a platform has no
+  /// way to hold a disk, or the enclosures are simulated, a hold of nothing.
+  std::variant<std::unique_ptr<DiskHold>, std::string> Hold(std::string_view) override {
+    return std::make_unique<DiskHold>();
+  }
   /// The enclosures as scenario JSON, as they would be after a replug; nothing for real disks.
   virtual std::optional<std::string> SavedStateText() const { return std::nullopt; }
 };

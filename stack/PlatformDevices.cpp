@@ -4,6 +4,8 @@
 #include "DeviceNotifications.h"
 #include "SetupApi.h"
 #include "SetupApiDiskLister.h"
+#include "VolumeApi.h"
+#include "VolumeHold.h"
 #include "Win32Api.h"
 #include "Win32Port.h"
 #else
@@ -28,27 +30,32 @@ class Platform final : public Devices {
   Enclosures enclosures() const override { return Enclosures::Real; }
 
 #ifdef _WIN32
-  // Which volumes live on a disk is the volume manager's knowledge, which this tool does not ask
-  // yet: a mounted volume on Windows goes unnoticed here.
+  // Windows answers for its volumes when they are locked: the hold below flushes, locks and
+  // dismounts each volume of the disk, and refuses one that a program keeps open.
   MountState CheckMounts(std::string_view) override { return {}; }
+  std::variant<std::unique_ptr<DiskHold>, std::string> Hold(std::string_view path) override {
+    return volumes_.Hold(path);
+  }
 #else
   MountState CheckMounts(std::string_view path) override { return CheckSystemMounts(path); }
 #endif
 
  private:
+  SystemClock clock_;
 #ifdef _WIN32
   SystemWin32Api api_;
   Win32Port port_{api_};
   SystemSetupApi setupApi_;
   SetupApiDiskLister lister_{setupApi_};
   DeviceNotifications changes_;
+  SystemVolumeApi volumeApi_;
+  VolumeHolder volumes_{volumeApi_, clock_};
 #else
   SystemLinuxApi api_;
   SgIoPort port_{api_};
   SysfsDiskLister lister_;
   UeventMonitor changes_;
 #endif
-  SystemClock clock_;
 };
 
 }  // namespace

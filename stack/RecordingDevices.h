@@ -23,6 +23,7 @@ class RecordingDevices final : public Devices {
   DeviceChanges& changes() override { return inner_.changes(); }
   Enclosures enclosures() const override { return inner_.enclosures(); }
   MountState CheckMounts(std::string_view path) override;
+  std::variant<std::unique_ptr<DiskHold>, std::string> Hold(std::string_view path) override;
   std::optional<std::string> SavedStateText() const override { return inner_.SavedStateText(); }
 
  private:

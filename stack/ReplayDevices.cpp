@@ -286,6 +286,16 @@ class ReplayChanges final : public DeviceChanges {
   std::optional<std::size_t> told_;
 };
 
+/// A hold as the recording took it: nothing to release, and what it left uncovered then.
+class RecordedDiskHold final : public DiskHold {
+ public:
+  explicit RecordedDiskHold(std::string gaps) : gaps_(std::move(gaps)) {}
+  std::string gaps() const override { return gaps_; }
+
+ private:
+  std::string gaps_;
+};
+
 class Replay final : public ReplayDevices {
  public:
   Replay(trace::Trace trace, PastTheRecording past)
@@ -310,6 +320,19 @@ class Replay final : public ReplayDevices {
     return {MountState::Kind::Unknown, "the replay has left its recording"};
   }
 
+  std::variant<std::unique_ptr<DiskHold>, std::string> Hold(std::string_view path) override {
+    // A recording made before disks were held took none: a hold of nothing stands in.
+    if (trace_.holds.empty()) return std::make_unique<DiskHold>();
+    if (nextHold_ < trace_.holds.size() && trace_.holds[nextHold_].path == path) {
+      const trace::RecordedHold& hold = trace_.holds[nextHold_++];
+      if (hold.refused) return *hold.refused;
+      return std::make_unique<RecordedDiskHold>(hold.gaps);
+    }
+    port_.Diverge(trace_.name + ": the replay differs from the recording: the program held " +
+                  std::string(path) + ", which the recording does not hold here");
+    return std::string("the replay has left its recording");
+  }
+
   std::optional<std::string> divergence() const override { return port_.divergence(); }
   bool recordedBackup() const override { return trace_.header->backup; }
 
@@ -327,6 +350,7 @@ class Replay final : public ReplayDevices {
   ReplayClock clock_;
   ReplayChanges changes_{lister_, clock_};
   std::size_t nextMount_ = 0;
+  std::size_t nextHold_ = 0;
 };
 
 }  // namespace

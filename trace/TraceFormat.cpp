@@ -85,6 +85,12 @@ std::string MountLine(std::string_view path, const MountState& state) {
   return Dump(Json{{"mounts", path}, {"state", MountWord(state.kind)}, {"detail", state.detail}});
 }
 
+std::string HoldLine(std::string_view path, const std::optional<std::string>& refused,
+                     std::string_view gaps) {
+  return Dump(
+      Json{{"hold", path}, {"refused", refused ? Json(*refused) : Json(nullptr)}, {"gaps", gaps}});
+}
+
 std::string ExitLine(int code) { return Dump(Json{{"exit", code}}); }
 
 }  // namespace korvane::trace

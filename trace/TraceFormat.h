@@ -53,6 +53,9 @@ std::string HeaderLine(const TraceHeader& header);
 std::string DisksLine(const std::vector<DiskInterface>& disks);
 /// The answer of one mount check.
 std::string MountLine(std::string_view path, const MountState& state);
+/// The answer of one hold of a disk: refused with a reason, or taken, with what it left uncovered.
+std::string HoldLine(std::string_view path, const std::optional<std::string>& refused,
+                     std::string_view gaps);
 /// The run's exit code, the last line of a complete trace.
 std::string ExitLine(int code);
 

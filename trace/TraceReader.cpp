@@ -191,6 +191,17 @@ TraceHeader Header(const Json& object) {
   return header;
 }
 
+RecordedHold Hold(std::size_t line, const Json& object) {
+  RecordedHold hold{line, Text(object, "hold"), std::nullopt, Text(object, "gaps")};
+  const Json& refused = Member(object, "refused");
+  if (refused.is_string()) {
+    hold.refused = refused.get<std::string>();
+  } else if (!refused.is_null()) {
+    throw LineProblem{"\"refused\" is neither text nor null"};
+  }
+  return hold;
+}
+
 /// Reads the lines after a header, or every line of a trace without one.
 class Body {
  public:
@@ -207,10 +218,12 @@ class Body {
       trace_.listings.push_back(RecordedListing{line.number, Disks(json["disks"])});
     } else if (json.contains("mounts")) {
       trace_.mounts.push_back(RecordedMount{line.number, Text(json, "mounts"), Mount(json)});
+    } else if (json.contains("hold")) {
+      trace_.holds.push_back(Hold(line.number, json));
     } else if (json.contains("exit")) {
       trace_.exitCode = Number<int>(json, "exit");
     } else {
-      throw LineProblem{"neither a command, a listing, a mount check nor the exit code"};
+      throw LineProblem{"neither a command, a listing, a mount check, a hold nor the exit code"};
     }
     if (trace_.exitCode && !json.contains("exit")) throw LineProblem{"a line after the exit code"};
   }

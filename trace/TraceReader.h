@@ -49,6 +49,14 @@ struct RecordedMount {
   MountState state;
 };
 
+/// One answer of a hold of a disk.
+struct RecordedHold {
+  std::size_t line = 0;
+  std::string path;
+  std::optional<std::string> refused;  ///< why it was refused; nothing when it was taken
+  std::string gaps;                    ///< what a hold that was taken left uncovered
+};
+
 /// A whole trace. A trace of an earlier version has no header and no answers.
 struct Trace {
   std::string name;  ///< the file, for messages
@@ -56,7 +64,8 @@ struct Trace {
   std::vector<RecordedCommand> commands;
   std::vector<RecordedListing> listings;  ///< the header's disks first, when it has them
   std::vector<RecordedMount> mounts;
-  std::optional<int> exitCode;  ///< absent when the recording stopped before the end
+  std::vector<RecordedHold> holds;  ///< none in a trace of a version that did not hold disks
+  std::optional<int> exitCode;      ///< absent when the recording stopped before the end
 };
 
 /// What the trace is read for.

@@ -22,6 +22,11 @@ void TraceWriter::Mount(std::string_view path, const MountState& state) {
   Write(MountLine(path, state));
 }
 
+void TraceWriter::Hold(std::string_view path, const std::optional<std::string>& refused,
+                       std::string_view gaps) {
+  Write(HoldLine(path, refused, gaps));
+}
+
 void TraceWriter::Command(const TraceRecord& record) { Write(TraceJson(record)); }
 
 void TraceWriter::Exit(int code) { Write(ExitLine(code)); }

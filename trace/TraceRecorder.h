@@ -24,6 +24,9 @@ class TraceWriter {
 
   void Listing(const std::vector<DiskInterface>& disks);
   void Mount(std::string_view path, const MountState& state);
+  /// The answer of a hold of the disk at path.
+  void Hold(std::string_view path, const std::optional<std::string>& refused,
+            std::string_view gaps);
   void Command(const TraceRecord& record);
   void Exit(int code);
 

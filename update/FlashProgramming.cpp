@@ -4,6 +4,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "BridgeCommands.h"
@@ -316,6 +317,23 @@ bool DiskFree(const UpdateContext& context, std::string_view path) {
   return false;
 }
 
+/// Holds the disk for us into hold; refuses, with the reason noted, when it cannot be held. What
+/// the hold leaves uncovered goes to the debug output.
+bool HoldDisk(const UpdateContext& context, std::string_view path,
+              std::unique_ptr<DiskHold>& hold) {
+  if (context.holder == nullptr) return true;
+  auto taken = context.holder->Hold(path);
+  if (auto* refused = std::get_if<std::string>(&taken)) {
+    NoteFailure(context, UpdateStep::InUse, std::move(*refused));
+    return false;
+  }
+  hold = std::move(std::get<std::unique_ptr<DiskHold>>(taken));
+  if (const std::string gaps = hold->gaps(); !gaps.empty()) {
+    context.debug.Write("Disk hold: " + gaps + "\n");
+  }
+  return true;
+}
+
 }  // namespace
 
 bool MayWriteImage(const UpdateContext& context, std::string_view path,
@@ -346,6 +364,8 @@ bool MayWriteImage(const UpdateContext& context, std::string_view path,
 bool UpdateFirmware(const UpdateContext& context, std::string_view path) {
   const ChipUpdate* chip = SelectedChip(context);
   if (chip == nullptr || !DiskFree(context, path)) return false;
+  std::unique_ptr<DiskHold> ownHold;
+  if (!HoldDisk(context, path, context.hold != nullptr ? *context.hold : ownHold)) return false;
   std::vector<std::uint8_t> imageBuffer(kImageBufferSize, 0);
   const std::size_t size = LoadFirmwareImage(context, *chip, imageBuffer);
   if (size != chip->firmwareImageSize) {

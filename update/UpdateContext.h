@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -12,6 +13,7 @@
 #include "ChipIdentification.h"
 #include "Clock.h"
 #include "DebugOutput.h"
+#include "DiskHold.h"
 #include "Enclosures.h"
 #include "ImageSource.h"
 #include "MessageSink.h"
@@ -56,6 +58,11 @@ struct UpdateContext {
   /// A file's firmware image, checked by the caller, written instead of the carried one; empty:
   /// the carried image.
   std::span<const std::uint8_t> fileImage{};
+  /// When set, holds the disk for us once it is known to be free, before anything is written.
+  DiskHolder* holder = nullptr;
+  /// Keeps that hold after the firmware is written, for the NVRAM record; none: the hold ends
+  /// with the firmware.
+  std::unique_ptr<DiskHold>* hold = nullptr;
 };
 
 /// Why the disk behind path must not be written while it is in use, naming it as diskName;

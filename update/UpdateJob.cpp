@@ -99,8 +99,11 @@ void UpdateJob::Announce() const { s_.debug.Write("btn_upd Press\n"); }
 bool UpdateJob::Update(std::string_view path, BridgeInfo info, UpdateView& view,
                        const UpdatePlan& plan) {
   failure_ = {};
-  const UpdateContext context{s_.io, s_.clock,  view,          s_.messages, s_.debug,  s_.images,
-                              info,  &failure_, s_.enclosures, s_.mounts,   plan.image};
+  // The hold is released when the update returns, however it ends.
+  std::unique_ptr<DiskHold> hold;
+  const UpdateContext context{s_.io,      s_.clock,  view,      s_.messages,   s_.debug,
+                              s_.images,  info,      &failure_, s_.enclosures, s_.mounts,
+                              plan.image, s_.holder, &hold};
   if (!UpdateFirmware(context, path)) return false;
   // UpdateFirmware serves only the chips of the table, so the record address is known here.
   const ChipUpdate* chip = FindChipUpdate(ChipCodeOf(info));

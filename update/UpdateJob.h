@@ -46,6 +46,9 @@ struct JobServices {
   MountCheck* mounts = nullptr;
   /// The port under io that notes refusals for want of rights; none: rights never explain.
   const AccessWatch* access = nullptr;
+  /// Holds the disk for us from before the firmware is written until the NVRAM record is; none:
+  /// the disk is not held.
+  DiskHolder* holder = nullptr;
 };
 
 /// What an update writes, where it is not the carried image and the identity rewrite.

@@ -85,7 +85,7 @@ MainWindow::MainWindow(WindowServices services)
       form_(FormServices{services.stack.io(), services.stack.devices().lister(),
                          services.stack.devices().clock(), view_, services.messages, services.debug,
                          services.images, desktop_, services.stack.devices().enclosures(),
-                         &services.stack.devices()}),
+                         &services.stack.devices(), &services.stack.devices()}),
       shell_(ShellServices{form_, *this, services.messages, services.debug,
                            &services.stack.changes()}),
       animation_([this](std::size_t frame) {

@@ -110,7 +110,8 @@ MainWindow::MainWindow(HINSTANCE instance, HWND owner, WindowServices services)
       view_(window_.handle, instance, PumpMessages),
       messages_([this] { return OwnerIfShown(handle()); }),
       form_(FormServices{services.io, services.lister, services.clock, view_, messages_, debug_,
-                         services.images, desktop_, services.enclosures, services.mounts}),
+                         services.images, desktop_, services.enclosures, services.mounts,
+                         services.holder}),
       shell_(ShellServices{form_, *this, messages_, debug_, services.changes}),
       animation_([window = window_.handle](std::size_t frame) {
         PostMessageA(window, kAnimationFrameMessage, frame, 0);

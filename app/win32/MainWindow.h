@@ -35,6 +35,7 @@ struct WindowServices {
   /// The stack's device changes, followed besides the window's own USB notifications; none: the
   /// window learns of changes from its notifications alone.
   DeviceChanges* changes = nullptr;
+  DiskHolder* holder = nullptr;  ///< holds the disk while the update writes; none: not held
 };
 
 /// The message a frame of the busy animation arrives with; wParam is the frame's index.

@@ -31,7 +31,8 @@ void Start(HINSTANCE instance, Devices& devices, StackChanges changes) {
   MainWindow window(
       instance, application.handle(),
       WindowServices{stack.io(), devices.lister(), devices.clock(), images, devices.enclosures(),
-                     &devices, changes == StackChanges::Followed ? &stack.changes() : nullptr});
+                     &devices, changes == StackChanges::Followed ? &stack.changes() : nullptr,
+                     &devices});
   window.FormCreate();
   application.SetMainWindow(window.handle());
   application.Show();

@@ -1,11 +1,15 @@
 // The window's logic over a simulated bus, with a recording window and desktop around it.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 
 #include "BridgeConfig.h"
+#include "DiskHold.h"
 #include "EmbeddedImages.h"
 #include "FakeMainView.h"
 #include "Scenario.h"
@@ -46,6 +50,15 @@ inline sim::BridgeConfig UnknownBridge() {
   return config;
 }
 
+/// Holds every disk, or refuses with the reason when one is set.
+struct FakeHolder final : DiskHolder {
+  std::optional<std::string> refusal;
+  std::variant<std::unique_ptr<DiskHold>, std::string> Hold(std::string_view) override {
+    if (refusal) return *refusal;
+    return std::make_unique<DiskHold>();
+  }
+};
+
 /// The window's logic and everything it talks to.
 struct FormRig {
   sim::SimulatedClock clock;
@@ -57,8 +70,9 @@ struct FormRig {
   RecordingDebug debug;
   EmbeddedImages images;
   FakeDesktop desktop;
+  FakeHolder holder;
   TForm1 form{FormServices{io, lister, clock, view, messages, debug, images, desktop,
-                           Enclosures::Simulated}};
+                           Enclosures::Simulated, nullptr, &holder}};
 
   FormRig() { view.Attach(form); }
   sim::SimulatedBridge& Plug(std::string_view path, sim::BridgeConfig config) {

@@ -109,6 +109,21 @@ TEST(TForm1Update, AFailedFirmwareWriteSkipsTheNvramStepAndShowsUpdateFail) {
   EXPECT_EQ(rig.form.state().UpdateInProgress, 0);
 }
 
+/// A disk that cannot be held for the update is refused before anything is written: the window
+/// keeps its "Update Fail" and says why in a box.
+TEST(TForm1Update, ADiskInUseShowsUpdateFailAndWhyInABox) {
+  FormRig rig;
+  rig.holder.refusal = "E:\\ is in use: a program has files open there";
+  Offered(rig, Chip::Jms583, {});
+  rig.view.Click();
+
+  EXPECT_EQ(rig.view.text(), status::kUpdateFail);
+  EXPECT_EQ(rig.form.updateFailure().step, UpdateStep::InUse);
+  EXPECT_EQ(rig.Received(kUsbPath, Operation::WriteBuffer), 0u);
+  ASSERT_EQ(rig.messages.texts.size(), 1u);
+  EXPECT_EQ(rig.messages.texts[0], *rig.holder.refusal);
+}
+
 TEST(TForm1Update, AFailedNvramWriteAfterAGoodFirmwareWriteShowsUpdateFail) {
   FormRig rig;
   Offered(rig, Chip::Jms578, {On(Operation::WriteNvram, 1, FaultEffect::Fail)});

@@ -42,6 +42,8 @@ TEST(TraceFile, WhatIsWrittenReadsBack) {
   outcome.senseBytes[1] = 0x05;
   writer.Command({"/dev/sg1", cdb, Direction::In, 4, data, Verdict::Failed, &outcome});
   writer.Mount("/dev/sg1", {MountState::Kind::Mounted, "/media/x"});
+  writer.Hold("/dev/sg1", "a program has files open on E:", "");
+  writer.Hold("/dev/sg1", std::nullopt, "flushed, not locked");
   writer.Listing({});
   writer.Exit(5);
 
@@ -66,6 +68,10 @@ TEST(TraceFile, WhatIsWrittenReadsBack) {
   EXPECT_EQ(command.sense, (std::vector<std::uint8_t>{0x70, 0x05}));
   ASSERT_EQ(trace.mounts.size(), 1u);
   EXPECT_EQ(trace.mounts[0].state.detail, "/media/x");
+  ASSERT_EQ(trace.holds.size(), 2u);
+  EXPECT_EQ(trace.holds[0].refused, "a program has files open on E:");
+  EXPECT_FALSE(trace.holds[1].refused);
+  EXPECT_EQ(trace.holds[1].gaps, "flushed, not locked");
   EXPECT_EQ(trace.exitCode, 5);
 }
 

@@ -59,9 +59,15 @@ std::string_view AsText(std::span<const std::uint8_t> bytes) {
 /// The record beside a file, when it says this program made the file as a backup and names the
 /// file's digest; anything else is no record.
 std::optional<nlohmann::json> BackupRecordFor(const std::string& path, std::string_view sha256) {
+  // Our records are a few hundred bytes; anything much larger is not one of them.
+  constexpr std::size_t kRecordLimit = 64 * 1024;
   std::ifstream in(path + ".json", std::ios::binary);
   if (!in) return std::nullopt;
-  nlohmann::json record = nlohmann::json::parse(in, nullptr, false);
+  std::string text(kRecordLimit + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (text.size() > kRecordLimit) return std::nullopt;
+  nlohmann::json record = nlohmann::json::parse(text, nullptr, false);
   if (!record.is_object() || record.value("format", "") != kBackupFormat) return std::nullopt;
   const auto digest = record.find("sha256");
   if (digest == record.end() || !digest->is_string() || *digest != sha256) return std::nullopt;

@@ -9,6 +9,7 @@
 #include "Win32Api.h"
 #include "Win32Port.h"
 #else
+#include "BlockHold.h"
 #include "LinuxApi.h"
 #include "MountCheck.h"
 #include "SgIoPort.h"
@@ -23,6 +24,13 @@ namespace {
 /// Windows; sysfs, SG_IO and the kernel's uevents on Linux.
 class Platform final : public Devices {
  public:
+#ifdef _WIN32
+  explicit Platform(const PlatformChoices& choices)
+      : volumes_(volumeApi_, clock_, choices.forceDismount) {}
+#else
+  explicit Platform(const PlatformChoices&) {}
+#endif
+
   Port& port() override { return port_; }
   DiskLister& lister() override { return lister_; }
   Clock& clock() override { return clock_; }
@@ -37,7 +45,12 @@ class Platform final : public Devices {
     return volumes_.Hold(path);
   }
 #else
+  // The mounts, swap and volumes on the disk are refused by name first; the hold then keeps any
+  // new one from starting while the bridge is written.
   MountState CheckMounts(std::string_view path) override { return CheckSystemMounts(path); }
+  std::variant<std::unique_ptr<DiskHold>, std::string> Hold(std::string_view path) override {
+    return holder_.Hold(path);
+  }
 #endif
 
  private:
@@ -49,10 +62,12 @@ class Platform final : public Devices {
   SetupApiDiskLister lister_{setupApi_};
   DeviceNotifications changes_;
   SystemVolumeApi volumeApi_;
-  VolumeHolder volumes_{volumeApi_, clock_};
+  VolumeHolder volumes_;
 #else
   SystemLinuxApi api_;
-  SgIoPort port_{api_};
+  HeldNodes held_;
+  SgIoPort port_{api_, &held_};
+  BlockHolder holder_{api_, "/sys", held_};
   SysfsDiskLister lister_;
   UeventMonitor changes_;
 #endif
@@ -60,6 +75,8 @@ class Platform final : public Devices {
 
 }  // namespace
 
-std::unique_ptr<Devices> PlatformDevices() { return std::make_unique<Platform>(); }
+std::unique_ptr<Devices> PlatformDevices(const PlatformChoices& choices) {
+  return std::make_unique<Platform>(choices);
+}
 
 }  // namespace korvane

@@ -1,11 +1,12 @@
-// The few Linux calls the SG_IO port makes, behind a seam so tests never reach a real device.
+// The few Linux calls the SG_IO port and the disk hold make, behind a seam so tests never reach
+// a real device.
 #pragma once
 
 #include <scsi/sg.h>
 
 namespace korvane {
 
-/// open, ioctl(SG_IO), close and errno, as the port uses them.
+/// open, ioctl(SG_IO), fsync, close and errno, as the port and the disk hold use them.
 class LinuxApi {
  public:
   virtual ~LinuxApi() = default;
@@ -14,6 +15,8 @@ class LinuxApi {
   virtual int Open(const char* path, int flags) = 0;
   /// ioctl(fd, SG_IO, hdr); returns 0 or -1.
   virtual int SgIo(int fd, sg_io_hdr_t* hdr) = 0;
+  /// fsync(2); returns 0 or -1.
+  virtual int Fsync(int fd) = 0;
   /// close(2); returns 0 or -1.
   virtual int Close(int fd) = 0;
   /// errno as the last call left it.
@@ -25,6 +28,7 @@ class SystemLinuxApi final : public LinuxApi {
  public:
   int Open(const char* path, int flags) override;
   int SgIo(int fd, sg_io_hdr_t* hdr) override;
+  int Fsync(int fd) override;
   int Close(int fd) override;
   int LastErrno() override;
 };

@@ -103,13 +103,14 @@ constexpr std::uint16_t kDidReset = 0x08;
 
 bool DiskGone(std::uint32_t error) { return error == ENOENT || error == ENODEV || error == ENXIO; }
 
-int OpenFlags(Direction direction) {
+int OpenFlags(Direction direction, bool heldByUs) {
   // Linux has no share modes. O_EXCL stands in for the exclusive data-out open: the sg driver
   // refuses it while another program has the node open, and a whole /dev/sdX refuses it while
   // a partition is mounted, so firmware never goes to a disk that is in use. O_NONBLOCK turns
-  // the sg driver's wait for the other user into an immediate EBUSY.
+  // the sg driver's wait for the other user into an immediate EBUSY. A disk we hold is ours
+  // already, and the kernel would refuse our own second exclusive claim.
   const int flags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
-  return direction == Direction::Out ? flags | O_EXCL : flags;
+  return direction == Direction::Out && !heldByUs ? flags | O_EXCL : flags;
 }
 
 }  // namespace
@@ -118,7 +119,8 @@ PortOpen SgIoPort::Open(std::string_view path, Direction direction) {
   // open(2) stops at the first NUL, which would silently name a different node.
   if (path.find('\0') != std::string_view::npos) return {.ok = false, .osError = EINVAL};
   const std::string terminated(path);
-  const int fd = api_.Open(terminated.c_str(), OpenFlags(direction));
+  const bool heldByUs = held_ != nullptr && held_->Holds(terminated);
+  const int fd = api_.Open(terminated.c_str(), OpenFlags(direction, heldByUs));
   if (fd < 0) return {.ok = false, .osError = static_cast<std::uint32_t>(api_.LastErrno())};
   return {.ok = true, .handle = fd};
 }

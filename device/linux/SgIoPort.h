@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "BlockHold.h"
 #include "LinuxApi.h"
 #include "Port.h"
 
@@ -13,9 +14,11 @@ namespace korvane {
 /// Opens a disk node, fills an sg_io_hdr for one request and issues ioctl(SG_IO).
 class SgIoPort final : public Port {
  public:
-  explicit SgIoPort(LinuxApi& api) : api_(api) {}
+  /// With held, a node the process holds itself is not opened exclusively a second time.
+  explicit SgIoPort(LinuxApi& api, const HeldNodes* held = nullptr) : api_(api), held_(held) {}
 
-  /// Opens read-write; a data-out open also demands that nobody else uses the disk.
+  /// Opens read-write; a data-out open also demands that nobody else uses the disk, which a
+  /// hold of ours already makes sure of.
   PortOpen Open(std::string_view path, Direction direction) override;
   /// Issues the request with its header placed at the start of the request region.
   PortReply Execute(PortHandle handle, const PortRequest& request) override;
@@ -30,6 +33,7 @@ class SgIoPort final : public Port {
 
  private:
   LinuxApi& api_;
+  const HeldNodes* held_;
 };
 
 }  // namespace korvane

@@ -80,6 +80,8 @@ class FakeLinuxApi : public LinuxApi {
     return 0;
   }
 
+  int Fsync(int) override { return 0; }
+
   int Close(int fd) override {
     closed.push_back(fd);
     return 0;

@@ -13,6 +13,8 @@ struct MountState {
   enum class Kind : std::uint8_t {
     Free,     ///< nothing on the disk is mounted
     Mounted,  ///< detail names the mount point
+    Swap,     ///< detail names the swap device on the disk
+    Stacked,  ///< detail names the volume built on the disk, and what it sits on
     Unknown,  ///< it could not be told; detail says why
   };
   Kind kind = Kind::Free;

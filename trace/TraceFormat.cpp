@@ -37,6 +37,10 @@ std::string_view MountWord(MountState::Kind kind) {
       return "free";
     case MountState::Kind::Mounted:
       return "mounted";
+    case MountState::Kind::Swap:
+      return "swap";
+    case MountState::Kind::Stacked:
+      return "stacked";
     case MountState::Kind::Unknown:
       return "unknown";
   }

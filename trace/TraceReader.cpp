@@ -145,6 +145,10 @@ MountState Mount(const Json& object) {
   MountState state{MountState::Kind::Free, Text(object, "detail")};
   if (word == "mounted") {
     state.kind = MountState::Kind::Mounted;
+  } else if (word == "swap") {
+    state.kind = MountState::Kind::Swap;
+  } else if (word == "stacked") {
+    state.kind = MountState::Kind::Stacked;
   } else if (word == "unknown") {
     state.kind = MountState::Kind::Unknown;
   } else if (word != "free") {

@@ -52,6 +52,13 @@ std::optional<std::string> InUseReason(MountCheck& mounts, std::string_view path
     case MountState::Kind::Mounted:
       return disk + " is mounted at " + state.detail +
              ": unmount it first, then run the update again";
+    case MountState::Kind::Swap:
+      return disk + " is in use as swap (" + state.detail + "): turn it off with swapoff " +
+             state.detail + ", then run the update again";
+    case MountState::Kind::Stacked:
+      return disk + " carries the volume " + state.detail +
+             " (device-mapper, LVM or RAID): unmount and stop that volume first (cryptsetup "
+             "close, vgchange -an, mdadm --stop or dmsetup remove), then run the update again";
     case MountState::Kind::Unknown:
       break;
   }

@@ -325,7 +325,7 @@ std::optional<MountState> FindMount(const std::vector<BlockNode>& nodes,
 std::optional<MountState> FindSwap(const std::vector<BlockNode>& nodes, std::string_view swaps) {
   for (std::string_view line : Split(swaps, '\n')) {
     const std::string device = Unescape(line.substr(0, line.find_first_of(" \t")));
-    if (AnyNamed(nodes, device)) return Mounted(device + " (swap)");
+    if (AnyNamed(nodes, device)) return MountState{MountState::Kind::Swap, device};
   }
   return std::nullopt;
 }
@@ -337,8 +337,7 @@ std::optional<MountState> FindHolder(const std::vector<BlockNode>& nodes) {
     if (node.holds.empty()) continue;
     const std::string label =
         node.mapperName.empty() ? node.name : node.name + " (/dev/mapper/" + node.mapperName + ")";
-    return Unknown(node.holds + " is in use by " + label +
-                   ", a device-mapper, LVM or RAID volume; stop that volume before an update");
+    return MountState{MountState::Kind::Stacked, label + " on " + node.holds};
   }
   return std::nullopt;
 }

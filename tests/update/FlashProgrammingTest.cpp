@@ -424,6 +424,8 @@ TEST(FlashProgrammingTest, ADiskInUseIsRefusedBeforeAnyCommand) {
   const Case cases[] = {
       {{MountState::Kind::Free, ""}, true, ""},
       {{MountState::Kind::Mounted, "/media/nvme"}, false, "is mounted at /media/nvme: unmount it"},
+      {{MountState::Kind::Swap, "/dev/sdb2"}, false, "turn it off with swapoff /dev/sdb2"},
+      {{MountState::Kind::Stacked, "dm-0 on sdb1"}, false, "carries the volume dm-0 on sdb1"},
       {{MountState::Kind::Unknown, "no mount table"}, false, "could not be told (no mount table)"},
   };
   for (const Case& c : cases) {

@@ -183,6 +183,11 @@ void AddCommands(CLI::App& app, Invocation& invocation) {
       "--wait: first wait for an enclosure to be plugged in)");
   update->add_flag("--yes,-y", invocation.update.yes, "Do not ask: update once it is offered");
   AddUpdateFileOptions(*update, invocation.update);
+#ifdef _WIN32
+  update->add_flag("--force-dismount", invocation.update.forceDismount,
+                   "Dismount a volume of the disk even where programs keep files open on it: "
+                   "what they have not saved there is lost");
+#endif
   AddWaitFlag(*update, invocation.options);
   update->callback([&invocation] { invocation.command = Command::Update; });
   auto* report = app.add_subcommand(
@@ -480,7 +485,8 @@ int Run(Invocation invocation, const Console& console, const PlatformFactory& pl
   }
   if (!invocation.options.replay.empty()) return RunReplay(invocation, console, outputs);
   if (invocation.options.simulate.empty()) {
-    const std::unique_ptr<Devices> devices = platform();
+    const std::unique_ptr<Devices> devices =
+        platform(PlatformChoices{.forceDismount = invocation.update.forceDismount});
     return RunWithDevices(invocation, console, *devices, outputs);
   }
   auto simulated = SimulatedDevices(invocation.options.simulate);

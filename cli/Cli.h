@@ -8,11 +8,13 @@
 
 #include "Command.h"
 #include "Devices.h"
+#include "PlatformDevices.h"
 
 namespace korvane::cli {
 
-/// Makes the devices of this machine; tests hand in a simulation instead.
-using PlatformFactory = std::function<std::unique_ptr<Devices>()>;
+/// Makes the devices of this machine as chosen on the command line; tests hand in a simulation
+/// instead.
+using PlatformFactory = std::function<std::unique_ptr<Devices>(const PlatformChoices&)>;
 
 /// Runs korvane-fw with its arguments (without the program name) on the console and returns the
 /// exit code.

@@ -26,6 +26,7 @@ struct UpdateOptions {
   bool allowReinstall = false;    ///< the file may be what runs already
   bool force = false;             ///< a file whose version cannot be ordered may be written
   bool noBackup = false;          ///< write without backing the bridge up first
+  bool forceDismount = false;     ///< Windows: dismount a volume whose lock is refused
   bool recordedNoBackup = false;  ///< a replay of a run that made none: none, and nothing said
   bool restoreNvram = false;  ///< write back the backup's NVRAM record, not the identity rewrite
 };

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <streambuf>
 #include <string>
@@ -266,8 +267,9 @@ TEST(KorvaneFw, AClosedOutputIsSaidOnceAndTheUpdateGoesOn) {
   const Console console{in, out, err, false, false, {}, testing::StateFolder()};
   const std::vector<std::string> args{"--simulate", "jms583-outdated", "--save-state",
                                       state,        "update",          "--yes"};
-  const int code =
-      RunKorvaneFw(args, console, [] { return std::make_unique<testing::LockedMachine>(); });
+  const int code = RunKorvaneFw(args, console, [](const PlatformChoices&) {
+    return std::make_unique<testing::LockedMachine>();
+  });
   EXPECT_EQ(code, exitcode::kOk) << err.str();
   const auto warnings = Lines(err.str());
   EXPECT_EQ(std::ranges::count_if(warnings,
@@ -280,6 +282,24 @@ TEST(KorvaneFw, AClosedOutputIsSaidOnceAndTheUpdateGoesOn) {
   EXPECT_EQ(KorvaneFw({"--simulate", state, "check"}).code, exitcode::kOk)
       << "the saved enclosure still offers the update";
 }
+
+#ifdef _WIN32
+// A forced dismount loses other programs' unsaved work: only the option asks for it.
+TEST(KorvaneFwUpdate, OnlyTheOptionAsksThePlatformForAForcedDismount) {
+  for (const bool asked : {false, true}) {
+    std::vector<std::string> args{"update", "--yes"};
+    if (asked) args.emplace_back("--force-dismount");
+    std::optional<bool> forced;
+    testing::KorvaneFwOn(
+        [&forced](const PlatformChoices& choices) {
+          forced = choices.forceDismount;
+          return std::make_unique<testing::LockedMachine>();
+        },
+        args);
+    EXPECT_EQ(forced, std::optional<bool>(asked));
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace korvane::cli

@@ -106,7 +106,7 @@ struct CtrlC final : DeviceChanges {
 
 TEST(KorvaneFwWait, CtrlCWhileWaitingEndsWithTheInterruptCodeAndNoReport) {
   const Outcome result = testing::KorvaneFwOn(
-      [] {
+      [](const PlatformChoices&) {
         return std::make_unique<testing::LockedMachine>(std::vector<DiskInterface>{},
                                                         std::make_unique<CtrlC>());
       },

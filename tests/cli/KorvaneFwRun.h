@@ -124,7 +124,8 @@ inline Outcome KorvaneFwOn(const PlatformFactory& machine, std::vector<std::stri
 }
 
 inline Outcome KorvaneFw(std::vector<std::string> args, const RunConsole& run = {}) {
-  return KorvaneFwOn([] { return std::make_unique<LockedMachine>(); }, std::move(args), run);
+  return KorvaneFwOn([](const PlatformChoices&) { return std::make_unique<LockedMachine>(); },
+                     std::move(args), run);
 }
 
 inline std::vector<std::string> Lines(const std::string& text) {

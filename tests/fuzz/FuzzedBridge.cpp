@@ -455,7 +455,8 @@ std::optional<std::string> RunFuzzedBridge(std::span<const std::uint8_t> input) 
   // input holds keep their meaning either way.
   std::vector<std::string> args{"update"};
   if (input.size() % 2 == 0) args.emplace_back("--no-backup");
-  cli::RunKorvaneFw(args, console, [&devices] { return std::move(devices); });
+  cli::RunKorvaneFw(args, console,
+                    [&devices](const PlatformChoices&) { return std::move(devices); });
   state.Empty();
   rules.NoteEnd(out.str());
   return rules.broken();

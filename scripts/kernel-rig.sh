@@ -39,11 +39,18 @@ readonly CASES=rig/guest/cases
 readonly QEMU_SECONDS=900
 # What the guest loads (rig/guest/init), and what mounting a FAT disk needs. The two CRC
 # algorithms are not in sd_mod's modules.dep: the kernel asks for them by name when sd_mod loads.
+# dm_mod carries the linear target the cases build device-mapper volumes with.
 readonly MODULES=(
   dummy_hcd libcomposite usb_f_fs usb_f_mass_storage gadgetfs configfs
   usb-storage uas sd_mod sg crct10dif_generic crc64_rocksoft_generic
   vfat fat nls_ascii nls_cp437 nls_iso8859-1 nls_utf8
+  dm_mod
   virtio_pci 9pnet_virtio 9p overlay
+)
+# This machine's programs the guest runs where busybox has no applet, each with the libraries
+# ldd names, at the same path in the guest. scripts/setup.sh installs their packages.
+readonly HOST_PROGRAMS=(
+  /usr/sbin/dmsetup
 )
 
 build=1
@@ -362,26 +369,49 @@ pack_cpio() {
   mv "$out.part" "$out"
 }
 
+# HOST_PROGRAMS, at the paths they have here.
+stage_host_programs() {
+  local stage=$1 program
+  for program in "${HOST_PROGRAMS[@]}"; do
+    mkdir -p "$stage${program%/*}"
+    # Not through a busybox applet's link of the same name.
+    rm -f "$stage$program"
+    stage_dynamic_program "$stage" "$program" "$program"
+  done
+}
+
+# The bytes of HOST_PROGRAMS and of every library they load: an upgrade here rebuilds the base.
+host_programs_digest() {
+  local program
+  for program in "${HOST_PROGRAMS[@]}"; do
+    [ -x "$program" ] || die "no $program here: scripts/setup.sh installs it"
+    ldd "$program" | grep -o '/[^ ]*' | xargs sha256sum "$program"
+  done
+}
+
 build_base() {
   local out=$1 kv=$2 stage=$CACHE/stage
   rm -rf "$stage"
   stage_busybox "$stage"
   stage_modules "$stage" "$kv"
+  stage_host_programs "$stage"
   cp rig/guest/init "$stage/init"
   chmod 755 "$stage/init"
   pack_cpio "$stage" "$out" 9
   rm -rf "$stage"
 }
 
-# The base image is rebuilt when the kernel, busybox, the module list, /init or the code that
-# builds it changes.
+# The base image is rebuilt when the kernel, busybox, the module list, the host programs (their
+# list or their bytes), /init or the code that builds it changes.
 base_key() {
   {
     basename "$kernel_deb"
     basename "$busybox_deb"
     printf '%s\n' "${MODULES[@]}"
+    host_programs_digest
     cat rig/guest/init
-    declare -f module_closure add_module stage_busybox stage_modules pack_cpio build_base
+    declare -f module_closure add_module stage_busybox stage_modules pack_cpio build_base \
+      stage_host_programs stage_dynamic_program
   } | sha256sum | cut -c1-16
 }
 
@@ -411,10 +441,11 @@ prepare_kernel_and_base() {
 
 # ---- this run's programs and cases -------------------------------------------------------
 
-# A dynamic program with the libraries and loader ldd names, at the paths ldd names.
+# stage_dynamic_program STAGE PROGRAM PATH: PROGRAM at PATH in the guest, with the libraries
+# and loader ldd names, at the paths ldd names.
 stage_dynamic_program() {
-  local stage=$1 program=$2 name=$3 lib
-  strip --strip-debug -o "$stage/opt/korvane/bin/$name" "$program"
+  local stage=$1 program=$2 path=$3 lib
+  strip --strip-debug -o "$stage$path" "$program"
   for lib in $(ldd "$program" | grep -o '/[^ ]*'); do
     mkdir -p "$stage${lib%/*}"
     cp -L "$lib" "$stage$lib"
@@ -441,7 +472,7 @@ build_overlay() {
     log "warning: no $gadget; cases that start one will fail"
   fi
   [ -x build/linux/cli/korvane-fw ] || die "no build/linux/cli/korvane-fw: build the linux preset"
-  stage_dynamic_program "$stage" build/linux/cli/korvane-fw korvane-fw-devimages
+  stage_dynamic_program "$stage" build/linux/cli/korvane-fw /opt/korvane/bin/korvane-fw-devimages
   cp -r rig/guest/. "$stage/rig/"
   rm -f "$stage/rig/init"
   # The images the rig's korvane-fw carries, as files, for cases that give it one to write.

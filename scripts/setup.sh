@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth
   xdotool imagemagick fonts-wine
-  qemu-system-x86 cpio xz-utils jq
+  qemu-system-x86 cpio xz-utils jq dmsetup
   help2man lintian man-db
   clang-16 libclang-rt-16-dev
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core

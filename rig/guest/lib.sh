@@ -16,8 +16,9 @@
 # It ends with rig_pass or rig_fail "why"; both end the case. The expect_* helpers call rig_fail themselves; the other
 # helpers return non-zero and say why on stderr, so a case writes `helper || rig_fail "..."`.
 #
-# After each case the runner kills what the case left running, removes every gadget and waits
-# until no SCSI device is left, so one case cannot disturb the next.
+# After each case the runner turns off swap and removes device-mapper volumes, kills what the case
+# left running, unmounts, removes every gadget and waits until no SCSI device is left, so one case
+# cannot disturb the next.
 
 RIG_ROOT=/rig
 RIG_STATE=/tmp/rig
@@ -458,9 +459,27 @@ rig_selected_cases() {
   done
 }
 
-# Undoes whatever a case left behind: processes, mounts, gadgets, disks.
+# rig_dmsetup ARG...: dmsetup without udev. The guest has no udevd: libdevmapper makes the
+# /dev/mapper nodes itself and waits for no udev event.
+rig_dmsetup() {
+  DM_DISABLE_UDEV=1 dmsetup --noudevsync "$@"
+}
+
+# Swap and device-mapper volumes on a disk keep it open: they go while the disk is still there.
+# The guest has neither of its own.
+rig_release_volumes() {
+  local swap
+  for swap in $(awk 'NR > 1 { print $1 }' /proc/swaps 2>/dev/null); do
+    swapoff "$swap" || echo "rig: warning: cannot swapoff $swap"
+  done
+  ! ls /sys/class/block/dm-* >/dev/null 2>&1 || rig_dmsetup remove_all ||
+    echo "rig: warning: device-mapper volumes are left after the cleanup"
+}
+
+# Undoes whatever a case left behind: processes, mounts, swaps, volumes, gadgets, disks.
 rig_cleanup() {
   local pgid=$1 g m
+  rig_release_volumes
   stop_gadget >/dev/null 2>&1
   kill -KILL -- "-$pgid" 2>/dev/null
   for m in $(awk '$3 == "vfat" || $3 == "functionfs" || $3 == "gadgetfs" { print $2 }' /proc/mounts); do

@@ -463,6 +463,26 @@ bool ApplyPlugInAfter(const Field& field, DiskHost& host) {
   return true;
 }
 
+bool ApplyReplugAfter(const Field& field, DiskHost& host) {
+  std::uint64_t millis = 0;
+  if (!ReadInteger(field, 0, kMaxPlugInAfterMs, millis)) return false;
+  host.replugAfter = std::chrono::milliseconds(millis);
+  return true;
+}
+
+bool ApplyReplugInto(const Field& field, DiskHost& host) {
+  const std::string text = field.value().is_string() ? Text(field) : std::string();
+  if (text == "flash" || text == "rom") {
+    host.replugInto = text == "rom" ? ReplugInto::BootRom : ReplugInto::Flash;
+    return true;
+  }
+  const auto version = ParseVersion(text);
+  if (!version) return field.Expected(R"("flash", "rom" or a version "a.b.c.d")");
+  host.replugInto = ReplugInto::Version;
+  host.replugVersion = *version;
+  return true;
+}
+
 // ---- Faults ----------------------------------------------------------------------------------
 
 constexpr std::array kEffects{
@@ -643,6 +663,8 @@ constexpr std::array kHostKeys{
     HostKey{"access", ApplyAccess},
     HostKey{"mounted", ApplyMounted},
     HostKey{"plug_in_after_ms", ApplyPlugInAfter},
+    HostKey{"replug_after_ms", ApplyReplugAfter},
+    HostKey{"replug_into", ApplyReplugInto},
 };
 
 constexpr auto kDiskKeys = [] {

@@ -156,6 +156,9 @@ void WriteHost(const DiskHost& host, Json& disk) {
   if (host.accessDenied) disk["access"] = "denied";
   if (!host.mountPoint.empty()) disk["mounted"] = host.mountPoint;
   if (host.plugInAfter.count() != 0) disk["plug_in_after_ms"] = host.plugInAfter.count();
+  if (host.replugAfter) disk["replug_after_ms"] = host.replugAfter->count();
+  if (host.replugInto == ReplugInto::BootRom) disk["replug_into"] = "rom";
+  if (host.replugInto == ReplugInto::Version) disk["replug_into"] = VersionText(host.replugVersion);
 }
 
 Json DiskJson(const ScenarioDisk& disk) {

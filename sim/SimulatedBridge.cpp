@@ -247,6 +247,11 @@ void SimulatedBridge::Replug() {
   Boot();
 }
 
+void SimulatedBridge::RunInstead(std::optional<FirmwareVersion> version) {
+  runState_ = version ? RunState::Firmware : RunState::BootRom;
+  runningVersion_ = version.value_or(FirmwareVersion{});
+}
+
 void SimulatedBridge::Boot() {
   const std::span<const std::uint8_t> flash(flash_);
   flashOpen_ = false;  // a loader lives in memory only and is gone after a power cycle
@@ -552,6 +557,7 @@ BridgeResponse SimulatedBridge::StoreFirmware(std::uint32_t offset, std::uint32_
   if (offset % kBlockSize != 0 || data.size() < length) return InvalidField();
   if (!Inside(offset, length, flash_.size())) return InvalidField();
   std::copy_n(data.begin(), length, flash_.begin() + offset);
+  flashWritten_ = true;
   // Stored for the next power-on only: what runs now and its version stay as they are.
   if (offset < kBlockSize && offset + length > kSecondBlockBegin) StampSecondBlock();
   NoteRewrite(offset, length);

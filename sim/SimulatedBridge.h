@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -66,6 +67,13 @@ class SimulatedBridge {
                          std::span<const std::uint8_t> dataOut);
   /// Unplug and plug again: the bridge is present and boots whatever its flash now holds.
   void Replug();
+  /// Unplugged: gone from the bus until the next Replug.
+  void Unplug() { present_ = false; }
+  /// After a Replug: runs its boot ROM, or the given version, whatever the flash holds; for
+  /// enclosures that come back otherwise than their update promised.
+  void RunInstead(std::optional<FirmwareVersion> version);
+  /// True once firmware has been stored into the flash.
+  bool flashWritten() const { return flashWritten_; }
 
   /// False once a Vanish fault has struck, until the next Replug.
   bool present() const { return present_; }
@@ -141,6 +149,7 @@ class SimulatedBridge {
   std::vector<std::uint8_t> memory_;
   unsigned busyReadsLeft_ = 0;
   std::uint32_t secondBlockPrograms_ = 0;
+  bool flashWritten_ = false;
   // Blocks of a rewrite under way that have not been written yet; empty when none is under way.
   std::vector<bool> unwrittenBlocks_;
   std::array<std::uint8_t, kSenseSize> sense_{};

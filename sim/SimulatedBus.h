@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,12 +26,24 @@ inline constexpr std::uint32_t kTimeout = 121;  ///< the command outlasted its t
 inline constexpr std::uint32_t kDeviceNotConnected = 1167;
 }  // namespace oserror
 
+/// What a disk runs when the user plugs it in again after its update.
+enum class ReplugInto : std::uint8_t {
+  Flash,    ///< what its flash holds, as a power cycle boots it
+  BootRom,  ///< its boot ROM, whatever the flash holds
+  Version,  ///< firmware of another version than the one written
+};
+
 /// What the computer itself knows of a disk, whatever the bridge in front of it answers.
 struct DiskHost {
   bool accessDenied = false;  ///< opening the disk fails: the user lacks the rights to it
   std::string mountPoint;     ///< where a file system on the disk is mounted; empty: nowhere
   /// When the disk is plugged in, on the simulated clock; 0: before the program starts.
   std::chrono::milliseconds plugInAfter{0};
+  /// The user's replug after an update: once the flash has been written, the next wait for
+  /// device changes sees the disk go, and this much later come back. Nothing: never replugged.
+  std::optional<std::chrono::milliseconds> replugAfter{};
+  ReplugInto replugInto = ReplugInto::Flash;
+  FirmwareVersion replugVersion{};  ///< with ReplugInto::Version
 
   friend bool operator==(const DiskHost&, const DiskHost&) = default;
 };

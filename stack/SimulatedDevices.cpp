@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "Replugs.h"
 #include "Scenario.h"
 #include "ScenarioWriter.h"
 #include "SimulatedBus.h"
@@ -10,7 +11,8 @@
 namespace korvane {
 namespace {
 
-/// The scenario's disks that come later, each plugged in at its time on the simulated clock.
+/// The scenario's disks that come later, each plugged in at its time on the simulated clock, and
+/// those that the user unplugs after their update and plugs in again.
 class SimulatedPlugs final : public DeviceChanges {
  public:
   SimulatedPlugs(const sim::Scenario& scenario, sim::SimulatedBus& bus, sim::SimulatedClock& clock)
@@ -19,22 +21,31 @@ class SimulatedPlugs final : public DeviceChanges {
   std::optional<std::string> Listen() override { return std::nullopt; }
 
   ChangeWait Wait(std::chrono::milliseconds timeout) override {
-    const auto next = sim::NextPlugIn(scenario_, bus_);
-    if (!next) return ChangeWait::Ended;
     const auto now = clock_.Now();
+    if (replugs_.UnplugWritten(bus_, now)) return ChangeWait::Change;
+    const auto next = Earliest(sim::NextPlugIn(scenario_, bus_), replugs_.NextReturn());
+    if (!next) return ChangeWait::Ended;
     if (*next > now + timeout) {
       clock_.Advance(timeout);
       return ChangeWait::Quiet;
     }
     if (*next > now) clock_.Advance(*next - now);
     sim::PlugInDue(scenario_, bus_, clock_.Now());
+    replugs_.ReturnDue(bus_, clock_.Now());
     return ChangeWait::Change;
   }
 
  private:
+  using Time = std::optional<std::chrono::microseconds>;
+  static Time Earliest(Time a, Time b) {
+    if (!a || !b) return a ? a : b;
+    return std::min(*a, *b);
+  }
+
   const sim::Scenario& scenario_;
   sim::SimulatedBus& bus_;
   sim::SimulatedClock& clock_;
+  sim::Replugs replugs_;
 };
 
 /// A scenario's disks on a simulated bus, with the simulated clock their latency is spent on and

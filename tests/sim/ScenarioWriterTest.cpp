@@ -69,6 +69,7 @@ TEST(ScenarioWriter, EveryKeyReadsBackTheSame) {
   const std::string text = R"({"disks": [
     {"path": "usbstor#a", "bridge": "jms583", "firmware": "1.2.3.4", "rom_mode": true,
      "access": "denied", "mounted": "/media/user/NVME", "plug_in_after_ms": 2500,
+     "replug_after_ms": 4000, "replug_into": "0.0.1.3",
      "inquiry": {"vendor": "Korvane", "product": "NVMe Box", "revision": "0200", "tag": null},
      "identity": "00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff", "identity_alt": null,
      "flash_type": "02000000", "config_word": 4660,
@@ -83,7 +84,8 @@ TEST(ScenarioWriter, EveryKeyReadsBackTheSame) {
                 {"command": "ReadIdentity", "effect": "late", "delay_ms": 12000}]},
     {"path": "scsi#b", "bridge": "jms578", "inquiry": {"tag": "j578"}, "identity": null,
      "flash_type": null, "config_word": null, "buffer1": null, "chip_tag": null},
-    {"path": "usbstor#c", "bridge": "none", "inquiry": null, "config_word": 1},
+    {"path": "usbstor#c", "bridge": "none", "inquiry": null, "config_word": 1,
+     "replug_into": "rom"},
     {"path": "usbstor#d", "bridge": "custom", "firmware": "0.1.2.0",
      "identity_alt": "F4 E7 15 2D 05 80 03 05 35 38 30 31 00 01 02 00", "b5": false}
   ]})";

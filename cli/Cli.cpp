@@ -183,6 +183,20 @@ void AddCommands(CLI::App& app, Invocation& invocation) {
       "--wait: first wait for an enclosure to be plugged in)");
   update->add_flag("--yes,-y", invocation.update.yes, "Do not ask: update once it is offered");
   AddUpdateFileOptions(*update, invocation.update);
+  auto* replug = update->add_flag_callback(
+      "--replug", [&invocation] { invocation.update.replug = true; },
+      "After a complete update, wait for the enclosure to be unplugged and plugged in again and "
+      "check what it runs (the default on a terminal)");
+  update
+      ->add_flag_callback(
+          "--no-replug", [&invocation] { invocation.update.replug = false; },
+          "Do not wait for the replug after the update")
+      ->excludes(replug);
+  update
+      ->add_option("--replug-wait", invocation.update.replugWait,
+                   "How long to wait for the replug, in seconds (default: 600)")
+      ->option_text("SECONDS")
+      ->check(CLI::Range(1, 86400));
 #ifdef _WIN32
   update->add_flag("--force-dismount", invocation.update.forceDismount,
                    "Dismount a volume of the disk even where programs keep files open on it: "

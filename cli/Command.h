@@ -26,6 +26,9 @@ inline constexpr int kMultiple = 4;       ///< several enclosures are attached
 inline constexpr int kFailure = 5;        ///< the check could not decide, or the update failed
 inline constexpr int kNoRights = 6;       ///< the disks could not be opened or commanded
 inline constexpr int kNothingToSave = 7;  ///< backup: the bridge runs its boot ROM, no firmware
+inline constexpr int kReplugBootRom = 8;  ///< update: it came back in its boot ROM
+inline constexpr int kReplugOtherVersion = 9;  ///< update: it came back with another version
+inline constexpr int kReplugNotBack = 10;      ///< update: it did not come back within the wait
 inline constexpr int kInterrupted = 130;  ///< SIGINT: ends a wait, or after the update's outcome
 inline constexpr int kTerminated = 143;   ///< SIGTERM, likewise
 }  // namespace exitcode
@@ -43,8 +46,11 @@ inline constexpr std::string_view kExitCodeTable =
     "  5    failure: the check could not decide, or the update failed or was refused\n"
     "  6    missing rights: the disks could not be opened or commanded\n"
     "  7    backup: the bridge runs its boot ROM and holds no firmware to save\n"
-    "  130  interrupted by Ctrl-C (SIGINT) while waiting for an enclosure, or after the update's\n"
-    "       outcome was reported\n"
+    "  8    update: after the replug the enclosure runs its boot ROM\n"
+    "  9    update: after the replug the enclosure runs another version than the one written\n"
+    "  10   update: the enclosure did not come back within the replug wait\n"
+    "  130  interrupted by Ctrl-C (SIGINT) while waiting for an enclosure or its replug, or after\n"
+    "       the update's outcome was reported\n"
     "  143  terminated by SIGTERM, likewise";
 
 /// The options every command takes.

@@ -4,6 +4,7 @@
 #include <array>
 #include <memory>
 
+#include "EmbeddedImages.h"
 #include "EnclosureWait.h"
 #include "ImageCheck.h"
 #include "SenseData.h"
@@ -287,6 +288,7 @@ nlohmann::ordered_json UpdateJson(const UpdateOutcome& outcome, const CheckRepor
       {"attempts", attempts},
       {"backup", outcome.backup ? BackupJson(*outcome.backup) : nlohmann::ordered_json(nullptr)},
       {"image", nullptr},
+      {"replug", outcome.replug ? ReplugJson(*outcome.replug) : nlohmann::ordered_json(nullptr)},
       {"check", CheckJson(check)}};
   if (outcome.written) {
     json["image"] = {{"name", outcome.written->name},
@@ -368,6 +370,43 @@ int Report(CommandContext& context, const UpdateOutcome& outcome, const CheckRep
   return outcome.exitCode;
 }
 
+/// A person at a terminal replugs and sees the proof; scripts ask for it with --replug.
+bool WantsReplug(const CommandContext& context, const UpdateOptions& options) {
+  return options.replug.value_or(context.console.inIsTerminal && context.console.outIsTerminal);
+}
+
+/// What the proof after the replug looks for: the chip, what ran, what the written image runs.
+ReplugExpectation ExpectationOf(const JobSession& session, const CheckReport& check,
+                                const UpdateOptions& options, const ImageFile* file) {
+  const ChipUpdate& chip = *session.job().check().chip;
+  ReplugExpectation expected;
+  expected.chipCode = chip.chipCode;
+  if (check.firmware) expected.before = check.firmware->version;
+  const std::span<const std::uint8_t> image = file != nullptr
+                                                  ? std::span<const std::uint8_t>(file->bytes)
+                                                  : EmbeddedImages()
+                                                        .Find(chip.firmwareImage, kFirmwareType)
+                                                        .value_or(std::span<const std::uint8_t>());
+  expected.written = RunningVersionOf(chip, image);
+  expected.wait = options.replugWait;
+  return expected;
+}
+
+/// Says the update completed, waits for the replug and reports what it showed.
+int ProveAndReport(CommandContext& context, JobSession& session, UpdateOutcome outcome,
+                   const CheckReport& check, const ReplugExpectation& expected) {
+  const bool human = !context.options.json;
+  if (human) context.out << "Update complete\n" << std::flush;
+  outcome.replug = ProveReplug(context, session, expected);
+  outcome.exitCode = ReplugExitCode(outcome.replug->result);
+  if (!human) return Report(context, outcome, check);
+  const bool recoverable =
+      context.devices.enclosures() == Enclosures::Simulated || !EmbeddedImages().development();
+  PrintReplugProof(context.out, *outcome.replug, expected, recoverable);
+  PrintWarnings(context.err, check);
+  return outcome.exitCode;
+}
+
 }  // namespace
 
 int RunUpdate(CommandContext& context, const UpdateOptions& options, const ImageFile* file) {
@@ -413,6 +452,10 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
   outcome.written = written;
   if (outcome.result != UpdateResult::Complete && context.access.denials() > denialsBefore) {
     outcome.exitCode = exitcode::kNoRights;
+  }
+  if (outcome.result == UpdateResult::Complete && WantsReplug(context, options)) {
+    return ProveAndReport(context, session, std::move(outcome), check,
+                          ExpectationOf(session, check, options, file));
   }
   return Report(context, outcome, check);
 }

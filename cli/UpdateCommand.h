@@ -2,6 +2,7 @@
 // update command with its progress on the terminal.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <istream>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "Backups.h"
 #include "CheckCommand.h"
 #include "Command.h"
+#include "ReplugProof.h"
 
 namespace korvane::cli {
 
@@ -29,6 +31,10 @@ struct UpdateOptions {
   bool forceDismount = false;     ///< Windows: dismount a volume whose lock is refused
   bool recordedNoBackup = false;  ///< a replay of a run that made none: none, and nothing said
   bool restoreNvram = false;  ///< write back the backup's NVRAM record, not the identity rewrite
+  /// After a complete update, wait for the replug and read what runs: true/false as asked;
+  /// nothing: when standard input and output are both a terminal.
+  std::optional<bool> replug;
+  std::chrono::seconds replugWait = kDefaultReplugWait;  ///< how long the replug is waited for
 };
 
 /// The image an update writes, as its outcome and its trace name it.
@@ -60,6 +66,7 @@ struct UpdateOutcome {
   std::optional<CommandOutcome> command;  ///< the command that failed, when a command did
   std::optional<BackupOutcome> backup;    ///< the backup before the write, when one was tried
   std::optional<WrittenImage> written;    ///< what was, or would have been, written
+  std::optional<ReplugProof> replug;      ///< what the replug after a complete update showed
   int exitCode = exitcode::kFailure;      ///< with Fail: bad input, refused, no rights
 };
 

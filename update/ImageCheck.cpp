@@ -211,4 +211,15 @@ std::string ImageModelText(const ChipUpdate& chip) {
   return text;
 }
 
+std::optional<std::array<std::uint8_t, 4>> RunningVersionOf(const ChipUpdate& chip,
+                                                            std::span<const std::uint8_t> image) {
+  auto version = ImageVersion(image);
+  if (!version || chip.chipCode == kChipCodeJms583) return version;
+  for (std::uint8_t& digit : *version) {
+    if (digit < '0' || digit > '9') return std::nullopt;
+    digit = static_cast<std::uint8_t>(digit - '0');
+  }
+  return version;
+}
+
 }  // namespace korvane

@@ -47,6 +47,12 @@ const ChipUpdate* ChipOfImage(std::span<const std::uint8_t> image);
 /// The four version bytes at 0x019; an image shorter than its header has none.
 std::optional<std::array<std::uint8_t, 4>> ImageVersion(std::span<const std::uint8_t> image);
 
+/// The version a bridge of the chip reports once it runs the image: the JMS583 reports the four
+/// bytes at 0x019 as they are, the JMS578 the value of each of its four digits; nothing for an
+/// image without a version, or a JMS578 image whose version is not four digits.
+std::optional<std::array<std::uint8_t, 4>> RunningVersionOf(const ChipUpdate& chip,
+                                                            std::span<const std::uint8_t> image);
+
 /// True when the chip's firmware image repeats its version at 0x208, in the second block (JMS583).
 bool RepeatsVersionInSecondBlock(const ChipUpdate& chip);
 

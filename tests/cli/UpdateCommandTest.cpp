@@ -199,8 +199,9 @@ TEST(KorvaneFwUpdate, AFailedStepIsNamedWithItsReason) {
     const auto parsed = nlohmann::ordered_json::parse(json.out);
     std::vector<std::string> keys;
     for (const auto& item : parsed.items()) keys.push_back(item.key());
-    EXPECT_THAT(keys, ElementsAre("result", "status_text", "failed_step", "reason",
-                                  "failed_command", "attempts", "backup", "image", "check"));
+    EXPECT_THAT(keys,
+                ElementsAre("result", "status_text", "failed_step", "reason", "failed_command",
+                            "attempts", "backup", "image", "replug", "check"));
     EXPECT_EQ(parsed["result"], "fail");
     EXPECT_EQ(parsed["status_text"], status::kUpdateFail);
     EXPECT_EQ(parsed["failed_step"], c.step);

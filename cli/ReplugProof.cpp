@@ -1,0 +1,189 @@
+#include "ReplugProof.h"
+
+#include <algorithm>
+
+#include "CheckCommand.h"
+#include "DeviceChanges.h"
+#include "Text.h"
+
+namespace korvane::cli {
+namespace {
+
+using std::chrono::milliseconds;
+
+milliseconds Left(Clock& clock, std::chrono::microseconds deadline) {
+  const auto left = std::chrono::ceil<milliseconds>(deadline - clock.Now());
+  return std::max(left, milliseconds{0});
+}
+
+/// Waits until changes have been quiet for the rescan interval, or the deadline; false when the
+/// wait was cut short by an interrupt.
+bool Settle(CommandContext& context, std::chrono::microseconds deadline) {
+  Clock& clock = context.devices.clock();
+  while (context.interrupts.received() == 0) {
+    const milliseconds left = std::min(Left(clock, deadline), kRescanInterval);
+    if (left.count() == 0 || context.devices.changes().Wait(left) != ChangeWait::Change) {
+      return context.interrupts.received() == 0;
+    }
+  }
+  return false;
+}
+
+/// What the scan after a change shows; nothing to judge while it is gone or not found alone.
+std::optional<ReplugProof> Judge(const CheckReport& report, const ReplugExpectation& expected,
+                                 bool seenGone) {
+  if (!report.firmware || report.chipCode != expected.chipCode) return std::nullopt;
+  ReplugProof proof{ReplugResult::OtherVersion, report.firmware, report.checkedPath, {}};
+  if (report.firmware->romMode) {
+    proof.result = ReplugResult::BootRom;
+    return proof;
+  }
+  if (report.firmware->version == expected.written) {
+    proof.result = ReplugResult::Runs;
+    return proof;
+  }
+  // The old firmware keeps running until the power cycle: unchanged, it has not replugged yet.
+  if (!seenGone && report.firmware->version == expected.before) return std::nullopt;
+  return proof;
+}
+
+ReplugProof Waited(CommandContext& context, JobSession& session,
+                   const ReplugExpectation& expected) {
+  Clock& clock = context.devices.clock();
+  const auto deadline = clock.Now() + expected.wait;
+  bool seenGone = false;
+  while (context.interrupts.received() == 0) {
+    const milliseconds left = Left(clock, deadline);
+    if (left.count() == 0) return {};
+    switch (context.devices.changes().Wait(std::min(left, kRescanInterval))) {
+      case ChangeWait::Ended:
+        // Nothing can come any more: the rest of the wait passes as it would have.
+        clock.Sleep(left);
+        return {};
+      case ChangeWait::Quiet:
+        continue;
+      case ChangeWait::Change:
+        break;
+    }
+    if (!Settle(context, deadline)) break;
+    context.messages.Clear();
+    session.Scan();
+    const CheckReport report = BuildCheckReport(session.job(), context.messages);
+    if (report.verdict == CheckVerdict::NotFound) seenGone = true;
+    if (auto judged = Judge(report, expected, seenGone)) return *judged;
+  }
+  return {ReplugResult::Interrupted, std::nullopt, {}, {}};
+}
+
+std::string MinutesText(milliseconds wait) {
+  const auto seconds = std::chrono::ceil<std::chrono::seconds>(wait).count();
+  if (seconds % 60 == 0) {
+    return std::to_string(seconds / 60) + (seconds == 60 ? " minute" : " minutes");
+  }
+  return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+}
+
+}  // namespace
+
+std::string_view ReplugResultName(ReplugResult result) {
+  switch (result) {
+    case ReplugResult::Runs:
+      return "runs-written";
+    case ReplugResult::BootRom:
+      return "boot-rom";
+    case ReplugResult::OtherVersion:
+      return "other-version";
+    case ReplugResult::NotBack:
+      return "not-back";
+    case ReplugResult::Interrupted:
+      return "interrupted";
+    case ReplugResult::CannotWait:
+      return "cannot-wait";
+  }
+  return "not-back";
+}
+
+ReplugProof ProveReplug(CommandContext& context, JobSession& session,
+                        const ReplugExpectation& expected) {
+  // Listening starts before the user is asked, so that a quick replug is not missed.
+  if (auto reason = context.devices.changes().Listen()) {
+    return {ReplugResult::CannotWait, std::nullopt, {}, std::move(*reason)};
+  }
+  context.err << "Unplug the enclosure and plug it in again, so that the new firmware starts. "
+                 "Waiting up to "
+              << MinutesText(expected.wait) << " for it to come back (Ctrl-C to stop)...\n"
+              << std::flush;
+  if (!context.interrupts.armed()) context.interrupts.Arm();
+  return Waited(context, session, expected);
+}
+
+int ReplugExitCode(ReplugResult result) {
+  switch (result) {
+    case ReplugResult::Runs:
+      return exitcode::kOk;
+    case ReplugResult::BootRom:
+      return exitcode::kReplugBootRom;
+    case ReplugResult::OtherVersion:
+      return exitcode::kReplugOtherVersion;
+    case ReplugResult::NotBack:
+      return exitcode::kReplugNotBack;
+    case ReplugResult::Interrupted:
+      return exitcode::kInterrupted;
+    case ReplugResult::CannotWait:
+      return exitcode::kFailure;
+  }
+  return exitcode::kFailure;
+}
+
+nlohmann::ordered_json ReplugJson(const ReplugProof& proof) {
+  nlohmann::ordered_json json;
+  json["result"] = ReplugResultName(proof.result);
+  json["path"] =
+      proof.path.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(proof.path);
+  json["firmware"] = proof.firmware && !proof.firmware->romMode
+                         ? nlohmann::ordered_json(VersionText(proof.firmware->version))
+                         : nlohmann::ordered_json(nullptr);
+  json["rom_mode"] = proof.firmware ? nlohmann::ordered_json(proof.firmware->romMode)
+                                    : nlohmann::ordered_json(nullptr);
+  if (!proof.detail.empty()) json["detail"] = proof.detail;
+  return json;
+}
+
+void PrintReplugProof(std::ostream& out, const ReplugProof& proof, const ReplugExpectation& asked,
+                      bool recoverable) {
+  const std::string running =
+      proof.firmware ? VersionText(proof.firmware->version) : std::string("nothing");
+  switch (proof.result) {
+    case ReplugResult::Runs:
+      out << "After the replug the enclosure runs " << running << ", the firmware written.\n";
+      return;
+    case ReplugResult::BootRom:
+      out << "After the replug the enclosure runs its boot ROM: the new firmware did not start.\n"
+          << (recoverable
+                  ? "Run korvane-fw update again: it writes the firmware through the boot ROM.\n"
+                  : "This build carries development images only and cannot recover it; a build "
+                    "that carries the vendor's images can (korvane-fw update).\n");
+      return;
+    case ReplugResult::OtherVersion:
+      out << "After the replug the enclosure runs " << running << ", not the "
+          << (asked.written ? VersionText(*asked.written) : std::string("version"))
+          << " written.\n";
+      return;
+    case ReplugResult::NotBack:
+      out << "The enclosure did not come back within " << MinutesText(asked.wait)
+          << ": the update completed, but what it runs now is not known; plug it in and run "
+             "korvane-fw check.\n";
+      return;
+    case ReplugResult::Interrupted:
+      out << "The update completed; the wait for the replug was stopped, so what the enclosure "
+             "runs now was not checked (korvane-fw check does).\n";
+      return;
+    case ReplugResult::CannotWait:
+      out << "The update completed; the replug cannot be waited for here ("
+          << Printable(proof.detail)
+          << "): plug the enclosure in again and run korvane-fw check.\n";
+      return;
+  }
+}
+
+}  // namespace korvane::cli

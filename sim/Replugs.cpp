@@ -3,9 +3,8 @@
 #include <algorithm>
 
 namespace korvane::sim {
-namespace {
 
-void Boot(SimulatedBridge& bridge, const DiskHost& host) {
+void ReplugAfterUpdate(SimulatedBridge& bridge, const DiskHost& host) {
   bridge.Replug();
   switch (host.replugInto) {
     case ReplugInto::Flash:
@@ -18,8 +17,6 @@ void Boot(SimulatedBridge& bridge, const DiskHost& host) {
       return;
   }
 }
-
-}  // namespace
 
 bool Replugs::UnplugWritten(SimulatedBus& bus, std::chrono::microseconds now) {
   bool unplugged = false;
@@ -48,7 +45,7 @@ void Replugs::ReturnDue(SimulatedBus& bus, std::chrono::microseconds now) {
     if (away.back > now) return false;
     SimulatedBridge* bridge = bus.Find(away.path);
     const DiskHost* host = bus.Host(away.path);
-    if (bridge != nullptr && host != nullptr) Boot(*bridge, *host);
+    if (bridge != nullptr && host != nullptr) ReplugAfterUpdate(*bridge, *host);
     return true;
   });
 }

@@ -11,6 +11,9 @@
 
 namespace korvane::sim {
 
+/// Plugs the bridge in again after its update, running what the disk's scenario says.
+void ReplugAfterUpdate(SimulatedBridge& bridge, const DiskHost& host);
+
 /// The replugs of a bus's disks, each at most once.
 class Replugs {
  public:

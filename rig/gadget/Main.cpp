@@ -102,9 +102,11 @@ std::vector<std::string_view> Arguments(int argc, char** argv) { return {argv + 
 /// Runs a plugged-in gadget until SIGTERM or SIGINT: SIGHUP replugs, a vanished bridge unplugs.
 class Session {
  public:
-  Session(Gadget& gadget, ScsiTarget& target, UsbIdentity identity, int signals, int vanished)
+  Session(Gadget& gadget, ScsiTarget& target, const sim::DiskHost& host, UsbIdentity identity,
+          int signals, int vanished)
       : gadget_(gadget),
         target_(target),
+        host_(host),
         identity_(std::move(identity)),
         signals_(signals),
         vanished_(vanished) {}
@@ -136,7 +138,11 @@ class Session {
   bool Replug() {
     if (plugged_) gadget_.Unplug();
     plugged_ = false;
-    target_.Replug();
+    // The scenario's way of coming back after an update holds for the first replug after the
+    // flash was written; later ones boot what the flash holds, as a recovery would need.
+    const bool afterUpdate = target_.flashWritten() && !replugged_;
+    target_.Replug(afterUpdate ? &host_ : nullptr);
+    replugged_ = replugged_ || afterUpdate;
     identity_.bcdDevice = BcdDevice(target_.runningVersion());
     identity_.manufacturer = ManufacturerOf(target_.nvramRecord());
     std::string error;
@@ -158,10 +164,12 @@ class Session {
 
   Gadget& gadget_;
   ScsiTarget& target_;
+  const sim::DiskHost& host_;
   UsbIdentity identity_;
   int signals_;
   int vanished_;
   bool plugged_ = true;
+  bool replugged_ = false;  // the replug after the update has come
 };
 
 /// The device in the transport the options ask for.
@@ -207,7 +215,7 @@ int Serve(const GadgetOptions& options, const sim::ScenarioDisk& disk) {
     return kSystemExit;
   }
   if (options.ready) std::ofstream(*options.ready) << controller << "\n";
-  return Session(*gadget, target, identity, signals.get(), vanished.get()).Run();
+  return Session(*gadget, target, disk.host, identity, signals.get(), vanished.get()).Run();
 }
 
 int Main(int argc, char** argv) {

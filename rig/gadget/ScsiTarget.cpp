@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "ByteOrder.h"
+#include "Replugs.h"
 #include "Text.h"
 
 namespace korvane::gadget {
@@ -217,9 +218,18 @@ void ScsiTarget::Log(const CdbField& cdb, std::size_t cdbLength, const ScsiReply
          Outcome(reply));
 }
 
-void ScsiTarget::Replug() {
+void ScsiTarget::Replug(const sim::DiskHost* host) {
   const std::lock_guard lock(mutex_);
-  bridge_.Replug();
+  if (host != nullptr) {
+    sim::ReplugAfterUpdate(bridge_, *host);
+  } else {
+    bridge_.Replug();
+  }
+}
+
+bool ScsiTarget::flashWritten() const {
+  const std::lock_guard lock(mutex_);
+  return bridge_.flashWritten();
 }
 
 bool ScsiTarget::present() const {

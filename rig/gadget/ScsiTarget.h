@@ -14,6 +14,7 @@
 #include "DataPhase.h"
 #include "Medium.h"
 #include "SimulatedBridge.h"
+#include "SimulatedBus.h"
 
 namespace korvane::gadget {
 
@@ -51,8 +52,11 @@ class ScsiTarget {
 
   /// Executes one command.
   ScsiReply Execute(const ScsiRequest& request);
-  /// Unplugs and plugs the bridge again; it boots what its flash holds.
-  void Replug();
+  /// Unplugs and plugs the bridge again; it boots what its flash holds, or, after an update
+  /// (host given), what the scenario says it comes back with.
+  void Replug(const sim::DiskHost* host = nullptr);
+  /// True once firmware has been stored into the bridge's flash.
+  bool flashWritten() const;
   /// False once the bridge vanished, until Replug.
   bool present() const;
   /// The firmware version that runs now, zeros while the boot ROM runs.

@@ -21,7 +21,8 @@ _korvane_fw() {
   case $command in
     update)
       local file="--image --allow-older --allow-reinstall --force --restore-nvram"
-      COMPREPLY=($(compgen -W "--yes --wait --no-backup $file $global" -- "$cur"))
+      local replug="--replug --no-replug --replug-wait"
+      COMPREPLY=($(compgen -W "--yes --wait --no-backup $file $replug $global" -- "$cur"))
       ;;
     backup) COMPREPLY=($(compgen -W "--output --wait $global" -- "$cur")) ;;
     report) COMPREPLY=($(compgen -W "--update --yes --output $global" -- "$cur")) ;;

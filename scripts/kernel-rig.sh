@@ -51,6 +51,7 @@ readonly MODULES=(
 # ldd names, at the same path in the guest. scripts/setup.sh installs their packages.
 readonly HOST_PROGRAMS=(
   /usr/sbin/dmsetup
+  /usr/bin/udevadm
 )
 
 build=1
@@ -475,6 +476,9 @@ build_overlay() {
   stage_dynamic_program "$stage" build/linux/cli/korvane-fw /opt/korvane/bin/korvane-fw-devimages
   cp -r rig/guest/. "$stage/rig/"
   rm -f "$stage/rig/init"
+  # The package's udev rule where the package installs it, for udevadm; /run for its database.
+  mkdir -p "$stage/usr/lib/udev/rules.d" "$stage/run"
+  cp packaging/linux/70-korvane-update-tool.rules "$stage/usr/lib/udev/rules.d/"
   # The images the rig's korvane-fw carries, as files, for cases that give it one to write.
   compgen -G "build/rig-images/*.bin" >/dev/null || die "no build/rig-images: build the programs"
   mkdir -p "$stage/rig/images"

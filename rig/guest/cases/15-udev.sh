@@ -4,7 +4,7 @@
 # does any block device, the enclosures' partitions included. Without the rule the JMS583's node
 # is not tagged either: the tag is the rule's doing.
 # drivers: bot uas
-# time: 120
+# time: 40
 
 # usb_id_of_sg /dev/sgN: VENDOR:PRODUCT of the USB device the disk is behind, as sysfs has them.
 usb_id_of_sg() {

@@ -89,6 +89,22 @@ std::string DefaultStateFolder() {
 #endif
 }
 
+std::optional<std::string> MakePrivateFolder(const std::filesystem::path& folder) {
+  std::error_code error;
+  if (std::filesystem::create_directories(folder, error)) {
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, error);
+  }
+  if (error || !std::filesystem::is_directory(folder, error)) {
+    return folder.string() + ": " + (error ? error.message() : "not a folder");
+  }
+  return std::nullopt;
+}
+
+std::string UtcTime(std::chrono::system_clock::time_point when) {
+  return UtcStamp(when, "%Y-%m-%dT%H:%M:%SZ");
+}
+
 std::filesystem::path BackupFolder(const std::string& stateFolder) {
 #ifdef _WIN32
   return std::filesystem::path(stateFolder) / "Backups";
@@ -124,7 +140,7 @@ nlohmann::ordered_json BackupRecord(const FirmwareBackup& backup, std::string_vi
   return {{"format", kBackupFormat},
           {"format_version", kBackupFormatVersion},
           {"program", "korvane-fw " KORVANE_VERSION},
-          {"time", UtcStamp(when, "%Y-%m-%dT%H:%M:%SZ")},
+          {"time", UtcTime(when)},
           {"file", fileName},
           {"size", backup.image.size()},
           {"sha256", Sha256Hex(backup.image)},
@@ -160,15 +176,10 @@ std::variant<std::filesystem::path, std::string> NewBackupPath(
     std::chrono::system_clock::time_point when) {
   if (stateFolder.empty()) return std::string(kNoStateFolder);
   const std::filesystem::path folder = BackupFolder(stateFolder);
+  if (auto problem = MakePrivateFolder(stateFolder))
+    return "cannot make the state folder " + *problem;
+  if (auto problem = MakePrivateFolder(folder)) return "cannot make the backup folder " + *problem;
   std::error_code error;
-  if (std::filesystem::create_directories(folder, error)) {
-    std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::replace, error);
-  }
-  if (error || !std::filesystem::is_directory(folder, error)) {
-    return "cannot make the backup folder " + folder.string() + ": " +
-           (error ? error.message() : "not a folder");
-  }
   const std::string name = BackupFileName(backup.chip->chipName, backup.identity.version, when);
   const std::string stem = name.substr(0, name.size() - 4);
   for (int attempt = 1; attempt <= kNameAttempts; ++attempt) {

@@ -32,6 +32,11 @@ inline constexpr std::string_view kNoStateFolder =
 /// This user's state folder: $XDG_STATE_HOME/korvane (~/.local/state/korvane) on Linux,
 /// %LOCALAPPDATA%\Korvane on Windows; empty when the environment names none.
 std::string DefaultStateFolder();
+/// Makes folder, and the folders it is in, where they are missing; folder itself, when it is made
+/// here, is for this user only. The reason, naming the folder, when it is no folder afterwards.
+std::optional<std::string> MakePrivateFolder(const std::filesystem::path& folder);
+/// "2026-12-08T15:40:59Z": a time as the records write it, in UTC.
+std::string UtcTime(std::chrono::system_clock::time_point when);
 /// The folder backups go to inside a state folder.
 std::filesystem::path BackupFolder(const std::string& stateFolder);
 /// "JMS583-0.0.0.8-20261208T154059Z.bin": chip, running version, UTC time.

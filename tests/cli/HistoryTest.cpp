@@ -1,0 +1,215 @@
+#include "History.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KorvaneFwRun.h"
+
+namespace korvane::cli {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using testing::TempDir;
+
+/// An update event told apart from others by its reason.
+HistoryEvent Numbered(const std::string& reason) {
+  HistoryEvent event;
+  event.time = std::chrono::system_clock::now();
+  event.event = "update";
+  event.enclosure = {"JMS583", 22, "/dev/sg1", "<<USB>> Korvane NVMe Enclosure  "};
+  event.versionBefore = "0.0.0.8";
+  event.written = HistoryImage{"JMS583_V234_01_00_02", std::string(64, 'a'), "234.01.00.02"};
+  event.result = "fail";
+  event.failedStep = "verify";
+  event.reason = reason;
+  return event;
+}
+
+std::string Stored(const HistoryEvent& event) {
+  return HistoryJson(event).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string ReasonOf(const nlohmann::ordered_json& event) { return event["reason"]; }
+
+TEST(History, AnEventReadsBackAsItWasAppended) {
+  HistoryEvent backup = Numbered("");
+  backup.event = "backup";
+  backup.written.reset();
+  backup.result = "saved";
+  backup.failedStep.reset();
+  backup.reason.reset();
+  backup.backup = "/state/backups/JMS583-0.0.0.8-20261208T154059Z.bin";
+  HistoryEvent replugged = Numbered("");
+  replugged.result = "complete";
+  replugged.replug = nlohmann::ordered_json{{"verdict", "nothing-to-update"}};
+  HistoryEvent unknown = Numbered("the check failed");
+  unknown.enclosure = {std::nullopt, std::nullopt, "", std::nullopt};
+  unknown.versionBefore.reset();
+  unknown.written.reset();
+  // A model text that is not UTF-8: replaced, not fatal.
+  HistoryEvent foreign = Numbered("mounted");
+  foreign.enclosure.line = "<<USB>> \xff\xfe model\nnext";
+  const HistoryEvent cases[] = {backup, replugged, unknown, foreign};
+
+  const TempDir state;
+  for (const HistoryEvent& event : cases) {
+    EXPECT_EQ(AppendHistory(state.path(), event), std::nullopt);
+  }
+  const HistoryRead read = ReadHistory(state.path());
+  EXPECT_FALSE(read.missing);
+  EXPECT_THAT(read.warnings, IsEmpty());
+  ASSERT_EQ(read.events.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(read.events[i].dump(), Stored(cases[i])) << i;
+  }
+}
+
+/// Each damaged line is skipped with one warning naming it; the lines around it are read, and an
+/// event appended after a line cut short stays whole.
+TEST(History, DamagedLinesAreSkippedWithAWarningEach) {
+  struct Case {
+    std::string name;
+    std::string content;  ///< between two good events
+    std::size_t events;
+    std::string warning;  ///< empty: none
+  };
+  const std::string good = Stored(Numbered("good")) + "\n";
+  const std::string overlong =
+      R"({"event": "update", "reason": ")" + std::string(kHistoryLineLimit, 'x') + "\"}\n";
+  const std::string deep =
+      "{\"event\": \"update\", \"x\": " + std::string(5000, '[') + std::string(5000, ']') + "}\n";
+  const Case cases[] = {
+      {"blank", "\n  \n", 2, ""},
+      {"crlf", Stored(Numbered("good")) + "\r\n", 3, ""},
+      {"not JSON", "garbage\n", 2, "line 2 is not JSON"},
+      {"not an object", "[1, 2]\n", 2, "line 2 is not a JSON object"},
+      {"no event", "{\"event\": 7}\n", 2, "line 2 names no event"},
+      {"overlong", overlong, 2, "line 2 is longer than 65536 bytes"},
+      {"nested", deep, 2, "line 2 is nested too deep"},
+      {"not UTF-8", "{\"event\": \"\xff\"}\n", 2, "line 2 is not JSON"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempDir state;
+    const std::string path = HistoryPath(state.path());
+    std::ofstream(path, std::ios::binary) << good << c.content << good;
+    const HistoryRead read = ReadHistory(state.path());
+    EXPECT_EQ(read.events.size(), c.events);
+    if (c.warning.empty()) {
+      EXPECT_THAT(read.warnings, IsEmpty());
+    } else {
+      ASSERT_EQ(read.warnings.size(), 1U);
+      EXPECT_THAT(read.warnings[0], HasSubstr(path + ": " + c.warning));
+    }
+  }
+  // A last line without its end: a write that failed. The next event starts a line of its own.
+  const TempDir state;
+  std::ofstream(HistoryPath(state.path()), std::ios::binary) << good << "{\"event\": \"upd";
+  HistoryRead read = ReadHistory(state.path());
+  EXPECT_EQ(read.events.size(), 1U);
+  ASSERT_EQ(read.warnings.size(), 1U);
+  EXPECT_THAT(read.warnings[0], HasSubstr("line 2 has no end"));
+  ASSERT_EQ(AppendHistory(state.path(), Numbered("after")), std::nullopt);
+  read = ReadHistory(state.path());
+  ASSERT_EQ(read.events.size(), 2U);
+  EXPECT_EQ(ReasonOf(read.events[1]), "after");
+  ASSERT_EQ(read.warnings.size(), 1U);
+  EXPECT_THAT(read.warnings[0], HasSubstr("line 2 is not JSON"));
+}
+
+/// The numbers of the events that writer wrote, in the order the history holds them.
+std::vector<int> NumbersOf(const HistoryRead& read, int writer) {
+  std::vector<int> numbers;
+  const std::string prefix = std::to_string(writer) + ":";
+  for (const auto& event : read.events) {
+    const std::string reason = ReasonOf(event);
+    if (reason.starts_with(prefix)) numbers.push_back(std::stoi(reason.substr(prefix.size())));
+  }
+  return numbers;
+}
+
+/// What is wrong with a history that writers each filled with their numbered events, one after
+/// the other: what is kept is a stretch of the newest lines, so each writer's events in it follow
+/// one another with none missing. Empty when nothing is wrong.
+std::string Lost(const HistoryRead& read, int writers) {
+  if (!read.warnings.empty()) return read.warnings.front();
+  for (int writer = 0; writer < writers; ++writer) {
+    const std::vector<int> numbers = NumbersOf(read, writer);
+    for (std::size_t i = 1; i < numbers.size(); ++i) {
+      if (numbers[i] != numbers[i - 1] + 1) {
+        return "writer " + std::to_string(writer) + ": " + std::to_string(numbers[i - 1]) +
+               " then " + std::to_string(numbers[i]);
+      }
+    }
+  }
+  return {};
+}
+
+/// Appends that would pass the bound cut the history to about its newest half: what is kept is,
+/// for each writer, its newest events with none missing between them, also while writers append
+/// at the same time and a reader looks on.
+TEST(History, CuttingKeepsTheNewestLinesAndLosesNoneOfThem) {
+  struct Case {
+    int writers;
+    int events;  ///< each
+    std::uintmax_t limit;
+  };
+  const Case cases[] = {{1, 120, 4 * 1024}, {1, 40, 64 * 1024}, {4, 50, 4 * 1024}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.writers) + " writers, limit " + std::to_string(c.limit));
+    const TempDir state;
+    // What each thread found wrong, looked at once they are all done.
+    std::vector<std::vector<std::string>> problems(static_cast<std::size_t>(c.writers) + 1);
+    std::atomic<int> writing = c.writers;
+    std::vector<std::thread> threads;
+    for (int writer = 0; writer < c.writers; ++writer) {
+      threads.emplace_back([&state, &c, &problems, &writing, writer] {
+        for (int number = 100; number < 100 + c.events; ++number) {
+          const std::string reason = std::to_string(writer) + ":" + std::to_string(number);
+          auto problem = AppendHistory(state.path(), Numbered(reason), c.limit);
+          if (problem) problems[static_cast<std::size_t>(writer)].push_back(*problem);
+        }
+        --writing;
+      });
+    }
+    threads.emplace_back([&state, &c, &problems, &writing] {
+      while (writing > 0) {
+        std::string lost = Lost(ReadHistory(state.path()), c.writers);
+        if (lost.empty()) continue;
+        problems.back().push_back(std::move(lost));
+        return;
+      }
+    });
+    for (std::thread& thread : threads) thread.join();
+    for (const auto& said : problems) EXPECT_THAT(said, IsEmpty());
+
+    EXPECT_LE(std::filesystem::file_size(HistoryPath(state.path())), c.limit);
+    const HistoryRead read = ReadHistory(state.path());
+    EXPECT_EQ(Lost(read, c.writers), "");
+    const std::size_t line = Stored(Numbered("0:100")).size() + 1;
+    const auto everything = static_cast<std::size_t>(c.writers * c.events);
+    if (everything * line <= c.limit) {
+      EXPECT_EQ(read.events.size(), everything);
+    } else {
+      // At least the newest half of the bound, in whole lines.
+      EXPECT_GE(read.events.size(), c.limit / 2 / line - 1);
+    }
+    // A writer's events that are kept end with its last.
+    for (int writer = 0; writer < c.writers; ++writer) {
+      const std::vector<int> numbers = NumbersOf(read, writer);
+      if (!numbers.empty()) {
+        EXPECT_EQ(numbers.back(), 100 + c.events - 1) << writer;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace korvane::cli

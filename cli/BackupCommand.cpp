@@ -4,6 +4,7 @@
 
 #include "Backups.h"
 #include "EnclosureWait.h"
+#include "HistoryCommand.h"
 #include "Sha256.h"
 #include "Text.h"
 
@@ -71,6 +72,28 @@ void PrintBackup(std::ostream& out, const BackupOutcome& backup) {
   }
 }
 
+/// "saved", "boot-rom" or "fail".
+std::string_view BackupResultName(BackupEnd end) {
+  switch (end) {
+    case BackupEnd::Saved:
+      return "saved";
+    case BackupEnd::BootRom:
+      return "boot-rom";
+    case BackupEnd::Failed:
+      break;
+  }
+  return "fail";
+}
+
+HistoryEvent BackupEvent(const CommandContext& context, const BackupOutcome& backup,
+                         const CheckReport& check) {
+  HistoryEvent event = NewHistoryEvent(context, "backup", check);
+  event.result = std::string(BackupResultName(backup.end));
+  if (!backup.reason.empty()) event.reason = backup.reason;
+  if (backup.end == BackupEnd::Saved) event.backup = backup.file;
+  return event;
+}
+
 int ExitCodeOf(const BackupOutcome& backup) {
   switch (backup.end) {
     case BackupEnd::Saved:
@@ -124,9 +147,7 @@ int RunBackup(CommandContext& context, const BackupOptions& options) {
   const BackupOutcome backup = TakeBackup(context, session, check, options.output);
   if (context.options.json) {
     nlohmann::ordered_json json{
-        {"result", backup.end == BackupEnd::Saved     ? "saved"
-                   : backup.end == BackupEnd::BootRom ? "boot-rom"
-                                                      : "fail"},
+        {"result", BackupResultName(backup.end)},
         {"backup", BackupJson(backup)},
         {"reason", backup.reason.empty() ? nlohmann::ordered_json(nullptr)
                                          : nlohmann::ordered_json(backup.reason)},
@@ -136,6 +157,7 @@ int RunBackup(CommandContext& context, const BackupOptions& options) {
     PrintBackup(context.out, backup);
   }
   PrintWarnings(context.err, check);
+  RecordHistory(context, BackupEvent(context, backup, check));
   return ExitCodeOf(backup);
 }
 

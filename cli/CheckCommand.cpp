@@ -16,11 +16,6 @@ const VersionCheck* CheckedRecord(const UpdateJob& job) {
   return job.check().path.empty() ? nullptr : &job.check();
 }
 
-std::string ChipName(std::uint8_t code) {
-  if (const ChipUpdate* chip = FindChipUpdate(code)) return std::string(chip->chipName);
-  return std::string(ChipCodeTable[code]);
-}
-
 /// The scan's disks, with the firmware the check read for the disk it examined.
 std::vector<ListEntry> ListedEntries(const UpdateJob& job, const VersionCheck* record) {
   std::vector<ListEntry> entries;
@@ -141,6 +136,12 @@ void PrintVerdict(std::ostream& out, const CheckReport& report, ReportFor use) {
 }
 
 }  // namespace
+
+std::string ChipName(std::uint8_t code) {
+  if (const ChipUpdate* chip = FindChipUpdate(code)) return std::string(chip->chipName);
+  if (code < ChipCodeTable.size()) return std::string(ChipCodeTable[code]);
+  return "chip code " + std::to_string(code);
+}
 
 int CheckExitCode(CheckVerdict verdict, bool accessDenied) {
   switch (verdict) {

@@ -52,6 +52,8 @@ void PrintCheckReport(std::ostream& out, const CheckReport& report, ReportFor us
 void PrintWarnings(std::ostream& err, const CheckReport& report);
 /// The enclosure as the report names it: its device-list line, or its path.
 std::string EnclosureName(const CheckReport& report);
+/// "JMS583": the chip a chip code names.
+std::string ChipName(std::uint8_t code);
 
 /// Runs the command; returns the exit code.
 int RunCheck(CommandContext& context);

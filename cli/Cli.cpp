@@ -13,6 +13,7 @@
 #include "Backups.h"
 #include "CheckCommand.h"
 #include "DeviceStack.h"
+#include "HistoryCommand.h"
 #include "ListCommand.h"
 #include "OutputFile.h"
 #include "ProblemReport.h"
@@ -37,12 +38,12 @@ struct ReportOptions {
 };
 
 /// The commands korvane-fw takes.
-enum class Command : std::uint8_t { None, List, Check, Update, Report, Backup };
+enum class Command : std::uint8_t { None, List, Check, Update, Report, Backup, History };
 
 /// The command's name on the command line and in traces.
 std::string_view CommandName(Command command) {
-  static constexpr std::array<std::string_view, 6> kNames{"",       "list",   "check",
-                                                          "update", "report", "backup"};
+  static constexpr std::array<std::string_view, 7> kNames{"",       "list",   "check",  "update",
+                                                          "report", "backup", "history"};
   return kNames[static_cast<std::size_t>(command)];
 }
 
@@ -226,6 +227,11 @@ void AddCommands(CLI::App& app, Invocation& invocation) {
       ->option_text("FILE");
   AddWaitFlag(*backup, invocation.options);
   backup->callback([&invocation] { invocation.command = Command::Backup; });
+  auto* history = app.add_subcommand(
+      "history",
+      "List what updates (complete or failed) and backups were run, oldest first, from the "
+      "history file in the state folder");
+  history->callback([&invocation] { invocation.command = Command::History; });
   // At most one; none is reported by us, so that a misspelt command is named as such.
   app.require_subcommand(0, 1);
 }
@@ -246,7 +252,14 @@ std::optional<int> Parse(CLI::App& app, std::span<const std::string> args, std::
 /// Usage errors that parsing alone cannot see; nothing has touched a disk yet.
 std::optional<std::string> CheckUsage(const Invocation& invocation, const Console& console) {
   if (invocation.command == Command::None) {
-    return "name a command: list, check, update, backup or report (--help shows the options)";
+    return "name a command: list, check, update, backup, report or history (--help shows the "
+           "options)";
+  }
+  const GlobalOptions& options = invocation.options;
+  if (invocation.command == Command::History &&
+      !(options.replay.empty() && options.trace.empty() && options.saveState.empty())) {
+    return "history reads the history file and talks to no enclosure: leave out --replay, "
+           "--trace and --save-state";
   }
   if (!invocation.options.replay.empty() && !invocation.options.simulate.empty()) {
     return "--replay and --simulate both name the enclosures: use one";
@@ -292,6 +305,7 @@ int Dispatch(const Invocation& invocation, CommandContext& context) {
       return RunBackup(context, invocation.backup);
     case Command::None:
     case Command::Report:
+    case Command::History:
       break;
   }
   context.err << "korvane-fw: no command to run\n";
@@ -488,6 +502,8 @@ std::optional<std::string> ReadImage(Invocation& invocation) {
 }
 
 int Run(Invocation invocation, const Console& console, const PlatformFactory& platform) {
+  // The history is read from the state folder alone: no enclosure, simulated or not, is opened.
+  if (invocation.command == Command::History) return RunHistory(console, invocation.options.json);
   if (const auto problem = ReadImage(invocation)) {
     console.err << "korvane-fw: " << Printable(*problem) << '\n';
     return exitcode::kBadInput;

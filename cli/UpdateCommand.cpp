@@ -6,8 +6,10 @@
 
 #include "EmbeddedImages.h"
 #include "EnclosureWait.h"
+#include "HistoryCommand.h"
 #include "ImageCheck.h"
 #include "SenseData.h"
+#include "Sha256.h"
 #include "Text.h"
 
 namespace korvane::cli {
@@ -365,8 +367,50 @@ std::optional<UpdateOutcome> PlanFile(JobSession& session, const CheckReport& ch
   return std::nullopt;
 }
 
-int Report(CommandContext& context, const UpdateOutcome& outcome, const CheckReport& check) {
+/// The carried image an update offered writes, as the history names it.
+std::optional<HistoryImage> CarriedImage(const CheckReport& check) {
+  const ChipUpdate* chip = check.chipCode ? FindChipUpdate(*check.chipCode) : nullptr;
+  if (chip == nullptr || check.offeredVersion.empty()) return std::nullopt;
+  const EmbeddedImages images;
+  const auto bytes = images.Find(chip->firmwareImage, kFirmwareType);
+  return HistoryImage{std::string(chip->firmwareImage),
+                      bytes ? std::optional(Sha256Hex(*bytes)) : std::nullopt,
+                      check.offeredVersion};
+}
+
+/// What the update wrote, or would have written: the file, or the carried image.
+std::optional<HistoryImage> WrittenImageOf(const UpdateOutcome& outcome, const CheckReport& check,
+                                           const ImageFile* file) {
+  if (outcome.written) {
+    return HistoryImage{outcome.written->name, outcome.written->sha256, outcome.written->version};
+  }
+  if (file == nullptr) return CarriedImage(check);
+  // A file refused before it was planned: its version as its own chip writes it, where known.
+  const ChipUpdate* chip = ChipOfImage(file->bytes);
+  if (chip == nullptr && check.chipCode) chip = FindChipUpdate(*check.chipCode);
+  if (chip == nullptr) return HistoryImage{file->path, file->sha256, std::nullopt};
+  return HistoryImage{file->path, file->sha256, ImageVersionText(*chip, file->bytes)};
+}
+
+HistoryEvent UpdateEvent(const CommandContext& context, const UpdateOutcome& outcome,
+                         const CheckReport& check, const ImageFile* file) {
+  HistoryEvent event = NewHistoryEvent(context, "update", check);
+  event.written = WrittenImageOf(outcome, check, file);
+  event.result = std::string(UpdateResultName(outcome.result));
+  event.failedStep = outcome.failedStep;
+  event.reason = outcome.reason;
+  if (outcome.backup && outcome.backup->end == BackupEnd::Saved) {
+    event.backup = outcome.backup->file;
+  }
+  if (outcome.replug) event.replug = ReplugJson(*outcome.replug);
+  return event;
+}
+
+/// Reports an update that completed or failed, and adds it to the history.
+int Report(CommandContext& context, const UpdateOutcome& outcome, const CheckReport& check,
+           const ImageFile* file) {
   Finish(context, outcome, check);
+  RecordHistory(context, UpdateEvent(context, outcome, check, file));
   return outcome.exitCode;
 }
 
@@ -394,16 +438,18 @@ ReplugExpectation ExpectationOf(const JobSession& session, const CheckReport& ch
 
 /// Says the update completed, waits for the replug and reports what it showed.
 int ProveAndReport(CommandContext& context, JobSession& session, UpdateOutcome outcome,
-                   const CheckReport& check, const ReplugExpectation& expected) {
+                   const CheckReport& check, const ReplugExpectation& expected,
+                   const ImageFile* file) {
   const bool human = !context.options.json;
   if (human) context.out << "Update complete\n" << std::flush;
   outcome.replug = ProveReplug(context, session, expected);
   outcome.exitCode = ReplugExitCode(outcome.replug->result);
-  if (!human) return Report(context, outcome, check);
+  if (!human) return Report(context, outcome, check, file);
   const bool recoverable =
       context.devices.enclosures() == Enclosures::Simulated || !EmbeddedImages().development();
   PrintReplugProof(context.out, *outcome.replug, expected, recoverable);
   PrintWarnings(context.err, check);
+  RecordHistory(context, UpdateEvent(context, outcome, check, file));
   return outcome.exitCode;
 }
 
@@ -426,11 +472,13 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
   std::optional<WrittenImage> written;
   if (file != nullptr) {
     if (auto refusal = PlanFile(session, check, *file, options, plan)) {
-      return Report(context, *refusal, check);
+      return Report(context, *refusal, check, file);
     }
     written = WrittenFile(*file, *session.job().check().chip);
   }
-  if (auto refusal = RefuseMounted(session.job(), check)) return Report(context, *refusal, check);
+  if (auto refusal = RefuseMounted(session.job(), check)) {
+    return Report(context, *refusal, check, file);
+  }
   if (!options.yes && !Confirm(context, check, file, written)) {
     Finish(context, Ended(UpdateResult::Declined, check), check);
     return exitcode::kOk;
@@ -439,7 +487,7 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
   if (auto refusal = BackUpFirst(context, session, check, options, backup)) {
     refusal->backup = backup;
     refusal->written = written;
-    return Report(context, *refusal, check);
+    return Report(context, *refusal, check, file);
   }
   if (human) {
     const std::string what =
@@ -455,9 +503,9 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
   }
   if (outcome.result == UpdateResult::Complete && WantsReplug(context, options)) {
     return ProveAndReport(context, session, std::move(outcome), check,
-                          ExpectationOf(session, check, options, file));
+                          ExpectationOf(session, check, options, file), file);
   }
-  return Report(context, outcome, check);
+  return Report(context, outcome, check, file);
 }
 
 }  // namespace korvane::cli

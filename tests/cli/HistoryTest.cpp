@@ -5,17 +5,26 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "HistoryCommand.h"
 #include "KorvaneFwRun.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace korvane::cli {
 namespace {
 
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using testing::KorvaneFw;
+using ::testing::Not;
+using testing::Outcome;
 using testing::TempDir;
 
 /// An update event told apart from others by its reason.
@@ -208,6 +217,253 @@ TEST(History, CuttingKeepsTheNewestLinesAndLosesNoneOfThem) {
         EXPECT_EQ(numbers.back(), 100 + c.events - 1) << writer;
       }
     }
+  }
+}
+
+// ---- korvane-fw ---------------------------------------------------------------------------------
+
+/// The update and the backup are recorded as they end; an update that wrote nothing because none
+/// was offered, or the question was answered no, is not.
+TEST(KorvaneFwHistory, ListsWhatUpdateAndBackupDid) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;
+    int code;
+    std::string event;  ///< empty: nothing recorded
+    std::string before, written, result, step;
+    bool backup;
+    std::string listed;
+  };
+  const Case cases[] = {
+      {{"--simulate", "jms583-outdated", "update", "--yes"},
+       "",
+       exitcode::kOk,
+       "update",
+       "0.0.0.8",
+       "234.01.00.02",
+       "complete",
+       "",
+       true,
+       "update  JMS583  0.0.0.8 -> 234.01.00.02  complete  (simulated)\n"},
+      {{"--simulate", "jms583-rom", "update", "--yes"},
+       "",
+       exitcode::kOk,
+       "update",
+       "boot-rom",
+       "234.01.00.02",
+       "complete",
+       "",
+       false,
+       "JMS583  boot-rom -> 234.01.00.02  complete"},
+      {{"--simulate", "jms583-mounted", "update", "--yes"},
+       "",
+       exitcode::kFailure,
+       "update",
+       "0.0.0.8",
+       "234.01.00.02",
+       "fail",
+       "mounted",
+       false,
+       "0.0.0.8 -> 234.01.00.02  fail at mounted"},
+      {{"--simulate", "jms578-outdated", "backup"},
+       "",
+       exitcode::kOk,
+       "backup",
+       "0.1.0.3",
+       "",
+       "saved",
+       "",
+       true,
+       "backup  JMS578  0.1.0.3  saved  (simulated)\n"},
+      {{"--simulate", "jms583-current", "update", "--yes"},
+       "",
+       exitcode::kOk,
+       "",
+       "",
+       "",
+       "",
+       "",
+       false,
+       "No history yet"},
+      {{"--simulate", "jms583-outdated", "update"},
+       "n\n",
+       exitcode::kOk,
+       "",
+       "",
+       "",
+       "",
+       "",
+       false,
+       "No history yet"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1] + " " + c.args[2]);
+    const TempDir state;
+    testing::RunConsole console = testing::TerminalAnswering(c.input);
+    console.stateFolder = state.path();
+    const Outcome run = KorvaneFw(c.args, console);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_THAT(run.err, Not(HasSubstr("history")));
+
+    const auto inState = testing::InStateFolder(state.path());
+    const Outcome text = KorvaneFw({"history"}, inState);
+    EXPECT_EQ(text.code, exitcode::kOk);
+    EXPECT_THAT(text.out, HasSubstr(c.listed));
+    const Outcome json = KorvaneFw({"--simulate", c.args[1], "history", "--json"}, inState);
+    EXPECT_EQ(json.code, exitcode::kOk) << json.err;
+    const auto events = nlohmann::json::parse(json.out).at("events");
+    if (c.event.empty()) {
+      EXPECT_THAT(events, IsEmpty());
+      continue;
+    }
+    ASSERT_EQ(events.size(), 1U);
+    const auto& event = events[0];
+    EXPECT_EQ(event["event"], c.event);
+    EXPECT_EQ(event["simulated"], true);
+    EXPECT_EQ(event["version_before"], c.before);
+    EXPECT_EQ(event["result"], c.result);
+    if (c.written.empty()) {
+      EXPECT_TRUE(event["written"].is_null());
+    } else {
+      EXPECT_EQ(event["written"]["version"], c.written);
+      EXPECT_EQ(event["written"]["sha256"].get<std::string>().size(), 64U);
+    }
+    EXPECT_EQ(event["failed_step"], c.step.empty() ? nlohmann::json() : nlohmann::json(c.step));
+    EXPECT_EQ(event["backup"].is_string(), c.backup);
+  }
+}
+
+/// An update of a file, a restore of a backup among them, names the file it wrote or would have.
+TEST(KorvaneFwHistory, AnUpdateOfAFileNamesIt) {
+  struct Case {
+    std::vector<std::string> options;
+    std::string result, step;
+  };
+  const Case cases[] = {
+      {{}, "fail", "version"},
+      {{"--allow-reinstall", "--restore-nvram"}, "complete", ""},
+  };
+  const TempDir state;
+  const auto inState = testing::InStateFolder(state.path());
+  const std::string backup = state.File("backup.bin");
+  ASSERT_EQ(KorvaneFw({"--simulate", "jms583-outdated", "backup", "-o", backup}, inState).code,
+            exitcode::kOk);
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--simulate", "jms583-outdated", "update",
+                                  "--yes",      "--image",         backup};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    KorvaneFw(args, inState);
+    const HistoryRead read = ReadHistory(state.path());
+    ASSERT_FALSE(read.events.empty());
+    const auto& event = read.events.back();
+    EXPECT_EQ(event["written"]["name"], backup);
+    EXPECT_EQ(event["written"]["version"], "0.0.0.8");
+    EXPECT_EQ(event["result"], c.result);
+    EXPECT_EQ(event["failed_step"], c.step.empty() ? nlohmann::json() : nlohmann::json(c.step));
+  }
+}
+
+/// A replay reruns a recording, whose run was recorded when it ran.
+TEST(KorvaneFwHistory, AReplayAddsNothing) {
+  const TempDir state;
+  const std::string trace = state.File("update.trace");
+  const auto console = testing::InStateFolder(state.path());
+  ASSERT_EQ(
+      KorvaneFw({"--simulate", "jms583-outdated", "--trace", trace, "update", "--yes"}, console)
+          .code,
+      exitcode::kOk);
+  ASSERT_EQ(KorvaneFw({"--replay", trace, "update", "--yes"}, console).code, exitcode::kOk);
+  EXPECT_EQ(ReadHistory(state.path()).events.size(), 1U);
+}
+
+/// Whatever is wrong with the history, the update goes on to its own outcome and exit code.
+TEST(KorvaneFwHistory, AHistoryThatCannotBeWrittenIsAWarning) {
+  struct Case {
+    std::string name;
+    std::function<std::string(const TempDir&)> stateFolder;  ///< prepared in the dir
+    std::string warning;
+    std::size_t recorded;
+  };
+  // A link's file keeps what it held.
+  constexpr std::string_view kElsewhere = "{\"event\": \"elsewhere\"}\n";
+  const auto history = [](const TempDir& dir) { return HistoryPath(dir.path()); };
+  const Case cases[] = {
+      {"a folder",
+       [&](const TempDir& dir) {
+         std::filesystem::create_directory(history(dir));
+         return dir.path();
+       },
+       "is a folder: the event was not recorded", 0},
+      {"under a file", [](const TempDir& dir) { return dir.File("plain", "x") + "/korvane"; },
+       "cannot make the state folder", 0},
+      {"a folder as its lock",
+       [&](const TempDir& dir) {
+         std::filesystem::create_directory(HistoryLockPath(dir.path()));
+         return dir.path();
+       },
+       "the event was recorded without the lock", 1},
+#ifndef _WIN32
+      {"a link",
+       [&](const TempDir& dir) {
+         std::filesystem::create_symlink(dir.File("elsewhere", kElsewhere), history(dir));
+         return dir.path();
+       },
+       "is a link: it is not followed", 0},
+      {"a FIFO",
+       [&](const TempDir& dir) {
+         mkfifo(history(dir).c_str(), 0600);
+         return dir.path();
+       },
+       "is not a regular file", 0},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempDir dir;
+    const std::string folder = c.stateFolder(dir);
+    const Outcome run =
+        KorvaneFw({"--simulate", "jms583-outdated", "update", "--yes", "--no-backup"},
+                  testing::InStateFolder(folder));
+    EXPECT_EQ(run.code, exitcode::kOk) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("Update complete"));
+    EXPECT_THAT(run.err, HasSubstr("korvane-fw: warning: history: "));
+    EXPECT_THAT(run.err, HasSubstr(c.warning));
+    EXPECT_EQ(ReadHistory(folder).events.size(), c.recorded);
+    const std::string elsewhere = dir.File("elsewhere");
+    if (std::filesystem::exists(elsewhere)) {
+      EXPECT_EQ(testing::ReadWhole(elsewhere), kElsewhere);
+    }
+  }
+}
+
+TEST(KorvaneFwHistory, AMissingOrDamagedHistoryStillLists) {
+  struct Case {
+    std::string content;  ///< the history file; "-": none
+    std::string out;
+    std::string err;  ///< empty: nothing said there
+  };
+  HistoryEvent escaping = Numbered("good");
+  escaping.enclosure.chip = "\x1b[2J";
+  const Case cases[] = {
+      {"-", "No history yet (", ""},
+      {"", "No history yet (", ""},
+      {"\n" + Stored(Numbered("good")) + "\n{\"ev", "0.0.0.8 -> 234.01.00.02  fail at verify\n",
+       "korvane-fw: warning: "},
+      {Stored(escaping) + "\n", "  \\x1b[2J  0.0.0.8", ""},
+  };
+  for (const Case& c : cases) {
+    const TempDir state;
+    if (c.content != "-") std::ofstream(HistoryPath(state.path()), std::ios::binary) << c.content;
+    const Outcome text = KorvaneFw({"history"}, testing::InStateFolder(state.path()));
+    EXPECT_EQ(text.code, exitcode::kOk);
+    EXPECT_THAT(text.out, HasSubstr(c.out));
+    EXPECT_EQ(text.err.empty(), c.err.empty()) << text.err;
+    EXPECT_THAT(text.err, HasSubstr(c.err));
+    // Text from the file reaches the terminal only made printable.
+    EXPECT_THAT(text.err + text.out, Not(HasSubstr("\x1b")));
+    const Outcome json = KorvaneFw({"history", "--json"}, testing::InStateFolder(state.path()));
+    EXPECT_EQ(json.code, exitcode::kOk);
+    EXPECT_TRUE(nlohmann::json::parse(json.out).at("events").is_array());
   }
 }
 

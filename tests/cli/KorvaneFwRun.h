@@ -40,6 +40,7 @@ struct RunConsole {
   bool inIsTerminal = false;
   bool outIsTerminal = false;
   std::function<void()> onPump;
+  std::string stateFolder;  ///< empty: the test program's, StateFolder()
 };
 
 /// A person at a terminal who types input.
@@ -59,6 +60,12 @@ inline RunConsole PipedInput(std::string input) {
 inline RunConsole TerminalOutput() {
   RunConsole console;
   console.outIsTerminal = true;
+  return console;
+}
+/// Input from nowhere, with a state folder of the test's own.
+inline RunConsole InStateFolder(std::string folder) {
+  RunConsole console;
+  console.stateFolder = std::move(folder);
   return console;
 }
 /// Output to a pipe, with a hook at every pump of the window's messages.
@@ -117,8 +124,13 @@ inline Outcome KorvaneFwOn(const PlatformFactory& machine, std::vector<std::stri
                            const RunConsole& run = {}) {
   std::istringstream in(run.input);
   std::ostringstream out, err;
-  const Console console{in,         out,          err, run.inIsTerminal, run.outIsTerminal,
-                        run.onPump, StateFolder()};
+  const Console console{in,
+                        out,
+                        err,
+                        run.inIsTerminal,
+                        run.outIsTerminal,
+                        run.onPump,
+                        run.stateFolder.empty() ? StateFolder() : run.stateFolder};
   const int code = RunKorvaneFw(args, console, machine);
   return {code, out.str(), err.str()};
 }

@@ -1,0 +1,106 @@
+#include "HistoryCommand.h"
+
+#include <chrono>
+
+#include "Backups.h"
+#include "ListCommand.h"
+#include "Text.h"
+#include "VersionCheck.h"
+
+namespace korvane::cli {
+namespace {
+
+HistoryEnclosure EnclosureOf(const CheckReport& check) {
+  HistoryEnclosure enclosure;
+  if (check.chipCode) {
+    enclosure.chip = ChipName(*check.chipCode);
+    enclosure.chipCode = *check.chipCode;
+  }
+  enclosure.path = check.checkedPath;
+  if (check.checked) enclosure.line = check.checked->line;
+  return enclosure;
+}
+
+std::optional<std::string> RunningVersion(const CheckReport& check) {
+  if (!check.firmware) return std::nullopt;
+  if (check.firmware->romMode) return std::string("boot-rom");
+  return VersionText(check.firmware->version);
+}
+
+/// A text member of an event, printable; absent when it is missing or no text.
+std::string Member(const nlohmann::ordered_json& object, const char* key,
+                   std::string_view absent = "?") {
+  if (!object.is_object()) return std::string(absent);
+  const auto found = object.find(key);
+  if (found == object.end() || !found->is_string()) return std::string(absent);
+  return Printable(found->get<std::string>());
+}
+
+/// "0.0.0.8 -> 234.01.00.02" for an update, "0.0.0.8" for a backup.
+std::string Versions(const nlohmann::ordered_json& event) {
+  std::string versions = Member(event, "version_before");
+  if (Member(event, "event") != "update") return versions;
+  const auto written = event.find("written");
+  const nlohmann::ordered_json none;
+  return versions + " -> " + Member(written == event.end() ? none : *written, "version");
+}
+
+}  // namespace
+
+HistoryEvent NewHistoryEvent(const CommandContext& context, std::string_view kind,
+                             const CheckReport& check) {
+  HistoryEvent event;
+  event.time = std::chrono::system_clock::now();
+  event.event = std::string(kind);
+  event.simulated = context.devices.enclosures() == Enclosures::Simulated;
+  event.enclosure = EnclosureOf(check);
+  event.versionBefore = RunningVersion(check);
+  return event;
+}
+
+void RecordHistory(CommandContext& context, const HistoryEvent& event) {
+  if (!context.options.replay.empty()) return;
+  if (auto problem = AppendHistory(context.console.stateFolder, event)) {
+    context.err << "korvane-fw: warning: history: " << Printable(*problem) << '\n' << std::flush;
+  }
+}
+
+std::string HistoryEventText(const nlohmann::ordered_json& event) {
+  std::string text = Member(event, "time") + "  " + Member(event, "event") + "  ";
+  const auto enclosure = event.find("enclosure");
+  text += Member(enclosure == event.end() ? nlohmann::ordered_json() : *enclosure, "chip");
+  text += "  " + Versions(event) + "  " + Member(event, "result");
+  const std::string step = Member(event, "failed_step", "");
+  if (!step.empty()) text += " at " + step;
+  const auto simulated = event.find("simulated");
+  if (simulated != event.end() && *simulated == true) text += "  (simulated)";
+  return text;
+}
+
+int RunHistory(const Console& console, bool json) {
+  const HistoryRead read = ReadHistory(console.stateFolder);
+  if (console.stateFolder.empty()) {
+    console.err << "korvane-fw: warning: " << kNoStateFolder << ": no history is kept\n";
+  }
+  for (const std::string& warning : read.warnings) {
+    console.err << "korvane-fw: warning: " << Printable(warning) << '\n';
+  }
+  if (json) {
+    nlohmann::ordered_json events(read.events);
+    console.out << DumpJson({{"events", std::move(events)}}) << '\n';
+    return exitcode::kOk;
+  }
+  if (read.events.empty()) {
+    console.out << "No history yet";
+    if (!console.stateFolder.empty()) {
+      console.out << " (" << Printable(HistoryPath(console.stateFolder)) << ")";
+    }
+    console.out << ".\n";
+  }
+  for (const nlohmann::ordered_json& event : read.events) {
+    console.out << HistoryEventText(event) << '\n';
+  }
+  return exitcode::kOk;
+}
+
+}  // namespace korvane::cli

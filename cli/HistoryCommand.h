@@ -1,0 +1,30 @@
+// korvane-fw history, and the events update and backup add to the history as they end.
+#pragma once
+
+#include <ostream>
+#include <string_view>
+
+#include "CheckCommand.h"
+#include "Command.h"
+#include "History.h"
+
+namespace korvane::cli {
+
+/// An event of the kind ("update" or "backup") about the checked enclosure, at this moment: the
+/// enclosure, its running version and whether it is simulated; the rest is the command's.
+HistoryEvent NewHistoryEvent(const CommandContext& context, std::string_view kind,
+                             const CheckReport& check);
+
+/// Appends the event to the history, except in a replay, which reruns a recording. The command's
+/// outcome never depends on it: a history that cannot be written is a warning on standard error.
+void RecordHistory(CommandContext& context, const HistoryEvent& event);
+
+/// One event as the history command lists it: time, event, chip, running version (and, for an
+/// update, the version written), result and failed step. Text from the file is made printable.
+std::string HistoryEventText(const nlohmann::ordered_json& event);
+
+/// Runs the command on the console's state folder: the events oldest first, or as {"events":
+/// [...]} with --json. A missing history is an empty one; damaged lines are warnings. Exit 0.
+int RunHistory(const Console& console, bool json);
+
+}  // namespace korvane::cli

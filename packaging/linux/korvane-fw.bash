@@ -16,7 +16,7 @@ _korvane_fw() {
   esac
   local command="" word
   for word in "${words[@]:1:cword-1}"; do
-    case $word in list | check | update | backup | report) command=$word ;; esac
+    case $word in list | check | update | backup | report | history) command=$word ;; esac
   done
   case $command in
     update)
@@ -28,7 +28,8 @@ _korvane_fw() {
     report) COMPREPLY=($(compgen -W "--update --yes --output $global" -- "$cur")) ;;
     check) COMPREPLY=($(compgen -W "--wait $global" -- "$cur")) ;;
     list) COMPREPLY=($(compgen -W "$global" -- "$cur")) ;;
-    *) COMPREPLY=($(compgen -W "list check update backup report $global" -- "$cur")) ;;
+    history) COMPREPLY=($(compgen -W "--json --help" -- "$cur")) ;;
+    *) COMPREPLY=($(compgen -W "list check update backup report history $global" -- "$cur")) ;;
   esac
 }
 complete -F _korvane_fw korvane-fw

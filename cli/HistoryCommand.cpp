@@ -72,6 +72,10 @@ std::string HistoryEventText(const nlohmann::ordered_json& event) {
   text += "  " + Versions(event) + "  " + Member(event, "result");
   const std::string step = Member(event, "failed_step", "");
   if (!step.empty()) text += " at " + step;
+  const auto replug = event.find("replug");
+  if (replug != event.end() && replug->is_object()) {
+    text += ", after the replug: " + Member(*replug, "result");
+  }
   const auto simulated = event.find("simulated");
   if (simulated != event.end() && *simulated == true) text += "  (simulated)";
   return text;

@@ -80,11 +80,15 @@ TEST(KorvaneFwReplug, TheReplugAfterAnUpdateShowsWhatRunsWithItsOwnExitCode) {
     EXPECT_THAT(human.err, HasSubstr("Unplug the enclosure and plug it in again"));
 
     args.insert(args.begin(), "--json");
-    const Outcome json = KorvaneFw(args);
+    const TempDir state;
+    const Outcome json = KorvaneFw(args, testing::InStateFolder(state.path()));
     EXPECT_EQ(json.code, c.code);
     const auto parsed = nlohmann::json::parse(json.out);
     EXPECT_EQ(parsed["result"], "complete");
     EXPECT_EQ(parsed["replug"]["result"], c.result);
+    const auto history = nlohmann::json::parse(
+        KorvaneFw({"history", "--json"}, testing::InStateFolder(state.path())).out);
+    EXPECT_EQ(history["events"].back()["replug"]["result"], c.result);
   }
 }
 

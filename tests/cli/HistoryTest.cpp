@@ -3,9 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,28 +51,20 @@ TEST(History, AnEventReadsBackAsItWasAppended) {
   HistoryEvent backup = Numbered("");
   backup.event = "backup";
   backup.written.reset();
-  backup.result = "saved";
-  backup.failedStep.reset();
-  backup.reason.reset();
   backup.backup = "/state/backups/JMS583-0.0.0.8-20261208T154059Z.bin";
   HistoryEvent replugged = Numbered("");
-  replugged.result = "complete";
   replugged.replug = nlohmann::ordered_json{{"verdict", "nothing-to-update"}};
+  // Nothing known of the enclosure, and a model text that is not UTF-8: replaced, not fatal.
   HistoryEvent unknown = Numbered("the check failed");
-  unknown.enclosure = {std::nullopt, std::nullopt, "", std::nullopt};
+  unknown.enclosure = {std::nullopt, std::nullopt, "", "<<USB>> \xff\xfe model\nnext"};
   unknown.versionBefore.reset();
-  unknown.written.reset();
-  // A model text that is not UTF-8: replaced, not fatal.
-  HistoryEvent foreign = Numbered("mounted");
-  foreign.enclosure.line = "<<USB>> \xff\xfe model\nnext";
-  const HistoryEvent cases[] = {backup, replugged, unknown, foreign};
+  const HistoryEvent cases[] = {backup, replugged, unknown};
 
   const TempDir state;
   for (const HistoryEvent& event : cases) {
     EXPECT_EQ(AppendHistory(state.path(), event), std::nullopt);
   }
   const HistoryRead read = ReadHistory(state.path());
-  EXPECT_FALSE(read.missing);
   EXPECT_THAT(read.warnings, IsEmpty());
   ASSERT_EQ(read.events.size(), std::size(cases));
   for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -222,205 +214,128 @@ TEST(History, CuttingKeepsTheNewestLinesAndLosesNoneOfThem) {
 
 // ---- korvane-fw ---------------------------------------------------------------------------------
 
-/// The update and the backup are recorded as they end; an update that wrote nothing because none
-/// was offered, or the question was answered no, is not.
+/// Whether every member of part is in whole and alike there.
+bool Holds(const nlohmann::json& whole, const nlohmann::json& part) {
+  if (!part.is_object()) return whole == part;
+  return whole.is_object() && std::ranges::all_of(part.items(), [&whole](const auto& member) {
+           return whole.contains(member.key()) && Holds(whole[member.key()], member.value());
+         });
+}
+
+/// Commands run one after the other on one state folder, and the event each adds, which history
+/// --json lists last and history last of its lines. An update that wrote nothing since none was
+/// offered or the question was answered no adds none, nor does a replay.
 TEST(KorvaneFwHistory, ListsWhatUpdateAndBackupDid) {
   struct Case {
-    std::vector<std::string> args;
+    std::vector<std::string> args;  ///< after --simulate jms583-outdated, unless they name one
     std::string input;
-    int code;
-    std::string event;  ///< empty: nothing recorded
-    std::string before, written, result, step;
-    bool backup;
+    std::string added;  ///< what the event holds; empty: none is added
     std::string listed;
   };
+  const TempDir state;
+  const std::string backup = state.File("backup.bin"), trace = state.File("update.trace");
+  const std::string named = nlohmann::json(backup).dump();  // as JSON writes it
   const Case cases[] = {
-      {{"--simulate", "jms583-outdated", "update", "--yes"},
+      {{"update", "--yes", "--trace", trace},
        "",
-       exitcode::kOk,
-       "update",
-       "0.0.0.8",
-       "234.01.00.02",
-       "complete",
+       R"({"event": "update", "simulated": true, "enclosure": {"chip": "JMS583"}, "version_before":
+          "0.0.0.8", "written": {"version": "234.01.00.02"}, "result": "complete"})",
+       "update  JMS583  0.0.0.8 -> 234.01.00.02  complete  (simulated)"},
+      {{"--replay", trace, "update", "--yes"}, "", "", ""},
+      {{"backup", "-o", backup},
        "",
-       true,
-       "update  JMS583  0.0.0.8 -> 234.01.00.02  complete  (simulated)\n"},
+       R"({"event": "backup", "written": null, "result": "saved", "backup": )" + named + "}",
+       "backup  JMS583  0.0.0.8  saved  (simulated)"},
+      {{"update", "--yes", "--image", backup},
+       "",
+       R"({"written": {"name": )" + named + R"(, "version": "0.0.0.8"}, "result": "fail",
+          "failed_step": "version", "backup": null})",
+       "0.0.0.8 -> 0.0.0.8  fail at version"},
+      {{"update", "--yes", "--image", backup, "--allow-reinstall", "--restore-nvram"},
+       "",
+       R"({"written": {"name": )" + named + R"(}, "result": "complete"})",
+       "0.0.0.8 -> 0.0.0.8  complete"},
       {{"--simulate", "jms583-rom", "update", "--yes"},
        "",
-       exitcode::kOk,
-       "update",
-       "boot-rom",
-       "234.01.00.02",
-       "complete",
-       "",
-       false,
-       "JMS583  boot-rom -> 234.01.00.02  complete"},
+       R"({"version_before": "boot-rom", "result": "complete", "backup": null})",
+       "boot-rom -> 234.01.00.02  complete"},
       {{"--simulate", "jms583-mounted", "update", "--yes"},
        "",
-       exitcode::kFailure,
-       "update",
-       "0.0.0.8",
-       "234.01.00.02",
-       "fail",
-       "mounted",
-       false,
-       "0.0.0.8 -> 234.01.00.02  fail at mounted"},
-      {{"--simulate", "jms578-outdated", "backup"},
-       "",
-       exitcode::kOk,
-       "backup",
-       "0.1.0.3",
-       "",
-       "saved",
-       "",
-       true,
-       "backup  JMS578  0.1.0.3  saved  (simulated)\n"},
-      {{"--simulate", "jms583-current", "update", "--yes"},
-       "",
-       exitcode::kOk,
-       "",
-       "",
-       "",
-       "",
-       "",
-       false,
-       "No history yet"},
-      {{"--simulate", "jms583-outdated", "update"},
-       "n\n",
-       exitcode::kOk,
-       "",
-       "",
-       "",
-       "",
-       "",
-       false,
-       "No history yet"},
+       R"({"result": "fail", "failed_step": "mounted"})",
+       "fail at mounted"},
+      {{"--simulate", "jms583-current", "update", "--yes"}, "", "", ""},
+      {{"update"}, "n\n", "", ""},
   };
+  std::size_t events = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[1] + " " + c.args[2]);
-    const TempDir state;
+    std::vector<std::string> args = c.args;
+    if (args[0] != "--simulate" && args[0] != "--replay") {
+      args.insert(args.begin(), {"--simulate", "jms583-outdated"});
+    }
+    SCOPED_TRACE(args[1] + " " + args[2]);
     testing::RunConsole console = testing::TerminalAnswering(c.input);
     console.stateFolder = state.path();
-    const Outcome run = KorvaneFw(c.args, console);
-    EXPECT_EQ(run.code, c.code) << run.err;
+    const Outcome run = KorvaneFw(args, console);
     EXPECT_THAT(run.err, Not(HasSubstr("history")));
 
     const auto inState = testing::InStateFolder(state.path());
+    const Outcome json = KorvaneFw({"--simulate", "jms583-outdated", "history", "--json"}, inState);
+    const auto listed = nlohmann::json::parse(json.out).at("events");
+    events += c.added.empty() ? 0 : 1;
+    ASSERT_EQ(listed.size(), events);
+    if (c.added.empty()) continue;
+    EXPECT_TRUE(Holds(listed.back(), nlohmann::json::parse(c.added))) << listed.back().dump(2);
+    if (const auto& written = listed.back()["written"]; !written.is_null()) {
+      EXPECT_EQ(written["sha256"].get<std::string>().size(), 64U);
+    }
     const Outcome text = KorvaneFw({"history"}, inState);
-    EXPECT_EQ(text.code, exitcode::kOk);
-    EXPECT_THAT(text.out, HasSubstr(c.listed));
-    const Outcome json = KorvaneFw({"--simulate", c.args[1], "history", "--json"}, inState);
-    EXPECT_EQ(json.code, exitcode::kOk) << json.err;
-    const auto events = nlohmann::json::parse(json.out).at("events");
-    if (c.event.empty()) {
-      EXPECT_THAT(events, IsEmpty());
-      continue;
-    }
-    ASSERT_EQ(events.size(), 1U);
-    const auto& event = events[0];
-    EXPECT_EQ(event["event"], c.event);
-    EXPECT_EQ(event["simulated"], true);
-    EXPECT_EQ(event["version_before"], c.before);
-    EXPECT_EQ(event["result"], c.result);
-    if (c.written.empty()) {
-      EXPECT_TRUE(event["written"].is_null());
-    } else {
-      EXPECT_EQ(event["written"]["version"], c.written);
-      EXPECT_EQ(event["written"]["sha256"].get<std::string>().size(), 64U);
-    }
-    EXPECT_EQ(event["failed_step"], c.step.empty() ? nlohmann::json() : nlohmann::json(c.step));
-    EXPECT_EQ(event["backup"].is_string(), c.backup);
+    EXPECT_THAT(testing::Lines(text.out).back(), HasSubstr(c.listed));
   }
-}
-
-/// An update of a file, a restore of a backup among them, names the file it wrote or would have.
-TEST(KorvaneFwHistory, AnUpdateOfAFileNamesIt) {
-  struct Case {
-    std::vector<std::string> options;
-    std::string result, step;
-  };
-  const Case cases[] = {
-      {{}, "fail", "version"},
-      {{"--allow-reinstall", "--restore-nvram"}, "complete", ""},
-  };
-  const TempDir state;
-  const auto inState = testing::InStateFolder(state.path());
-  const std::string backup = state.File("backup.bin");
-  ASSERT_EQ(KorvaneFw({"--simulate", "jms583-outdated", "backup", "-o", backup}, inState).code,
-            exitcode::kOk);
-  for (const Case& c : cases) {
-    std::vector<std::string> args{"--simulate", "jms583-outdated", "update",
-                                  "--yes",      "--image",         backup};
-    args.insert(args.end(), c.options.begin(), c.options.end());
-    KorvaneFw(args, inState);
-    const HistoryRead read = ReadHistory(state.path());
-    ASSERT_FALSE(read.events.empty());
-    const auto& event = read.events.back();
-    EXPECT_EQ(event["written"]["name"], backup);
-    EXPECT_EQ(event["written"]["version"], "0.0.0.8");
-    EXPECT_EQ(event["result"], c.result);
-    EXPECT_EQ(event["failed_step"], c.step.empty() ? nlohmann::json() : nlohmann::json(c.step));
-  }
-}
-
-/// A replay reruns a recording, whose run was recorded when it ran.
-TEST(KorvaneFwHistory, AReplayAddsNothing) {
-  const TempDir state;
-  const std::string trace = state.File("update.trace");
-  const auto console = testing::InStateFolder(state.path());
-  ASSERT_EQ(
-      KorvaneFw({"--simulate", "jms583-outdated", "--trace", trace, "update", "--yes"}, console)
-          .code,
-      exitcode::kOk);
-  ASSERT_EQ(KorvaneFw({"--replay", trace, "update", "--yes"}, console).code, exitcode::kOk);
-  EXPECT_EQ(ReadHistory(state.path()).events.size(), 1U);
 }
 
 /// Whatever is wrong with the history, the update goes on to its own outcome and exit code.
 TEST(KorvaneFwHistory, AHistoryThatCannotBeWrittenIsAWarning) {
+  enum class InTheWay : std::uint8_t { Folder, LockFolder, FileAsStateFolder, Link, Fifo };
   struct Case {
-    std::string name;
-    std::function<std::string(const TempDir&)> stateFolder;  ///< prepared in the dir
+    InTheWay what;
     std::string warning;
     std::size_t recorded;
   };
-  // A link's file keeps what it held.
-  constexpr std::string_view kElsewhere = "{\"event\": \"elsewhere\"}\n";
-  const auto history = [](const TempDir& dir) { return HistoryPath(dir.path()); };
   const Case cases[] = {
-      {"a folder",
-       [&](const TempDir& dir) {
-         std::filesystem::create_directory(history(dir));
-         return dir.path();
-       },
-       "is a folder: the event was not recorded", 0},
-      {"under a file", [](const TempDir& dir) { return dir.File("plain", "x") + "/korvane"; },
-       "cannot make the state folder", 0},
-      {"a folder as its lock",
-       [&](const TempDir& dir) {
-         std::filesystem::create_directory(HistoryLockPath(dir.path()));
-         return dir.path();
-       },
-       "the event was recorded without the lock", 1},
+      {InTheWay::Folder, "is a folder: the event was not recorded", 0},
+      {InTheWay::LockFolder, "the event was recorded without the lock", 1},
+      {InTheWay::FileAsStateFolder, "cannot make the state folder", 0},
 #ifndef _WIN32
-      {"a link",
-       [&](const TempDir& dir) {
-         std::filesystem::create_symlink(dir.File("elsewhere", kElsewhere), history(dir));
-         return dir.path();
-       },
-       "is a link: it is not followed", 0},
-      {"a FIFO",
-       [&](const TempDir& dir) {
-         mkfifo(history(dir).c_str(), 0600);
-         return dir.path();
-       },
-       "is not a regular file", 0},
+      {InTheWay::Link, "is a link: it is not followed", 0},
+      {InTheWay::Fifo, "is not a regular file", 0},
 #endif
   };
+  // What a link points at keeps what it held.
+  constexpr std::string_view kElsewhere = "{\"event\": \"elsewhere\"}\n";
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.warning);
     const TempDir dir;
-    const std::string folder = c.stateFolder(dir);
+    std::string folder = dir.path();
+    const std::string history = HistoryPath(folder);
+    switch (c.what) {
+      case InTheWay::Folder:
+        std::filesystem::create_directory(history);
+        break;
+      case InTheWay::LockFolder:
+        std::filesystem::create_directory(HistoryLockPath(folder));
+        break;
+      case InTheWay::FileAsStateFolder:
+        folder = dir.File("plain", "x") + "/korvane";
+        break;
+      case InTheWay::Link:
+        std::filesystem::create_symlink(dir.File("elsewhere", kElsewhere), history);
+        break;
+      case InTheWay::Fifo:
+#ifndef _WIN32
+        mkfifo(history.c_str(), 0600);
+#endif
+        break;
+    }
     const Outcome run =
         KorvaneFw({"--simulate", "jms583-outdated", "update", "--yes", "--no-backup"},
                   testing::InStateFolder(folder));
@@ -429,13 +344,14 @@ TEST(KorvaneFwHistory, AHistoryThatCannotBeWrittenIsAWarning) {
     EXPECT_THAT(run.err, HasSubstr("korvane-fw: warning: history: "));
     EXPECT_THAT(run.err, HasSubstr(c.warning));
     EXPECT_EQ(ReadHistory(folder).events.size(), c.recorded);
-    const std::string elsewhere = dir.File("elsewhere");
-    if (std::filesystem::exists(elsewhere)) {
-      EXPECT_EQ(testing::ReadWhole(elsewhere), kElsewhere);
+    if (c.what == InTheWay::Link) {
+      EXPECT_EQ(testing::ReadWhole(dir.File("elsewhere")), kElsewhere);
     }
   }
 }
 
+/// A missing history is an empty one, a damaged line a warning; text from the file reaches the
+/// terminal only made printable.
 TEST(KorvaneFwHistory, AMissingOrDamagedHistoryStillLists) {
   struct Case {
     std::string content;  ///< the history file; "-": none
@@ -454,14 +370,14 @@ TEST(KorvaneFwHistory, AMissingOrDamagedHistoryStillLists) {
   for (const Case& c : cases) {
     const TempDir state;
     if (c.content != "-") std::ofstream(HistoryPath(state.path()), std::ios::binary) << c.content;
-    const Outcome text = KorvaneFw({"history"}, testing::InStateFolder(state.path()));
+    const auto inState = testing::InStateFolder(state.path());
+    const Outcome text = KorvaneFw({"history"}, inState);
     EXPECT_EQ(text.code, exitcode::kOk);
     EXPECT_THAT(text.out, HasSubstr(c.out));
     EXPECT_EQ(text.err.empty(), c.err.empty()) << text.err;
     EXPECT_THAT(text.err, HasSubstr(c.err));
-    // Text from the file reaches the terminal only made printable.
     EXPECT_THAT(text.err + text.out, Not(HasSubstr("\x1b")));
-    const Outcome json = KorvaneFw({"history", "--json"}, testing::InStateFolder(state.path()));
+    const Outcome json = KorvaneFw({"history", "--json"}, inState);
     EXPECT_EQ(json.code, exitcode::kOk);
     EXPECT_TRUE(nlohmann::json::parse(json.out).at("events").is_array());
   }

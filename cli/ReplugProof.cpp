@@ -1,7 +1,5 @@
 #include "ReplugProof.h"
 
-#include <algorithm>
-
 #include "CheckCommand.h"
 #include "DeviceChanges.h"
 #include "Text.h"
@@ -10,24 +8,6 @@ namespace korvane::cli {
 namespace {
 
 using std::chrono::milliseconds;
-
-milliseconds Left(Clock& clock, std::chrono::microseconds deadline) {
-  const auto left = std::chrono::ceil<milliseconds>(deadline - clock.Now());
-  return std::max(left, milliseconds{0});
-}
-
-/// Waits until changes have been quiet for the rescan interval, or the deadline; false when the
-/// wait was cut short by an interrupt.
-bool Settle(CommandContext& context, std::chrono::microseconds deadline) {
-  Clock& clock = context.devices.clock();
-  while (context.interrupts.received() == 0) {
-    const milliseconds left = std::min(Left(clock, deadline), kRescanInterval);
-    if (left.count() == 0 || context.devices.changes().Wait(left) != ChangeWait::Change) {
-      return context.interrupts.received() == 0;
-    }
-  }
-  return false;
-}
 
 /// What the scan after a change shows; nothing to judge while it is gone or not found alone.
 std::optional<ReplugProof> Judge(const CheckReport& report, const ReplugExpectation& expected,
@@ -51,28 +31,28 @@ ReplugProof Waited(CommandContext& context, JobSession& session,
                    const ReplugExpectation& expected) {
   Clock& clock = context.devices.clock();
   const auto deadline = clock.Now() + expected.wait;
+  const auto stop = [&context] { return context.interrupts.received() != 0; };
   bool seenGone = false;
-  while (context.interrupts.received() == 0) {
-    const milliseconds left = Left(clock, deadline);
-    if (left.count() == 0) return {};
-    switch (context.devices.changes().Wait(std::min(left, kRescanInterval))) {
-      case ChangeWait::Ended:
-        // Nothing can come any more: the rest of the wait passes as it would have.
-        clock.Sleep(left);
+  for (;;) {
+    switch (
+        WaitForSettledChanges(context.devices.changes(), clock, kRescanInterval, stop, deadline)) {
+      case SettledWait::Interrupted:
+        return {ReplugResult::Interrupted, std::nullopt, {}, {}};
+      case SettledWait::TimedOut:
         return {};
-      case ChangeWait::Quiet:
-        continue;
-      case ChangeWait::Change:
+      case SettledWait::Ended:
+        // Nothing can come any more: the rest of the wait passes as it would have.
+        clock.Sleep(std::chrono::ceil<milliseconds>(deadline - clock.Now()));
+        return {};
+      case SettledWait::Settled:
         break;
     }
-    if (!Settle(context, deadline)) break;
     context.messages.Clear();
     session.Scan();
     const CheckReport report = BuildCheckReport(session.job(), context.messages);
     if (report.verdict == CheckVerdict::NotFound) seenGone = true;
     if (auto judged = Judge(report, expected, seenGone)) return *judged;
   }
-  return {ReplugResult::Interrupted, std::nullopt, {}, {}};
 }
 
 std::string MinutesText(milliseconds wait) {

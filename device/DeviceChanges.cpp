@@ -1,6 +1,7 @@
 #include "DeviceChanges.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace korvane {
 namespace {
@@ -15,9 +16,13 @@ std::chrono::milliseconds Remaining(const Clock& clock, std::chrono::microsecond
 }
 
 /// Until the first change; Settled stands for "a change came".
-SettledWait WaitForFirstChange(DeviceChanges& changes, const std::function<bool()>& stop) {
+SettledWait WaitForFirstChange(DeviceChanges& changes, const Clock& clock,
+                               const std::function<bool()>& stop,
+                               std::optional<std::chrono::microseconds> deadline) {
   while (!stop()) {
-    switch (changes.Wait(kSlice)) {
+    const std::chrono::milliseconds slice = deadline ? Remaining(clock, *deadline) : kSlice;
+    if (slice.count() == 0) return SettledWait::TimedOut;
+    switch (changes.Wait(slice)) {
       case ChangeWait::Change:
         return SettledWait::Settled;
       case ChangeWait::Ended:
@@ -33,17 +38,24 @@ SettledWait WaitForFirstChange(DeviceChanges& changes, const std::function<bool(
 
 SettledWait WaitForSettledChanges(DeviceChanges& changes, Clock& clock,
                                   std::chrono::milliseconds interval,
-                                  const std::function<bool()>& stop) {
-  if (const SettledWait first = WaitForFirstChange(changes, stop); first != SettledWait::Settled) {
+                                  const std::function<bool()>& stop,
+                                  std::optional<std::chrono::microseconds> end) {
+  if (const SettledWait first = WaitForFirstChange(changes, clock, stop, end);
+      first != SettledWait::Settled) {
     return first;
   }
-  auto deadline = clock.Now() + interval;
+  // Every change starts the interval again, never past the end.
+  const auto settleBy = [&clock, interval, end] {
+    const auto by = clock.Now() + interval;
+    return end ? std::min(by, *end) : by;
+  };
+  auto deadline = settleBy();
   while (!stop()) {
     const std::chrono::milliseconds left = Remaining(clock, deadline);
     if (left.count() == 0) return SettledWait::Settled;
     switch (changes.Wait(left)) {
       case ChangeWait::Change:
-        deadline = clock.Now() + interval;
+        deadline = settleBy();
         break;
       case ChangeWait::Ended:
         // Nothing more can come: the rest of the interval passes as it would have.

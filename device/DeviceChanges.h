@@ -42,6 +42,7 @@ enum class SettledWait : std::uint8_t {
   Settled,      ///< a burst of changes came and has been quiet for the whole interval
   Ended,        ///< no change came and none can come any more
   Interrupted,  ///< stop said so first
+  TimedOut,     ///< the deadline passed before a change came
 };
 
 /// How long device changes must lie quiet before a rescan: the window's rescan timer, and the
@@ -50,9 +51,12 @@ inline constexpr std::chrono::milliseconds kRescanInterval{500};
 
 /// Waits for device changes and returns once the last change of a burst lies quiet behind by
 /// the interval, as the window's rescan timer does: every change starts the interval again.
-/// stop is asked at least every slice, so that a signal is acted on soon after it comes.
+/// stop is asked at least every slice, so that a signal is acted on soon after it comes. With a
+/// deadline on the clock, no first change by then ends the wait as TimedOut, and a burst still
+/// going on then counts as settled.
 SettledWait WaitForSettledChanges(DeviceChanges& changes, Clock& clock,
                                   std::chrono::milliseconds interval,
-                                  const std::function<bool()>& stop);
+                                  const std::function<bool()>& stop,
+                                  std::optional<std::chrono::microseconds> deadline = {});
 
 }  // namespace korvane

@@ -63,6 +63,22 @@ constexpr std::array kLayouts{
 };
 // clang-format on
 
+/// A standard command in a form that the bridge answers though the command set never uses it.
+struct StandardLayout {
+  Operation operation;
+  CdbPattern pattern;
+};
+
+// The kernel and SCSI tools send INQUIRY and REQUEST SENSE in their 6-byte form, and INQUIRY's
+// allocation length fills bytes 3 and 4; under UAS the 12-byte form arrives with both bytes too.
+// clang-format off
+constexpr std::array kStandardLayouts{
+  StandardLayout{Operation::Inquiry,      Pattern("12 00 00 .. .. 00")},
+  StandardLayout{Operation::Inquiry,      Pattern("12 00 00 .. .. 00 00 00 00 00 00 00")},
+  StandardLayout{Operation::RequestSense, Pattern("03 00 00 00 .. 00")},
+};
+// clang-format on
+
 consteval bool InOperationOrder() {
   for (std::size_t i = 0; i < kLayouts.size(); ++i) {
     if (static_cast<std::size_t>(kLayouts[i].operation) != i) return false;
@@ -105,6 +121,23 @@ CdbCheck CheckForm(const CdbLayout& layout, std::span<const std::uint8_t> cdb,
   return CdbCheck::Ok;
 }
 
+bool InStandardForm(const CdbLayout& layout, std::span<const std::uint8_t> cdb,
+                    Direction direction) {
+  return direction == layout.direction &&
+         std::ranges::any_of(kStandardLayouts, [&](const StandardLayout& standard) {
+           return standard.operation == layout.operation && cdb.size() == standard.pattern.length &&
+                  FixedBytesMatch(standard.pattern, cdb);
+         });
+}
+
+CdbCheck Check(const CdbLayout& layout, std::span<const std::uint8_t> cdb, Direction direction) {
+  const CdbCheck check = CheckForm(layout, cdb, direction);
+  if (check != CdbCheck::Ok && InStandardForm(layout, cdb, direction)) {
+    return CdbCheck::StandardForm;
+  }
+  return check;
+}
+
 }  // namespace
 
 std::string_view OperationName(Operation operation) {
@@ -127,7 +160,7 @@ DecodedCdb Decode(std::span<const std::uint8_t> cdb, Direction direction) {
     return {Operation::Unknown,
             IsBridgeOpcode(cdb[0]) ? CdbCheck::UnknownItem : CdbCheck::ForeignOpcode};
   }
-  return {layout->operation, CheckForm(*layout, cdb, direction)};
+  return {layout->operation, Check(*layout, cdb, direction)};
 }
 
 }  // namespace korvane::sim

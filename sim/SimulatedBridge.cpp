@@ -275,7 +275,7 @@ BridgeResponse SimulatedBridge::Respond(const DecodedCdb& decoded,
   if (fault != nullptr && fault->effect != FaultEffect::Corrupt) {
     return Inject(*fault, decoded.operation);
   }
-  if (decoded.check != CdbCheck::Ok) return Reject(decoded.check);
+  if (!Answerable(decoded.check)) return Reject(decoded.check);
   if (fault != nullptr) return RespondCorrupted(*fault, decoded.operation, cdb, direction, dataOut);
   return Dispatch(decoded.operation, cdb, dataOut);
 }
@@ -386,10 +386,8 @@ BridgeResponse SimulatedBridge::Inquiry(std::span<const std::uint8_t> cdb) {
   PutPadded(all.subspan(16, 16), inquiry.product);
   PutPadded(all.subspan(32, 4), inquiry.revision);
   if (tagged) PutPadded(all.subspan(kInquiryStandardSize, kInquiryTagSize), inquiry.chipTag);
-  // The host gets exactly the allocation length it asked for, zeros past the data.
-  std::vector<std::uint8_t> answer(cdb[4], 0);
-  std::copy_n(data.begin(), std::min(answer.size(), data.size()), answer.begin());
-  return {.dataIn = std::move(answer)};
+  // The allocation length has two bytes; bytes 36-39 are sent, zeros on a chip without a tag.
+  return Answer(std::span(data).first(std::min<std::size_t>(Field16(cdb, 3), data.size())));
 }
 
 BridgeResponse SimulatedBridge::RequestSense(std::span<const std::uint8_t> cdb) {

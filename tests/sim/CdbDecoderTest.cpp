@@ -21,6 +21,11 @@ struct DecodeCase {
 // clang-format off
 const DecodeCase kCases[] = {
   {"flash type",        {0xFF, 0x04, 0x23, 0x04, 0, 0, 0, 0, 0, 0, 0, 0},             In,  Operation::ReadFlashType,   CdbCheck::Ok},
+  {"INQUIRY, 40 bytes",        {0x12, 0, 0, 0, 0x28, 0, 0, 0, 0, 0, 0, 0},             In,  Operation::Inquiry,         CdbCheck::Ok},
+  {"INQUIRY for 300, 12 bytes", {0x12, 0, 0, 0x01, 0x2C, 0, 0, 0, 0, 0, 0, 0},         In,  Operation::Inquiry,         CdbCheck::StandardForm},
+  {"INQUIRY for 300, 6 bytes", {0x12, 0, 0, 0x01, 0x2C, 0},                            In,  Operation::Inquiry,         CdbCheck::StandardForm},
+  {"REQUEST SENSE, 6 bytes",   {0x03, 0, 0, 0, 0xFC, 0},                               In,  Operation::RequestSense,    CdbCheck::StandardForm},
+  {"INQUIRY, 10 bytes",        {0x12, 0, 0, 0, 0x24, 0, 0, 0, 0, 0},                   In,  Operation::Inquiry,         CdbCheck::BadLength},
   {"identity, 10 bytes",       {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0},                In,  Operation::ReadIdentity,    CdbCheck::BadLength},
   {"read buffer, 12 bytes",    {0x3C, 0x01, 0, 0, 0, 0, 0, 0x04, 0, 0, 0, 0},          In,  Operation::ReadBuffer,      CdbCheck::BadLength},
   {"nvram read as data out",   {0xDF, 0x10, 0, 0x02, 0, 0, 0, 0, 0x01, 0x10, 0, 0xFA}, Out, Operation::ReadNvram,       CdbCheck::BadDirection},

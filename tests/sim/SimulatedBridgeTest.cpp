@@ -29,7 +29,9 @@ constexpr Kind kLoaderKind{0x04, 0x04, 0x06, 0x06};
 
 std::uint8_t B(std::uint32_t value, int shift) { return static_cast<std::uint8_t>(value >> shift); }
 
-Bytes Inquiry(std::uint8_t length) { return {0x12, 0, 0, 0, length, 0, 0, 0, 0, 0, 0, 0}; }
+Bytes Inquiry(std::uint16_t length) {
+  return {0x12, 0, 0, B(length, 8), B(length, 0), 0, 0, 0, 0, 0, 0, 0};
+}
 
 Bytes Nvram(std::uint8_t byte1, std::uint32_t address, std::uint32_t length, std::uint8_t item) {
   return {0xDF, byte1, B(length, 16),  B(length, 8),  B(length, 0),  0,
@@ -169,19 +171,21 @@ TEST(SimulatedBridgeTest, IdentityBlockOfEachChip) {
 TEST(SimulatedBridgeTest, InquiryAnswersTheAllocationLength) {
   const struct {
     Chip chip;
-    std::uint8_t asked;
-    std::string expectTail;  // bytes 32 up to what was asked
+    Bytes cdb;
+    std::string expectTail;  // bytes 32 up to what was answered
   } cases[] = {
-      {Chip::Jms583, 40, std::string("0100j583")},
-      {Chip::Jms578, 40, std::string("0100\0\0\0\0", 8)},
-      {Chip::Jms583, 48, std::string("0100j583\0\0\0\0\0\0\0\0", 16)},
-      {Chip::Jms583, 34, "01"},
+      {Chip::Jms583, Inquiry(40), std::string("0100j583")},
+      {Chip::Jms578, Inquiry(40), std::string("0100\0\0\0\0", 8)},
+      {Chip::Jms583, Inquiry(48), std::string("0100j583")},
+      {Chip::Jms583, Inquiry(34), "01"},
+      {Chip::Jms583, Inquiry(300), std::string("0100j583")},
+      {Chip::Jms583, {0x12, 0, 0, 0x01, 0x2C, 0}, std::string("0100j583")},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.asked);
+    SCOPED_TRACE(::testing::PrintToString(c.cdb));
     SimulatedBridge bridge(DefaultConfig(c.chip));
-    const Bytes data = Send(bridge, Inquiry(c.asked)).dataIn;
-    ASSERT_EQ(data.size(), c.asked);
+    const Bytes data = Send(bridge, c.cdb).dataIn;
+    ASSERT_EQ(data.size(), 32 + c.expectTail.size());
     EXPECT_EQ(data[0], 0x00);
     EXPECT_EQ(std::string(data.begin() + 8, data.begin() + 32), "JMicron Generic         ");
     EXPECT_EQ(std::string(data.begin() + 32, data.end()), c.expectTail);

@@ -338,7 +338,7 @@ BridgeResponse SimulatedBridge::Dispatch(Operation operation, std::span<const st
     case Operation::ReadStatus:
       return Status();
     case Operation::ReadFlashType:
-      return config_.flashType ? Answer(*config_.flashType) : Unsupported();
+      return config_.flashType ? Answer(*config_.flashType) : MissingItem();
     case Operation::ReadChipTag:
       return ChipTag();
     case Operation::ReadNvram:
@@ -348,7 +348,7 @@ BridgeResponse SimulatedBridge::Dispatch(Operation operation, std::span<const st
     case Operation::ReadMemory:
       return ReadMemory(cdb);
     case Operation::ReadConfigWord:
-      return config_.configWord ? Answer(*config_.configWord) : Unsupported();
+      return config_.configWord ? Answer(*config_.configWord) : MissingItem();
     case Operation::ReadVendorB5:
       return config_.vendorB5 ? Answer(std::vector<std::uint8_t>(kVendorB5AnswerSize, 0))
                               : Unsupported();
@@ -421,7 +421,7 @@ BridgeResponse SimulatedBridge::Status() {
 }
 
 BridgeResponse SimulatedBridge::ChipTag() {
-  if (!config_.chipTag) return Unsupported();
+  if (!config_.chipTag) return MissingItem();
   std::array<std::uint8_t, kChipTagSize> tag{};
   std::copy_n(config_.chipTag->begin(), std::min(tag.size(), config_.chipTag->size()), tag.begin());
   return Answer(tag);

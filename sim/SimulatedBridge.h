@@ -113,6 +113,9 @@ class SimulatedBridge {
   BridgeResponse InvalidField() {
     return CheckCondition(sense::kIllegalRequest, sense::kInvalidField);
   }
+  /// An item of the 0xFF or 0xDF group that this chip lacks: the opcode is supported, so it is
+  /// the field that is refused, as for an item no chip knows.
+  BridgeResponse MissingItem() { return InvalidField(); }
 
   BridgeResponse Inquiry(std::span<const std::uint8_t> cdb);
   BridgeResponse RequestSense(std::span<const std::uint8_t> cdb);

@@ -16,6 +16,9 @@ const Bytes kReadIdentity{0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 const Bytes kReadIdentityAlt{0xFE, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 const Bytes kReadStatus{0xFF, 0x04, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 const Bytes kReadChipTag{0xFF, 0x04, 0x30, 0x08, 0, 0, 0, 0, 0, 0, 0, 0};
+const Bytes kReadFlashType{0xFF, 0x04, 0x23, 0x04, 0, 0, 0, 0, 0, 0, 0, 0};
+const Bytes kUnknownItem{0xFF, 0x04, 0x99, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+const Bytes kReadConfigWord{0xDF, 0x10, 0, 0, 0x02, 0, 0, 0, 0, 0, 0, 0xFF};
 const Bytes kReadVendorB5{0xB5, 0, 0, 0, 0, 0x64, 0, 0, 0x01, 0, 0, 0};
 const Bytes kRequestSense{0x03, 0, 0, 0, 0x12, 0, 0, 0, 0, 0, 0, 0};
 const Bytes kDescriptor{0x3C, 0x03, 0, 0, 0, 0, 0, 0, 0x04, 0};
@@ -216,11 +219,36 @@ TEST(SimulatedBridgeTest, OptionalCommandsAnswerOrFailAsConfigured) {
   EXPECT_EQ(Send(bridge, kReadChipTag).dataIn, Bytes({'j', '3', '3', '5', 'C', '0', '-', 'e'}));
   EXPECT_EQ(Send(bridge, ReadMemory(0xFDB0, 4)).dataIn, Bytes({0x00, 0xB4, 0x00, 0x00}));
   EXPECT_EQ(Send(bridge, ReadMemory(0xFFFE, 4)).status, scsi::kCheckCondition);
-  EXPECT_EQ(Send(bridge, kReadVendorB5).status, scsi::kCheckCondition);
 
-  SimulatedBridge plain(DefaultConfig(Chip::Jms583));
-  EXPECT_EQ(Send(plain, kReadChipTag).status, scsi::kCheckCondition);
-  EXPECT_EQ(Sense(plain), std::make_pair(0x05, 0x20));
+  // An opcode the chip lacks is an invalid operation code; an item of an opcode it has, whether
+  // no chip knows it or only this one lacks it, an invalid field.
+  const struct {
+    const char* what;
+    Bytes cdb;
+    void (*lack)(BridgeConfig&);
+    std::pair<int, int> sense;
+  } refused[] = {
+      {"vendor 0xB5", kReadVendorB5, [](BridgeConfig&) {}, {0x05, 0x20}},
+      {"alternate identity",
+       kReadIdentityAlt,
+       [](BridgeConfig& c) { c.identityAlt.reset(); },
+       {0x05, 0x20}},
+      {"unknown 0xFF item", kUnknownItem, [](BridgeConfig&) {}, {0x05, 0x24}},
+      {"chip tag", kReadChipTag, [](BridgeConfig& c) { c.chipTag.reset(); }, {0x05, 0x24}},
+      {"flash type", kReadFlashType, [](BridgeConfig& c) { c.flashType.reset(); }, {0x05, 0x24}},
+      {"configuration word",
+       kReadConfigWord,
+       [](BridgeConfig& c) { c.configWord.reset(); },
+       {0x05, 0x24}},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.what);
+    BridgeConfig lacking = DefaultConfig(Chip::Jms583);
+    r.lack(lacking);
+    SimulatedBridge plain(lacking);
+    EXPECT_EQ(Send(plain, r.cdb).status, scsi::kCheckCondition);
+    EXPECT_EQ(Sense(plain), r.sense);
+  }
 }
 
 TEST(SimulatedBridgeTest, NvramRecordStartsAsTheTemplateOfEachChip) {

@@ -390,6 +390,10 @@ BridgeResponse SimulatedBridge::Inquiry(std::span<const std::uint8_t> cdb) {
   return Answer(std::span(data).first(std::min<std::size_t>(Field16(cdb, 3), data.size())));
 }
 
+std::array<std::uint8_t, kSenseSize> SimulatedBridge::TakeSense() {
+  return std::exchange(sense_, MakeSense(sense::kNoSense, 0));
+}
+
 BridgeResponse SimulatedBridge::RequestSense(std::span<const std::uint8_t> cdb) {
   const std::size_t count = std::min<std::size_t>(cdb[4], sense_.size());
   BridgeResponse response = Answer(std::span(sense_).first(count));

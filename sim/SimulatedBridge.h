@@ -87,6 +87,9 @@ class SimulatedBridge {
   std::span<const std::uint8_t> nvramRecord() const;
   /// The sense data REQUEST SENSE would return now: it describes the last failed command.
   const std::array<std::uint8_t, kSenseSize>& sense() const { return sense_; }
+  /// The sense data, handed to a transport that delivers it with the failed command (autosense,
+  /// a sense IU); it is then gone, and REQUEST SENSE reports no sense.
+  std::array<std::uint8_t, kSenseSize> TakeSense();
   /// Commands that were aimed at the user's data behind the bridge (all were refused).
   std::size_t mediumAccessAttempts() const { return mediumAccesses_; }
   /// Every command received, in order.

@@ -93,11 +93,12 @@ bool SimulatedBus::OutlastsTimeout(const SimulatedBridge& bridge, const BridgeRe
 }
 
 PortReply SimulatedBus::Deliver(const BridgeResponse& response, const PortRequest& request,
-                                const SimulatedBridge& bridge) {
+                                SimulatedBridge& bridge) {
   PortReply reply{.requestOk = true, .scsiStatus = response.status};
   if (response.status == scsi::kCheckCondition) {
-    const std::size_t length = std::min(bridge.sense().size(), reply.sense.size());
-    std::copy_n(bridge.sense().begin(), length, reply.sense.begin());
+    const auto sense = bridge.TakeSense();
+    const std::size_t length = std::min(sense.size(), reply.sense.size());
+    std::copy_n(sense.begin(), length, reply.sense.begin());
     reply.senseLength = static_cast<std::uint8_t>(length);
   }
   if (request.direction == Direction::Out) {

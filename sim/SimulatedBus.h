@@ -92,9 +92,9 @@ class SimulatedBus final : public Port {
   const OpenHandle* FindHandle(PortHandle handle) const;
   bool InUse(std::string_view path, bool exclusive) const;
   /// The bridge's answer as a platform reports it: with a CHECK CONDITION, the sense the bridge
-  /// holds comes along, as the platforms' autosense brings it.
+  /// holds comes along, as the platforms' autosense brings it, and the bridge keeps none.
   static PortReply Deliver(const BridgeResponse& response, const PortRequest& request,
-                           const SimulatedBridge& bridge);
+                           SimulatedBridge& bridge);
   /// Spends the time a late answer takes; true when the host stopped waiting before it came.
   bool OutlastsTimeout(const SimulatedBridge& bridge, const BridgeResponse& response,
                        const PortRequest& request);

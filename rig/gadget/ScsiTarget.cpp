@@ -192,7 +192,8 @@ ScsiReply ScsiTarget::ExecuteBridge(const ScsiRequest& request, const CdbField& 
     reply.dataIn = std::move(response.dataIn);
     reply.dataOutTaken = std::min<std::uint32_t>(
         response.dataOutTaken, static_cast<std::uint32_t>(request.dataOut.size()));
-    if (reply.status == kCheckCondition) reply.sense = bridge_.sense();
+    // The sense travels with the failure (the auto-sense, the sense IU): the bridge keeps none.
+    if (reply.status == kCheckCondition) reply.sense = bridge_.TakeSense();
     wait = bridge_.config().latency + response.delay;
   }
   Log(cdb, length, reply);

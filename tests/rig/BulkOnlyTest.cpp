@@ -106,8 +106,9 @@ TEST(BulkOnlyTest, AnswersTheAutoSenseOnceWithoutTheBridge) {
   EXPECT_EQ(autoSense.dataIn[12], 0x24);
   EXPECT_EQ(bridge.log().size(), commands);
 
-  // The program's own REQUEST SENSE that follows is the bridge's to answer.
-  session.Answer(MakeCbw(18, true, requestSense), {}, 512);
+  // The program's own REQUEST SENSE that follows is the bridge's to answer: it was told already.
+  const BotAnswer explicitSense = session.Answer(MakeCbw(18, true, requestSense), {}, 512);
+  EXPECT_EQ(explicitSense.dataIn.at(2), 0x00);
   EXPECT_EQ(bridge.log().size(), commands + 1);
   EXPECT_EQ(bridge.log().back().operation, sim::Operation::RequestSense);
 

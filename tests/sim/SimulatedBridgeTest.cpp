@@ -534,15 +534,32 @@ TEST(SimulatedBridgeTest, BufferCommandsOutsideTheDownloadAreRejectedWithoutChan
 }
 
 TEST(SimulatedBridgeTest, SenseTellsWhyTheLastCommandFailedOnce) {
-  SimulatedBridge bridge(DefaultConfig(Chip::Jms583));
-  EXPECT_EQ(Send(bridge, {0xFF, 0x04, 0x99, 0, 0, 0, 0, 0, 0, 0, 0, 0}).status,
-            scsi::kCheckCondition);
-  EXPECT_EQ(Sense(bridge), std::make_pair(0x05, 0x24));
-  EXPECT_EQ(Sense(bridge), std::make_pair(0x00, 0x00)) << "reported once";
-
-  Send(bridge, {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0});  // wrong length
-  Send(bridge, kReadStatus);
-  EXPECT_EQ(Sense(bridge), std::make_pair(0x00, 0x00)) << "a completed command clears it";
+  enum class Then { Nothing, RequestSense, Delivered, Completed };
+  const struct {
+    const char* what;
+    Bytes failing;
+    Then then;
+    std::pair<int, int> reported;
+  } cases[] = {
+      {"kept until asked for", kUnknownItem, Then::Nothing, {0x05, 0x24}},
+      {"reported once", kUnknownItem, Then::RequestSense, {0x00, 0x00}},
+      {"delivered with the failure", kUnknownItem, Then::Delivered, {0x00, 0x00}},
+      {"cleared by a completed command",
+       {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0},  // wrong length
+       Then::Completed,
+       {0x00, 0x00}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimulatedBridge bridge(DefaultConfig(Chip::Jms583));
+    EXPECT_EQ(Send(bridge, c.failing).status, scsi::kCheckCondition);
+    if (c.then == Then::RequestSense) Sense(bridge);
+    if (c.then == Then::Delivered) {
+      EXPECT_EQ(bridge.TakeSense()[12], 0x24);
+    }
+    if (c.then == Then::Completed) Send(bridge, kReadStatus);
+    EXPECT_EQ(Sense(bridge), c.reported);
+  }
 }
 
 TEST(SimulatedBridgeTest, MediumCommandsAreRefusedAndCounted) {

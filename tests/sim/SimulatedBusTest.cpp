@@ -92,6 +92,8 @@ TEST_F(SimulatedBusTest, DataOutReachesTheBridgeAndRejectionsCarryTheStatus) {
   EXPECT_EQ(rejected.lastError, 0u);
   EXPECT_EQ(rejected.scsiStatus, scsi::kCheckCondition);
   EXPECT_EQ(rejected.transferred, 0u);
+  EXPECT_EQ(rejected.sense[12], 0x24);
+  EXPECT_EQ(bridge.sense()[12], 0x00) << "the sense came with the failure and is not kept";
 }
 
 TEST_F(SimulatedBusTest, EachCommandSpendsTheBridgeLatencyWithoutSleeping) {

@@ -36,8 +36,8 @@ constexpr DataDirection kNone = DataDirection::None;
 constexpr DataDirection kIn = DataDirection::In;
 constexpr DataDirection kOut = DataDirection::Out;
 
-// The bridge's commands take the CDB lengths of its command set (12 bytes, 10 for the buffer
-// commands) whatever length the host used: the kernel sends INQUIRY in 6 bytes.
+// The bridge's commands have the CDB lengths of its command set (12 bytes, 10 for the buffer
+// commands); a UAS command IU, which pads every CDB to 16 bytes, leaves the device only these.
 // clang-format off
 constexpr std::array kRules{
   // The bridge's command set.

@@ -22,7 +22,8 @@ struct DataPhase {
   bool known = false;  ///< the opcode (and its selector byte) is in the table
   DataDirection direction = DataDirection::None;  ///< the command's own, even when length is 0
   std::uint32_t length = 0;                       ///< bytes the data phase carries; 0 with no data
-  std::uint8_t cdbLength = 0;                     ///< the length of the command's own CDB form
+  /// The length of the command's own CDB form, which a CDB padded in a UAS IU is taken to have.
+  std::uint8_t cdbLength = 0;
 };
 
 /// Copies up to 16 bytes of a CDB into a zero-filled field.

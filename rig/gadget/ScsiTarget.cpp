@@ -168,24 +168,21 @@ ScsiReply ScsiTarget::Execute(const ScsiRequest& request) {
   // The kernel asks for VPD pages; the bridge has none and must not see the request.
   const bool vpd = cdb[0] == kInquiry && (cdb[1] & kInquiryEvpd) != 0;
   if (vpd && present()) return Fail(kIllegalRequest, kInvalidField);
-  if (IsBridgeOpcode(cdb[0])) return ExecuteBridge(request, cdb, phase);
+  if (IsBridgeOpcode(cdb[0])) return ExecuteBridge(request, phase);
   const std::lock_guard lock(mutex_);
   // The medium sits behind the bridge: when the bridge is gone, so is the disk.
   if (!bridge_.present()) return {.present = false};
   return ExecuteMedium(request, cdb);
 }
 
-ScsiReply ScsiTarget::ExecuteBridge(const ScsiRequest& request, const CdbField& cdb,
-                                    const DataPhase& phase) {
-  // The bridge decodes its commands in its own CDB lengths, whatever length the host used.
-  const std::size_t length =
-      phase.known ? phase.cdbLength : std::min(request.cdb.size(), cdb.size());
+ScsiReply ScsiTarget::ExecuteBridge(const ScsiRequest& request, const DataPhase& phase) {
   ScsiReply reply;
   std::chrono::microseconds wait{0};
   {
     const std::lock_guard lock(mutex_);
-    sim::BridgeResponse response = bridge_.Execute(
-        std::span(cdb).first(length), BridgeDirection(request.direction, phase), request.dataOut);
+    // The bridge decodes the CDB in the length the host sent it, and refuses a wrong one.
+    sim::BridgeResponse response =
+        bridge_.Execute(request.cdb, BridgeDirection(request.direction, phase), request.dataOut);
     reply.present = response.present;
     reply.status = response.status;
     if (response.dataIn.size() > request.expectedIn) response.dataIn.resize(request.expectedIn);
@@ -196,7 +193,7 @@ ScsiReply ScsiTarget::ExecuteBridge(const ScsiRequest& request, const CdbField& 
     if (reply.status == kCheckCondition) reply.sense = bridge_.TakeSense();
     wait = bridge_.config().latency + response.delay;
   }
-  Log(cdb, length, reply);
+  Log(request.cdb, reply);
   // Spent outside the lock, so that a replug asked meanwhile is not held up by a late answer.
   if (reply.present && wait.count() > 0) {
     clock_.Sleep(std::chrono::ceil<std::chrono::milliseconds>(wait));
@@ -213,10 +210,8 @@ ScsiReply ScsiTarget::ExecuteMedium(const ScsiRequest& request, const CdbField& 
   return command->handler(medium_, cdb, request);
 }
 
-void ScsiTarget::Log(const CdbField& cdb, std::size_t cdbLength, const ScsiReply& reply) const {
-  if (log_)
-    log_("bridge " + HexText(std::span(cdb).first(cdbLength), HexCase::Upper, " ") + " -> " +
-         Outcome(reply));
+void ScsiTarget::Log(std::span<const std::uint8_t> cdb, const ScsiReply& reply) const {
+  if (log_) log_("bridge " + HexText(cdb, HexCase::Upper, " ") + " -> " + Outcome(reply));
 }
 
 void ScsiTarget::Replug(const sim::DiskHost* host) {

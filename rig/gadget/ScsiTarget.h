@@ -23,7 +23,7 @@ using Sense = std::array<std::uint8_t, sim::kSenseSize>;
 
 /// One command as the host sent it.
 struct ScsiRequest {
-  std::span<const std::uint8_t> cdb;              ///< 1 to 16 bytes (longer is cut)
+  std::span<const std::uint8_t> cdb;              ///< in the length the host sent it
   DataDirection direction = DataDirection::None;  ///< the host's, or the table's under UAS
   std::span<const std::uint8_t> dataOut;          ///< the data-out bytes the host sent
   std::uint32_t expectedIn = 0;                   ///< data-in bytes the host takes at most
@@ -65,10 +65,10 @@ class ScsiTarget {
   std::span<const std::uint8_t> nvramRecord() const { return bridge_.nvramRecord(); }
 
  private:
-  ScsiReply ExecuteBridge(const ScsiRequest& request, const CdbField& cdb, const DataPhase& phase);
+  ScsiReply ExecuteBridge(const ScsiRequest& request, const DataPhase& phase);
   ScsiReply ExecuteMedium(const ScsiRequest& request, const CdbField& cdb);
   ScsiReply Transfer(const ScsiRequest& request, const CdbField& cdb, bool write);
-  void Log(const CdbField& cdb, std::size_t cdbLength, const ScsiReply& reply) const;
+  void Log(std::span<const std::uint8_t> cdb, const ScsiReply& reply) const;
 
   sim::SimulatedBridge& bridge_;
   Clock& clock_;

@@ -38,6 +38,15 @@ std::optional<UasCommand> ParseCommand(std::span<const std::uint8_t> bytes) {
   return command;
 }
 
+/// The CDB as long as the host sent it, as far as the IU tells: a command IU pads every CDB of
+/// up to 16 bytes with zeros, so such a CDB takes the length of its command's own form, as a
+/// device reads it from the opcode. Only a longer CDB states its length, in its additional bytes.
+std::span<const std::uint8_t> CdbAsSent(const UasCommand& command, const DataPhase& phase) {
+  const std::span<const std::uint8_t> cdb(command.cdb);
+  if (cdb.size() > kCdbFieldSize || !phase.known) return cdb;
+  return cdb.first(phase.cdbLength);
+}
+
 /// The only answer a LUN other than 0 gets: INQUIRY says nobody is there, the rest fails.
 UasAnswer NoSuchLun(const UasCommand& command) {
   const DataPhase phase = PhaseOf(ToField(command.cdb));
@@ -94,7 +103,7 @@ UasAnswer UasSession::Answer(const UasCommand& command, std::span<const std::uin
   const DataPhase phase = PhaseOf(ToField(command.cdb));
   // Without a length in the IU the CDB decides it, and the host's buffer is at least that big.
   ScsiReply reply =
-      target_.Execute({.cdb = command.cdb,
+      target_.Execute({.cdb = CdbAsSent(command, phase),
                        .direction = phase.length == 0 ? DataDirection::None : phase.direction,
                        .dataOut = dataOut,
                        .expectedIn = phase.direction == DataDirection::In ? phase.length : 0});

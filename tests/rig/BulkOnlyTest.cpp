@@ -67,6 +67,7 @@ const AnswerCase kAnswerCases[] = {
   {"exact answer",          16,  {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 16, false, 0,   0},
   {"host asks more",        64,  {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 16, false, 48,  0},
   {"host asks less",        12,  {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 12, false, 0,   0},
+  {"CDB of 16 bytes",       16,  {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, true, 16, 1},
   {"nothing, failed",       512, {0xC7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},       0,  true,  512, 1},
   {"short on a packet",     1024, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0},           512, true,  512, 0},
   {"MODE SENSE for 192",    192, {0x1A, 0, 0x3F, 0, 192, 0},                    4,  false, 188, 0},

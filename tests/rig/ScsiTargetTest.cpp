@@ -43,8 +43,9 @@ struct CommandCase {
 const CommandCase kCases[] = {
   {"kernel INQUIRY, 6 bytes",  {0x12, 0, 0, 0, 36, 0},                         In,   36,   0, 0, 0,    36, true},
   {"INQUIRY, 40 bytes",        {0x12, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0},       In,   40,   0, 0, 0,    40, true},
+  {"INQUIRY for 300 bytes",    {0x12, 0, 0, 0x01, 0x2C, 0},                    In,   300,  0, 0, 0,    40, true},
   {"INQUIRY, VPD page",        {0x12, 0x01, 0x80, 0, 0xFF, 0},                 In,   255,  2, 5, 0x24, 0,  false},
-  {"identity in a UAS field",  {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, In, 16, 0, 0, 0, 16, true},
+  {"identity in 16 bytes",     {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, In, 16, 2, 5, 0x24, 0, true},
   {"identity, host takes 12",  {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0},   In,   12,   0, 0, 0,    12, true},
   {"unknown 0xFF item",        {0xFF, 0x04, 0x99, 0, 0, 0, 0, 0, 0, 0, 0, 0},  In,   8,    2, 5, 0x24, 0,  true},
   {"TEST UNIT READY",          {0x00, 0, 0, 0, 0, 0},                          None, 0,    0, 0, 0,    0,  false},

@@ -12,8 +12,10 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes CommandIu(std::uint16_t tag, std::uint8_t lun, const Bytes& cdb) {
-  Bytes bytes(32, 0);
+  const std::size_t additional = cdb.size() > 16 ? cdb.size() - 16 : 0;
+  Bytes bytes(32 + additional, 0);
   bytes[0] = iu::kCommand;
+  bytes[6] = static_cast<std::uint8_t>(additional);  // 4-byte words from bit 2: the byte count
   bytes[2] = static_cast<std::uint8_t>(tag >> 8);
   bytes[3] = static_cast<std::uint8_t>(tag);
   bytes[9] = lun;  // single-level LUN structure: the number sits in byte 1 of the field
@@ -72,6 +74,8 @@ const LunCase kLunCases[] = {
   {"INQUIRY, LUN 1",        1, {0x12, 0, 0, 0, 36, 0},              0, 36,  0x7F, false, 0},
   {"TEST UNIT READY, LUN 1", 1, {0x00, 0, 0, 0, 0, 0},              2, 0,   0,    false, 0},
   {"READ(10), one block",     0, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0},   0, 512, 0x00, false, 0},
+  {"identity padded to 16", 0, {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, 16, 0xF4, false, 1},
+  {"identity in 20 bytes",  0, {0xE0, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 2, 0, 0, false, 1},
   {"descriptor",            0, {0x3C, 0x03, 0, 0, 0, 0, 0, 0, 4, 0}, 0, 4,  0x0A, false, 1},
   {"failed read",           0, {0x3C, 0x07, 0, 0, 0, 0, 0, 0x02, 0, 0}, 2, 0, 0,  false, 1},
   {"short on a packet",     0, {0x3C, 0x01, 0x01, 0, 0, 0, 0, 0x04, 0, 0}, 0, 512, 0xB1, true, 1},

@@ -11,6 +11,7 @@ packages=(
   wine wine32:i386 xvfb xauth
   xdotool imagemagick fonts-wine
   qemu-system-x86 cpio xz-utils jq dmsetup
+  sg3-utils
   udev
   help2man lintian man-db
   clang-16 libclang-rt-16-dev

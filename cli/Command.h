@@ -33,7 +33,7 @@ inline constexpr int kInterrupted = 130;  ///< SIGINT: ends a wait, or after the
 inline constexpr int kTerminated = 143;   ///< SIGTERM, likewise
 }  // namespace exitcode
 
-/// The exit-code table, as --help and the README show it.
+/// The exit-code table, as --help, the manual page and docs/cli.md show it.
 inline constexpr std::string_view kExitCodeTable =
     "Exit codes:\n"
     "  0    done, or nothing to do (list found enclosures; no update needed; update complete;\n"

@@ -13,7 +13,7 @@ packages=(
   qemu-system-x86 cpio xz-utils jq dmsetup
   sg3-utils
   udev
-  help2man lintian man-db
+  scdoc lintian man-db
   clang-16 libclang-rt-16-dev
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
 )

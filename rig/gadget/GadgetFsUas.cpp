@@ -329,14 +329,18 @@ bool GadgetFsUas::ReadDataOut(std::vector<std::uint8_t>& data, std::uint32_t len
 
 bool GadgetFsUas::SendDataIn(const UasAnswer& answer, std::uint16_t tag) {
   if (!WriteAll(status_.get(), MakeReadyIu(iu::kReadReady, tag))) return false;
-  const std::span<const std::uint8_t> data(answer.dataIn);
-  for (std::size_t at = 0; at < data.size(); at += kChunk) {
-    if (!WriteAll(dataIn_.get(), data.subspan(at, std::min(kChunk, data.size() - at)))) {
-      return false;
-    }
+  const std::optional<std::size_t> taken =
+      PushDataIn(answer.dataIn, answer.zeroLengthPacket, kChunk,
+                 [this](std::span<const std::uint8_t> bytes) -> std::int64_t {
+                   // EINTR fails too: only the wake signal interrupts, and it means "stop".
+                   return ::write(dataIn_.get(), bytes.data(), bytes.size());
+                 });
+  if (!taken) return false;
+  if (verbose_ && *taken < answer.dataIn.size()) {
+    Say("data-in overrun: the host took " + std::to_string(*taken) + " of " +
+        std::to_string(answer.dataIn.size()) + " bytes");
   }
-  // A zero-length packet tells the host that a short answer ended on a packet boundary.
-  return !answer.zeroLengthPacket || ::write(dataIn_.get(), data.data(), 0) >= 0;
+  return true;
 }
 
 }  // namespace korvane::gadget

@@ -97,6 +97,20 @@ std::array<std::uint8_t, 8> MakeResponseIu(std::uint16_t tag) {
   return bytes;
 }
 
+std::optional<std::size_t> PushDataIn(std::span<const std::uint8_t> data, bool zeroLengthPacket,
+                                      std::size_t chunk, const DataInTransfer& transfer) {
+  std::size_t taken = 0;
+  while (taken < data.size()) {
+    const auto piece = data.subspan(taken, std::min(chunk, data.size() - taken));
+    const std::int64_t took = transfer(piece);
+    if (took < 0) return std::nullopt;
+    taken += std::min(static_cast<std::size_t>(took), piece.size());
+    if (static_cast<std::size_t>(took) < piece.size()) return taken;
+  }
+  if (zeroLengthPacket && transfer({}) < 0) return std::nullopt;
+  return taken;
+}
+
 UasAnswer UasSession::Answer(const UasCommand& command, std::span<const std::uint8_t> dataOut,
                              std::uint32_t maxPacket) {
   if (command.lun != 0) return NoSuchLun(command);

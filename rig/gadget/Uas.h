@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -49,6 +50,18 @@ std::vector<std::uint8_t> MakeSenseIu(std::uint16_t tag, std::uint8_t status, co
 std::array<std::uint8_t, 4> MakeReadyIu(std::uint8_t id, std::uint16_t tag);
 /// A Response IU saying "task management function complete".
 std::array<std::uint8_t, 8> MakeResponseIu(std::uint16_t tag);
+
+/// One bulk transfer on the data-in pipe: the bytes of it the host took, negative when the pipe
+/// failed.
+using DataInTransfer = std::function<std::int64_t(std::span<const std::uint8_t>)>;
+
+/// Sends a data-in answer in transfers of at most `chunk` bytes, ended by a zero-length packet
+/// when asked. A transfer the host took only part of ends the data phase: the host's buffer was
+/// shorter than the answer (an identity read carries no length to cut it to), its controller
+/// reports the overrun, and nothing more may stay queued on the pipe, where it would answer the
+/// next command's data-in. Returns the bytes the host took, nothing when the pipe failed.
+std::optional<std::size_t> PushDataIn(std::span<const std::uint8_t> data, bool zeroLengthPacket,
+                                      std::size_t chunk, const DataInTransfer& transfer);
 
 /// The device's answer to one command IU.
 struct UasAnswer {

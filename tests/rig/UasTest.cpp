@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 #include "SimulatedClock.h"
@@ -101,6 +102,48 @@ TEST(UasTest, AnswersLunZeroAndTurnsOthersAway) {
     }
     EXPECT_EQ(answer.zeroLengthPacket, c.zlp);
     EXPECT_EQ(bridge.log().size(), c.bridgeCommands);
+  }
+}
+
+struct DataInCase {
+  const char* what;
+  std::size_t answer;
+  std::size_t chunk;
+  bool zlp;
+  std::int64_t room;  ///< bytes the host's transfers take in all; negative: the pipe fails
+  std::vector<std::size_t> transfers;
+  std::optional<std::size_t> taken;
+};
+
+// Nothing past the host's transfer is sent again: the rest would wait on the pipe for the next
+// command's data-in.
+// clang-format off
+const DataInCase kDataInCases[] = {
+  {"fits the host's buffer",        16,  64,    false, 16,   {16},         16},
+  {"identity into 8 bytes",         16,  64,    false, 8,    {16},         8},
+  {"in chunks",                     100, 40,    false, 1000, {40, 40, 20}, 100},
+  {"host ends in the second chunk", 100, 40,    false, 50,   {40, 40},     50},
+  {"short on a packet",             512, 65536, true,  1024, {512, 0},     512},
+  {"overrun sends no zero packet",  512, 65536, true,  256,  {512},        256},
+  {"pipe fails",                    16,  64,    false, -1,   {16},         std::nullopt},
+};
+// clang-format on
+
+TEST(UasTest, DataInEndsWhereTheHostsTransferEnds) {
+  for (const DataInCase& c : kDataInCases) {
+    SCOPED_TRACE(c.what);
+    std::int64_t room = c.room;
+    std::vector<std::size_t> transfers;
+    const Bytes answer(c.answer, 0x5A);
+    const auto taken = PushDataIn(answer, c.zlp, c.chunk, [&](std::span<const std::uint8_t> bytes) {
+      transfers.push_back(bytes.size());
+      if (room < 0) return std::int64_t{-1};
+      const auto took = std::min<std::int64_t>(room, static_cast<std::int64_t>(bytes.size()));
+      room -= took;
+      return took;
+    });
+    EXPECT_EQ(transfers, c.transfers);
+    EXPECT_EQ(taken, c.taken);
   }
 }
 

@@ -12,6 +12,7 @@
 #include "BackupCommand.h"
 #include "Backups.h"
 #include "CheckCommand.h"
+#include "ChosenDisk.h"
 #include "DeviceStack.h"
 #include "HistoryCommand.h"
 #include "ListCommand.h"
@@ -111,6 +112,11 @@ std::vector<std::string> CommandWords(std::span<const std::string> args) {
   std::vector<std::string> words;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
+    // The disk chosen stays, as one word: the command is the first word without a dash.
+    if (arg == "--device" && i + 1 < args.size()) {
+      words.push_back("--device=" + args[++i]);
+      continue;
+    }
     const auto place = std::ranges::find_if(kPlaceOptions, [&](std::string_view option) {
       return arg == option || arg.starts_with(std::string(option) + "=");
     });
@@ -125,7 +131,8 @@ std::vector<std::string> CommandWords(std::span<const std::string> args) {
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
   app.add_option("--simulate", options.simulate,
-                 "Use simulated enclosures: a built-in scenario name or a scenario file");
+                 "Use simulated enclosures: a built-in scenario name (--list-scenarios names "
+                 "them) or a scenario file");
   app.add_option("--trace", options.trace,
                  "Write every command sent and the device's answer as one JSON line each to FILE")
       ->option_text("FILE");
@@ -137,8 +144,23 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
                  "With --simulate: after the command, write the simulated enclosures as they "
                  "would be after a replug to FILE, as a scenario file")
       ->option_text("FILE");
+  app.add_option("--device", options.device,
+                 "Work on the enclosure at PATH alone, as list shows it, when several are "
+                 "attached: no other disk receives a command")
+      ->option_text("PATH");
   app.add_flag("--json", options.json, "Print the result as JSON");
   app.add_flag("--verbose", options.verbose, "Say more about what was done and left out");
+}
+
+/// --list-scenarios: what --simulate takes by name, one a line, as bash completion asks for it.
+void AddScenarioListing(CLI::App& app, std::ostream& out) {
+  app.add_flag_callback(
+      "--list-scenarios",
+      [&out] {
+        for (const std::string_view name : BuiltInScenarios()) out << name << '\n';
+        throw CLI::Success();
+      },
+      "Print the names of the built-in scenarios that --simulate takes, one a line, and exit");
 }
 
 void AddWaitFlag(CLI::App& command, GlobalOptions& options) {
@@ -257,9 +279,10 @@ std::optional<std::string> CheckUsage(const Invocation& invocation, const Consol
   }
   const GlobalOptions& options = invocation.options;
   if (invocation.command == Command::History &&
-      !(options.replay.empty() && options.trace.empty() && options.saveState.empty())) {
+      !(options.replay.empty() && options.trace.empty() && options.saveState.empty() &&
+        options.device.empty())) {
     return "history reads the history file and talks to no enclosure: leave out --replay, "
-           "--trace and --save-state";
+           "--trace, --save-state and --device";
   }
   if (!invocation.options.replay.empty() && !invocation.options.simulate.empty()) {
     return "--replay and --simulate both name the enclosures: use one";
@@ -453,12 +476,49 @@ int RunReport(const Invocation& invocation, const Console& console, Devices& dev
   return runs.back().exitCode >= exitcode::kInterrupted ? runs.back().exitCode : code;
 }
 
-int RunWithDevices(const Invocation& invocation, const Console& console, Devices& devices,
-                   Outputs& outputs) {
+int RunOn(const Invocation& invocation, const Console& console, Devices& devices,
+          Outputs& outputs) {
   if (invocation.command == Command::Report)
     return RunReport(invocation, console, devices, outputs);
   if (!outputs.trace) return RunCommand(invocation, console, devices, nullptr, outputs);
   return RunTraced(invocation, console, devices, outputs);
+}
+
+/// Why --device cannot name the disk at path; nothing when it can.
+std::optional<std::string> ChoiceProblem(ChosenStanding standing, std::string_view path) {
+  const std::string named = "--device " + Printable(path);
+  switch (standing) {
+    case ChosenStanding::Listed:
+      return std::nullopt;
+    case ChosenStanding::NotListed:
+      return named +
+             ": no disk is attached at that path (korvane-fw list shows the paths of the "
+             "enclosures)";
+    case ChosenStanding::NotCandidate:
+      return named +
+             ": not a USB, UASP or FireWire disk, which is where a bridge chip sits: no "
+             "command is sent to it";
+  }
+  return std::nullopt;
+}
+
+int RunWithDevices(const Invocation& invocation, const Console& console, Devices& devices,
+                   Outputs& outputs) {
+  const std::string& path = invocation.options.device;
+  if (path.empty()) return RunOn(invocation, console, devices, outputs);
+  // The other disks are listed by the platform, but never shown to discovery.
+  ChosenDisk chosen(devices, path);
+  if (const auto problem = ChoiceProblem(chosen.Standing(), path)) {
+    console.err << "korvane-fw: " << *problem << '\n';
+    return exitcode::kBadInput;
+  }
+  const int code = RunOn(invocation, console, chosen, outputs);
+  // The words for nothing found speak of every disk; only this one was looked at.
+  if (code == exitcode::kNothingFound) {
+    console.err << "korvane-fw: --device " << Printable(path)
+                << ": no bridge chip this tool knows answers there; no other disk was examined\n";
+  }
+  return code;
 }
 
 /// Runs the command on a recording. Its output is held back until the replay is known to have
@@ -544,6 +604,7 @@ int RunGuarded(std::span<const std::string> args, const Console& console,
   Invocation invocation;
   invocation.words = CommandWords(args);
   app.set_version_flag("--version", "korvane-fw " KORVANE_VERSION, "Print the version and exit");
+  AddScenarioListing(app, console.out);
   AddGlobalOptions(app, invocation.options);
   AddCommands(app, invocation);
   if (const auto code = Parse(app, args, console.out, console.err)) return *code;

@@ -59,6 +59,7 @@ struct GlobalOptions {
   std::string trace;      ///< trace file; empty: no trace
   std::string replay;     ///< trace file whose answers stand in for the disks; empty: none
   std::string saveState;  ///< where the simulated enclosures go after the command; empty: nowhere
+  std::string device;     ///< the one disk to work on, as list shows its path; empty: any
   bool json = false;
   bool verbose = false;
   bool wait = false;  ///< check and update: wait for an enclosure when none is attached

@@ -63,6 +63,43 @@ std::string MinutesText(milliseconds wait) {
   return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
 }
 
+void PrintOutcome(std::ostream& out, const ReplugProof& proof, const ReplugExpectation& asked,
+                  bool recoverable) {
+  const std::string running =
+      proof.firmware ? VersionText(proof.firmware->version) : std::string("nothing");
+  switch (proof.result) {
+    case ReplugResult::Runs:
+      out << "After the replug the enclosure runs " << running << ", the firmware written.\n";
+      return;
+    case ReplugResult::BootRom:
+      out << "After the replug the enclosure runs its boot ROM: the new firmware did not start.\n"
+          << (recoverable
+                  ? "Run korvane-fw update again: it writes the firmware through the boot ROM.\n"
+                  : "This build carries development images only and cannot recover it; a build "
+                    "that carries the vendor's images can (korvane-fw update).\n");
+      return;
+    case ReplugResult::OtherVersion:
+      out << "After the replug the enclosure runs " << running << ", not the "
+          << (asked.written ? VersionText(*asked.written) : std::string("version"))
+          << " written.\n";
+      return;
+    case ReplugResult::NotBack:
+      out << "The enclosure did not come back within " << MinutesText(asked.wait)
+          << ": the update completed, but what it runs now is not known; plug it in and run "
+             "korvane-fw check.\n";
+      return;
+    case ReplugResult::Interrupted:
+      out << "The update completed; the wait for the replug was stopped, so what the enclosure "
+             "runs now was not checked (korvane-fw check does).\n";
+      return;
+    case ReplugResult::CannotWait:
+      out << "The update completed; the replug cannot be waited for here ("
+          << Printable(proof.detail)
+          << "): plug the enclosure in again and run korvane-fw check.\n";
+      return;
+  }
+}
+
 }  // namespace
 
 std::string_view ReplugResultName(ReplugResult result) {
@@ -85,6 +122,9 @@ std::string_view ReplugResultName(ReplugResult result) {
 
 ReplugProof ProveReplug(CommandContext& context, JobSession& session,
                         const ReplugExpectation& expected) {
+  // With --device the scans after the replug look at the same path first, then at disks that
+  // were not attached before: never at the enclosures left alone.
+  context.devices.ExpectReplug();
   // Listening starts before the user is asked, so that a quick replug is not missed.
   if (auto reason = context.devices.changes().Listen()) {
     return {ReplugResult::CannotWait, std::nullopt, {}, std::move(*reason)};
@@ -131,38 +171,11 @@ nlohmann::ordered_json ReplugJson(const ReplugProof& proof) {
 
 void PrintReplugProof(std::ostream& out, const ReplugProof& proof, const ReplugExpectation& asked,
                       bool recoverable) {
-  const std::string running =
-      proof.firmware ? VersionText(proof.firmware->version) : std::string("nothing");
-  switch (proof.result) {
-    case ReplugResult::Runs:
-      out << "After the replug the enclosure runs " << running << ", the firmware written.\n";
-      return;
-    case ReplugResult::BootRom:
-      out << "After the replug the enclosure runs its boot ROM: the new firmware did not start.\n"
-          << (recoverable
-                  ? "Run korvane-fw update again: it writes the firmware through the boot ROM.\n"
-                  : "This build carries development images only and cannot recover it; a build "
-                    "that carries the vendor's images can (korvane-fw update).\n");
-      return;
-    case ReplugResult::OtherVersion:
-      out << "After the replug the enclosure runs " << running << ", not the "
-          << (asked.written ? VersionText(*asked.written) : std::string("version"))
-          << " written.\n";
-      return;
-    case ReplugResult::NotBack:
-      out << "The enclosure did not come back within " << MinutesText(asked.wait)
-          << ": the update completed, but what it runs now is not known; plug it in and run "
-             "korvane-fw check.\n";
-      return;
-    case ReplugResult::Interrupted:
-      out << "The update completed; the wait for the replug was stopped, so what the enclosure "
-             "runs now was not checked (korvane-fw check does).\n";
-      return;
-    case ReplugResult::CannotWait:
-      out << "The update completed; the replug cannot be waited for here ("
-          << Printable(proof.detail)
-          << "): plug the enclosure in again and run korvane-fw check.\n";
-      return;
+  PrintOutcome(out, proof, asked, recoverable);
+  // Device nodes are handed out anew at each plug: a later --device must name the new one.
+  if (!proof.path.empty() && !asked.path.empty() && proof.path != asked.path) {
+    out << "It came back as " << Printable(proof.path) << ", no longer " << Printable(asked.path)
+        << ".\n";
   }
 }
 

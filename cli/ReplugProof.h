@@ -37,6 +37,7 @@ std::string_view ReplugResultName(ReplugResult result);
 /// What the proof asks: the chip to find again, what ran before and what must run now.
 struct ReplugExpectation {
   std::uint8_t chipCode = 0;
+  std::string path;  ///< where it was written
   std::array<std::uint8_t, 4> before{};
   std::optional<std::array<std::uint8_t, 4>> written;  ///< nothing: the image names none
   std::chrono::milliseconds wait = kDefaultReplugWait;
@@ -62,7 +63,7 @@ int ReplugExitCode(ReplugResult result);
 /// {"result", "path", "firmware", "rom_mode"}.
 nlohmann::ordered_json ReplugJson(const ReplugProof& proof);
 
-/// The proof in words, one or two lines.
+/// The proof in words, one to three lines.
 void PrintReplugProof(std::ostream& out, const ReplugProof& proof, const ReplugExpectation& asked,
                       bool recoverable);
 

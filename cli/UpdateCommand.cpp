@@ -425,6 +425,7 @@ ReplugExpectation ExpectationOf(const JobSession& session, const CheckReport& ch
   const ChipUpdate& chip = *session.job().check().chip;
   ReplugExpectation expected;
   expected.chipCode = chip.chipCode;
+  expected.path = check.checkedPath;
   if (check.firmware) expected.before = check.firmware->version;
   const std::span<const std::uint8_t> image = file != nullptr
                                                   ? std::span<const std::uint8_t>(file->bytes)

@@ -91,4 +91,6 @@ std::variant<std::unique_ptr<Devices>, std::string> SimulatedDevices(const std::
   return std::make_unique<Simulation>(std::move(std::get<sim::Scenario>(loaded)));
 }
 
+std::vector<std::string_view> BuiltInScenarios() { return sim::BuiltInScenarioNames(); }
+
 }  // namespace korvane

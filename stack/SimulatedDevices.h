@@ -3,7 +3,9 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
+#include <vector>
 
 #include "Devices.h"
 
@@ -11,5 +13,8 @@ namespace korvane {
 
 /// The disks of a scenario (a built-in name or a file), or the one-line reason it cannot be read.
 std::variant<std::unique_ptr<Devices>, std::string> SimulatedDevices(const std::string& scenario);
+
+/// The names of the built-in scenarios, in the order the simulator keeps them.
+std::vector<std::string_view> BuiltInScenarios();
 
 }  // namespace korvane

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -15,6 +16,7 @@
 
 #include "Command.h"
 #include "KorvaneFwRun.h"
+#include "Scenario.h"
 
 namespace korvane::cli {
 namespace {
@@ -22,6 +24,7 @@ namespace {
 using ::testing::HasSubstr;
 using testing::KorvaneFw;
 using testing::Lines;
+using ::testing::Not;
 using testing::Outcome;
 using testing::ReadWhole;
 using ::testing::StartsWith;
@@ -86,6 +89,110 @@ TEST(KorvaneFw, ATraceReplaysWithTheCommandLineItWasRecordedWith) {
   }
 }
 
+// The paths of the scenario two-enclosures, as list shows them.
+const std::string kNvmePath =
+    R"(\\?\usbstor#disk&ven_korvane&prod_nvme_enclosure&rev_0100#0001&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b})";
+const std::string kSataPath =
+    R"(\\?\scsi#disk&ven_korvane&prod_sata_enclosure#4&2f8a1c3b&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b})";
+const std::string kFlashDiskPath =
+    R"(\\?\usbstor#disk&ven_generic&prod_flash_disk&rev_8.07#0004&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b})";
+const std::string kInternalDiskPath =
+    R"(\\?\ide#diskgeneric_ssd_512gb_____________________________1.0_____#5&1e2c3d4f&0&0.0.0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b})";
+
+/// The enclosures of two-enclosures on a bus that outlives the run, so that what each bridge
+/// received can be read from the simulator's own record afterwards.
+class KeptEnclosures {
+ public:
+  KeptEnclosures() {
+    sim::PlugIn(std::get<sim::Scenario>(sim::LoadScenario("two-enclosures")), bus_);
+  }
+  PlatformFactory Machine() {
+    return [this](const PlatformChoices&) { return std::make_unique<OnBus>(*this); };
+  }
+  std::size_t Received(const std::string& path) const { return bus_.Find(path)->log().size(); }
+
+ private:
+  class OnBus final : public Devices {
+   public:
+    explicit OnBus(KeptEnclosures& kept) : kept_(kept) {}
+    Port& port() override { return kept_.bus_; }
+    DiskLister& lister() override { return lister_; }
+    Clock& clock() override { return kept_.clock_; }
+    DeviceChanges& changes() override { return changes_; }
+    Enclosures enclosures() const override { return Enclosures::Simulated; }
+    MountState CheckMounts(std::string_view) override { return {}; }
+
+   private:
+    KeptEnclosures& kept_;
+    sim::SimulatedDiskLister lister_{kept_.bus_};
+    NoDeviceChanges changes_;
+  };
+  sim::SimulatedClock clock_;
+  sim::SimulatedBus bus_{clock_};
+};
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// --device with two enclosures attached: the chosen one alone receives commands, by the
+// simulator's own record, and the verdict that several are attached does not arise.
+TEST(KorvaneFw, TheDeviceChosenAloneReceivesCommands) {
+  const TempDir dir;
+  struct Case {
+    std::vector<std::string> args;
+    std::string device;  ///< empty: none chosen, both receive
+    int code;
+    std::string said;
+  };
+  const Case cases[] = {
+      {{"list"}, kNvmePath, exitcode::kOk, "<<USB>> Korvane NVMe"},
+      {{"list"}, kSataPath, exitcode::kOk, "<<UASP>> Korvane SATA"},
+      {{"check"}, kNvmePath, exitcode::kOffered, "An update to"},
+      {{"check"}, Upper(kNvmePath), exitcode::kOffered, "An update to"},
+      {{"--json", "check"}, kSataPath, exitcode::kOk, "\"verdict\": \"up-to-date\""},
+      {{"update", "--yes", "--no-replug"}, kNvmePath, exitcode::kOk, "Update complete"},
+      {{"backup", "-o", dir.File("b.bin")}, kSataPath, exitcode::kOk, "b.bin"},
+      {{"report", "-o", dir.File("r.jsonl")}, kNvmePath, exitcode::kOk, "r.jsonl"},
+      {{"check"}, "", exitcode::kMultiple, "Several enclosures are attached"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front() + " " + c.device);
+    KeptEnclosures kept;
+    std::vector<std::string> args = c.args;
+    if (!c.device.empty()) args.insert(args.begin(), {"--device", c.device});
+    const Outcome result = testing::KorvaneFwOn(kept.Machine(), args);
+    EXPECT_EQ(result.code, c.code) << result.out << result.err;
+    EXPECT_THAT(result.out, HasSubstr(c.said));
+    if (!c.device.empty()) {
+      EXPECT_THAT(result.out, Not(HasSubstr("Several enclosures")));
+    }
+    const bool nvme = c.device.empty() || Upper(c.device) == Upper(kNvmePath);
+    const bool sata = c.device.empty() || c.device == kSataPath;
+    EXPECT_EQ(kept.Received(kNvmePath) > 0, nvme);
+    EXPECT_EQ(kept.Received(kSataPath) > 0, sata);
+  }
+}
+
+// A trace taken with --device holds what the choice showed: it replays with the choice or
+// without it.
+TEST(KorvaneFw, ATraceTakenWithADeviceReplays) {
+  const TempDir dir;
+  const std::string trace = dir.File("t.jsonl");
+  const Outcome recorded =
+      KorvaneFw({"--simulate", "two-enclosures", "--device", kNvmePath, "--trace", trace, "check"});
+  ASSERT_EQ(recorded.code, exitcode::kOffered) << recorded.err;
+  for (const auto& record : testing::TraceRecords(trace)) EXPECT_EQ(record["path"], kNvmePath);
+  for (const bool chosen : {false, true}) {
+    std::vector<std::string> args{"--replay", trace, "check"};
+    if (chosen) args.insert(args.begin(), {"--device", kNvmePath});
+    const Outcome replayed = KorvaneFw(args);
+    EXPECT_EQ(replayed.code, recorded.code) << replayed.err;
+    EXPECT_EQ(replayed.out, recorded.out);
+  }
+}
+
 TEST(KorvaneFwList, NothingToListIsOneLine) {
   struct Case {
     std::vector<std::string> args;
@@ -97,6 +204,9 @@ TEST(KorvaneFwList, NothingToListIsOneLine) {
       {{"--simulate", "unsupported-bridge", "list"}, "chip 21 (580)", exitcode::kOk},
       {{"list"}, "No enclosure could be examined: ", exitcode::kNothingFound},
       {{"--simulate", "no-rights", "list"}, "lacks the rights", exitcode::kNoRights},
+      {{"--simulate", "no-enclosure", "--device", kFlashDiskPath, "list"},
+       "No enclosure found",
+       exitcode::kNothingFound},
   };
   for (const Case& c : cases) {
     const Outcome result = KorvaneFw(c.args);
@@ -145,6 +255,13 @@ TEST(KorvaneFw, BadInputEndsWithExitCodeTwoAndNamesWhatIsWrong) {
       {{"--replay", dir.File("t.trace"), "report"}, {"replay each run of a report"}},
       {{"--simulate", "jms583-outdated", "--trace", dir.File("t.trace"), "report"},
        {"leave out --trace"}},
+      {{"--simulate", "two-enclosures", "--device", "/dev/sg9", "check"},
+       {"--device /dev/sg9: no disk is attached", "korvane-fw list"}},
+      {{"--simulate", "no-enclosure", "--device", kInternalDiskPath, "check"},
+       {"not a USB, UASP or FireWire disk"}},
+      {{"--simulate", "two-enclosures", "--device", kNvmePath, "check", "--device", kSataPath},
+       {"--device"}},
+      {{"--device", "/dev/sg1", "history"}, {"leave out", "--device"}},
   };
   for (const Case& c : cases) {
     const Outcome result = KorvaneFw(c.args);

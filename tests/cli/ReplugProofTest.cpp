@@ -92,6 +92,27 @@ TEST(KorvaneFwReplug, TheReplugAfterAnUpdateShowsWhatRunsWithItsOwnExitCode) {
   }
 }
 
+// With --device, the scans after the replug find the enclosure at its path again, and the
+// enclosure left alone receives nothing before, during or after the wait.
+TEST(KorvaneFwReplug, WithADeviceChosenTheOtherEnclosureReceivesNothing) {
+  const TempDir dir;
+  const std::string nvme = R"(\\?\usbstor#disk&ven_korvane&prod_nvme#1#{53f56307})";
+  const std::string scenario = dir.File("two.json", R"({"disks": [
+    {"path": "\\\\?\\usbstor#disk&ven_korvane&prod_nvme#1#{53f56307}", "bridge": "jms583",
+     "firmware": "0.0.0.8", "replug_after_ms": 4000},
+    {"path": "\\\\?\\usbstor#disk&ven_korvane&prod_sata#2#{53f56307}", "bridge": "jms578",
+     "firmware": "0.1.0.3", "replug_after_ms": 4000}]})");
+  const std::string trace = dir.File("t.jsonl");
+  const Outcome run = KorvaneFw(
+      {"--simulate", scenario, "--device", nvme, "--trace", trace, "update", "--yes", "--replug"});
+  EXPECT_EQ(run.code, exitcode::kOk) << run.out << run.err;
+  EXPECT_THAT(run.out, HasSubstr("After the replug the enclosure runs 0.0.1.2"));
+  EXPECT_THAT(run.out, Not(HasSubstr("It came back as")));
+  const auto records = testing::TraceRecords(trace);
+  EXPECT_GT(records.size(), 10u);
+  for (const auto& record : records) EXPECT_EQ(record["path"], nvme) << record.dump();
+}
+
 TEST(KorvaneFwReplug, OnlyATerminalOrTheOptionWaitsForTheReplug) {
   struct Case {
     const char* what;

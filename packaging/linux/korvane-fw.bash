@@ -2,15 +2,22 @@
 _korvane_fw() {
   local cur prev words cword
   _init_completion || return
-  local global="--simulate --replay --trace --save-state --json --verbose --help --version"
+  local global="--simulate --replay --trace --save-state --device --json --verbose --help"
+  global+=" --version --list-scenarios"
   case $prev in
     --trace | --save-state | --replay | --output | -o | --image)
       _filedir
       return
       ;;
     --simulate)
-      # Built-in scenarios are named in korvane-fw's message for an unknown one; files complete.
+      # The built-in scenarios as the program being completed names them, and scenario files.
+      COMPREPLY=($(compgen -W "$("$1" --list-scenarios 2>/dev/null)" -- "$cur"))
       _filedir json
+      return
+      ;;
+    --device)
+      # Device nodes by name only: completing must not send a command to any disk.
+      COMPREPLY=($(compgen -f -- "${cur:-/dev/sg}"))
       return
       ;;
   esac

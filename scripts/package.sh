@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds what a user installs and checks it: the .deb from the linux preset (lintian, then
-# installed, run and removed again with --install; the window is in it where the build has it)
-# and the Windows zip from the win32 preset (stripped programs, a short text, their SHA-256
-# list). Both presets must have been built.
+# Builds what a user installs and checks it: the two .deb packages from the linux preset, korvane-fw
+# (the command-line tool, without Qt) and korvane-update-tool (the window, where the build has
+# it), each checked by lintian; with --install, korvane-fw is installed alone, checked to bring no
+# Qt library and run, then the window's package is installed and run, then both are removed. And
+# the Windows zip from the win32 preset (stripped programs, a short text, their SHA-256 list).
+# Both presets must have been built.
 # usage: scripts/package.sh [--install]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,18 +30,33 @@ deb() {
   cmake --build "$linux" --target korvane_deb_files >/dev/null
   rm -rf "$out/deb" && mkdir -p "$out"
   (cd "$linux" && cpack -G DEB -B "$PWD/../packages/deb" >/dev/null) || die "cpack failed"
-  debfile=$(ls "$out"/deb/korvane-update-tool_*.deb)
-  echo "package: $debfile"
-  local contents
-  contents=$(dpkg-deb --contents "$debfile")
-  awk '{ print "package:   " $6 }' <<<"$contents"
-  # The window is in the package where the build has it.
+  fwdeb=$(ls "$out"/deb/korvane-fw_*.deb)
+  windeb=$(ls "$out"/deb/korvane-update-tool_*.deb 2>/dev/null || true)
+  local file
+  for file in "$fwdeb" $windeb; do
+    echo "package: $file"
+    dpkg-deb --contents "$file" | awk '{ print "package:   " $6 }'
+    # Errors fail; warnings are shown.
+    lintian --fail-on error --tag-display-limit 0 "$file" || die "lintian finds errors in $file"
+  done
+  # The window is packaged where the build has it.
   window=0
-  grep -q ' \./usr/bin/korvane-update-tool$' <<<"$contents" && window=1
-  # Errors fail; warnings are shown.
-  lintian --fail-on error --tag-display-limit 0 "$debfile" || die "lintian finds errors in $debfile"
+  [ -z "$windeb" ] || window=1
   strip -o "$out/korvane-fw.stripped" "$linux/cli/korvane-fw"
   size_check "$out/korvane-fw.stripped" "$max_linux_fw"
+}
+
+# What in korvane-fw's package would bring Qt, one line each: a dependency named for it, or a
+# library its program is linked with.
+qt_in_fw() {
+  dpkg-deb -f "$fwdeb" Depends | tr ',' '\n' | grep -i 'qt' | sed 's/^ */  depends on /' || true
+  objdump -p /usr/bin/korvane-fw | awk '$1 == "NEEDED" && $2 ~ /^libQt/ { print "  needs " $2 }'
+}
+
+# Removes what --install installed, then fails.
+removed_die() {
+  sudo_if_needed dpkg -r korvane-update-tool korvane-fw >/dev/null 2>&1 || true
+  die "$@"
 }
 
 # The width and height a PNG file's header gives, as 16 hex digits.
@@ -64,26 +81,39 @@ window_faults() {
     2>/dev/null || echo "  $action"
 }
 
-# The package as a user installs it: the installed program runs on a simulated enclosure.
-try_deb() {
+# korvane-fw as a user installs it, alone: it brings no Qt, and the installed program runs on a
+# simulated enclosure.
+try_fw() {
   local code=0
-  sudo_if_needed dpkg -i "$debfile" >/dev/null || die "dpkg -i $debfile failed"
+  sudo_if_needed dpkg -i "$fwdeb" >/dev/null || die "dpkg -i $fwdeb failed"
+  local qt
+  qt=$(qt_in_fw)
   /usr/bin/korvane-fw --simulate jms583-outdated check >/dev/null || code=$?
   /usr/bin/korvane-fw --version | grep -qx "korvane-fw $(version "$linux")" || code=99
   man -w korvane-fw >/dev/null 2>&1 || code=98
+  [ -r /usr/share/bash-completion/completions/korvane-fw ] || code=97
   # This machine has no enclosure: a new user is told to plug one in, and Ctrl-C ends the wait.
   local said waited=0
   said=$(timeout --preserve-status -s INT 5 /usr/bin/korvane-fw check --wait 2>&1 >/dev/null) ||
     waited=$?
-  local faults=""
-  [ "$window" = 0 ] || faults=$(window_faults)
-  sudo_if_needed dpkg -r korvane-update-tool >/dev/null || die "dpkg -r failed"
-  [ "$code" -eq 3 ] || die "the installed korvane-fw check ended with $code, not 3 (an offer)"
+  [ -z "$qt" ] || removed_die "the package korvane-fw brings Qt:"$'\n'"$qt"
+  [ "$code" -eq 3 ] || removed_die "the installed korvane-fw check ended with $code, not 3 (an offer)"
   [ "$waited" -eq 130 ] && grep -qx "Plug in the enclosure... (Ctrl-C to stop)" <<<"$said" ||
-    die "check --wait ended with $waited, saying: $said"
+    removed_die "check --wait ended with $waited, saying: $said"
+  echo "package: korvane-fw installed alone, without Qt; checked a simulated enclosure, waited" \
+    "for a real one"
+}
+
+# The window's package over it, then both removed.
+try_window() {
+  local faults=""
+  if [ "$window" = 1 ]; then
+    sudo_if_needed dpkg -i "$windeb" >/dev/null || removed_die "dpkg -i $windeb failed"
+    faults=$(window_faults)
+  fi
+  sudo_if_needed dpkg -r korvane-update-tool korvane-fw >/dev/null || die "dpkg -r failed"
   [ -z "$faults" ] || die "the installed window has faults:"$'\n'"$faults"
-  echo "package: installed, checked a simulated enclosure, waited for a real one," \
-    "$([ "$window" = 0 ] || echo "started the window, found its files, ")removed"
+  echo "package: $([ "$window" = 0 ] || echo "installed the window, started it, found its files; ")removed"
 }
 
 zip() {
@@ -102,5 +132,8 @@ zip() {
 }
 
 deb
-[ "$install" = 0 ] || try_deb
+if [ "$install" = 1 ]; then
+  try_fw
+  try_window
+fi
 zip

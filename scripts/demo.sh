@@ -1,15 +1,33 @@
 #!/usr/bin/env bash
-# Builds the Linux configuration and runs the main job. With an enclosure attached to this
-# machine it only checks it: a real enclosure is never updated unasked. Otherwise it checks a
-# simulated outdated JMS583, updates it with its progress bar, and checks it again as it would be
-# after a replug. Arguments go to korvane-fw as they are.
+# Builds korvane-fw and runs the main job. It installs only what building korvane-fw needs
+# (scripts/setup.sh --run), and builds it alone (the cli preset: no tests, no window). With an
+# enclosure attached to this machine it only checks it: a real enclosure is never updated unasked.
+# Otherwise it checks a simulated outdated JMS583, updates it with its progress bar, and checks it
+# again as it would be after a replug. Arguments go to korvane-fw as they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
-cmake --preset linux >/dev/null
-cmake --build --preset linux --target korvane-fw >/dev/null
-fw=build/linux/cli/korvane-fw
+# quietly WHAT COMMAND...: says what it does; the command's own output goes to a log, shown only
+# when it fails.
+quietly() {
+  local what=$1 log
+  shift
+  log=$(mktemp)
+  echo "demo: $what..."
+  if ! "$@" >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "demo: $what failed" >&2
+    exit 1
+  fi
+  rm -f "$log"
+}
+
+quietly "installing the compiler, CMake, Ninja and the libraries korvane-fw is built from" \
+  bash scripts/setup.sh --run
+quietly "building korvane-fw" \
+  bash -c 'cmake --preset cli && cmake --build --preset cli'
+fw=build/cli/cli/korvane-fw
 
 if [ $# -gt 0 ]; then
   exec "$fw" "$@"

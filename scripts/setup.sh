@@ -1,12 +1,22 @@
 #!/usr/bin/env bash
-# Installs everything the build and the test suites need on a fresh Debian 12 machine.
+# Installs what the build needs on a fresh Debian 12 machine. Without an argument: everything the
+# build and the test suites need (the cross compilers, Wine, QEMU, clang, Qt...). With --run: only
+# what building and running korvane-fw needs (the compiler, CMake, Ninja and the two libraries it
+# is built from), as scripts/demo.sh uses it.
 # Safe to run again: packages already present are left as they are.
+# usage: scripts/setup.sh [--run]
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build clang-format
+# Building and running korvane-fw (the cli preset).
+run_packages=(
+  build-essential cmake ninja-build
+  libcli11-dev nlohmann-json3-dev
+)
+# The rest of the build, the test suites, the kernel rig, the fuzzers and the packages.
+test_packages=(
+  clang-format
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev libudev-dev
+  libudev-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth
   xdotool imagemagick fonts-wine
@@ -18,6 +28,12 @@ packages=(
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
 )
 
+case "${1:-}" in
+  --run) packages=("${run_packages[@]}") ;;
+  "") packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: scripts/setup.sh [--run]" >&2; exit 2 ;;
+esac
+
 missing() {
   local p
   for p in "${packages[@]}"; do
@@ -27,7 +43,8 @@ missing() {
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+# Wine's 32-bit half comes from the i386 architecture.
+if [ "${1:-}" != --run ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   sudo_if_needed dpkg --add-architecture i386
   need_update=1
 fi

@@ -45,16 +45,40 @@ BackupOutcome Save(const CommandContext& context, const FirmwareBackup& read,
 }
 
 /// The chip the check found, when this program updates it; the verdict's exit code otherwise.
+/// The answer with --json: what became of the backup, and the check it read.
+nlohmann::ordered_json BackupAnswer(std::string_view result, nlohmann::ordered_json backup,
+                                    const std::string& reason, const CheckReport& check) {
+  return {
+      {"result", result},
+      {"backup", std::move(backup)},
+      {"reason", reason.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(reason)},
+      {"check", CheckJson(check)}};
+}
+
+/// Ends the command before anything was read: said as an error line, and with --json answered
+/// with the result "not-read".
+int NotRead(CommandContext& context, const CheckReport& check, const std::string& reason,
+            int code) {
+  context.err << "korvane-fw: " << Printable(reason) << '\n';
+  if (context.options.json) {
+    context.json.Set(BackupAnswer("not-read", nullptr, reason, check));
+    context.json.Add(Severity::Error, reason);
+  }
+  PrintWarnings(context, check);
+  return code;
+}
+
 std::optional<int> NoBridgeToRead(CommandContext& context, const JobSession& session,
                                   const CheckReport& check) {
   if (session.job().check().chip != nullptr && !check.checkedPath.empty()) return std::nullopt;
   if (check.verdict == CheckVerdict::NotFound || check.verdict == CheckVerdict::Multiple) {
-    context.err << "korvane-fw: " << Printable(check.reason.value_or(check.statusText)) << '\n';
-    return CheckExitCode(check.verdict, session.job().RightsExplain());
+    return NotRead(context, check, check.reason.value_or(check.statusText),
+                   CheckExitCode(check.verdict, session.job().RightsExplain()));
   }
-  context.err << "korvane-fw: no enclosure of a chip this program updates was identified: "
-              << Printable(check.reason.value_or("the check failed")) << '\n';
-  return session.job().RightsExplain() ? exitcode::kNoRights : exitcode::kFailure;
+  return NotRead(context, check,
+                 "no enclosure of a chip this program updates was identified: " +
+                     check.reason.value_or("the check failed"),
+                 session.job().RightsExplain() ? exitcode::kNoRights : exitcode::kFailure);
 }
 
 void PrintBackup(std::ostream& out, const BackupOutcome& backup) {
@@ -134,29 +158,29 @@ nlohmann::ordered_json BackupJson(const BackupOutcome& backup) {
 
 int RunBackup(CommandContext& context, const BackupOptions& options) {
   JobSession session(context);
-  if (const auto ended = ScanForEnclosure(context, session)) return *ended;
+  const auto ended = ScanForEnclosure(context, session);
   const CheckReport check = BuildCheckReport(session.job(), context.messages);
+  if (ended) {
+    if (context.options.json) context.json.Set(BackupAnswer("not-read", nullptr, "", check));
+    return *ended;
+  }
   if (const auto code = NoBridgeToRead(context, session, check)) return *code;
   if (options.output.empty() && context.console.stateFolder.empty()) {
-    context.err << "korvane-fw: " << kNoStateFolder << ": give one with --output\n";
-    return exitcode::kBadInput;
+    return NotRead(context, check, std::string(kNoStateFolder) + ": give one with --output",
+                   exitcode::kBadInput);
   }
   if (!context.options.json) {
     context.out << "Backing up " << Printable(EnclosureName(check)) << '\n' << std::flush;
   }
   const BackupOutcome backup = TakeBackup(context, session, check, options.output);
   if (context.options.json) {
-    nlohmann::ordered_json json{
-        {"result", BackupResultName(backup.end)},
-        {"backup", BackupJson(backup)},
-        {"reason", backup.reason.empty() ? nlohmann::ordered_json(nullptr)
-                                         : nlohmann::ordered_json(backup.reason)},
-        {"check", CheckJson(check)}};
-    context.out << DumpJson(json) << '\n';
+    context.json.Set(
+        BackupAnswer(BackupResultName(backup.end), BackupJson(backup), backup.reason, check));
+    if (backup.end == BackupEnd::Failed) context.json.Add(Severity::Error, backup.reason);
   } else {
     PrintBackup(context.out, backup);
   }
-  PrintWarnings(context.err, check);
+  PrintWarnings(context, check);
   RecordHistory(context, BackupEvent(context, backup, check));
   return ExitCodeOf(backup);
 }

@@ -4,7 +4,9 @@
 #include <array>
 
 #include "ChipUpdate.h"
+#include "EmbeddedImages.h"
 #include "EnclosureWait.h"
+#include "ImageCheck.h"
 #include "Text.h"
 
 namespace korvane::cli {
@@ -90,7 +92,26 @@ void FillChecked(CheckReport& report, const UpdateJob& job, const VersionCheck& 
 std::string FirmwareLine(const CheckReport& report) {
   if (!report.firmware) return "not read";
   if (report.firmware->romMode) return "none: the boot ROM runs";
-  return VersionText(report.firmware->version);
+  return RunningText(report, report.firmware->version);
+}
+
+/// "Up to date" only where the bridge runs the very firmware carried; the version rules also
+/// leave alone versions that are not it.
+void PrintCurrent(std::ostream& out, const CheckReport& report, const std::string& reason) {
+  const bool runsCarried = report.firmware && !report.firmware->romMode && report.carried &&
+                           report.firmware->version == *report.carried;
+  if (runsCarried) {
+    out << "The firmware is up to date: it runs " << RunningText(report, *report.carried)
+        << ", the version this tool carries.\n";
+    return;
+  }
+  if (report.verdict == CheckVerdict::NothingToUpdate) {
+    out << "No update is offered: " << reason << ".\n";
+    return;
+  }
+  out << "No update is offered: the version rules count the running firmware as current";
+  if (report.carried) out << "; this tool carries " << RunningText(report, *report.carried);
+  out << ".\n";
 }
 
 std::string ChipLine(const CheckReport& report) {
@@ -110,17 +131,15 @@ void PrintVerdict(std::ostream& out, const CheckReport& report, ReportFor use) {
   const std::string reason = Printable(report.reason.value_or(""));
   switch (report.verdict) {
     case CheckVerdict::Offer:
-      out << "An update to " << report.offeredVersion << " is offered"
+      out << "An update to " << OfferedText(report) << " is offered"
           << (use == ReportFor::Check ? ": run korvane-fw update\n" : ".\n");
       return;
     case CheckVerdict::UpToDate:
-      out << "The firmware is up to date: no update is needed.\n";
-      return;
     case CheckVerdict::NothingToUpdate:
-      out << "No update is offered: " << reason << ".\n";
+      PrintCurrent(out, report, reason);
       return;
     case CheckVerdict::NotFound:
-      out << "No enclosure found: " << reason << ".\n";
+      out << (report.noRights ? "Missing rights: " : "No enclosure found: ") << reason << ".\n";
       return;
     case CheckVerdict::Multiple:
       out << "Several enclosures are attached:\n";
@@ -130,9 +149,29 @@ void PrintVerdict(std::ostream& out, const CheckReport& report, ReportFor use) {
       out << "Disconnect all but the one to update, then run the command again.\n";
       return;
     case CheckVerdict::Failure:
-      out << "The check could not decide: " << reason << ".\n";
+      out << (report.noRights ? "Missing rights: " : "The check could not decide: ") << reason
+          << ".\n";
       return;
   }
+}
+
+/// A version as {"version", "release"} members under the names given; both null without one.
+void AddVersion(nlohmann::ordered_json& json, const CheckReport& report, const char* version,
+                const char* release, const std::optional<std::array<std::uint8_t, 4>>& value) {
+  json[version] = nullptr;
+  json[release] = nullptr;
+  if (!value) return;
+  json[version] = VersionText(*value);
+  const ChipUpdate* chip = CheckedChip(report);
+  if (const std::string_view name = chip ? ReleaseOf(*chip, *value) : ""; !name.empty()) {
+    json[release] = name;
+  }
+}
+
+/// The running version, where the identity block told one.
+std::optional<std::array<std::uint8_t, 4>> Running(const CheckReport& report) {
+  if (!report.firmware || report.firmware->romMode) return std::nullopt;
+  return report.firmware->version;
 }
 
 }  // namespace
@@ -141,6 +180,19 @@ std::string ChipName(std::uint8_t code) {
   if (const ChipUpdate* chip = FindChipUpdate(code)) return std::string(chip->chipName);
   if (code < ChipCodeTable.size()) return std::string(ChipCodeTable[code]);
   return "chip code " + std::to_string(code);
+}
+
+const ChipUpdate* CheckedChip(const CheckReport& report) {
+  return report.chipCode ? FindChipUpdate(*report.chipCode) : nullptr;
+}
+
+std::string RunningText(const CheckReport& report, const std::array<std::uint8_t, 4>& version) {
+  return VersionWithRelease(CheckedChip(report), version);
+}
+
+std::string OfferedText(const CheckReport& report) {
+  if (!report.carried) return report.offeredVersion;
+  return RunningText(report, *report.carried);
 }
 
 int CheckExitCode(CheckVerdict verdict, bool accessDenied) {
@@ -170,6 +222,10 @@ CheckReport BuildCheckReport(const UpdateJob& job, const KeptMessages& messages)
   if (record != nullptr) FillChecked(report, job, *record);
   report.disks = ListedEntries(job, record);
   if (record != nullptr) report.offeredVersion = record->offeredVersion();
+  if (const ChipUpdate* chip = CheckedChip(report)) report.carried = CarriedRunningVersion(*chip);
+  report.noRights = CheckExitCode(report.verdict, job.RightsExplain()) == exitcode::kNoRights;
+  report.developmentBuild =
+      job.enclosures() != Enclosures::Simulated && EmbeddedImages().development();
   report.reason = Reason(report, job, messages);
   report.warnings = Warnings(job, messages, report.reason);
   return report;
@@ -178,19 +234,30 @@ CheckReport BuildCheckReport(const UpdateJob& job, const KeptMessages& messages)
 nlohmann::ordered_json CheckJson(const CheckReport& report) {
   nlohmann::ordered_json disks = nlohmann::ordered_json::array();
   for (const ListEntry& entry : report.disks) disks.push_back(DiskJson(entry));
-  nlohmann::ordered_json json{{"verdict", VerdictName(report.verdict)},
-                              {"status_text", report.statusText},
-                              {"picture", nullptr},
-                              {"clickable", report.clickable},
-                              {"chip_code", nullptr},
-                              {"firmware", nullptr},
-                              {"disks", disks},
-                              {"reason", nullptr}};
+  const std::string_view verdict = report.noRights ? "no-rights" : VerdictName(report.verdict);
+  nlohmann::ordered_json json{{"verdict", verdict},   {"status_text", report.statusText},
+                              {"picture", nullptr},   {"clickable", report.clickable},
+                              {"chip_code", nullptr}, {"firmware", nullptr},
+                              {"disks", disks},       {"reason", nullptr}};
   if (report.picture) json["picture"] = PictureName(*report.picture);
   if (report.chipCode) json["chip_code"] = *report.chipCode;
   if (report.firmware) json["firmware"] = VersionText(report.firmware->version);
   if (report.reason) json["reason"] = *report.reason;
+  const auto running = Running(report);
+  json["firmware_release"] = nullptr;
+  if (const ChipUpdate* chip = CheckedChip(report); chip && running) {
+    if (const std::string_view name = ReleaseOf(*chip, *running); !name.empty()) {
+      json["firmware_release"] = name;
+    }
+  }
+  AddVersion(json, report, "offered_version", "offered_release",
+             report.verdict == CheckVerdict::Offer ? report.carried : std::nullopt);
+  AddVersion(json, report, "carried_version", "carried_release", report.carried);
   return json;
+}
+
+bool DevelopmentNoteApplies(const CheckReport& report) {
+  return report.developmentBuild && report.verdict == CheckVerdict::Offer;
 }
 
 std::string EnclosureName(const CheckReport& report) {
@@ -200,26 +267,40 @@ std::string EnclosureName(const CheckReport& report) {
 void PrintCheckReport(std::ostream& out, const CheckReport& report, ReportFor use) {
   if (!report.checkedPath.empty()) PrintEnclosure(out, report);
   PrintVerdict(out, report, use);
+  if (DevelopmentNoteApplies(report)) out << kDevelopmentBuildNote << '\n';
   out << "Window:    \"" << report.statusText << "\"\n";
 }
 
-void PrintWarnings(std::ostream& err, const CheckReport& report) {
+void PrintWarnings(CommandContext& context, const CheckReport& report) {
   for (const std::string& warning : report.warnings) {
-    err << "warning: " << Printable(warning) << '\n';
+    context.err << "korvane-fw: warning: " << Printable(warning) << '\n';
+    context.json.Add(Severity::Warning, warning);
+  }
+  if (DevelopmentNoteApplies(report)) {
+    context.json.Add(Severity::Information, std::string(kDevelopmentBuildNote));
   }
 }
 
 int RunCheck(CommandContext& context) {
   JobSession session(context);
-  if (const auto ended = ScanForEnclosure(context, session)) return *ended;
+  const auto ended = ScanForEnclosure(context, session);
   const CheckReport report = BuildCheckReport(session.job(), context.messages);
+  if (ended) {
+    // The wait ended it: what the last scan saw is still the answer.
+    if (context.options.json) context.json.Set(CheckJson(report));
+    return *ended;
+  }
+  const int code = CheckExitCode(report.verdict, session.job().RightsExplain());
   if (context.options.json) {
-    context.out << DumpJson(CheckJson(report)) << '\n';
+    context.json.Set(CheckJson(report));
   } else {
     PrintCheckReport(context.out, report, ReportFor::Check);
   }
-  PrintWarnings(context.err, report);
-  return CheckExitCode(report.verdict, session.job().RightsExplain());
+  PrintWarnings(context, report);
+  if (code != exitcode::kOk && code != exitcode::kOffered && report.reason) {
+    context.json.Add(Severity::Error, *report.reason);
+  }
+  return code;
 }
 
 }  // namespace korvane::cli

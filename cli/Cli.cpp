@@ -14,6 +14,7 @@
 #include "CheckCommand.h"
 #include "ChosenDisk.h"
 #include "DeviceStack.h"
+#include "EmbeddedImages.h"
 #include "HistoryCommand.h"
 #include "ListCommand.h"
 #include "OutputFile.h"
@@ -27,6 +28,13 @@
 
 namespace korvane::cli {
 namespace {
+
+/// What --version says: the version, and what a build of development images cannot do.
+std::string ProgramVersionText() {
+  std::string text = "korvane-fw " KORVANE_VERSION;
+  if (EmbeddedImages().development()) text += "\n" + std::string(kDevelopmentBuildNote);
+  return text;
+}
 
 constexpr std::string_view kDescription =
     "Updates the firmware of Korvane USB storage enclosures.\n"
@@ -60,6 +68,8 @@ struct Invocation {
   /// The command and its options as a trace's header names them: without the files and the
   /// enclosures they were taken from.
   std::vector<std::string> words;
+  /// The program's name and every argument, as a JSON answer names them.
+  std::vector<std::string> argv;
 };
 
 /// A file the run writes, opened before any command goes to a bridge. Where it breaks while the
@@ -258,6 +268,14 @@ void AddCommands(CLI::App& app, Invocation& invocation) {
   app.require_subcommand(0, 1);
 }
 
+/// Text from the argument parser with each line as korvane-fw's own error lines begin.
+std::string Prefixed(const std::string& text) {
+  std::string prefixed;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) prefixed += "korvane-fw: " + line + '\n';
+  return prefixed;
+}
+
 /// Parses the arguments; an exit code when parsing ends the run (help, or an error).
 std::optional<int> Parse(CLI::App& app, std::span<const std::string> args, std::ostream& out,
                          std::ostream& err) {
@@ -265,7 +283,9 @@ std::optional<int> Parse(CLI::App& app, std::span<const std::string> args, std::
   try {
     app.parse(reversed);
   } catch (const CLI::ParseError& error) {
-    const int code = app.exit(error, out, err);
+    std::ostringstream said;
+    const int code = app.exit(error, out, said);
+    err << Prefixed(said.str());
     return code == 0 ? exitcode::kOk : exitcode::kBadInput;
   }
   return std::nullopt;
@@ -386,15 +406,19 @@ int RunCommand(const Invocation& invocation, const Console& console, Devices& de
   DeviceStack stack(devices, trace);
   KeptMessages messages;
   InterruptDeferral interrupts;
-  CommandContext context{invocation.options, console,     stack.devices(),
-                         stack.access(),     stack.io(),  messages,
-                         interrupts,         console.out, console.err};
+  JsonAnswer answer;
+  CommandContext context{invocation.options, console,  stack.devices(), stack.access(),
+                         stack.io(),         messages, interrupts,      console.out,
+                         console.err,        answer};
   int code = Dispatch(invocation, context);
   if (trace != nullptr) trace->Exit(code);
   code = SaveState(outputs.state, devices, console.err, code);
   // The outcome is out and the state saved: only now does a held-back interrupt count.
   interrupts.Restore();
-  if (const int interrupted = interrupts.exitCode(); interrupted != 0) return interrupted;
+  if (const int interrupted = interrupts.exitCode(); interrupted != 0) code = interrupted;
+  // The answer names the exit status, so it is printed once that is known.
+  if (invocation.options.json)
+    console.out << DumpJson(answer.Framed(invocation.argv, code)) << '\n';
   return code;
 }
 
@@ -438,6 +462,8 @@ ReportRun RunForReport(const Invocation& invocation, const Console& console, Dev
   run.options.saveState.clear();
   run.words = {std::string(CommandName(command)), "--json"};
   if (command == Command::Update && run.update.yes) run.words.push_back("--yes");
+  run.argv = {"korvane-fw"};
+  run.argv.insert(run.argv.end(), run.words.begin(), run.words.end());
   ReportRun result{run.words, 0, {}, {}};
   trace::TraceWriter writer(HeaderFor(run, devices),
                             [&result](const std::string& line) { result.trace += line + "\n"; });
@@ -449,6 +475,20 @@ ReportRun RunForReport(const Invocation& invocation, const Console& console, Dev
   result.exitCode = RunCommand(run, captured, devices, &writer, none);
   result.output = out.str();
   return result;
+}
+
+/// What report answers with --json: the file, and each command it ran with its exit status.
+JsonAnswer ReportAnswer(const std::string& file, const std::vector<ReportRun>& runs) {
+  nlohmann::ordered_json ran = nlohmann::ordered_json::array();
+  for (const ReportRun& run : runs) {
+    ran.push_back({{"command", run.words}, {"exit_status", run.exitCode}});
+  }
+  JsonAnswer answer;
+  answer.Set({{"report", file}, {"runs", ran}});
+  answer.Add(Severity::Information,
+             "the report holds the bridge's NVRAM record, which may carry the enclosure's serial "
+             "number");
+  return answer;
 }
 
 /// Runs list and check (and update when asked) and writes their results and traces to one file.
@@ -468,12 +508,17 @@ int RunReport(const Invocation& invocation, const Console& console, Devices& dev
     console.err << "korvane-fw: the report was not written: " << Printable(*problem) << '\n';
     return exitcode::kBadInput;
   }
-  const int code = SaveState(outputs.state, devices, console.err, exitcode::kOk);
+  const int saved = SaveState(outputs.state, devices, console.err, exitcode::kOk);
+  const int code = runs.back().exitCode >= exitcode::kInterrupted ? runs.back().exitCode : saved;
+  if (invocation.options.json) {
+    console.out << DumpJson(ReportAnswer(file, runs).Framed(invocation.argv, code)) << '\n';
+    return code;
+  }
   console.out << "The report is in " << Printable(file) << ": attach it to your problem report.\n"
               << "It holds the traces of " << runs.size()
               << " commands, with the bridge's NVRAM record, which may carry the enclosure's "
                  "serial number.\n";
-  return runs.back().exitCode >= exitcode::kInterrupted ? runs.back().exitCode : code;
+  return code;
 }
 
 int RunOn(const Invocation& invocation, const Console& console, Devices& devices,
@@ -561,9 +606,17 @@ std::optional<std::string> ReadImage(Invocation& invocation) {
   return std::nullopt;
 }
 
+int RunHistoryCommand(const Invocation& invocation, const Console& console) {
+  if (!invocation.options.json) return RunHistory(console, nullptr);
+  JsonAnswer answer;
+  const int code = RunHistory(console, &answer);
+  console.out << DumpJson(answer.Framed(invocation.argv, code)) << '\n';
+  return code;
+}
+
 int Run(Invocation invocation, const Console& console, const PlatformFactory& platform) {
   // The history is read from the state folder alone: no enclosure, simulated or not, is opened.
-  if (invocation.command == Command::History) return RunHistory(console, invocation.options.json);
+  if (invocation.command == Command::History) return RunHistoryCommand(invocation, console);
   if (const auto problem = ReadImage(invocation)) {
     console.err << "korvane-fw: " << Printable(*problem) << '\n';
     return exitcode::kBadInput;
@@ -603,7 +656,9 @@ int RunGuarded(std::span<const std::string> args, const Console& console,
   app.footer(std::string(kExitCodeTable));
   Invocation invocation;
   invocation.words = CommandWords(args);
-  app.set_version_flag("--version", "korvane-fw " KORVANE_VERSION, "Print the version and exit");
+  invocation.argv = {"korvane-fw"};
+  invocation.argv.insert(invocation.argv.end(), args.begin(), args.end());
+  app.set_version_flag("--version", ProgramVersionText(), "Print the version and exit");
   AddScenarioListing(app, console.out);
   AddGlobalOptions(app, invocation.options);
   AddCommands(app, invocation);

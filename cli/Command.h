@@ -11,6 +11,7 @@
 #include "AccessWatch.h"
 #include "Devices.h"
 #include "Interrupts.h"
+#include "JsonAnswer.h"
 #include "MessageSink.h"
 #include "Transport.h"
 
@@ -52,6 +53,12 @@ inline constexpr std::string_view kExitCodeTable =
     "  130  interrupted by Ctrl-C (SIGINT) while waiting for an enclosure or its replug, or after\n"
     "       the update's outcome was reported\n"
     "  143  terminated by SIGTERM, likewise";
+
+/// What a build that carries development firmware images says of itself where a real enclosure
+/// is concerned: the write-time refusal, said before anyone asks for a write.
+inline constexpr std::string_view kDevelopmentBuildNote =
+    "This build carries development firmware images only: it checks real enclosures, and writes "
+    "to one only a firmware file given with update --image.";
 
 /// The options every command takes.
 struct GlobalOptions {
@@ -102,6 +109,7 @@ struct CommandContext {
   InterruptDeferral& interrupts;
   std::ostream& out;
   std::ostream& err;
+  JsonAnswer& json;  ///< with --json: what the command answers, framed once it has ended
 };
 
 }  // namespace korvane::cli

@@ -32,7 +32,9 @@ nlohmann::ordered_json ImageJson(const std::optional<HistoryImage>& image) {
   if (!image) return nullptr;
   return {{"name", image->name},
           {"sha256", OrNull(image->sha256)},
-          {"version", OrNull(image->version)}};
+          {"version", OrNull(image->version)},
+          {"running_version", OrNull(image->running)},
+          {"release", OrNull(image->release)}};
 }
 
 /// The event's line, end of line included. Text from a bridge that is not UTF-8 is replaced.
@@ -219,6 +221,7 @@ nlohmann::ordered_json HistoryJson(const HistoryEvent& event) {
           {"simulated", event.simulated},
           {"enclosure", EnclosureJson(event.enclosure)},
           {"version_before", OrNull(event.versionBefore)},
+          {"release_before", OrNull(event.releaseBefore)},
           {"written", ImageJson(event.written)},
           {"result", event.result},
           {"failed_step", OrNull(event.failedStep)},

@@ -41,6 +41,10 @@ struct HistoryImage {
   std::string name;                    ///< the file as given, or the carried image's name
   std::optional<std::string> sha256;   ///< null when it could not be told
   std::optional<std::string> version;  ///< as its header or the offer names it
+  /// "0.0.1.2": what a bridge reports once it runs the image; null when that cannot be told.
+  std::optional<std::string> running = std::nullopt;
+  /// The release name the firmware catalogue gives that version; null when it names none.
+  std::optional<std::string> release = std::nullopt;
 };
 
 /// One line of the history.
@@ -51,8 +55,9 @@ struct HistoryEvent {
   HistoryEnclosure enclosure;
   /// The running version "a.b.c.d", "boot-rom" when no firmware ran, null when not read.
   std::optional<std::string> versionBefore;
-  std::optional<HistoryImage> written;  ///< null for a backup
-  std::string result;                   ///< update: "complete"/"fail"; backup: "saved"/...
+  std::optional<std::string> releaseBefore;  ///< the release name of versionBefore, where known
+  std::optional<HistoryImage> written;       ///< null for a backup
+  std::string result;                        ///< update: "complete"/"fail"; backup: "saved"/...
   std::optional<std::string> failedStep;
   std::optional<std::string> reason;
   std::optional<std::string> backup;  ///< the backup file written, by the command or before it
@@ -61,8 +66,9 @@ struct HistoryEvent {
 };
 
 /// The event as its line holds it: {"time", "program", "version", "event", "simulated",
-/// "enclosure": {"chip", "chip_code", "path", "line"}, "version_before", "written": {"name",
-/// "sha256", "version"} or null, "result", "failed_step", "reason", "backup", "replug"}.
+/// "enclosure": {"chip", "chip_code", "path", "line"}, "version_before", "release_before",
+/// "written": {"name", "sha256", "version", "running_version", "release"} or null, "result",
+/// "failed_step", "reason", "backup", "replug"}.
 nlohmann::ordered_json HistoryJson(const HistoryEvent& event);
 
 /// Appends the event to the state folder's history (made, for this user only, when missing),

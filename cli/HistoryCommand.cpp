@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "Backups.h"
+#include "ImageCheck.h"
 #include "ListCommand.h"
 #include "Text.h"
 #include "VersionCheck.h"
@@ -36,13 +37,24 @@ std::string Member(const nlohmann::ordered_json& object, const char* key,
   return Printable(found->get<std::string>());
 }
 
-/// "0.0.0.8 -> 234.01.00.02" for an update, "0.0.0.8" for a backup.
+/// "0.0.1.2, release 234.01.00.02": a version with its release, where the event names one.
+std::string WithRelease(const nlohmann::ordered_json& object, const char* version,
+                        const char* release) {
+  const std::string named = Member(object, release, "");
+  return Member(object, version) + (named.empty() ? "" : ", release " + named);
+}
+
+/// "0.0.0.8 -> 0.0.1.2, release 234.01.00.02" for an update, "0.0.0.8" for a backup. An older
+/// event names the written image by its version alone.
 std::string Versions(const nlohmann::ordered_json& event) {
-  std::string versions = Member(event, "version_before");
+  std::string versions = WithRelease(event, "version_before", "release_before");
   if (Member(event, "event") != "update") return versions;
-  const auto written = event.find("written");
-  const nlohmann::ordered_json none;
-  return versions + " -> " + Member(written == event.end() ? none : *written, "version");
+  const auto found = event.find("written");
+  const nlohmann::ordered_json written = found == event.end() ? nullptr : *found;
+  if (Member(written, "running_version", "").empty()) {
+    return versions + " -> " + Member(written, "version");
+  }
+  return versions + " -> " + WithRelease(written, "running_version", "release");
 }
 
 }  // namespace
@@ -55,6 +67,12 @@ HistoryEvent NewHistoryEvent(const CommandContext& context, std::string_view kin
   event.simulated = context.devices.enclosures() == Enclosures::Simulated;
   event.enclosure = EnclosureOf(check);
   event.versionBefore = RunningVersion(check);
+  if (check.firmware && !check.firmware->romMode) {
+    if (const ChipUpdate* chip = CheckedChip(check)) {
+      const std::string_view release = ReleaseOf(*chip, check.firmware->version);
+      if (!release.empty()) event.releaseBefore = std::string(release);
+    }
+  }
   return event;
 }
 
@@ -62,6 +80,7 @@ void RecordHistory(CommandContext& context, const HistoryEvent& event) {
   if (!context.options.replay.empty()) return;
   if (auto problem = AppendHistory(context.console.stateFolder, event)) {
     context.err << "korvane-fw: warning: history: " << Printable(*problem) << '\n' << std::flush;
+    context.json.Add(Severity::Warning, "history: " + *problem);
   }
 }
 
@@ -81,17 +100,19 @@ std::string HistoryEventText(const nlohmann::ordered_json& event) {
   return text;
 }
 
-int RunHistory(const Console& console, bool json) {
+int RunHistory(const Console& console, JsonAnswer* json) {
   const HistoryRead read = ReadHistory(console.stateFolder);
+  std::vector<std::string> warnings = read.warnings;
   if (console.stateFolder.empty()) {
-    console.err << "korvane-fw: warning: " << kNoStateFolder << ": no history is kept\n";
+    warnings.insert(warnings.begin(), std::string(kNoStateFolder) + ": no history is kept");
   }
-  for (const std::string& warning : read.warnings) {
+  for (const std::string& warning : warnings) {
     console.err << "korvane-fw: warning: " << Printable(warning) << '\n';
+    if (json != nullptr) json->Add(Severity::Warning, warning);
   }
-  if (json) {
+  if (json != nullptr) {
     nlohmann::ordered_json events(read.events);
-    console.out << DumpJson({{"events", std::move(events)}}) << '\n';
+    json->Set({{"events", std::move(events)}});
     return exitcode::kOk;
   }
   if (read.events.empty()) {

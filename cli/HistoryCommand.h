@@ -23,8 +23,9 @@ void RecordHistory(CommandContext& context, const HistoryEvent& event);
 /// update, the version written), result and failed step. Text from the file is made printable.
 std::string HistoryEventText(const nlohmann::ordered_json& event);
 
-/// Runs the command on the console's state folder: the events oldest first, or as {"events":
-/// [...]} with --json. A missing history is an empty one; damaged lines are warnings. Exit 0.
-int RunHistory(const Console& console, bool json);
+/// Runs the command on the console's state folder: the events oldest first, or, given an answer
+/// (--json), {"events": [...]} set in it. A missing history is an empty one; damaged lines are
+/// warnings. Exit 0.
+int RunHistory(const Console& console, JsonAnswer* json);
 
 }  // namespace korvane::cli

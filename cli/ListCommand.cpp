@@ -3,6 +3,8 @@
 #include <string>
 
 #include "BridgeCommands.h"
+#include "ChipUpdate.h"
+#include "ImageCheck.h"
 #include "Text.h"
 
 namespace korvane::cli {
@@ -10,10 +12,19 @@ namespace {
 
 std::string_view ChipText(BridgeInfo info) { return ChipCodeTable[ChipCodeOf(info)]; }
 
-std::string FirmwareText(const std::optional<FirmwareState>& firmware) {
+std::string FirmwareText(const ListedDisk& disk, const std::optional<FirmwareState>& firmware) {
   if (!firmware) return "firmware unreadable";
   if (firmware->romMode) return "boot ROM running, no firmware";
-  return "firmware " + VersionText(firmware->version);
+  return "firmware " +
+         VersionWithRelease(FindChipUpdate(ChipCodeOf(disk.bridgeInfo)), firmware->version);
+}
+
+/// The model text without the blanks INQUIRY pads it with; the device-list line keeps them.
+std::string TrimmedModel(std::string_view model) {
+  const auto end = model.find_last_not_of(' ');
+  const auto begin = model.find_first_not_of(' ');
+  if (end == std::string_view::npos) return {};
+  return std::string(model.substr(begin, end - begin + 1));
 }
 
 /// One line per disk: the device-list line as the window shows it, trailing blanks included, made
@@ -22,7 +33,7 @@ std::string HumanLine(const ListEntry& entry) {
   const ListedDisk& disk = entry.disk;
   return Printable(disk.line) + " | chip " + std::to_string(ChipCodeOf(disk.bridgeInfo)) + " (" +
          std::string(ChipText(disk.bridgeInfo)) + ") revision " +
-         std::to_string(RevisionOf(disk.bridgeInfo)) + " | " + FirmwareText(entry.firmware) +
+         std::to_string(RevisionOf(disk.bridgeInfo)) + " | " + FirmwareText(disk, entry.firmware) +
          " | " + Printable(disk.path);
 }
 
@@ -48,7 +59,7 @@ void PrintHuman(const CommandContext& context, const ListReport& report) {
   // The one-line answer already names the first warning; the rest are for whoever asks.
   if (!report.entries.empty() || context.options.verbose) {
     for (const std::string& warning : report.warnings) {
-      context.err << "warning: " << Printable(warning) << '\n';
+      context.err << "korvane-fw: warning: " << Printable(warning) << '\n';
     }
   }
   if (context.options.verbose) {
@@ -64,15 +75,21 @@ nlohmann::ordered_json DiskJson(const ListEntry& entry) {
   nlohmann::ordered_json json{{"line", disk.line},
                               {"path", disk.path},
                               {"bus", BusName(disk.bus)},
-                              {"model", disk.model},
+                              {"model", TrimmedModel(disk.model)},
                               {"chip_code", ChipCodeOf(disk.bridgeInfo)},
                               {"chip", ChipText(disk.bridgeInfo)},
                               {"revision", RevisionOf(disk.bridgeInfo)},
                               {"firmware", nullptr},
                               {"rom_mode", nullptr}};
+  json["firmware_release"] = nullptr;
   if (entry.firmware) {
     json["firmware"] = VersionText(entry.firmware->version);
     json["rom_mode"] = entry.firmware->romMode;
+    const ChipUpdate* chip = FindChipUpdate(ChipCodeOf(disk.bridgeInfo));
+    const std::string_view release = chip != nullptr && !entry.firmware->romMode
+                                         ? ReleaseOf(*chip, entry.firmware->version)
+                                         : "";
+    if (!release.empty()) json["firmware_release"] = release;
   }
   return json;
 }
@@ -107,13 +124,20 @@ nlohmann::ordered_json ListJson(const ListReport& report) {
 
 int RunList(CommandContext& context) {
   const ListReport report = BuildListReport(context);
+  int code = exitcode::kOk;
+  if (report.entries.empty()) {
+    code = context.access.denied() ? exitcode::kNoRights : exitcode::kNothingFound;
+  }
   if (context.options.json) {
-    context.out << DumpJson(ListJson(report)) << '\n';
+    context.json.Set(ListJson(report));
+    for (const std::string& warning : report.warnings) {
+      context.json.Add(Severity::Warning, warning);
+    }
+    if (code != exitcode::kOk) context.json.Add(Severity::Error, NothingListed(report));
   } else {
     PrintHuman(context, report);
   }
-  if (!report.entries.empty()) return exitcode::kOk;
-  return context.access.denied() ? exitcode::kNoRights : exitcode::kNothingFound;
+  return code;
 }
 
 }  // namespace korvane::cli

@@ -5,7 +5,10 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <io.h>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
 #else
 #include <unistd.h>
 #include <csignal>
@@ -17,11 +20,30 @@
 
 namespace {
 
-bool IsTerminal(std::FILE* stream) {
 #ifdef _WIN32
-  return _isatty(_fileno(stream)) != 0;
+/// A console answers GetConsoleMode; a file, pipe or NUL does not. _isatty also says yes for NUL,
+/// a character device, so "update <NUL" would ask a question nobody can answer.
+bool IsTerminal(DWORD which) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(which), &mode) != 0;
+}
 #else
-  return isatty(fileno(stream)) != 0;
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+#endif
+
+bool InIsTerminal() {
+#ifdef _WIN32
+  return IsTerminal(STD_INPUT_HANDLE);
+#else
+  return IsTerminal(stdin);
+#endif
+}
+
+bool OutIsTerminal() {
+#ifdef _WIN32
+  return IsTerminal(STD_OUTPUT_HANDLE);
+#else
+  return IsTerminal(stdout);
 #endif
 }
 
@@ -37,8 +59,8 @@ int main(int argc, char** argv) {
   const korvane::cli::Console console{std::cin,
                                       std::cout,
                                       std::cerr,
-                                      IsTerminal(stdin),
-                                      IsTerminal(stdout),
+                                      InIsTerminal(),
+                                      OutIsTerminal(),
                                       {},
                                       korvane::cli::DefaultStateFolder()};
   return korvane::cli::RunKorvaneFw(args, console, korvane::PlatformDevices);

@@ -15,6 +15,11 @@
 namespace korvane::cli {
 namespace {
 
+/// Why a build of development images does not write its carried firmware to a real enclosure.
+constexpr std::string_view kDevelopmentRefusal =
+    "this build carries development firmware images only, which would leave a real enclosure "
+    "unusable: it writes to one only a firmware file given with --image";
+
 /// A failed or refused update: nothing written unless a step failed under way.
 UpdateOutcome Failed(const CheckReport& check, UpdateStep step, std::string reason,
                      int exitCode = exitcode::kFailure) {
@@ -54,7 +59,8 @@ std::string ImageVersionText(const ChipUpdate& chip, std::span<const std::uint8_
 }
 
 WrittenImage WrittenFile(const ImageFile& file, const ChipUpdate& chip) {
-  return {file.path, file.bytes.size(), file.sha256, ImageVersionText(chip, file.bytes)};
+  return {file.path, file.bytes.size(), file.sha256, ImageVersionText(chip, file.bytes),
+          RunningVersionOf(chip, file.bytes)};
 }
 
 /// Why the file must not be written to this bridge without the user's leave; nothing when it
@@ -132,11 +138,11 @@ std::optional<std::string> RestoreRefusal(JobSession& session, const ImageFile& 
 /// Asks on err and reads one line; end of input is a no.
 bool Confirm(CommandContext& context, const CheckReport& check, const ImageFile* file,
              const std::optional<WrittenImage>& written) {
-  const std::string running =
-      check.firmware ? VersionText(check.firmware->version) : std::string("its present version");
+  const std::string running = check.firmware ? RunningText(check, check.firmware->version)
+                                             : std::string("its present version");
   if (file == nullptr) {
     context.err << "Update the firmware of " << Printable(EnclosureName(check)) << " from "
-                << running << " to " << check.offeredVersion << "?\n";
+                << running << " to " << OfferedText(check) << "?\n";
   } else {
     context.err << "Write " << Printable(file->path) << " to " << Printable(EnclosureName(check))
                 << "?\n  the file: version " << written->version << ", SHA-256 " << file->sha256
@@ -201,7 +207,7 @@ void PrintLaterAttempts(std::ostream& out, const UpdateOutcome& outcome) {
 /// True for a refusal of ours before anything went to the bridge.
 bool RefusedBeforeWriting(const UpdateOutcome& outcome) {
   static constexpr std::array kBefore{UpdateStep::InUse, UpdateStep::Image, UpdateStep::Version,
-                                      UpdateStep::Backup};
+                                      UpdateStep::Backup, UpdateStep::Guard};
   return std::ranges::any_of(
       kBefore, [&outcome](UpdateStep step) { return outcome.failedStep == UpdateStepName(step); });
 }
@@ -231,13 +237,29 @@ void PrintOutcome(std::ostream& out, const UpdateOutcome& outcome) {
   }
 }
 
-void Finish(CommandContext& context, const UpdateOutcome& outcome, const CheckReport& check) {
+/// Reports the outcome that ends the command with code.
+void Finish(CommandContext& context, const UpdateOutcome& outcome, const CheckReport& check,
+            int code) {
   if (context.options.json) {
-    context.out << DumpJson(UpdateJson(outcome, check)) << '\n';
+    context.json.Set(UpdateJson(outcome, check));
   } else {
     PrintOutcome(context.out, outcome);
   }
-  PrintWarnings(context.err, check);
+  PrintWarnings(context, check);
+  if (code == exitcode::kOk || code == exitcode::kOffered) return;
+  const std::optional<std::string> reason = outcome.reason ? outcome.reason : check.reason;
+  if (reason) context.json.Add(Severity::Error, *reason);
+}
+
+/// What a bridge reports once it runs what the update wrote, or was to write: the file, or the
+/// carried image of an offer.
+std::optional<std::array<std::uint8_t, 4>> WrittenRunning(const UpdateOutcome& outcome,
+                                                          const CheckReport& check) {
+  if (outcome.written) return outcome.written->running;
+  const bool tried =
+      outcome.result == UpdateResult::Complete || outcome.result == UpdateResult::Fail;
+  if (!tried || check.verdict != CheckVerdict::Offer) return std::nullopt;
+  return check.carried;
 }
 
 }  // namespace
@@ -300,6 +322,15 @@ nlohmann::ordered_json UpdateJson(const UpdateOutcome& outcome, const CheckRepor
   }
   if (outcome.failedStep) json["failed_step"] = *outcome.failedStep;
   if (outcome.reason) json["reason"] = *outcome.reason;
+  json["written_version"] = nullptr;
+  json["written_release"] = nullptr;
+  if (const auto running = WrittenRunning(outcome, check)) {
+    json["written_version"] = VersionText(*running);
+    const ChipUpdate* chip = CheckedChip(check);
+    if (const std::string_view name = chip ? ReleaseOf(*chip, *running) : ""; !name.empty()) {
+      json["written_release"] = name;
+    }
+  }
   return json;
 }
 
@@ -367,29 +398,45 @@ std::optional<UpdateOutcome> PlanFile(JobSession& session, const CheckReport& ch
   return std::nullopt;
 }
 
+/// The image as the history names it, with the version a bridge reports once it runs it.
+HistoryImage WithRunning(HistoryImage image, const ChipUpdate& chip,
+                         const std::optional<std::array<std::uint8_t, 4>>& running) {
+  if (!running) return image;
+  image.running = VersionText(*running);
+  if (const std::string_view release = ReleaseOf(chip, *running); !release.empty()) {
+    image.release = std::string(release);
+  }
+  return image;
+}
+
 /// The carried image an update offered writes, as the history names it.
 std::optional<HistoryImage> CarriedImage(const CheckReport& check) {
   const ChipUpdate* chip = check.chipCode ? FindChipUpdate(*check.chipCode) : nullptr;
   if (chip == nullptr || check.offeredVersion.empty()) return std::nullopt;
   const EmbeddedImages images;
   const auto bytes = images.Find(chip->firmwareImage, kFirmwareType);
-  return HistoryImage{std::string(chip->firmwareImage),
-                      bytes ? std::optional(Sha256Hex(*bytes)) : std::nullopt,
-                      check.offeredVersion};
+  return WithRunning(
+      HistoryImage{std::string(chip->firmwareImage),
+                   bytes ? std::optional(Sha256Hex(*bytes)) : std::nullopt, check.offeredVersion},
+      *chip, check.carried);
 }
 
 /// What the update wrote, or would have written: the file, or the carried image.
 std::optional<HistoryImage> WrittenImageOf(const UpdateOutcome& outcome, const CheckReport& check,
                                            const ImageFile* file) {
   if (outcome.written) {
-    return HistoryImage{outcome.written->name, outcome.written->sha256, outcome.written->version};
+    const HistoryImage image{outcome.written->name, outcome.written->sha256,
+                             outcome.written->version};
+    const ChipUpdate* chip = CheckedChip(check);
+    return chip != nullptr ? WithRunning(image, *chip, outcome.written->running) : image;
   }
   if (file == nullptr) return CarriedImage(check);
   // A file refused before it was planned: its version as its own chip writes it, where known.
   const ChipUpdate* chip = ChipOfImage(file->bytes);
   if (chip == nullptr && check.chipCode) chip = FindChipUpdate(*check.chipCode);
   if (chip == nullptr) return HistoryImage{file->path, file->sha256, std::nullopt};
-  return HistoryImage{file->path, file->sha256, ImageVersionText(*chip, file->bytes)};
+  const HistoryImage image{file->path, file->sha256, ImageVersionText(*chip, file->bytes)};
+  return WithRunning(image, *chip, RunningVersionOf(*chip, file->bytes));
 }
 
 HistoryEvent UpdateEvent(const CommandContext& context, const UpdateOutcome& outcome,
@@ -409,7 +456,7 @@ HistoryEvent UpdateEvent(const CommandContext& context, const UpdateOutcome& out
 /// Reports an update that completed or failed, and adds it to the history.
 int Report(CommandContext& context, const UpdateOutcome& outcome, const CheckReport& check,
            const ImageFile* file) {
-  Finish(context, outcome, check);
+  Finish(context, outcome, check, outcome.exitCode);
   RecordHistory(context, UpdateEvent(context, outcome, check, file));
   return outcome.exitCode;
 }
@@ -449,7 +496,7 @@ int ProveAndReport(CommandContext& context, JobSession& session, UpdateOutcome o
   const bool recoverable =
       context.devices.enclosures() == Enclosures::Simulated || !EmbeddedImages().development();
   PrintReplugProof(context.out, *outcome.replug, expected, recoverable);
-  PrintWarnings(context.err, check);
+  PrintWarnings(context, check);
   RecordHistory(context, UpdateEvent(context, outcome, check, file));
   return outcome.exitCode;
 }
@@ -458,7 +505,12 @@ int ProveAndReport(CommandContext& context, JobSession& session, UpdateOutcome o
 
 int RunUpdate(CommandContext& context, const UpdateOptions& options, const ImageFile* file) {
   JobSession session(context);
-  if (const auto ended = ScanForEnclosure(context, session)) return *ended;
+  if (const auto ended = ScanForEnclosure(context, session)) {
+    const CheckReport check = BuildCheckReport(session.job(), context.messages);
+    if (context.options.json)
+      context.json.Set(UpdateJson(Ended(UpdateResult::NotOffered, check, check.reason), check));
+    return *ended;
+  }
   const CheckReport check = BuildCheckReport(session.job(), context.messages);
   const bool human = !context.options.json;
   if (human) PrintCheckReport(context.out, check, ReportFor::Update);
@@ -466,8 +518,15 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
   const bool enclosure =
       check.verdict != CheckVerdict::NotFound && check.verdict != CheckVerdict::Multiple;
   if (check.verdict != CheckVerdict::Offer && (file == nullptr || !enclosure)) {
-    Finish(context, Ended(UpdateResult::NotOffered, check, check.reason), check);
-    return CheckExitCode(check.verdict, session.job().RightsExplain());
+    const int code = CheckExitCode(check.verdict, session.job().RightsExplain());
+    Finish(context, Ended(UpdateResult::NotOffered, check, check.reason), check, code);
+    return code;
+  }
+  // The engine would refuse the carried image at the write; said before the question and the
+  // backup, which would be for nothing.
+  if (file == nullptr && DevelopmentNoteApplies(check)) {
+    return Report(context, Failed(check, UpdateStep::Guard, std::string(kDevelopmentRefusal)),
+                  check, file);
   }
   UpdatePlan plan;
   std::optional<WrittenImage> written;
@@ -481,7 +540,7 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
     return Report(context, *refusal, check, file);
   }
   if (!options.yes && !Confirm(context, check, file, written)) {
-    Finish(context, Ended(UpdateResult::Declined, check), check);
+    Finish(context, Ended(UpdateResult::Declined, check), check, exitcode::kOk);
     return exitcode::kOk;
   }
   std::optional<BackupOutcome> backup;
@@ -492,7 +551,7 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
   }
   if (human) {
     const std::string what =
-        written ? Printable(written->name) + " (" + written->version + ")" : check.offeredVersion;
+        written ? Printable(written->name) + " (" + written->version + ")" : OfferedText(check);
     context.out << "Writing " << what << ": do not unplug the enclosure.\n" << std::flush;
   }
   const std::size_t denialsBefore = context.access.denials();

@@ -2,6 +2,7 @@
 // update command with its progress on the terminal.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <istream>
@@ -43,6 +44,8 @@ struct WrittenImage {
   std::size_t size = 0;
   std::string sha256;
   std::string version;  ///< as the image's header carries it
+  /// What a bridge reports once it runs the image; null when that cannot be told.
+  std::optional<std::array<std::uint8_t, 4>> running = std::nullopt;
 };
 
 /// How an update command ended.
@@ -71,7 +74,9 @@ struct UpdateOutcome {
 };
 
 /// {"result", "status_text", "failed_step", "reason", "failed_command", "attempts": [{"step",
-/// "reason", "failed_command"}...], "check": <the check's JSON>}.
+/// "reason", "failed_command"}...], "backup", "image", "replug", "check": <the check's JSON>,
+/// "written_version", "written_release"}: the version a bridge reports once it runs what was
+/// written, or was to be, and its release name where the catalogue knows it.
 nlohmann::ordered_json UpdateJson(const UpdateOutcome& outcome, const CheckReport& check);
 
 /// The command that failed as {"opcode", "direction", "stage", "os_error", "scsi_status",

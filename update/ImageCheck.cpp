@@ -213,13 +213,36 @@ std::string ImageModelText(const ChipUpdate& chip) {
 
 std::optional<std::array<std::uint8_t, 4>> RunningVersionOf(const ChipUpdate& chip,
                                                             std::span<const std::uint8_t> image) {
-  auto version = ImageVersion(image);
-  if (!version || chip.chipCode == kChipCodeJms583) return version;
-  for (std::uint8_t& digit : *version) {
+  const auto version = ImageVersion(image);
+  if (!version) return std::nullopt;
+  return RunningVersionOf(chip, *version);
+}
+
+std::optional<std::array<std::uint8_t, 4>> RunningVersionOf(const ChipUpdate& chip,
+                                                            std::array<std::uint8_t, 4> header) {
+  if (chip.chipCode == kChipCodeJms583) return header;
+  for (std::uint8_t& digit : header) {
     if (digit < '0' || digit > '9') return std::nullopt;
     digit = static_cast<std::uint8_t>(digit - '0');
   }
-  return version;
+  return header;
+}
+
+std::optional<std::array<std::uint8_t, 4>> CarriedRunningVersion(const ChipUpdate& chip) {
+  for (const CatalogueImage& image : kCatalogueImages) {
+    if (image.chip == chip.chipName && image.use == ImageUse::Offered) {
+      return RunningVersionOf(chip, image.version);
+    }
+  }
+  return std::nullopt;
+}
+
+std::string_view ReleaseOf(const ChipUpdate& chip, const std::array<std::uint8_t, 4>& running) {
+  for (const CatalogueImage& image : kCatalogueImages) {
+    if (image.chip != chip.chipName || image.offeredVersion.empty()) continue;
+    if (RunningVersionOf(chip, image.version) == running) return image.offeredVersion;
+  }
+  return {};
 }
 
 }  // namespace korvane

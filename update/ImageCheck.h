@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "ChipUpdate.h"
 
@@ -52,6 +53,16 @@ std::optional<std::array<std::uint8_t, 4>> ImageVersion(std::span<const std::uin
 /// image without a version, or a JMS578 image whose version is not four digits.
 std::optional<std::array<std::uint8_t, 4>> RunningVersionOf(const ChipUpdate& chip,
                                                             std::span<const std::uint8_t> image);
+/// The same for the four version bytes of an image's header.
+std::optional<std::array<std::uint8_t, 4>> RunningVersionOf(const ChipUpdate& chip,
+                                                            std::array<std::uint8_t, 4> header);
+
+/// The version a bridge of the chip reports once it runs the firmware this program carries.
+std::optional<std::array<std::uint8_t, 4>> CarriedRunningVersion(const ChipUpdate& chip);
+
+/// The release name the firmware catalogue gives the running version ("234.01.00.02" for the
+/// JMS583's 0.0.1.2); empty when the catalogue names no release with those bytes.
+std::string_view ReleaseOf(const ChipUpdate& chip, const std::array<std::uint8_t, 4>& running);
 
 /// True when the chip's firmware image repeats its version at 0x208, in the second block (JMS583).
 bool RepeatsVersionInSecondBlock(const ChipUpdate& chip);

@@ -100,6 +100,8 @@ class UpdateJob {
 
   const ScanResult& scan() const { return scan_; }
   const VersionCheck& check() const { return check_; }
+  /// What the device stack said its enclosures are.
+  Enclosures enclosures() const { return s_.enclosures; }
   /// Why the last update failed; step None after a success.
   const UpdateFailure& failure() const { return failure_; }
 

@@ -5,6 +5,7 @@
 
 #include "BridgeCommands.h"
 #include "IdentityBlock.h"
+#include "ImageCheck.h"
 #include "InquiryText.h"
 #include "NvramIdentity.h"
 
@@ -153,6 +154,23 @@ bool CheckRun::ReadNvramAndInquiry() {
   return true;
 }
 
+/// Why a firmware the rules leave alone gets no offer: the very version carried, or one the
+/// carried firmware does not replace, which the text names so that the two can be told apart.
+std::string NothingToUpdateReason(const ChipUpdate& chip,
+                                  const std::optional<std::array<std::uint8_t, 4>>& firmware) {
+  const std::string runs = "the " + std::string(chip.chipName) + " runs firmware ";
+  if (!firmware)
+    return runs + "of unknown version, which the firmware this tool carries does not replace";
+  const auto carried = CarriedRunningVersion(chip);
+  if (carried == firmware) {
+    return runs + VersionWithRelease(&chip, *firmware) + ", the version this tool carries";
+  }
+  const std::string carriedText =
+      carried ? " (" + VersionWithRelease(&chip, *carried) + ")" : std::string();
+  return runs + VersionWithRelease(&chip, *firmware) + ", which the firmware this tool carries" +
+         carriedText + " does not replace";
+}
+
 }  // namespace
 
 VersionVerdict VersionCheck::verdict() const {
@@ -171,9 +189,7 @@ std::string VersionCheck::reason() const {
     case VersionVerdict::UpToDate:
       return {};
     case VersionVerdict::NothingToUpdate:
-      return "the " + std::string(chip->chipName) + " runs firmware " +
-             (firmware ? VersionText(*firmware) : "of unknown version") +
-             ", which the firmware this tool carries does not replace";
+      return NothingToUpdateReason(*chip, firmware);
     case VersionVerdict::Failure:
       break;
   }
@@ -188,6 +204,13 @@ VersionCheck CheckVersion(const CheckServices& services, std::string_view path,
 std::string VersionText(const std::array<std::uint8_t, 4>& version) {
   return std::to_string(version[0]) + '.' + std::to_string(version[1]) + '.' +
          std::to_string(version[2]) + '.' + std::to_string(version[3]);
+}
+
+std::string VersionWithRelease(const ChipUpdate* chip, const std::array<std::uint8_t, 4>& running) {
+  std::string text = VersionText(running);
+  const std::string_view release = chip != nullptr ? ReleaseOf(*chip, running) : "";
+  if (!release.empty()) text += ", release " + std::string(release);
+  return text;
 }
 
 }  // namespace korvane

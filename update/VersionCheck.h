@@ -67,4 +67,8 @@ VersionCheck CheckVersion(const CheckServices& services, std::string_view path,
 /// "0.0.1.2": a running version as the reports write it.
 std::string VersionText(const std::array<std::uint8_t, 4>& version);
 
+/// "0.0.1.2, release 234.01.00.02" where the firmware catalogue names the release of the chip's
+/// running version, else "0.0.1.2".
+std::string VersionWithRelease(const ChipUpdate* chip, const std::array<std::uint8_t, 4>& running);
+
 }  // namespace korvane

@@ -65,8 +65,9 @@ std::string MinutesText(milliseconds wait) {
 
 void PrintOutcome(std::ostream& out, const ReplugProof& proof, const ReplugExpectation& asked,
                   bool recoverable) {
+  const ChipUpdate* chip = FindChipUpdate(asked.chipCode);
   const std::string running =
-      proof.firmware ? VersionText(proof.firmware->version) : std::string("nothing");
+      proof.firmware ? VersionWithRelease(chip, proof.firmware->version) : std::string("nothing");
   switch (proof.result) {
     case ReplugResult::Runs:
       out << "After the replug the enclosure runs " << running << ", the firmware written.\n";
@@ -80,7 +81,7 @@ void PrintOutcome(std::ostream& out, const ReplugProof& proof, const ReplugExpec
       return;
     case ReplugResult::OtherVersion:
       out << "After the replug the enclosure runs " << running << ", not the "
-          << (asked.written ? VersionText(*asked.written) : std::string("version"))
+          << (asked.written ? VersionWithRelease(chip, *asked.written) : std::string("version"))
           << " written.\n";
       return;
     case ReplugResult::NotBack:

@@ -22,6 +22,7 @@ test_packages=(
   xdotool imagemagick fonts-wine
   qemu-system-x86 cpio xz-utils jq dmsetup
   sg3-utils
+  python3 python3-jsonschema
   udev
   scdoc lintian man-db
   clang-16 libclang-rt-16-dev

@@ -21,6 +21,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing::KorvaneFw;
+using ::testing::Not;
 using testing::Outcome;
 using testing::TempDir;
 
@@ -76,7 +77,7 @@ TEST(KorvaneFwCheck, VerdictsOfTheBuiltInsAndFiles) {
        "no bridge chip this tool knows", exitcode::kNothingFound},
       {"no-enclosure", "not-found", status::kNothingFound, "CROSS", false, nullptr, nullptr, 0,
        "no USB, UASP or FireWire disk", exitcode::kNothingFound},
-      {"no-rights", "not-found", status::kNothingFound, "CROSS", false, nullptr, nullptr, 0,
+      {"no-rights", "no-rights", status::kNothingFound, "CROSS", false, nullptr, nullptr, 0,
        "lacks the rights", exitcode::kNoRights},
   };
   for (const Case& c : cases) {
@@ -104,8 +105,11 @@ TEST(KorvaneFwCheck, JsonKeysComeInTheirOrderAndDisksAreListsDisks) {
       KorvaneFw({"--simulate", "jms583-outdated", "--json", "check"}).out);
   std::vector<std::string> keys;
   for (const auto& item : json.items()) keys.push_back(item.key());
-  EXPECT_THAT(keys, ElementsAre("verdict", "status_text", "picture", "clickable", "chip_code",
-                                "firmware", "disks", "reason"));
+  EXPECT_THAT(keys,
+              ElementsAre("json_format_version", "program", "exit_status", "messages", "verdict",
+                          "status_text", "picture", "clickable", "chip_code", "firmware", "disks",
+                          "reason", "firmware_release", "offered_version", "offered_release",
+                          "carried_version", "carried_release"));
   const nlohmann::ordered_json listed = nlohmann::ordered_json::parse(
       KorvaneFw({"--simulate", "jms583-outdated", "--json", "list"}).out);
   // The checked disk's firmware comes from the check itself, so it equals what list reads.
@@ -125,16 +129,77 @@ TEST(KorvaneFwCheck, SaysInWordsWhatIsAttachedAndWhatIsOffered) {
       {"jms583-outdated",
        {"Enclosure: <<USB>> Korvane NVMe Enclosure  \n",
         "Path:      \\\\?\\usbstor#disk&ven_korvane", "JMS583 (chip code 22",
-        "Firmware:  0.0.0.8\n", "An update to 234.01.00.02 is offered: run korvane-fw update\n",
+        "Firmware:  0.0.0.8\n",
+        "An update to 0.0.1.2, release 234.01.00.02 is offered: run korvane-fw update\n",
         "Window:    \"" + std::string(status::OfferText(kChipCodeJms583)) + "\"\n"}},
-      {"jms578-outdated", {"JMS578 (chip code 19", "An update to 02.14 is offered"}},
+      {"jms578-outdated",
+       {"JMS578 (chip code 19", "An update to 0.2.1.4, release 02.14 is offered"}},
       {"jms578-current", {"up to date", "Window:    \"Your product is up to date\""}},
       {"two-enclosures", {"<<USB>> Korvane NVMe", "<<UASP>> Korvane SATA", "Disconnect all but"}},
-      {"no-rights", {"No enclosure found: ", "lacks the rights"}},
+      {"no-rights", {"Missing rights: ", "lacks the rights"}},
   };
   for (const Case& c : cases) {
     const Outcome result = KorvaneFw({"--simulate", c.scenario, "check"});
     for (const std::string& text : c.said) EXPECT_THAT(result.out, HasSubstr(text)) << c.scenario;
+  }
+}
+
+/// A chip's scenario at a running version, as a file.
+std::string AtVersion(const TempDir& dir, std::string_view chip, std::string_view version) {
+  return dir.File(std::string(chip) + "-" + std::string(version) + ".json",
+                  R"({"disks": [{"path": "\\\\?\\usbstor#disk&ven_korvane&prod_x#1#{53f56307}",
+                      "bridge": ")" +
+                      std::string(chip) + R"(", "firmware": ")" + std::string(version) + "\"}]}");
+}
+
+/// Versions in words: the release beside the bytes where the catalogue names one, and "up to
+/// date" only for the very firmware carried, so that a user can tell an update took. A real
+/// enclosure offered an update by a build of development images is told what that build can do.
+TEST(KorvaneFwCheck, NamesReleasesAndSaysUpToDateOnlyOfTheCarriedFirmware) {
+  const TempDir dir;
+  const std::string note(kDevelopmentBuildNote);
+  const bool development = EmbeddedImages().development();
+  struct Case {
+    std::string scenario;
+    bool real;
+    std::vector<std::string> said, unsaid;
+  };
+  const Case cases[] = {
+      {"jms583-current",
+       false,
+       {"Firmware:  0.0.1.2, release 234.01.00.02\n",
+        "The firmware is up to date: it runs 0.0.1.2, release 234.01.00.02, the version this "
+        "tool carries.\n"},
+       {}},
+      {"jms578-current",
+       false,
+       {"The firmware is up to date: it runs 0.2.1.4, release 02.14, the version this tool"},
+       {}},
+      {AtVersion(dir, "jms578", "0.2.1.9"),
+       false,
+       {"Firmware:  0.2.1.9\n",
+        "No update is offered: the version rules count the running "
+        "firmware as current; this tool carries 0.2.1.4, release 02.14.\n"},
+       {"up to date:"}},
+      {AtVersion(dir, "jms583", "0.0.2.0"),
+       false,
+       {"runs firmware 0.0.2.0, which the firmware this tool carries (0.0.1.2, release "
+        "234.01.00.02) does not replace.\n"},
+       {"up to date:"}},
+      {"jms583-outdated", false, {}, {note}},
+      {"jms583-outdated", true, {development ? note : "An update to"}, {development ? "" : note}},
+      {"jms583-current", true, {"up to date:"}, {note}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario + (c.real ? " as a real enclosure" : ""));
+    const Outcome result = c.real ? testing::KorvaneFwOnRealLooking(c.scenario, {"check"})
+                                  : KorvaneFw({"--simulate", c.scenario, "check"});
+    for (const std::string& text : c.said) EXPECT_THAT(result.out, HasSubstr(text));
+    for (const std::string& text : c.unsaid) {
+      if (!text.empty()) {
+        EXPECT_THAT(result.out, Not(HasSubstr(text)));
+      }
+    }
   }
 }
 

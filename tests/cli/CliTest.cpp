@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "EmbeddedImages.h"
 #include "KorvaneFwRun.h"
 #include "Scenario.h"
 
@@ -84,7 +85,9 @@ TEST(KorvaneFw, ATraceReplaysWithTheCommandLineItWasRecordedWith) {
     replay.insert(replay.end(), words.begin(), words.end());
     const Outcome replayed = KorvaneFw(replay);
     EXPECT_EQ(replayed.code, recorded.code) << words.front() << ": " << replayed.err;
-    EXPECT_EQ(testing::WithoutBackupFile(replayed.out), testing::WithoutBackupFile(recorded.out))
+    // The replay's own command line is its own.
+    EXPECT_EQ(testing::WithoutBackupFile(testing::WithoutArgv(replayed.out)),
+              testing::WithoutBackupFile(testing::WithoutArgv(recorded.out)))
         << words.front();
   }
 }
@@ -269,9 +272,55 @@ TEST(KorvaneFw, BadInputEndsWithExitCodeTwoAndNamesWhatIsWrong) {
     for (const std::string& text : c.said) {
       EXPECT_THAT(result.err, HasSubstr(text)) << c.args.back();
     }
+    // The argument parser's lines too: a script tells our errors by their start.
+    for (const std::string& line : testing::Lines(result.err)) {
+      EXPECT_THAT(line, StartsWith("korvane-fw: ")) << c.args.back();
+    }
   }
   // A usage error is found before any command runs, so nothing was saved either.
   EXPECT_FALSE(std::filesystem::exists(dir.File("s.json")));
+}
+
+/// Every JSON answer comes in one frame: its format version, the program and its arguments, the
+/// exit status the command ends with, and what it said, each message with its weight.
+TEST(KorvaneFw, JsonAnswersSayHowTheCommandEndedAndWhy) {
+  const TempDir dir;
+  const bool development = EmbeddedImages().development();
+  struct Case {
+    std::vector<std::string> args;
+    bool real;
+    std::string severity, text;  ///< a message the answer must hold; empty: none
+  };
+  const Case cases[] = {
+      {{"--simulate", "jms583-outdated", "--json", "check"}, false, "", ""},
+      {{"--simulate", "no-rights", "--json", "check"}, false, "error", "lacks the rights"},
+      {{"--simulate", "no-rights", "--json", "list"}, false, "error", "lacks the rights"},
+      {{"--simulate", "unsupported-bridge", "--json", "update", "--yes"}, false, "error", "580"},
+      {{"--simulate", "jms583-outdated", "--json", "report", "-o", dir.File("r.jsonl")},
+       false,
+       "information",
+       "serial number"},
+      {{"--json", "history"}, false, "", ""},
+      {{"--json", "check"}, true, development ? "information" : "", "update --image"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const Outcome result =
+        c.real ? testing::KorvaneFwOnRealLooking("jms583-outdated", c.args) : KorvaneFw(c.args);
+    const auto answer = nlohmann::json::parse(result.out);
+    EXPECT_EQ(answer["json_format_version"], 1);
+    EXPECT_EQ(answer["exit_status"], result.code);
+    std::vector<std::string> argv{"korvane-fw"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(answer["program"]["argv"], argv);
+    EXPECT_EQ(answer["program"]["development_images"], development);
+    const auto& messages = answer["messages"];
+    const bool found = std::ranges::any_of(messages, [&c](const nlohmann::json& message) {
+      return message["severity"] == c.severity &&
+             message["text"].get<std::string>().find(c.text) != std::string::npos;
+    });
+    EXPECT_EQ(found, !c.severity.empty()) << messages;
+  }
 }
 
 TEST(KorvaneFw, HelpEndsWithTheExitCodeTable) {

@@ -240,7 +240,7 @@ TEST(KorvaneFwHistory, ListsWhatUpdateAndBackupDid) {
        "",
        R"({"event": "update", "simulated": true, "enclosure": {"chip": "JMS583"}, "version_before":
           "0.0.0.8", "written": {"version": "234.01.00.02"}, "result": "complete"})",
-       "update  JMS583  0.0.0.8 -> 234.01.00.02  complete  (simulated)"},
+       "update  JMS583  0.0.0.8 -> 0.0.1.2, release 234.01.00.02  complete  (simulated)"},
       {{"--replay", trace, "update", "--yes"}, "", "", ""},
       {{"backup", "-o", backup},
        "",
@@ -258,7 +258,7 @@ TEST(KorvaneFwHistory, ListsWhatUpdateAndBackupDid) {
       {{"--simulate", "jms583-rom", "update", "--yes"},
        "",
        R"({"version_before": "boot-rom", "result": "complete", "backup": null})",
-       "boot-rom -> 234.01.00.02  complete"},
+       "boot-rom -> 0.0.1.2, release 234.01.00.02  complete"},
       {{"--simulate", "jms583-mounted", "update", "--yes"},
        "",
        R"({"result": "fail", "failed_step": "mounted"})",

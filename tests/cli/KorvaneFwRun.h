@@ -18,6 +18,7 @@
 #include "Command.h"
 #include "SimulatedBus.h"
 #include "SimulatedClock.h"
+#include "SimulatedDevices.h"
 
 namespace korvane::cli::testing {
 
@@ -104,6 +105,22 @@ class LockedMachine final : public Devices {
   std::unique_ptr<DeviceChanges> changes_;
 };
 
+/// A simulated scenario that passes for this machine's own enclosures, as a build of development
+/// images must treat them.
+class RealLooking final : public Devices {
+ public:
+  explicit RealLooking(std::unique_ptr<Devices> simulated) : inner_(std::move(simulated)) {}
+  Port& port() override { return inner_->port(); }
+  DiskLister& lister() override { return inner_->lister(); }
+  Clock& clock() override { return inner_->clock(); }
+  DeviceChanges& changes() override { return inner_->changes(); }
+  Enclosures enclosures() const override { return Enclosures::Real; }
+  MountState CheckMounts(std::string_view path) override { return inner_->CheckMounts(path); }
+
+ private:
+  std::unique_ptr<Devices> inner_;
+};
+
 /// The state folder of every in-process run: one per test program, removed when it ends, so
 /// that no test writes backups to the user's own.
 inline std::string StateFolder() {
@@ -135,6 +152,18 @@ inline Outcome KorvaneFwOn(const PlatformFactory& machine, std::vector<std::stri
   return {code, out.str(), err.str()};
 }
 
+/// korvane-fw on a scenario that passes for this machine's own enclosures.
+inline Outcome KorvaneFwOnRealLooking(const std::string& scenario, std::vector<std::string> args,
+                                      const RunConsole& run = {}) {
+  return KorvaneFwOn(
+      [&scenario](const PlatformChoices&) -> std::unique_ptr<Devices> {
+        auto simulated = SimulatedDevices(scenario);
+        return std::make_unique<RealLooking>(
+            std::move(std::get<std::unique_ptr<Devices>>(simulated)));
+      },
+      std::move(args), run);
+}
+
 inline Outcome KorvaneFw(std::vector<std::string> args, const RunConsole& run = {}) {
   return KorvaneFwOn([](const PlatformChoices&) { return std::make_unique<LockedMachine>(); },
                      std::move(args), run);
@@ -145,6 +174,14 @@ inline std::vector<std::string> Lines(const std::string& text) {
   std::istringstream stream(text);
   for (std::string line; std::getline(stream, line);) lines.push_back(line);
   return lines;
+}
+
+/// A JSON answer without the command line that asked for it; other output as it is.
+inline std::string WithoutArgv(const std::string& out) {
+  auto json = nlohmann::ordered_json::parse(out, nullptr, false);
+  if (json.is_discarded() || !json.is_object() || !json.contains("program")) return out;
+  json["program"]["argv"] = nlohmann::ordered_json::array();
+  return json.dump(2) + "\n";
 }
 
 /// A standard output as a replay is held to it. An update that backed the bridge up names the

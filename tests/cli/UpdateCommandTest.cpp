@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "EmbeddedImages.h"
 #include "KorvaneFwRun.h"
 #include "TerminalView.h"
 #include "Verdict.h"
@@ -143,6 +144,36 @@ TEST(KorvaneFwUpdate, WritesNothingUnlessOfferedFreeAndAgreed) {
   }
 }
 
+/// A build of development images refuses its carried firmware to a real enclosure before it
+/// asks or backs up, and says what it can write instead; in words and in JSON.
+TEST(KorvaneFwUpdate, ADevelopmentBuildRefusesItsCarriedFirmwareToARealEnclosureUpFront) {
+  if (!EmbeddedImages().development()) GTEST_SKIP() << "this build carries the vendor's images";
+  for (const bool json : {false, true}) {
+    SCOPED_TRACE(json ? "--json" : "in words");
+    const TempDir dir;
+    const std::string trace = dir.File("t.jsonl");
+    std::vector<std::string> args{"--trace", trace, "update"};
+    if (json) args.insert(args.begin(), "--json");
+    const Outcome result =
+        testing::KorvaneFwOnRealLooking("jms583-outdated", args, testing::TerminalAnswering("y\n"));
+    EXPECT_EQ(result.code, exitcode::kFailure) << result.err;
+    EXPECT_THAT(result.err, Not(HasSubstr("Continue?")));
+    EXPECT_EQ(testing::Writes(testing::TraceRecords(trace)), 0);
+    if (!json) {
+      EXPECT_THAT(result.out, HasSubstr("Refused: this build carries development firmware images "
+                                        "only"));
+      EXPECT_THAT(result.out, HasSubstr("--image"));
+      EXPECT_THAT(result.out, Not(HasSubstr("Backing up")));
+      continue;
+    }
+    const auto answer = nlohmann::json::parse(result.out);
+    EXPECT_EQ(answer["result"], "fail");
+    EXPECT_EQ(answer["failed_step"], "guard");
+    EXPECT_TRUE(answer["backup"].is_null());
+    EXPECT_EQ(answer["exit_status"], exitcode::kFailure);
+  }
+}
+
 TEST(KorvaneFwUpdate, AsksBeforeWritingAndTakesYesInAnyCase) {
   for (const std::string answer : {"y\n", "YES\n", " Yes \r\n", "yEs"}) {
     SCOPED_TRACE(answer);
@@ -151,7 +182,7 @@ TEST(KorvaneFwUpdate, AsksBeforeWritingAndTakesYesInAnyCase) {
     EXPECT_EQ(result.code, exitcode::kOk) << result.err;
     EXPECT_THAT(result.out, HasSubstr("Update complete\n"));
     EXPECT_THAT(result.err, HasSubstr("<<USB>> Korvane NVMe Enclosure  "));
-    EXPECT_THAT(result.err, HasSubstr("from 0.0.0.8 to 234.01.00.02"));
+    EXPECT_THAT(result.err, HasSubstr("from 0.0.0.8 to 0.0.1.2, release 234.01.00.02"));
     EXPECT_THAT(result.err, HasSubstr("Do not unplug the enclosure while it is written"));
   }
   const Outcome declined =
@@ -199,9 +230,13 @@ TEST(KorvaneFwUpdate, AFailedStepIsNamedWithItsReason) {
     const auto parsed = nlohmann::ordered_json::parse(json.out);
     std::vector<std::string> keys;
     for (const auto& item : parsed.items()) keys.push_back(item.key());
-    EXPECT_THAT(keys,
-                ElementsAre("result", "status_text", "failed_step", "reason", "failed_command",
-                            "attempts", "backup", "image", "replug", "check"));
+    EXPECT_THAT(keys, ElementsAre("json_format_version", "program", "exit_status", "messages",
+                                  "result", "status_text", "failed_step", "reason",
+                                  "failed_command", "attempts", "backup", "image", "replug",
+                                  "check", "written_version", "written_release"));
+    // The write began: what it was to leave running is named, though it failed.
+    EXPECT_EQ(parsed["written_version"], "0.0.1.2");
+    EXPECT_EQ(parsed["written_release"], "234.01.00.02");
     EXPECT_EQ(parsed["result"], "fail");
     EXPECT_EQ(parsed["status_text"], status::kUpdateFail);
     EXPECT_EQ(parsed["failed_step"], c.step);

@@ -44,6 +44,15 @@ inline int RecordedExit(const std::string& file) {
   return trace != nullptr && trace->exitCode ? *trace->exitCode : -1;
 }
 
+/// A replay's output with the trace's path, which a JSON answer's argv names, cut to its file name.
+inline std::string WithTraceNamed(std::string out, const std::filesystem::path& path) {
+  const std::string full = path.string(), name = path.filename().string();
+  for (auto at = out.find(full); at != std::string::npos; at = out.find(full, at + name.size())) {
+    out.replace(at, full.size(), name);
+  }
+  return out;
+}
+
 /// Every trace of the folder, at least minimum of them, replays to its output and exit code.
 inline void ExpectEveryRunReplays(const std::filesystem::path& folder, std::size_t minimum) {
   const auto traces = Traces(folder);
@@ -52,7 +61,7 @@ inline void ExpectEveryRunReplays(const std::filesystem::path& folder, std::size
     SCOPED_TRACE(path.filename().string());
     const testing::Outcome replayed = Replay(path.string());
     EXPECT_EQ(replayed.code, RecordedExit(path.string())) << replayed.err;
-    EXPECT_EQ(testing::WithoutBackupFile(replayed.out),
+    EXPECT_EQ(testing::WithoutBackupFile(WithTraceNamed(replayed.out, path)),
               testing::WithoutBackupFile(
                   testing::ReadWhole(std::filesystem::path(path).replace_extension(".out"))));
   }

@@ -44,13 +44,21 @@ inline int RecordedExit(const std::string& file) {
   return trace != nullptr && trace->exitCode ? *trace->exitCode : -1;
 }
 
-/// A replay's output with the trace's path, which a JSON answer's argv names, cut to its file name.
+/// Text with every full replaced by name.
+inline std::string ReplacedAll(std::string text, const std::string& full, const std::string& name) {
+  for (auto at = text.find(full); at != std::string::npos; at = text.find(full, at + name.size())) {
+    text.replace(at, full.size(), name);
+  }
+  return text;
+}
+
+/// A replay's output with the trace's path, which a JSON answer's argv names, cut to its file
+/// name: as the path reads, and as JSON escapes it (a Windows path's backslashes doubled).
 inline std::string WithTraceNamed(std::string out, const std::filesystem::path& path) {
   const std::string full = path.string(), name = path.filename().string();
-  for (auto at = out.find(full); at != std::string::npos; at = out.find(full, at + name.size())) {
-    out.replace(at, full.size(), name);
-  }
-  return out;
+  std::string escaped;
+  for (const char c : full) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return ReplacedAll(ReplacedAll(std::move(out), escaped, name), full, name);
 }
 
 /// Every trace of the folder, at least minimum of them, replays to its output and exit code.

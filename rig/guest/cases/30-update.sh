@@ -17,7 +17,7 @@ for entry in jms583-outdated:0.0.1.2 jms578-outdated:0.2.1.4; do
   expect_exit 0 korvane-fw check
   expect_last 'No update is offered|up to date'
   expect_exit 0 korvane-fw list
-  expect_last "\| firmware $(echo "$version" | sed 's/\./\\./g') \| $sg\$"
+  expect_last "\| firmware $(echo "$version" | sed 's/\./\\./g')(, release [^|]+)? \| $sg\$"
   usb=$(usb_device_of_sg "$sg") || rig_fail "no USB device above $sg"
   [ "$(cat "$usb/manufacturer")" = Korvane ] ||
     rig_fail "the USB manufacturer reads '$(cat "$usb/manufacturer")', not the rewritten 'Korvane'"

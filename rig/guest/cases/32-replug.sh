@@ -40,7 +40,7 @@ update_in_background --replug-wait 90
 replug_gadget dummy_udc.0 || rig_fail "the enclosure did not come back after the replug"
 update_ends 0
 expect_last '^Update complete$'
-expect_last '^After the replug the enclosure runs 0\.0\.1\.2, the firmware written\.$'
+expect_last '^After the replug the enclosure runs 0\.0\.1\.2(, release [^,]+)?, the firmware written\.$'
 usb=$(usb_device_of_sg "$(sg_of_gadget dummy_udc.0)") || rig_fail "no USB device for the enclosure"
 [ "$(cat "$usb/bcdDevice")" = "$(bcd_of 0.0.1.2)" ] ||
   rig_fail "bcdDevice is $(cat "$usb/bcdDevice"), not that of 0.0.1.2"
@@ -57,7 +57,7 @@ expect_last '^Run korvane-fw update again'
 update_in_background --replug-wait 90
 replug_gadget dummy_udc.0 || rig_fail "the enclosure did not come back after the recovery"
 update_ends 0
-expect_last '^After the replug the enclosure runs 0\.0\.1\.2, the firmware written\.$'
+expect_last '^After the replug the enclosure runs 0\.0\.1\.2(, release [^,]+)?, the firmware written\.$'
 stop_gadget dummy_udc.0 || rig_fail "the enclosure did not unplug"
 
 start_gadget "$RIG_DRIVER" dummy_udc.0 jms583-outdated || rig_fail "the enclosure did not plug in"

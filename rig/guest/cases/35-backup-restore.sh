@@ -38,7 +38,7 @@ refused_unwritten() {
 runs() {
   sg=$(sg_of_gadget dummy_udc.0) || rig_fail "no node for the enclosure"
   expect_exit 0 korvane-fw list
-  expect_last "\| firmware $(echo "$1" | sed 's/\./\\./g') \| $sg\$"
+  expect_last "\| firmware $(echo "$1" | sed 's/\./\\./g')(, release [^|]+)? \| $sg\$"
   usb=$(usb_device_of_sg "$sg") || rig_fail "no USB device above $sg"
   [ "$(cat "$usb/bcdDevice")" = "$(bcd_of "$1")" ] ||
     rig_fail "bcdDevice is $(cat "$usb/bcdDevice"), not that of $1"

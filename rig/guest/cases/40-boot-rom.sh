@@ -14,6 +14,6 @@ expect_last '^Update complete$'
 replug_gadget dummy_udc.0 || rig_fail "no disk after the replug"
 sg=$(sg_of_gadget dummy_udc.0) || rig_fail "no node after the replug"
 expect_exit 0 korvane-fw list
-expect_last "\| firmware 0\.0\.1\.2 \| $sg\$"
+expect_last "\| firmware 0\.0\.1\.2(, release [^|]+)? \| $sg\$"
 expect_exit 0 korvane-fw check
 rig_pass

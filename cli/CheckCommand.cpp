@@ -158,14 +158,8 @@ void PrintVerdict(std::ostream& out, const CheckReport& report, ReportFor use) {
 /// A version as {"version", "release"} members under the names given; both null without one.
 void AddVersion(nlohmann::ordered_json& json, const CheckReport& report, const char* version,
                 const char* release, const std::optional<std::array<std::uint8_t, 4>>& value) {
-  json[version] = nullptr;
-  json[release] = nullptr;
-  if (!value) return;
-  json[version] = VersionText(*value);
-  const ChipUpdate* chip = CheckedChip(report);
-  if (const std::string_view name = chip ? ReleaseOf(*chip, *value) : ""; !name.empty()) {
-    json[release] = name;
-  }
+  json[version] = value ? nlohmann::ordered_json(VersionText(*value)) : nullptr;
+  json[release] = ReleaseJson(CheckedChip(report), value);
 }
 
 /// The running version, where the identity block told one.
@@ -243,13 +237,7 @@ nlohmann::ordered_json CheckJson(const CheckReport& report) {
   if (report.chipCode) json["chip_code"] = *report.chipCode;
   if (report.firmware) json["firmware"] = VersionText(report.firmware->version);
   if (report.reason) json["reason"] = *report.reason;
-  const auto running = Running(report);
-  json["firmware_release"] = nullptr;
-  if (const ChipUpdate* chip = CheckedChip(report); chip && running) {
-    if (const std::string_view name = ReleaseOf(*chip, *running); !name.empty()) {
-      json["firmware_release"] = name;
-    }
-  }
+  json["firmware_release"] = ReleaseJson(CheckedChip(report), Running(report));
   AddVersion(json, report, "offered_version", "offered_release",
              report.verdict == CheckVerdict::Offer ? report.carried : std::nullopt);
   AddVersion(json, report, "carried_version", "carried_release", report.carried);

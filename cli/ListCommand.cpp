@@ -81,17 +81,21 @@ nlohmann::ordered_json DiskJson(const ListEntry& entry) {
                               {"revision", RevisionOf(disk.bridgeInfo)},
                               {"firmware", nullptr},
                               {"rom_mode", nullptr}};
-  json["firmware_release"] = nullptr;
+  std::optional<std::array<std::uint8_t, 4>> running;
   if (entry.firmware) {
     json["firmware"] = VersionText(entry.firmware->version);
     json["rom_mode"] = entry.firmware->romMode;
-    const ChipUpdate* chip = FindChipUpdate(ChipCodeOf(disk.bridgeInfo));
-    const std::string_view release = chip != nullptr && !entry.firmware->romMode
-                                         ? ReleaseOf(*chip, entry.firmware->version)
-                                         : "";
-    if (!release.empty()) json["firmware_release"] = release;
+    if (!entry.firmware->romMode) running = entry.firmware->version;
   }
+  json["firmware_release"] = ReleaseJson(FindChipUpdate(ChipCodeOf(disk.bridgeInfo)), running);
   return json;
+}
+
+nlohmann::ordered_json ReleaseJson(const ChipUpdate* chip,
+                                   const std::optional<std::array<std::uint8_t, 4>>& running) {
+  const std::string_view release = chip != nullptr && running ? ReleaseOf(*chip, *running) : "";
+  if (release.empty()) return nullptr;
+  return release;
 }
 
 std::string DumpJson(const nlohmann::ordered_json& json) {

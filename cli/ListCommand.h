@@ -37,6 +37,10 @@ struct ListReport {
 /// One disk as {"line", "path", "bus", "model", "chip_code", "chip", "revision", "firmware",
 /// "rom_mode"}; the last two are null when the firmware was not read.
 nlohmann::ordered_json DiskJson(const ListEntry& entry);
+/// The release name the catalogue gives the version running on chip, as JSON: null where there
+/// is no chip, no running version or no name for it.
+nlohmann::ordered_json ReleaseJson(const ChipUpdate* chip,
+                                   const std::optional<std::array<std::uint8_t, 4>>& running);
 /// Text from a bridge as JSON output: bytes that are not UTF-8 are replaced, not fatal.
 std::string DumpJson(const nlohmann::ordered_json& json);
 

@@ -21,6 +21,9 @@
 namespace {
 
 #ifdef _WIN32
+constexpr DWORD kStandardIn = STD_INPUT_HANDLE;
+constexpr DWORD kStandardOut = STD_OUTPUT_HANDLE;
+
 /// A console answers GetConsoleMode; a file, pipe or NUL does not. _isatty also says yes for NUL,
 /// a character device, so "update <NUL" would ask a question nobody can answer.
 bool IsTerminal(DWORD which) {
@@ -28,24 +31,11 @@ bool IsTerminal(DWORD which) {
   return GetConsoleMode(GetStdHandle(which), &mode) != 0;
 }
 #else
-bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
-#endif
+constexpr int kStandardIn = STDIN_FILENO;
+constexpr int kStandardOut = STDOUT_FILENO;
 
-bool InIsTerminal() {
-#ifdef _WIN32
-  return IsTerminal(STD_INPUT_HANDLE);
-#else
-  return IsTerminal(stdin);
+bool IsTerminal(int which) { return isatty(which) != 0; }
 #endif
-}
-
-bool OutIsTerminal() {
-#ifdef _WIN32
-  return IsTerminal(STD_OUTPUT_HANDLE);
-#else
-  return IsTerminal(stdout);
-#endif
-}
 
 }  // namespace
 
@@ -59,8 +49,8 @@ int main(int argc, char** argv) {
   const korvane::cli::Console console{std::cin,
                                       std::cout,
                                       std::cerr,
-                                      InIsTerminal(),
-                                      OutIsTerminal(),
+                                      IsTerminal(kStandardIn),
+                                      IsTerminal(kStandardOut),
                                       {},
                                       korvane::cli::DefaultStateFolder()};
   return korvane::cli::RunKorvaneFw(args, console, korvane::PlatformDevices);

@@ -322,15 +322,9 @@ nlohmann::ordered_json UpdateJson(const UpdateOutcome& outcome, const CheckRepor
   }
   if (outcome.failedStep) json["failed_step"] = *outcome.failedStep;
   if (outcome.reason) json["reason"] = *outcome.reason;
-  json["written_version"] = nullptr;
-  json["written_release"] = nullptr;
-  if (const auto running = WrittenRunning(outcome, check)) {
-    json["written_version"] = VersionText(*running);
-    const ChipUpdate* chip = CheckedChip(check);
-    if (const std::string_view name = chip ? ReleaseOf(*chip, *running) : ""; !name.empty()) {
-      json["written_release"] = name;
-    }
-  }
+  const auto running = WrittenRunning(outcome, check);
+  json["written_version"] = running ? nlohmann::ordered_json(VersionText(*running)) : nullptr;
+  json["written_release"] = ReleaseJson(CheckedChip(check), running);
   return json;
 }
 

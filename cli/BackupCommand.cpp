@@ -2,10 +2,10 @@
 
 #include <chrono>
 
-#include "Backups.h"
 #include "EnclosureWait.h"
 #include "HistoryCommand.h"
 #include "Sha256.h"
+#include "Store.h"
 #include "Text.h"
 
 namespace korvane::cli {
@@ -19,28 +19,25 @@ BackupOutcome FromRead(const FirmwareBackup& read) {
   return outcome;
 }
 
-/// Writes a backup that was read: to output, or to a new file in the state folder.
+/// Writes a backup that was read to its destination; a replay keeps nothing.
 BackupOutcome Save(const CommandContext& context, const FirmwareBackup& read,
-                   const std::string& output) {
+                   std::optional<BackupDestination> destination) {
   BackupOutcome outcome = FromRead(read);
-  const auto now = std::chrono::system_clock::now();
-  std::string target = output;
-  if (target.empty()) {
-    auto place = NewBackupPath(context.console.stateFolder, read, now);
-    if (auto* problem = std::get_if<std::string>(&place)) {
-      outcome.end = BackupEnd::Failed;
-      outcome.reason = *problem;
-      return outcome;
-    }
-    target = std::get<std::filesystem::path>(place).string();
-  }
-  if (auto problem = SaveBackup(target, read, now)) {
-    outcome.end = BackupEnd::Failed;
-    outcome.reason = "the backup could not be written to " + target + ": " + *problem;
+  outcome.sha256 = Sha256Hex(read.image);
+  if (!destination) {
+    outcome.reason = "a replay keeps no backup";
     return outcome;
   }
-  outcome.file = target;
-  outcome.sha256 = Sha256Hex(read.image);
+  const BackupFacts facts{std::chrono::system_clock::now(),
+                          context.devices.enclosures() == Enclosures::Simulated};
+  auto saved = destination->Save(read, facts);
+  if (auto* problem = std::get_if<std::string>(&saved)) {
+    outcome.end = BackupEnd::Failed;
+    outcome.reason = "the backup could not be written: " + *problem;
+    outcome.sha256.clear();
+    return outcome;
+  }
+  outcome.file = std::get<std::filesystem::path>(saved).string();
   return outcome;
 }
 
@@ -84,6 +81,10 @@ std::optional<int> NoBridgeToRead(CommandContext& context, const JobSession& ses
 void PrintBackup(std::ostream& out, const BackupOutcome& backup) {
   switch (backup.end) {
     case BackupEnd::Saved:
+      if (backup.file.empty()) {
+        out << "Backup read, SHA-256 " << backup.sha256 << ": " << backup.reason << '\n';
+        return;
+      }
       out << "Backup written to " << Printable(backup.file) << "\nSHA-256 " << backup.sha256
           << '\n';
       return;
@@ -114,7 +115,7 @@ HistoryEvent BackupEvent(const CommandContext& context, const BackupOutcome& bac
   HistoryEvent event = NewHistoryEvent(context, "backup", check);
   event.result = std::string(BackupResultName(backup.end));
   if (!backup.reason.empty()) event.reason = backup.reason;
-  if (backup.end == BackupEnd::Saved) event.backup = backup.file;
+  if (backup.end == BackupEnd::Saved && !backup.file.empty()) event.backup = backup.file;
   return event;
 }
 
@@ -132,8 +133,18 @@ int ExitCodeOf(const BackupOutcome& backup) {
 
 }  // namespace
 
+std::variant<std::optional<BackupDestination>, std::string> PrepareBackup(
+    const CommandContext& context, const std::string& output) {
+  if (!context.options.replay.empty()) return std::nullopt;
+  auto prepared = output.empty() ? BackupDestination::InStateFolder(context.console.stateFolder,
+                                                                    *context.console.files)
+                                 : BackupDestination::ToFile(output, *context.console.files);
+  if (auto* problem = std::get_if<std::string>(&prepared)) return std::move(*problem);
+  return std::optional(std::move(std::get<BackupDestination>(prepared)));
+}
+
 BackupOutcome TakeBackup(CommandContext& context, JobSession& session, const CheckReport& check,
-                         const std::string& output) {
+                         std::optional<BackupDestination> destination) {
   if (!context.interrupts.armed()) context.interrupts.Arm();
   TerminalView& view = session.view();
   view.BeginJob();
@@ -148,7 +159,7 @@ BackupOutcome TakeBackup(CommandContext& context, JobSession& session, const Che
     return outcome;
   }
   if (read.end != BackupEnd::Saved) return FromRead(read);
-  return Save(context, read, output);
+  return Save(context, read, std::move(destination));
 }
 
 nlohmann::ordered_json BackupJson(const BackupOutcome& backup) {
@@ -156,7 +167,19 @@ nlohmann::ordered_json BackupJson(const BackupOutcome& backup) {
   return {{"file", backup.file}, {"sha256", backup.sha256}};
 }
 
+/// Ends the command before any bridge hears a command: the backup could not go where it should.
+int NoPlace(CommandContext& context, const std::string& reason) {
+  context.err << "korvane-fw: " << Printable(reason) << '\n';
+  if (context.options.json) context.json.Add(Severity::Error, reason);
+  return exitcode::kBadInput;
+}
+
 int RunBackup(CommandContext& context, const BackupOptions& options) {
+  auto prepared = PrepareBackup(context, options.output);
+  if (auto* problem = std::get_if<std::string>(&prepared)) {
+    const bool noFolder = *problem == kNoStateFolder;
+    return NoPlace(context, noFolder ? *problem + ": give one with --output" : *problem);
+  }
   JobSession session(context);
   const auto ended = ScanForEnclosure(context, session);
   const CheckReport check = BuildCheckReport(session.job(), context.messages);
@@ -165,14 +188,11 @@ int RunBackup(CommandContext& context, const BackupOptions& options) {
     return *ended;
   }
   if (const auto code = NoBridgeToRead(context, session, check)) return *code;
-  if (options.output.empty() && context.console.stateFolder.empty()) {
-    return NotRead(context, check, std::string(kNoStateFolder) + ": give one with --output",
-                   exitcode::kBadInput);
-  }
   if (!context.options.json) {
     context.out << "Backing up " << Printable(EnclosureName(check)) << '\n' << std::flush;
   }
-  const BackupOutcome backup = TakeBackup(context, session, check, options.output);
+  auto& destination = std::get<std::optional<BackupDestination>>(prepared);
+  const BackupOutcome backup = TakeBackup(context, session, check, std::move(destination));
   if (context.options.json) {
     context.json.Set(
         BackupAnswer(BackupResultName(backup.end), BackupJson(backup), backup.reason, check));

@@ -4,10 +4,12 @@
 
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "CheckCommand.h"
 #include "Command.h"
 #include "JobSession.h"
+#include "Store.h"
 
 namespace korvane::cli {
 
@@ -26,10 +28,17 @@ struct BackupOutcome {
   bool interrupted = false;               ///< Ctrl-C or SIGTERM came while it was read
 };
 
-/// Reads the backup of the checked enclosure and writes it to output (empty: the state folder).
-/// SIGINT and SIGTERM are held back while it is read; one that came leaves nothing written.
+/// Where a backup of this run goes, made ready before the bridge is read: output, or a new file
+/// in the state folder when it is empty. Nothing with a replay, which writes no backup; the reason
+/// when it cannot go there.
+std::variant<std::optional<BackupDestination>, std::string> PrepareBackup(
+    const CommandContext& context, const std::string& output);
+
+/// Reads the backup of the checked enclosure and writes it to destination (none: a replay, which
+/// reads it as the recording did and keeps nothing). Signals are held back while it is read; one
+/// that came leaves nothing written.
 BackupOutcome TakeBackup(CommandContext& context, JobSession& session, const CheckReport& check,
-                         const std::string& output);
+                         std::optional<BackupDestination> destination);
 
 /// {"file", "sha256"} for a saved backup; null otherwise.
 nlohmann::ordered_json BackupJson(const BackupOutcome& backup);

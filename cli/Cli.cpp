@@ -10,17 +10,17 @@
 #include <vector>
 
 #include "BackupCommand.h"
-#include "Backups.h"
 #include "CheckCommand.h"
 #include "ChosenDisk.h"
 #include "DeviceStack.h"
 #include "EmbeddedImages.h"
+#include "FileIdentity.h"
 #include "HistoryCommand.h"
 #include "ListCommand.h"
-#include "OutputFile.h"
 #include "ProblemReport.h"
 #include "ReplayDevices.h"
 #include "SimulatedDevices.h"
+#include "Store.h"
 #include "TerminalGuard.h"
 #include "Text.h"
 #include "TraceRecorder.h"
@@ -357,31 +357,32 @@ int Dispatch(const Invocation& invocation, CommandContext& context) {
 
 /// Opens one output, or says why it cannot be written.
 std::optional<std::string> OpenOutput(std::optional<WatchedOutput>& output, const std::string& path,
-                                      std::string_view what, std::ostream& err) {
-  auto opened = OutputFile::Open(path);
+                                      std::string_view what, const Console& console) {
+  auto opened = OutputFile::Open(path, Existing::Replace, *console.files);
   if (auto* problem = std::get_if<std::string>(&opened)) return std::move(*problem);
-  output.emplace(std::move(std::get<OutputFile>(opened)), std::string(what), err);
+  output.emplace(std::move(std::get<OutputFile>(opened)), std::string(what), console.err);
   return std::nullopt;
 }
 
 /// Opens every file the run writes before anything is sent: one that cannot be written ends the
 /// run with nothing sent to a bridge.
 std::optional<std::string> OpenOutputs(const Invocation& invocation, Outputs& outputs,
-                                       std::ostream& err) {
+                                       const Console& console) {
   const GlobalOptions& options = invocation.options;
   const bool report = invocation.command == Command::Report;
   if (!options.trace.empty()) {
-    if (auto problem = OpenOutput(outputs.trace, options.trace, "the trace", err)) {
+    if (auto problem = OpenOutput(outputs.trace, options.trace, "the trace", console)) {
       return "cannot write the trace file: " + *problem;
     }
   }
   if (!options.saveState.empty()) {
-    if (auto problem = OpenOutput(outputs.state, options.saveState, "the state", err)) {
+    if (auto problem = OpenOutput(outputs.state, options.saveState, "the state", console)) {
       return "cannot write the state file: " + *problem;
     }
   }
   if (report) {
-    if (auto problem = OpenOutput(outputs.report, invocation.report.output, "the report", err)) {
+    if (auto problem =
+            OpenOutput(outputs.report, invocation.report.output, "the report", console)) {
       return "cannot write the report: " + *problem;
     }
   }
@@ -468,9 +469,9 @@ ReportRun RunForReport(const Invocation& invocation, const Console& console, Dev
   trace::TraceWriter writer(HeaderFor(run, devices),
                             [&result](const std::string& line) { result.trace += line + "\n"; });
   std::ostringstream out;
-  const Console captured{console.in,           out,   console.err,
-                         console.inIsTerminal, false, console.onPump,
-                         console.stateFolder};
+  const Console captured{console.in,           out,          console.err,
+                         console.inIsTerminal, false,        console.onPump,
+                         console.stateFolder,  console.files};
   Outputs none;
   result.exitCode = RunCommand(run, captured, devices, &writer, none);
   result.output = out.str();
@@ -581,9 +582,14 @@ int RunReplay(const Invocation& invocation, const Console& console, Outputs& out
   replayed.update.recordedNoBackup = !devices.recordedBackup();
   std::ostringstream out;
   std::ostringstream err;
-  const Console held{
-      console.in,         out, err, console.inIsTerminal, console.outIsTerminal, console.onPump,
-      console.stateFolder};
+  const Console held{console.in,
+                     out,
+                     err,
+                     console.inIsTerminal,
+                     console.outIsTerminal,
+                     console.onPump,
+                     console.stateFolder,
+                     console.files};
   const int code = RunWithDevices(replayed, held, devices, outputs);
   devices.Finish();
   if (const auto difference = devices.divergence()) {
@@ -614,15 +620,42 @@ int RunHistoryCommand(const Invocation& invocation, const Console& console) {
   return code;
 }
 
+/// The files the run reads and writes, as the command line names them. A saved state may take
+/// the place of the scenario it was read from: that file is read whole before anything is sent.
+std::vector<store::NamedFile> NamedFiles(const Invocation& invocation) {
+  const GlobalOptions& options = invocation.options;
+  std::vector<store::NamedFile> files;
+  const auto add = [&files](const std::string& path, std::string named, bool output) {
+    if (!path.empty()) files.push_back({path, std::move(named), output});
+  };
+  add(options.trace, "--trace", true);
+  add(options.saveState, "--save-state", true);
+  add(options.replay, "--replay", false);
+  if (invocation.command == Command::Report) add(invocation.report.output, "--output", true);
+  if (invocation.command == Command::Backup && !invocation.backup.output.empty()) {
+    add(invocation.backup.output, "--output", true);
+    add(invocation.backup.output + ".json", "the record of --output", true);
+  }
+  if (invocation.command == Command::Update && !invocation.update.image.empty()) {
+    add(invocation.update.image, "--image", false);
+    add(invocation.update.image + ".json", "the record of --image", false);
+  }
+  return files;
+}
+
 int Run(Invocation invocation, const Console& console, const PlatformFactory& platform) {
   // The history is read from the state folder alone: no enclosure, simulated or not, is opened.
   if (invocation.command == Command::History) return RunHistoryCommand(invocation, console);
+  if (const auto problem = store::SameFileTwice(NamedFiles(invocation))) {
+    console.err << "korvane-fw: " << Printable(*problem) << '\n';
+    return exitcode::kBadInput;
+  }
   if (const auto problem = ReadImage(invocation)) {
     console.err << "korvane-fw: " << Printable(*problem) << '\n';
     return exitcode::kBadInput;
   }
   Outputs outputs;
-  if (const auto problem = OpenOutputs(invocation, outputs, console.err)) {
+  if (const auto problem = OpenOutputs(invocation, outputs, console)) {
     console.err << "korvane-fw: " << Printable(*problem) << '\n';
     return exitcode::kBadInput;
   }
@@ -685,9 +718,14 @@ int RunKorvaneFw(std::span<const std::string> args, const Console& console,
            "is not shown, and it goes on to its outcome\n"
         << std::flush;
   });
-  const Console guarded{
-      console.in,         out, err, console.inIsTerminal, console.outIsTerminal, console.onPump,
-      console.stateFolder};
+  const Console guarded{console.in,
+                        out,
+                        err,
+                        console.inIsTerminal,
+                        console.outIsTerminal,
+                        console.onPump,
+                        console.stateFolder,
+                        console.files};
   return RunGuarded(args, guarded, platform);
 }
 

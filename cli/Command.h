@@ -10,6 +10,7 @@
 
 #include "AccessWatch.h"
 #include "Devices.h"
+#include "FileCalls.h"
 #include "Interrupts.h"
 #include "JsonAnswer.h"
 #include "MessageSink.h"
@@ -83,6 +84,8 @@ struct Console {
   /// Where backups are kept (in its backups folder); the program's entry takes it from the
   /// environment, tests choose their own. Empty: none is known.
   std::string stateFolder;
+  /// The calls the store makes to change files; tests hand their own.
+  store::FileCalls* files = &store::MachineFileCalls();
 };
 
 /// Messages the device layer would show in a box: kept, and shown by the command's report.

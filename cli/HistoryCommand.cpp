@@ -2,9 +2,9 @@
 
 #include <chrono>
 
-#include "Backups.h"
 #include "ImageCheck.h"
 #include "ListCommand.h"
+#include "Store.h"
 #include "Text.h"
 #include "VersionCheck.h"
 
@@ -78,7 +78,8 @@ HistoryEvent NewHistoryEvent(const CommandContext& context, std::string_view kin
 
 void RecordHistory(CommandContext& context, const HistoryEvent& event) {
   if (!context.options.replay.empty()) return;
-  if (auto problem = AppendHistory(context.console.stateFolder, event)) {
+  if (auto problem = AppendHistory(context.console.stateFolder, event, store::kHistoryLimit,
+                                   *context.console.files)) {
     context.err << "korvane-fw: warning: history: " << Printable(*problem) << '\n' << std::flush;
     context.json.Add(Severity::Warning, "history: " + *problem);
   }

@@ -6,7 +6,7 @@
 
 #include "CheckCommand.h"
 #include "Command.h"
-#include "History.h"
+#include "Store.h"
 
 namespace korvane::cli {
 

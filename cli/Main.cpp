@@ -14,9 +14,9 @@
 #include <csignal>
 #endif
 
-#include "Backups.h"
 #include "Cli.h"
 #include "PlatformDevices.h"
+#include "Store.h"
 
 namespace {
 

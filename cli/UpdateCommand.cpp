@@ -115,11 +115,18 @@ std::optional<UpdateOutcome> JudgeFile(const VersionCheck& checked, const CheckR
 /// Why the file's NVRAM record must not be written back to this enclosure; nothing when it may.
 /// Only a backup this program made of this very enclosure qualifies: a vendor's template is
 /// never written, and another enclosure's record would clone its serial number.
-std::optional<std::string> RestoreRefusal(JobSession& session, const ImageFile& file) {
+std::optional<std::string> RestoreRefusal(JobSession& session, const ImageFile& file,
+                                          Enclosures enclosures) {
   const VersionCheck& checked = session.job().check();
   if (!file.backupRecord) {
     return file.path + " is not a backup this program made (its record " + file.path +
            ".json is missing or names another file): its NVRAM record is not written";
+  }
+  const bool simulated = file.backupRecord->value("simulated", false);
+  if (simulated && enclosures == Enclosures::Real) {
+    return file.path +
+           " is the backup of a simulated enclosure: its NVRAM record is not written "
+           "to a real one";
   }
   UpdateFailure failure;
   const auto current = session.job().ReadCheckedRecord(failure);
@@ -348,15 +355,23 @@ std::optional<UpdateOutcome> BackUpFirst(CommandContext& context, JobSession& se
     if (human) context.out << "No backup is made (--no-backup).\n";
     return std::nullopt;
   }
-  if (context.console.stateFolder.empty()) {
+  auto prepared = PrepareBackup(context, {});
+  if (auto* problem = std::get_if<std::string>(&prepared)) {
+    const bool noFolder = *problem == kNoStateFolder;
     return Failed(check, UpdateStep::Backup,
-                  std::string(kNoStateFolder) + ": set one, or add --no-backup");
+                  noFolder ? *problem + ": set one, or add --no-backup" : *problem);
   }
   if (human) context.out << "Backing up the firmware first.\n" << std::flush;
-  made = TakeBackup(context, session, check, {});
+  made = TakeBackup(context, session, check,
+                    std::move(std::get<std::optional<BackupDestination>>(prepared)));
   switch (made->end) {
     case BackupEnd::Saved:
-      if (human) context.out << "Backup written to " << Printable(made->file) << '\n';
+      if (!human) return std::nullopt;
+      if (made->file.empty()) {
+        context.out << "Backup read: " << made->reason << ".\n";
+      } else {
+        context.out << "Backup written to " << Printable(made->file) << '\n';
+      }
       return std::nullopt;
     case BackupEnd::BootRom:
       // Nothing to save, and the recovery of a bridge in its boot ROM must not be blocked.
@@ -374,7 +389,7 @@ std::optional<UpdateOutcome> BackUpFirst(CommandContext& context, JobSession& se
 /// outcome when it must not be written.
 std::optional<UpdateOutcome> PlanFile(JobSession& session, const CheckReport& check,
                                       const ImageFile& file, const UpdateOptions& options,
-                                      UpdatePlan& plan) {
+                                      UpdatePlan& plan, Enclosures enclosures) {
   const VersionCheck& checked = session.job().check();
   if (checked.chip == nullptr || check.checkedPath.empty()) {
     return Failed(check, UpdateStep::Chip,
@@ -384,7 +399,7 @@ std::optional<UpdateOutcome> PlanFile(JobSession& session, const CheckReport& ch
   if (auto refusal = JudgeFile(checked, check, file, options)) return refusal;
   plan.image = file.bytes;
   if (options.restoreNvram) {
-    if (auto refusal = RestoreRefusal(session, file)) {
+    if (auto refusal = RestoreRefusal(session, file, enclosures)) {
       return Failed(check, UpdateStep::Image, std::move(*refusal));
     }
     plan.restoreNvram = std::span(file.bytes).subspan(checked.chip->firmwareArea);
@@ -525,7 +540,8 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
   UpdatePlan plan;
   std::optional<WrittenImage> written;
   if (file != nullptr) {
-    if (auto refusal = PlanFile(session, check, *file, options, plan)) {
+    if (auto refusal =
+            PlanFile(session, check, *file, options, plan, context.devices.enclosures())) {
       return Report(context, *refusal, check, file);
     }
     written = WrittenFile(*file, *session.job().check().chip);

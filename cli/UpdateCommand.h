@@ -14,10 +14,10 @@
 #include <nlohmann/json.hpp>
 
 #include "BackupCommand.h"
-#include "Backups.h"
 #include "CheckCommand.h"
 #include "Command.h"
 #include "ReplugProof.h"
+#include "Store.h"
 
 namespace korvane::cli {
 

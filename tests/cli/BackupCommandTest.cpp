@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "Backups.h"
 #include "EmbeddedImages.h"
 #include "KorvaneFwRun.h"
 #include "Sha256.h"
+#include "Store.h"
 #include "Text.h"
 
 namespace korvane::cli {
@@ -95,12 +95,14 @@ TEST(KorvaneFwBackup, WhatTheBridgeRunsIsKeptOrNothingIs) {
   }
 }
 
+/// A place the backup cannot go is found before the bridge is read.
 TEST(KorvaneFwBackup, ADestinationThatCannotBeWrittenLeavesNothing) {
   const TempDir dir;
   const std::string file = dir.File("missing-folder/backup.bin");
   const Outcome backup = KorvaneFw({"--simulate", "jms583-outdated", "backup", "--output", file});
-  EXPECT_EQ(backup.code, exitcode::kFailure);
-  EXPECT_THAT(backup.out, HasSubstr("the backup could not be written to " + file));
+  EXPECT_EQ(backup.code, exitcode::kBadInput);
+  EXPECT_THAT(backup.err, HasSubstr("cannot write beside " + file));
+  EXPECT_THAT(backup.out, ::testing::Not(HasSubstr("Backing up")));
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
@@ -256,6 +258,60 @@ TEST(KorvaneFwUpdate, TheRecordIsRestoredOnlyToItsOwnEnclosure) {
     EXPECT_TRUE(std::equal(saved.begin() + 2 * kSecondBlock, saved.end(),
                            again.begin() + 2 * kSecondBlock));
   }
+}
+
+/// What was lost or forged before the store kept the files: an earlier backup, an output named
+/// twice, a backup changed after it was made, a record that proves nothing. Each is refused before
+/// a bridge hears anything, and every file that was there stays as it was.
+TEST(KorvaneFwBackup, NothingIsLostAndNoForgedBackupIsWritten) {
+  const TempDir dir;
+  const std::string old = BackUp(dir, "jms583-outdated", "old.bin");
+  const std::vector<std::uint8_t> kept = Bytes(old);
+  std::vector<std::uint8_t> flipped = kept;
+  flipped[0x1000] ^= 0x01;
+  WriteBytes(dir.File("flipped.bin"), flipped);
+  std::filesystem::copy_file(old + ".json", dir.File("flipped.bin.json"));
+  WriteBytes(dir.File("forged.bin"), flipped);
+  dir.File("forged.bin.json",
+           R"({"format": "korvane-backup", "sha256": ")" + Sha256Hex(flipped) + "\"}");
+  WriteBytes(dir.File("typed.bin"), kept);
+  auto record = nlohmann::json::parse(testing::ReadWhole(old + ".json"));
+  record["size"] = std::to_string(kept.size());
+  dir.File("typed.bin.json", record.dump());
+  const auto update = [&dir](std::string_view name) {
+    return std::vector<std::string>{"update",  "--yes",       "--allow-older", "--allow-reinstall",
+                                    "--image", dir.File(name)};
+  };
+  const auto with = [](std::vector<std::string> first, const std::vector<std::string>& then) {
+    first.insert(first.end(), then.begin(), then.end());
+    return first;
+  };
+  const struct {
+    std::vector<std::string> args;
+    std::string said;
+  } cases[] = {
+      {{"backup", "--output", old}, "old.bin exists: remove it or choose another name"},
+      {{"--trace", dir.File("same.bin"), "backup", "--output", dir.File("same.bin")},
+       "--trace and --output name the same file"},
+      {{"--trace", dir.File("new.bin.json"), "backup", "--output", dir.File("new.bin")},
+       "--trace and the record of --output"},
+      {with({"--trace", dir.File("flipped.bin")}, update("flipped.bin")),
+       "--trace and --image name the same file"},
+      {update("flipped.bin"), "flipped.bin does not match its record: the backup is damaged"},
+      {update("forged.bin"), "forged.bin.json: its field \"format_version\" is missing"},
+      {update("typed.bin"), "typed.bin.json: its field \"size\" is not a whole number"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    const Outcome run = KorvaneFw(with({"--simulate", "jms583-outdated"}, c.args));
+    EXPECT_EQ(run.code, exitcode::kBadInput) << run.out;
+    EXPECT_THAT(run.err, HasSubstr(c.said));
+    EXPECT_THAT(run.out, ::testing::Not(HasSubstr("Update complete")));
+  }
+  EXPECT_EQ(Bytes(old), kept);
+  EXPECT_EQ(Bytes(dir.File("flipped.bin")), flipped);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("same.bin")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("new.bin")));
 }
 
 }  // namespace

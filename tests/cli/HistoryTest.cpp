@@ -1,4 +1,4 @@
-#include "History.h"
+#include "Store.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -26,6 +26,8 @@ using testing::KorvaneFw;
 using ::testing::Not;
 using testing::Outcome;
 using testing::TempDir;
+// The history is the store's; these tests drive it as korvane-fw does.
+using namespace korvane::store;
 
 /// An update event told apart from others by its reason.
 HistoryEvent Numbered(const std::string& reason) {
@@ -304,7 +306,7 @@ TEST(KorvaneFwHistory, AHistoryThatCannotBeWrittenIsAWarning) {
   const Case cases[] = {
       {InTheWay::Folder, "is a folder: the event was not recorded", 0},
       {InTheWay::LockFolder, "the event was recorded without the lock", 1},
-      {InTheWay::FileAsStateFolder, "cannot make the state folder", 0},
+      {InTheWay::FileAsStateFolder, "plain/korvane: cannot be made", 0},
 #ifndef _WIN32
       {InTheWay::Link, "is a link: it is not followed", 0},
       {InTheWay::Fifo, "is not a regular file", 0},

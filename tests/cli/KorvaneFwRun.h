@@ -185,8 +185,9 @@ inline std::string WithoutArgv(const std::string& out) {
 }
 
 /// A standard output as a replay is held to it. An update that backed the bridge up names the
-/// file it wrote, and a replay writes one of its own: the "Backup written to" line, and the JSON
-/// result's "backup"."file", say BACKUP in place of the name. Everything else stays as printed,
+/// file it wrote, and a replay, which keeps no backup, says so instead: the "Backup written to"
+/// and "Backup read:" lines, and the JSON result's "backup"."file", say BACKUP in place of the
+/// name. Everything else stays as printed,
 /// the backup's SHA-256 included.
 inline std::string WithoutBackupFile(const std::string& out) {
   const auto json = nlohmann::json::parse(out, nullptr, false);
@@ -206,10 +207,12 @@ inline std::string WithoutBackupFile(const std::string& out) {
     return kept + out.substr(from);
   }
   constexpr std::string_view kWritten = "Backup written to ";
+  constexpr std::string_view kKeptNone = "Backup read: ";
   std::istringstream lines(out);
   std::string kept, line;
   while (std::getline(lines, line)) {
-    kept += line.starts_with(kWritten) ? std::string(kWritten) + "BACKUP" : line;
+    const bool backup = line.starts_with(kWritten) || line.starts_with(kKeptNone);
+    kept += backup ? std::string(kWritten) + "BACKUP" : line;
     if (!lines.eof()) kept += '\n';
   }
   return kept;

@@ -7,10 +7,11 @@
 #include <variant>
 
 #include "Backups.h"
+#include "Folders.h"
 #include "OutputFile.h"
 #include "RegularFile.h"
 
-namespace korvane::cli {
+namespace korvane::store {
 namespace {
 
 /// Deeper than any event of ours: writing out a deeper one would recurse as deep.
@@ -76,8 +77,9 @@ std::optional<std::string> NewestHalf(RegularFile file, std::uintmax_t size, std
 }
 
 /// Puts text in the history's place, whole or not at all; the reason when it could not be.
-std::optional<std::string> Replace(const std::string& path, std::string_view text) {
-  auto opened = OutputFile::Open(path);
+std::optional<std::string> Replace(const std::string& path, std::string_view text,
+                                   FileCalls& calls) {
+  auto opened = OutputFile::Open(path, Existing::Replace, calls);
   if (auto* problem = std::get_if<std::string>(&opened)) return std::move(*problem);
   OutputFile& replacement = std::get<OutputFile>(opened);
   if (!replacement.Write(text)) return "cannot write beside " + path + ": " + replacement.failure();
@@ -126,14 +128,14 @@ std::optional<std::string> AppendUncut(const std::string& path, const std::strin
 /// Appends the line to the history at path, which is cut down first when it would pass limit.
 /// The caller holds the lock.
 std::optional<std::string> AppendLocked(const std::string& path, const std::string& line,
-                                        std::uintmax_t limit) {
+                                        std::uintmax_t limit, FileCalls& calls) {
   auto opened = OpenForAppend(path);
   if (auto* problem = std::get_if<std::string>(&opened)) return std::move(*problem);
   auto& [file, size] = std::get<0>(opened);
   if (size + line.size() <= limit) return AppendTo(file, size, line);
   const std::optional<std::string> kept = NewestHalf(std::move(file), size, limit);
   const std::optional<std::string> cut =
-      kept ? Replace(path, *kept + line) : std::optional("cannot read " + path);
+      kept ? Replace(path, *kept + line, calls) : std::optional("cannot read " + path);
   if (!cut) return std::nullopt;
   // The bound gives way before the event does.
   if (auto problem = AppendUncut(path, line)) return problem;
@@ -231,15 +233,15 @@ nlohmann::ordered_json HistoryJson(const HistoryEvent& event) {
 }
 
 std::optional<std::string> AppendHistory(const std::string& stateFolder, const HistoryEvent& event,
-                                         std::uintmax_t limit) {
+                                         std::uintmax_t limit, FileCalls& calls) {
   if (stateFolder.empty()) return std::string(kNoStateFolder) + ": the event was not recorded";
   const std::string line = HistoryLine(event);
   if (line.size() > kHistoryLineLimit) {
     return "the event takes more than " + std::to_string(kHistoryLineLimit) +
            " bytes: it was not recorded";
   }
-  if (auto problem = MakePrivateFolder(stateFolder)) {
-    return "cannot make the state folder " + *problem + ": the event was not recorded";
+  if (auto problem = PrepareFolder(stateFolder)) {
+    return "the state folder " + *problem + ": the event was not recorded";
   }
   const std::string path = HistoryPath(stateFolder);
   const auto lock = TakeLock(HistoryLockPath(stateFolder), true);
@@ -248,7 +250,7 @@ std::optional<std::string> AppendHistory(const std::string& stateFolder, const H
     if (auto failed = AppendUncut(path, line)) return failed;
     return *problem + ": the event was recorded without the lock, and the history not cut down";
   }
-  return AppendLocked(path, line, limit);
+  return AppendLocked(path, line, limit, calls);
 }
 
 HistoryRead ReadHistory(const std::string& stateFolder) {
@@ -276,4 +278,10 @@ HistoryRead ReadHistory(const std::string& stateFolder) {
   return read;
 }
 
-}  // namespace korvane::cli
+HistoryRead ReadHistoryText(std::string_view text, const std::string& path) {
+  HistoryRead read;
+  ReadLines(text, path, read);
+  return read;
+}
+
+}  // namespace korvane::store

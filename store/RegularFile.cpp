@@ -19,7 +19,7 @@
 #include <unistd.h>
 #endif
 
-namespace korvane::cli {
+namespace korvane::store {
 namespace {
 
 #ifdef _WIN32
@@ -241,4 +241,4 @@ std::optional<std::string> RegularFile::Append(std::string_view text) {
   return std::nullopt;
 }
 
-}  // namespace korvane::cli
+}  // namespace korvane::store

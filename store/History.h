@@ -10,11 +10,14 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-namespace korvane::cli {
+#include "FileCalls.h"
+
+namespace korvane::store {
 
 /// The size the history file is kept to: an append that would pass it first cuts the file down
 /// to about its newest half.
@@ -75,7 +78,8 @@ nlohmann::ordered_json HistoryJson(const HistoryEvent& event);
 /// cutting the oldest lines first when the file would pass limit. Nothing when it was recorded;
 /// otherwise one line on what went wrong, which says whether the event was recorded all the same.
 std::optional<std::string> AppendHistory(const std::string& stateFolder, const HistoryEvent& event,
-                                         std::uintmax_t limit = kHistoryLimit);
+                                         std::uintmax_t limit = kHistoryLimit,
+                                         FileCalls& calls = MachineFileCalls());
 
 /// What reading the history found.
 struct HistoryRead {
@@ -87,5 +91,7 @@ struct HistoryRead {
 /// Reads the state folder's history: every line that is a JSON object naming its event; each
 /// other line is skipped with a warning naming it, and a file that cannot be read is a warning.
 HistoryRead ReadHistory(const std::string& stateFolder);
+/// The events of a history's text, read as ReadHistory reads the file at path.
+HistoryRead ReadHistoryText(std::string_view text, const std::string& path);
 
-}  // namespace korvane::cli
+}  // namespace korvane::store

@@ -7,7 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "KorvaneFwRun.h"
+#include "cli/KorvaneFwRun.h"
+#include "store/FailingCalls.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -19,15 +20,15 @@
 #include <csignal>
 #endif
 
-namespace korvane::cli {
+namespace korvane::store {
 namespace {
 
+using cli::testing::ReadWhole;
 using ::testing::HasSubstr;
-using testing::ReadWhole;
 
 /// The old file stays whole until the new one is complete; an abandoned file leaves nothing.
 TEST(OutputFile, ReplacesTheTargetOnlyWhenCommitted) {
-  const testing::TempDir dir;
+  const cli::testing::TempDir dir;
   const std::string target = dir.File("trace", "old");
   {
     auto abandoned = std::get<OutputFile>(OutputFile::Open(target));
@@ -89,7 +90,7 @@ TEST(OutputFile, KindByFileType) {
 /// A link planted where the file is first written is stepped around; a link the user gave at the
 /// target is followed, and stays a link.
 TEST(OutputFile, LinksAreNeverReplacedNorWrittenThroughUnasked) {
-  const testing::TempDir dir;
+  const cli::testing::TempDir dir;
   const std::string victim = dir.File("victim", "keep");
   const std::string chosen = dir.File("chosen", "old");
   const std::string target = dir.path() + "/trace";
@@ -111,7 +112,7 @@ TEST(OutputFile, LinksAreNeverReplacedNorWrittenThroughUnasked) {
 /// What is at the path decides how it is written; a FIFO keeps being a FIFO, and one that nobody
 /// reads is refused at once instead of waiting for a reader.
 TEST(OutputFile, EachKindOfPath) {
-  const testing::TempDir dir;
+  const cli::testing::TempDir dir;
   const std::string fifo = dir.path() + "/fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string folder = dir.path() + "/folder";
@@ -160,7 +161,7 @@ TEST(OutputFile, EachKindOfPath) {
 
 /// A reader that goes away fails the writes after it, once and for good, without a signal.
 TEST(OutputFile, AFifoWhoseReaderLeftFailsItsWrites) {
-  const testing::TempDir dir;
+  const cli::testing::TempDir dir;
   const std::string fifo = dir.path() + "/fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
@@ -176,5 +177,68 @@ TEST(OutputFile, AFifoWhoseReaderLeftFailsItsWrites) {
 }
 #endif
 
+/// Cut at every call it makes, a replacing write leaves the earlier file whole or the new one,
+/// and nothing beside it; the calls come in the order that puts the file on the disk before its
+/// name, and its name before the run says it is done.
+TEST(OutputFile, AReplacementIsWholeOrNotThereAtAnyCut) {
+#ifdef _WIN32
+  // Windows has no permission bits to carry over.
+  const std::vector<std::string> order{"create", "write",   "sync",
+                                       "close",  "replace", "sync-folder"};
+#else
+  const std::vector<std::string> order{"create", "write",   "adopt",      "sync",
+                                       "close",  "replace", "sync-folder"};
+#endif
+  for (int failAt = 0; failAt <= static_cast<int>(order.size()); ++failAt) {
+    const cli::testing::TempDir dir;
+    const std::string target = dir.File("state.json", "earlier");
+    testing::FailingCalls calls(failAt);
+    std::optional<std::string> problem;
+    {
+      auto opened = OutputFile::Open(target, Existing::Replace, calls);
+      if (auto* refused = std::get_if<std::string>(&opened)) {
+        problem = *refused;
+      } else {
+        auto& file = std::get<OutputFile>(opened);
+        problem = file.Write("later") ? file.Commit() : std::optional(file.failure());
+      }
+    }
+    const std::string now = ReadWhole(target);
+    EXPECT_TRUE(now == "earlier" || now == "later") << failAt;
+    EXPECT_EQ(problem.has_value(), failAt < static_cast<int>(order.size())) << failAt;
+    if (failAt < static_cast<int>(order.size()) - 1) {
+      EXPECT_EQ(now, "earlier") << failAt;
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << failAt;
+    if (failAt == static_cast<int>(order.size())) {
+      EXPECT_EQ(calls.calls, order);
+    }
+  }
+}
+
+#ifndef _WIN32
+/// A replaced file keeps its permissions and, where the user may give it, its owner; what a
+/// killed run left beside it stands in no later run's way.
+TEST(OutputFile, AReplacedFileKeepsWhatItWas) {
+  const cli::testing::TempDir dir;
+  const std::string target = dir.File("backup.bin", "earlier");
+  ASSERT_EQ(chmod(target.c_str(), 0400), 0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(target.c_str(), 65534, 65534), 0);
+  }
+  dir.File(".backup.bin.1-00000000.partial", "left by a killed run");
+  dir.File("backup.bin.partial", "left by an older version");
+  EXPECT_EQ(WriteWhole(target, "later"), std::nullopt);
+  struct stat status {};
+  ASSERT_EQ(stat(target.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0400u);
+  if (root) {
+    EXPECT_EQ(status.st_uid, 65534u);
+  }
+  EXPECT_EQ(ReadWhole(target), "later");
+}
+#endif
+
 }  // namespace
-}  // namespace korvane::cli
+}  // namespace korvane::store

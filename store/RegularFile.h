@@ -11,7 +11,7 @@
 #include <string_view>
 #include <variant>
 
-namespace korvane::cli {
+namespace korvane::store {
 
 class RegularFile {
  public:
@@ -60,4 +60,4 @@ class RegularFile {
   Native native_ = None();
 };
 
-}  // namespace korvane::cli
+}  // namespace korvane::store

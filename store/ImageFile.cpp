@@ -1,0 +1,198 @@
+#include "ImageFile.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "Backups.h"
+#include "Sha256.h"
+
+#ifdef _WIN32
+#include <filesystem>
+#else
+#include <unistd.h>
+#endif
+
+namespace korvane::store {
+namespace {
+
+enum class FieldKind : std::uint8_t { Text, Count, Flag };
+
+struct Field {
+  std::string_view name;
+  FieldKind kind;
+  bool required;
+};
+
+/// The fields of a record of ours, and what each must be.
+constexpr std::array<Field, 17> kRecordFields{{
+    {"format", FieldKind::Text, true},
+    {"format_version", FieldKind::Count, true},
+    {"program", FieldKind::Text, true},
+    {"time", FieldKind::Text, true},
+    {"file", FieldKind::Text, true},
+    {"size", FieldKind::Count, true},
+    {"sha256", FieldKind::Text, true},
+    {"simulated", FieldKind::Flag, false},
+    {"chip", FieldKind::Text, true},
+    {"chip_code", FieldKind::Count, true},
+    {"usb_vendor", FieldKind::Text, true},
+    {"usb_product", FieldKind::Text, true},
+    {"revision", FieldKind::Text, true},
+    {"version", FieldKind::Text, true},
+    {"serial", FieldKind::Text, true},
+    {"firmware_area", FieldKind::Count, true},
+    {"nvram_address", FieldKind::Count, true},
+}};
+
+bool HasKind(const nlohmann::json& value, FieldKind kind) {
+  switch (kind) {
+    case FieldKind::Text:
+      return value.is_string();
+    case FieldKind::Count:
+      return value.is_number_unsigned();
+    case FieldKind::Flag:
+      return value.is_boolean();
+  }
+  return false;
+}
+
+std::string_view KindName(FieldKind kind) {
+  switch (kind) {
+    case FieldKind::Text:
+      return "a text";
+    case FieldKind::Count:
+      return "a whole number";
+    case FieldKind::Flag:
+      return "true or false";
+  }
+  return "";
+}
+
+/// Why a record's field is not what it must be; nothing when each is.
+std::optional<std::string> FieldProblem(const nlohmann::json& record, const std::string& name) {
+  for (const Field& field : kRecordFields) {
+    const auto found = record.find(field.name);
+    if (found == record.end()) {
+      if (!field.required) continue;
+      return name + ": its field \"" + std::string(field.name) + "\" is missing";
+    }
+    if (!HasKind(*found, field.kind)) {
+      return name + ": its field \"" + std::string(field.name) + "\" is not " +
+             std::string(KindName(field.kind));
+    }
+  }
+  return std::nullopt;
+}
+
+/// Reads at most limit + 1 bytes of the regular file at path without waiting on a FIFO or a
+/// device put there; ENOENT when nothing is there; the reason when it is no regular file.
+std::variant<std::string, int, std::string_view> ReadRegular(const std::string& path,
+                                                             std::size_t limit) {
+#ifdef _WIN32
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status)) return ENOENT;
+  if (std::filesystem::is_directory(status)) return std::string_view("is a folder");
+  if (!std::filesystem::is_regular_file(status)) return std::string_view("is not a regular file");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return EACCES;
+  std::string bytes(limit + 1, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (in.bad()) return EIO;
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+#else
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (descriptor < 0) return errno;
+  struct stat status {};
+  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(descriptor);
+    return std::string_view(S_ISDIR(status.st_mode) ? "is a folder" : "is not a regular file");
+  }
+  std::string bytes(limit + 1, '\0');
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t read = ::read(descriptor, bytes.data() + done, bytes.size() - done);
+    if (read < 0 && errno == EINTR) continue;
+    if (read < 0) {
+      const int error = errno;
+      close(descriptor);
+      return error;
+    }
+    if (read == 0) break;
+    done += static_cast<std::size_t>(read);
+  }
+  close(descriptor);
+  bytes.resize(done);
+  return bytes;
+#endif
+}
+
+/// The record beside the file, judged; nothing when there is none.
+std::variant<std::monostate, nlohmann::json, std::string> RecordBeside(const ImageFile& file) {
+  const std::string name = file.path + ".json";
+  auto read = ReadRegular(name, kRecordLimit);
+  if (const int* error = std::get_if<int>(&read)) {
+    if (*error == ENOENT) return std::monostate{};
+    return name + ": " + std::strerror(*error);
+  }
+  if (const auto* kind = std::get_if<std::string_view>(&read)) {
+    return name + " " + std::string(*kind) + ": a backup's record is a file";
+  }
+  const std::string& text = std::get<std::string>(read);
+  if (text.size() > kRecordLimit) return std::monostate{};
+  return JudgeBackupRecord(text, file.path, file.sha256, file.bytes.size());
+}
+
+}  // namespace
+
+std::variant<std::monostate, nlohmann::json, std::string> JudgeBackupRecord(std::string_view text,
+                                                                            const std::string& path,
+                                                                            std::string_view sha256,
+                                                                            std::size_t size) {
+  nlohmann::json record = nlohmann::json::parse(text, nullptr, false);
+  const auto format = record.is_object() ? record.find("format") : record.end();
+  if (format == record.end() || !format->is_string() || *format != kBackupFormat) {
+    return std::monostate{};
+  }
+  const std::string name = path + ".json";
+  if (auto problem = FieldProblem(record, name)) return std::move(*problem);
+  if (record["format_version"].get<std::uint64_t>() != kBackupFormatVersion) {
+    return name + ": a record of another layout (format_version " +
+           record["format_version"].dump() + "), which this program does not read";
+  }
+  if (record["sha256"].get<std::string>() != sha256 ||
+      record["size"].get<std::uint64_t>() != size) {
+    return path + " does not match its record: the backup is damaged";
+  }
+  return record;
+}
+
+std::variant<ImageFile, std::string> ReadImageFile(const std::string& path) {
+  auto read = ReadRegular(path, static_cast<std::size_t>(kImageFileLimit));
+  if (const int* error = std::get_if<int>(&read)) return path + ": " + std::strerror(*error);
+  if (const auto* kind = std::get_if<std::string_view>(&read)) {
+    if (*kind == "is a folder") return path + " is a folder: give a firmware file";
+    return path + " " + std::string(*kind);
+  }
+  const std::string& bytes = std::get<std::string>(read);
+  if (bytes.empty()) return path + " is empty";
+  if (bytes.size() > kImageFileLimit) {
+    return path + " holds more than " + std::to_string(kImageFileLimit) +
+           " bytes: no firmware image is that large";
+  }
+  ImageFile file{path, {bytes.begin(), bytes.end()}, {}, std::nullopt};
+  file.sha256 = Sha256Hex(file.bytes);
+  auto record = RecordBeside(file);
+  if (auto* problem = std::get_if<std::string>(&record)) return std::move(*problem);
+  if (auto* judged = std::get_if<nlohmann::json>(&record)) file.backupRecord = std::move(*judged);
+  return file;
+}
+
+}  // namespace korvane::store

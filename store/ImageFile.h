@@ -1,0 +1,44 @@
+// A firmware file the user hands to update --image, read whole, and the record beside it when it
+// is a backup this program made. A record proves nothing until the file's digest matches it: a
+// file that does not is refused as damaged, and a record whose fields are not what they must be
+// is refused by name.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace korvane::store {
+
+/// The largest file update --image reads: a little over the largest whole image.
+inline constexpr std::uintmax_t kImageFileLimit = 1024 * 1024;
+/// The largest record read; ours are a few hundred bytes.
+inline constexpr std::size_t kRecordLimit = 64 * 1024;
+
+/// A firmware file read for update --image.
+struct ImageFile {
+  std::string path;
+  std::vector<std::uint8_t> bytes;
+  std::string sha256;
+  /// The record beside it, when this program made it as a backup and the file matches it.
+  std::optional<nlohmann::json> backupRecord;
+};
+
+/// The record text beside a file with these bytes, judged: nothing when it is no record of ours
+/// (another program's file of that name); the record when it holds; the reason, naming the file
+/// or the field, when it is ours but does not hold.
+std::variant<std::monostate, nlohmann::json, std::string> JudgeBackupRecord(std::string_view text,
+                                                                            const std::string& path,
+                                                                            std::string_view sha256,
+                                                                            std::size_t size);
+
+/// Reads the file at path whole, up to kImageFileLimit, and its record; one line on why when it
+/// cannot be used.
+std::variant<ImageFile, std::string> ReadImageFile(const std::string& path);
+
+}  // namespace korvane::store

@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 readonly seconds=${1:-60} build=build/fuzz
-readonly targets=(bridge scenario trace mounts)
+readonly targets=(bridge scenario trace mounts image record history)
 [[ "$seconds" =~ ^[1-9][0-9]*$ ]] || { echo "usage: scripts/fuzz.sh [SECONDS]" >&2; exit 2; }
 
 cmake --preset fuzz >/dev/null

@@ -16,6 +16,18 @@ std::optional<std::string> ReadScenarioText(std::span<const std::uint8_t> input)
 /// comparison accepts too.
 std::optional<std::string> ReadTraceText(std::span<const std::uint8_t> input);
 
+/// A firmware file handed to update --image: the input's bytes, or, when it starts with "{", a
+/// record up to the first NUL and the file's bytes after it. A file the record and the judgement
+/// let through must be able to boot.
+std::optional<std::string> ReadImageWithRecord(std::span<const std::uint8_t> input);
+
+/// A backup's record, judged for a file whose size and digest are the ones it names: what it
+/// accepts, it accepts again once written out, and it refuses for any other digest.
+std::optional<std::string> ReadBackupRecord(std::span<const std::uint8_t> input);
+
+/// A history's text: every event it reads, written out again line by line, reads back the same.
+std::optional<std::string> ReadHistoryLines(std::span<const std::uint8_t> input);
+
 #ifdef __linux__
 /// The mount check over a fixture sysfs tree whose partition's device number, the mount table
 /// and the swap list come from the input.

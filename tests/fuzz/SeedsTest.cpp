@@ -30,6 +30,9 @@ Target TargetNamed(const std::string& name) {
   if (name == "bridge") return RunFuzzedBridge;
   if (name == "scenario") return ReadScenarioText;
   if (name == "trace") return ReadTraceText;
+  if (name == "image") return ReadImageWithRecord;
+  if (name == "record") return ReadBackupRecord;
+  if (name == "history") return ReadHistoryLines;
 #ifdef __linux__
   if (name == "mounts") return CheckMountTexts;
 #endif

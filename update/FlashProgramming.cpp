@@ -232,7 +232,8 @@ const ChipUpdate* SelectedChip(const UpdateContext& context) {
 }
 
 /// True when the read-back equals the expected image over the firmware area, apart from the
-/// second block, which the bridge rewrites itself.
+/// second block, where the bridge keeps its stamp. The whole block is skipped, not just the
+/// stamp: what a bridge gives back of that block is not known to be the rest of what it stored.
 bool Matches(const UpdateContext& context, std::span<const std::uint8_t> expected,
              std::span<const std::uint8_t> readBack, std::size_t length) {
   for (std::size_t at = 0; at < length; ++at) {

@@ -134,7 +134,8 @@ Problem VersionCopyProblem(Bytes image, std::size_t at) {
          Offset(at) + ", " + Spaced(version) + " at " + Offset(kImageVersionAt);
 }
 
-/// The fields inside the second block, which a bridge's own read-back need not hold.
+/// The fields inside the second block: the signature the boot code starts an image by and, on the
+/// JMS583, the version's copy. The bridge's stamp lies between them and is not judged.
 Problem SecondBlockProblem(const ChipUpdate& chip, Bytes image) {
   if (Problem problem =
           Mismatch(image, "signature", kImageSignatureAt, kImageSignature, "a firmware image")) {
@@ -166,12 +167,10 @@ std::optional<std::string> LoaderImageSizeProblem(const ChipUpdate& chip, std::u
 
 std::optional<std::string> FirmwareImageProblem(const ChipUpdate& chip,
                                                 std::span<const std::uint8_t> image,
-                                                ImageJudgement judgement) {
+                                                ImageJudgement) {
   if (Problem problem = FirmwareImageSizeProblem(chip, image.size())) return problem;
   if (Problem problem = HeaderProblem(chip, image, ImageKind::Firmware)) return problem;
-  if (judgement == ImageJudgement::Whole) {
-    if (Problem problem = SecondBlockProblem(chip, image)) return problem;
-  }
+  if (Problem problem = SecondBlockProblem(chip, image)) return problem;
   return AreaEndProblem(chip, image);
 }
 

@@ -15,10 +15,12 @@
 
 namespace korvane {
 
-/// How much of a firmware image is judged.
+/// Where a firmware image comes from. Both are judged alike: of the second block, a bridge
+/// rewrites only its stamp (kBridgeStampAt), which holds no judged field, and a backup whose
+/// signature or version copy is broken would leave the bridge in its boot ROM as surely as a file.
 enum class ImageJudgement : std::uint8_t {
-  Whole,   ///< a file to write: every fixed field
-  Backup,  ///< read from a bridge: the second block (bytes 512-1023) is the bridge's, not judged
+  Whole,   ///< a file to write
+  Backup,  ///< read from a bridge
 };
 
 /// Why a file of size bytes cannot be the chip's firmware image, naming both sizes; nothing when
@@ -31,8 +33,7 @@ std::optional<std::string> LoaderImageSizeProblem(const ChipUpdate& chip, std::u
 /// Why image is not a firmware image of chip, naming the field and its offset, what it holds and
 /// what it should ("the chip number at 0x004 is 05 79: an image for a JMS578, not a JMS583"), the
 /// first problem of: the size, the header, the signature and the version's copy in the second
-/// block (Whole only), the version's copy before the area's end, the JMS578 trailer. Nothing when
-/// it is one.
+/// block, the version's copy before the area's end, the JMS578 trailer. Nothing when it is one.
 std::optional<std::string> FirmwareImageProblem(const ChipUpdate& chip,
                                                 std::span<const std::uint8_t> image,
                                                 ImageJudgement judgement = ImageJudgement::Whole);

@@ -138,11 +138,13 @@ TEST_F(ImageCheckTest, FirmwareImageProblemNamesTheFirstDamagedField) {
        "the byte at 0x018 is 00 where an image has 01"},
       {"signature", k583, "JMS583", kWhole, {{0x201, {0x00}}}, 0,
        "the signature at 0x200 is 5A 00 69 E1 where a firmware image has 5A C3 69 E1"},
-      {"signature in a backup", k583, "JMS583", kBackup, {{0x201, {0x00}}}, 0, std::nullopt},
+      {"signature in a backup", k583, "JMS583", kBackup, {{0x201, {0x00}}}, 0,
+       "the signature at 0x200 is 5A 00 69 E1 where a firmware image has 5A C3 69 E1"},
       {"version copy in the second block", k583, "JMS583", kWhole, {{0x208, kOtherVersion}}, 0,
        "the version copies disagree: 58 58 58 58 at 0x208, 00 00 01 02 at 0x019"},
       {"version copy in a backup's second block", k583, "JMS583", kBackup,
-       {{0x208, kOtherVersion}}, 0, std::nullopt},
+       {{0x208, kOtherVersion}}, 0,
+       "the version copies disagree: 58 58 58 58 at 0x208, 00 00 01 02 at 0x019"},
       {"JMS578 second block, not judged", k578, "JMS578", kWhole,
        {{0x208, kOtherVersion}, {0x3FC, {0x00}}}, 0, std::nullopt},
       {"version at the area's end", k583, "JMS583", kWhole, {{kJms583Tail, kOtherVersion}}, 0,
@@ -156,7 +158,7 @@ TEST_F(ImageCheckTest, FirmwareImageProblemNamesTheFirstDamagedField) {
        {{0x019, kOtherVersion}}, 0,
        "the version copies disagree: 00 00 01 02 at 0x208, 58 58 58 58 at 0x019"},
       {"header version in a backup", k583, "JMS583", kBackup, {{0x019, kOtherVersion}}, 0,
-       "the version copies disagree: 00 00 01 02 at 0x103EC, 58 58 58 58 at 0x019"},
+       "the version copies disagree: 00 00 01 02 at 0x208, 58 58 58 58 at 0x019"},
       {"JMS578 trailer", k578, "JMS578", kWhole, {{kJms578Trailer + 7, Text("1")}}, 0,
        "the trailer at 0xC3F0 is 55 AA AA 55 35 37 38 31 where a JMS578 image has "
        "55 AA AA 55 35 37 38 30"},
@@ -181,14 +183,19 @@ TEST_F(ImageCheckTest, FirmwareImageProblemNamesTheFirstDamagedField) {
   }
 }
 
-TEST_F(ImageCheckTest, BackupSkipsEveryByteOfTheSecondBlock) {
+// Of the second block a bridge rewrites only its stamp at 0x204-0x207; a backup whose block
+// lost its signature would leave the bridge in its boot ROM, and is refused like a file.
+TEST_F(ImageCheckTest, BackupIsJudgedLikeAFileWhereTheBridgeLeavesTheSecondBlockAlone) {
+  const Bytes stamp{0x4B, 0x53, 0x00, 0x02};
   for (const char* name : {"JMS578_FW", "JMS583_V234_01_00_02"}) {
     SCOPED_TRACE(name);
     const ChipUpdate& chip = *ChipOfImage(Carried(name, kFirmwareType));
-    for (const std::uint8_t filler : {std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
-      const Bytes image = Damaged(name, kFirmwareType, {{512, Bytes(512, filler)}});
-      EXPECT_EQ(FirmwareImageProblem(chip, image, ImageJudgement::Backup), std::nullopt);
-      EXPECT_NE(FirmwareImageProblem(chip, image, ImageJudgement::Whole), std::nullopt);
+    const Bytes stamped = Damaged(name, kFirmwareType, {{0x204, stamp}});
+    const Bytes blank = Damaged(name, kFirmwareType, {{512, Bytes(512, 0x00)}});
+    for (const ImageJudgement judgement : {ImageJudgement::Backup, ImageJudgement::Whole}) {
+      EXPECT_EQ(FirmwareImageProblem(chip, stamped, judgement), std::nullopt);
+      EXPECT_EQ(FirmwareImageProblem(chip, blank, judgement),
+                "the signature at 0x200 is 00 00 00 00 where a firmware image has 5A C3 69 E1");
     }
   }
 }

@@ -7,6 +7,7 @@
 #include "FlashProgramming.h"
 #include "ImageCheck.h"
 #include "NvramIdentity.h"
+#include "Text.h"
 #include "VersionCheck.h"
 
 namespace korvane {
@@ -30,18 +31,24 @@ std::optional<std::vector<std::uint8_t>> ReadOnce(Transport& io, Clock& clock,
   return image;
 }
 
-/// Why the bytes read are not the firmware the bridge runs; nothing when they are. The JMS578
-/// image keeps its version in digits the identity block does not report the same way, so its
-/// header alone is judged.
+/// Why the bytes read are not the firmware the bridge runs; nothing when they are. A flash that
+/// fails the judgement of a file to write would leave the bridge in its boot ROM once written
+/// back; one that holds another version is firmware written since the bridge was last started,
+/// which a backup named after the running version would misname.
 std::optional<std::string> NotItsFirmware(const ChipUpdate& chip, const BridgeIdentity& identity,
                                           std::span<const std::uint8_t> image) {
-  if (auto problem = FirmwareImageProblem(chip, image, ImageJudgement::Backup)) return problem;
-  if (chip.chipCode != kChipCodeJms583) return std::nullopt;
-  const auto version = ImageVersion(image);
-  if (version && *version == identity.version) return std::nullopt;
-  return "the image read holds version " +
-         VersionText(version.value_or(std::array<std::uint8_t, 4>{})) + " where the bridge runs " +
-         VersionText(identity.version);
+  if (auto problem = FirmwareImageProblem(chip, image, ImageJudgement::Backup)) {
+    return "the flash does not hold a whole firmware image: " + *problem;
+  }
+  // The JMS578 image keeps its version as four digits, which the bridge reports as numbers.
+  const auto held = RunningVersionOf(chip, image);
+  if (held && *held == identity.version) return std::nullopt;
+  const auto bytes = ImageVersion(image).value_or(std::array<std::uint8_t, 4>{});
+  const std::string heldText =
+      held ? VersionText(*held) : "bytes " + HexText(bytes, HexCase::Upper, " ");
+  return std::string(kNotGivenBack) + " (its flash holds version " + heldText +
+         " where the bridge runs " + VersionText(identity.version) +
+         ": firmware written since the enclosure was plugged in starts only after a replug)";
 }
 
 /// The offset where two reads differ first, or their size.
@@ -104,7 +111,7 @@ FirmwareBackup ReadFirmwareBackup(Transport& io, Clock& clock, std::string_view 
                                          std::to_string(at) + ": it did not answer alike twice");
   }
   if (auto problem = NotItsFirmware(*backup.chip, backup.identity, reads[0])) {
-    return Failed(std::move(backup), std::string(kNotGivenBack) + " (" + *problem + ")");
+    return Failed(std::move(backup), std::move(*problem));
   }
   if (view != nullptr) view->StepProgress(UpdateStep::Backup, 100);
   backup.end = BackupEnd::Saved;

@@ -18,7 +18,9 @@ namespace korvane {
 enum class BackupEnd : std::uint8_t {
   Saved,    ///< the firmware and the record were read, twice alike, and hold a firmware image
   BootRom,  ///< the bridge runs its boot ROM: it has no firmware to save
-  Failed,   ///< a command failed, two reads differ, or what was read is not this chip's firmware
+  /// A command failed, two reads differ, or what was read is not a whole firmware image of this
+  /// chip of the version the bridge runs.
+  Failed,
 };
 
 /// The words of a backup that the bridge did not give back as its firmware.
@@ -28,7 +30,8 @@ inline constexpr std::string_view kNotGivenBack = "this bridge does not give bac
 struct FirmwareBackup {
   BackupEnd end = BackupEnd::Failed;
   const ChipUpdate* chip = nullptr;
-  BridgeIdentity identity{};        ///< the identity block read first
+  /// The identity block read first; with Saved, its version is the one the image holds.
+  BridgeIdentity identity{};
   std::vector<std::uint8_t> image;  ///< the firmware area, then the NVRAM record; with Saved
   UpdateFailure failure;            ///< why, with Failed and BootRom
 };

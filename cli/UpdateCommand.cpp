@@ -538,6 +538,10 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
                   check, file);
   }
   UpdatePlan plan;
+  // The identity rewrite starts from bytes read alike twice: the backup's record, or two reads.
+  // A recording made before updates backed up read the record once, and its replay does the same.
+  plan.nvramStart =
+      options.recordedNoBackup && !options.noBackup ? NvramStart::OneRead : NvramStart::Agreed;
   std::optional<WrittenImage> written;
   if (file != nullptr) {
     if (auto refusal =

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 
 #include "BridgeCommands.h"
@@ -72,6 +73,38 @@ std::size_t FirstDifference(const Record& left, const Record& right) {
   return static_cast<std::size_t>(std::ranges::mismatch(left, right).in1 - left.begin());
 }
 
+/// The record as two reads gave it alike; nothing (noted) when a read fails or the two differ.
+std::optional<Record> ReadRecordTwice(const UpdateContext& context, std::string_view path,
+                                      std::uint32_t address) {
+  Record first{};
+  Record second{};
+  if (!ReadRecord(context, path, address, first)) return std::nullopt;
+  if (!ReadRecord(context, path, address, second)) return std::nullopt;
+  const std::size_t differs = FirstDifference(first, second);
+  if (differs == kRecordSize) return first;
+  // One of them is wrong and nothing tells which: rewriting either could make a bad byte
+  // permanent, the serial number's descriptor among them.
+  NoteFailure(context, UpdateStep::NvramRead,
+              "two reads of the NVRAM record differ at byte " + std::to_string(differs) +
+                  ": nothing was written to it; run the update again");
+  return std::nullopt;
+}
+
+/// The agreed record, after the read the rewrite has always made; a read that differs from it is
+/// outvoted by the two that agreed.
+std::optional<Record> ConfirmAgreed(const UpdateContext& context, std::string_view path,
+                                    std::uint32_t address, std::span<const std::uint8_t> agreed) {
+  Record record{};
+  Record read{};
+  std::ranges::copy(agreed, record.begin());
+  if (!ReadRecord(context, path, address, read)) return std::nullopt;
+  if (const std::size_t differs = FirstDifference(record, read); differs != kRecordSize) {
+    context.debug.Write("NVRAM read differs from the backup's at byte " + std::to_string(differs) +
+                        "; the backup's record is rewritten\n");
+  }
+  return record;
+}
+
 }  // namespace
 
 bool RewriteNvramIdentity(const UpdateContext& context, std::string_view path,
@@ -80,6 +113,16 @@ bool RewriteNvramIdentity(const UpdateContext& context, std::string_view path,
   context.view.StepProgress(UpdateStep::NvramWrite, 0);
   if (!ReadRecord(context, path, nvramAddress, record)) return false;
   return WriteNvramRecord(context, path, nvramAddress, WithOwnName(record));
+}
+
+bool RewriteAgreedNvramIdentity(const UpdateContext& context, std::string_view path,
+                                std::uint32_t nvramAddress, std::span<const std::uint8_t> agreed) {
+  context.view.StepProgress(UpdateStep::NvramWrite, 0);
+  const std::optional<Record> record = agreed.size() == kRecordSize
+                                           ? ConfirmAgreed(context, path, nvramAddress, agreed)
+                                           : ReadRecordTwice(context, path, nvramAddress);
+  if (!record) return false;
+  return WriteNvramRecord(context, path, nvramAddress, WithOwnName(*record));
 }
 
 bool WriteNvramRecord(const UpdateContext& context, std::string_view path,

@@ -26,6 +26,15 @@ inline constexpr std::string_view kOwnName = "Korvane";
 bool RewriteNvramIdentity(const UpdateContext& context, std::string_view path,
                           std::uint32_t nvramAddress);
 
+/// The identity rewrite from a record read alike twice: agreed where it is given (a backup's
+/// record, read twice alike), else two reads of the record here. Where the two reads differ, the
+/// step fails before anything is written to the NVRAM. With agreed, the record is still read
+/// once, as the rewrite always reads it; a read that differs from agreed is outvoted, and said
+/// on the debug output.
+bool RewriteAgreedNvramIdentity(const UpdateContext& context, std::string_view path,
+                                std::uint32_t nvramAddress,
+                                std::span<const std::uint8_t> agreed = {});
+
 /// Writes record at nvramAddress and compares it with a second read: the last half of the
 /// identity rewrite, and the whole of a restore.
 bool WriteNvramRecord(const UpdateContext& context, std::string_view path,

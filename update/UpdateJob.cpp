@@ -41,6 +41,7 @@ const ScanResult& UpdateJob::Scan(const ScanProgress& progress) {
   scan_ = ScanBridgeDisks(s_.lister, s_.io, s_.messages, progress);
   scanned_ = true;
   checked_ = false;
+  ForgetBackup();
   return scan_;
 }
 
@@ -55,6 +56,7 @@ std::string UpdateJob::ChosenPath() const {
 const VersionCheck& UpdateJob::Check(std::string_view path, const CheckProgress& progress) {
   check_ = CheckVersion({s_.io, s_.clock, s_.messages}, path, progress);
   checked_ = true;
+  ForgetBackup();
   return check_;
 }
 
@@ -108,11 +110,17 @@ bool UpdateJob::Update(std::string_view path, BridgeInfo info, UpdateView& view,
   // UpdateFirmware serves only the chips of the table, so the record address is known here.
   const ChipUpdate* chip = FindChipUpdate(ChipCodeOf(info));
   if (chip == nullptr) return false;
-  if (plan.restoreNvram.size() != kNvramRecordBytes) {
+  if (plan.restoreNvram.size() == kNvramRecordBytes) {
+    return WriteNvramRecord(context, path, chip->nvramAddress,
+                            plan.restoreNvram.first<kNvramRecordBytes>());
+  }
+  if (plan.nvramStart == NvramStart::OneRead) {
     return RewriteNvramIdentity(context, path, chip->nvramAddress);
   }
-  return WriteNvramRecord(context, path, chip->nvramAddress,
-                          plan.restoreNvram.first<kNvramRecordBytes>());
+  const std::span<const std::uint8_t> agreed = backupPath_ == path
+                                                   ? std::span<const std::uint8_t>(backupRecord_)
+                                                   : std::span<const std::uint8_t>();
+  return RewriteAgreedNvramIdentity(context, path, chip->nvramAddress, agreed);
 }
 
 std::optional<std::vector<std::uint8_t>> UpdateJob::ReadCheckedRecord(UpdateFailure& failure) {
@@ -124,7 +132,20 @@ std::optional<std::vector<std::uint8_t>> UpdateJob::ReadCheckedRecord(UpdateFail
 }
 
 FirmwareBackup UpdateJob::Backup(std::string_view path, BridgeInfo info, UpdateView* view) {
-  return ReadFirmwareBackup(s_.io, s_.clock, path, info, view);
+  ForgetBackup();
+  FirmwareBackup backup = ReadFirmwareBackup(s_.io, s_.clock, path, info, view);
+  if (backup.end == BackupEnd::Saved && backup.image.size() >= kNvramRecordBytes) {
+    backupPath_ = path;
+    const std::span<const std::uint8_t> image(backup.image);
+    const auto record = image.last(kNvramRecordBytes);
+    backupRecord_.assign(record.begin(), record.end());
+  }
+  return backup;
+}
+
+void UpdateJob::ForgetBackup() {
+  backupPath_.clear();
+  backupRecord_.clear();
 }
 
 }  // namespace korvane

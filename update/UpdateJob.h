@@ -4,6 +4,7 @@
 // send the bridge the same commands because both run this.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -51,12 +52,20 @@ struct JobServices {
   DiskHolder* holder = nullptr;
 };
 
+/// What the identity rewrite starts from.
+enum class NvramStart : std::uint8_t {
+  OneRead,  ///< the record as one read gives it, as the window rewrites it
+  Agreed,   ///< the record of this job's backup of the disk, else two reads that agree
+};
+
 /// What an update writes, where it is not the carried image and the identity rewrite.
 struct UpdatePlan {
   /// A file's firmware image, checked by the caller; empty: the carried image.
   std::span<const std::uint8_t> image{};
   /// A saved NVRAM record written back in place of the identity rewrite; empty: the rewrite.
   std::span<const std::uint8_t> restoreNvram{};
+  /// What the identity rewrite starts from, where no record is written back.
+  NvramStart nvramStart = NvramStart::OneRead;
 };
 
 /// One check and update of an enclosure.
@@ -95,7 +104,9 @@ class UpdateJob {
   /// The checked disk's NVRAM record, read once; nothing, with failure telling why, when it
   /// cannot be read or the check found no chip of ours.
   std::optional<std::vector<std::uint8_t>> ReadCheckedRecord(UpdateFailure& failure);
-  /// Reads what the bridge of the disk at path runs, for a backup; only reads are sent.
+  /// Reads what the bridge of the disk at path runs, for a backup; only reads are sent. A saved
+  /// backup's NVRAM record is kept for an update of the same disk that asks to start from agreed
+  /// bytes, until the next scan or check.
   FirmwareBackup Backup(std::string_view path, BridgeInfo info, UpdateView* view = nullptr);
 
   const ScanResult& scan() const { return scan_; }
@@ -106,12 +117,16 @@ class UpdateJob {
   const UpdateFailure& failure() const { return failure_; }
 
  private:
+  void ForgetBackup();
+
   JobServices s_;
   bool scanned_ = false;
   bool checked_ = false;
   ScanResult scan_;
   VersionCheck check_;
   UpdateFailure failure_;
+  std::string backupPath_;                  ///< the disk of the last saved backup
+  std::vector<std::uint8_t> backupRecord_;  ///< its NVRAM record, read twice alike
 };
 
 }  // namespace korvane

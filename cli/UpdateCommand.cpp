@@ -91,7 +91,8 @@ std::optional<std::string> VersionRefusal(const VersionCheck& checked, const Chi
 }
 
 /// Why the file is no firmware for the checked bridge, or may not be written; nothing when it
-/// may. A backup this program made is judged without its second block, which is the bridge's.
+/// may. A backup this program made is judged as a whole image is: the bridge's stamp in its second
+/// block holds no judged field, and a broken signature would leave the bridge in its boot ROM.
 std::optional<UpdateOutcome> JudgeFile(const VersionCheck& checked, const CheckReport& check,
                                        const ImageFile& file, const UpdateOptions& options) {
   const ChipUpdate& chip = *checked.chip;

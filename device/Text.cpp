@@ -45,7 +45,15 @@ CodePoint Decode(std::string_view text) {
   return point;
 }
 
-bool IsControl(std::uint32_t value) { return value < 0x20 || (value >= 0x7F && value <= 0x9F); }
+/// The bidirectional embeddings, overrides and isolates: they reorder the text that follows on
+/// the screen, so a device name could show a path or a version other than the one it holds.
+bool IsBidiControl(std::uint32_t value) {
+  return (value >= 0x202A && value <= 0x202E) || (value >= 0x2066 && value <= 0x2069);
+}
+
+bool IsControl(std::uint32_t value) {
+  return value < 0x20 || (value >= 0x7F && value <= 0x9F) || IsBidiControl(value);
+}
 
 bool IsLineEnd(std::uint32_t value) { return value == '\n' || value == '\r' || value == '\t'; }
 

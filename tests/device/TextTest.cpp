@@ -25,6 +25,15 @@ TEST(Printable, EscapesControlsAndBrokenUtf8OnlyKeepingLineEndsWhereAsked) {
       {"\xc2\x9b"
        "2J",
        "\\xc2\\x9b2J", "\\xc2\\x9b2J"},
+      // Bidirectional embeddings, overrides and isolates reorder what follows them; their
+      // neighbours U+202F, U+2065 and U+206A stay.
+      {"\xe2\x80\xaa\xe2\x80\xae"
+       "exe.txt",
+       "\\xe2\\x80\\xaa\\xe2\\x80\\xaeexe.txt", "\\xe2\\x80\\xaa\\xe2\\x80\\xaeexe.txt"},
+      {"\xe2\x81\xa6\xe2\x81\xa9\n", "\\xe2\\x81\\xa6\\xe2\\x81\\xa9\\x0a",
+       "\\xe2\\x81\\xa6\\xe2\\x81\\xa9\n"},
+      {"\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa", "\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",
+       "\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},
       // Stray continuation, lone lead, overlong slash, surrogate, past U+10FFFF, cut short.
       {"\x80\xff\xc0\xaf", "\\x80\\xff\\xc0\\xaf", "\\x80\\xff\\xc0\\xaf"},
       {"\xed\xa0\x80", "\\xed\\xa0\\x80", "\\xed\\xa0\\x80"},

@@ -115,7 +115,9 @@ HistoryEvent BackupEvent(const CommandContext& context, const BackupOutcome& bac
   HistoryEvent event = NewHistoryEvent(context, "backup", check);
   event.result = std::string(BackupResultName(backup.end));
   if (!backup.reason.empty()) event.reason = backup.reason;
-  if (backup.end == BackupEnd::Saved && !backup.file.empty()) event.backup = backup.file;
+  if (backup.end == BackupEnd::Saved && !backup.file.empty()) {
+    event.backup = RecordedPath(backup.file);
+  }
   return event;
 }
 

@@ -1,6 +1,8 @@
 #include "HistoryCommand.h"
 
 #include <chrono>
+#include <filesystem>
+#include <system_error>
 
 #include "ImageCheck.h"
 #include "ListCommand.h"
@@ -74,6 +76,13 @@ HistoryEvent NewHistoryEvent(const CommandContext& context, std::string_view kin
     }
   }
   return event;
+}
+
+std::string RecordedPath(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  return error ? path : absolute.lexically_normal().string();
 }
 
 void RecordHistory(CommandContext& context, const HistoryEvent& event) {

@@ -435,7 +435,7 @@ std::optional<HistoryImage> CarriedImage(const CheckReport& check) {
 std::optional<HistoryImage> WrittenImageOf(const UpdateOutcome& outcome, const CheckReport& check,
                                            const ImageFile* file) {
   if (outcome.written) {
-    const HistoryImage image{outcome.written->name, outcome.written->sha256,
+    const HistoryImage image{RecordedPath(outcome.written->name), outcome.written->sha256,
                              outcome.written->version};
     const ChipUpdate* chip = CheckedChip(check);
     return chip != nullptr ? WithRunning(image, *chip, outcome.written->running) : image;
@@ -444,8 +444,9 @@ std::optional<HistoryImage> WrittenImageOf(const UpdateOutcome& outcome, const C
   // A file refused before it was planned: its version as its own chip writes it, where known.
   const ChipUpdate* chip = ChipOfImage(file->bytes);
   if (chip == nullptr && check.chipCode) chip = FindChipUpdate(*check.chipCode);
-  if (chip == nullptr) return HistoryImage{file->path, file->sha256, std::nullopt};
-  const HistoryImage image{file->path, file->sha256, ImageVersionText(*chip, file->bytes)};
+  const std::string path = RecordedPath(file->path);
+  if (chip == nullptr) return HistoryImage{path, file->sha256, std::nullopt};
+  const HistoryImage image{path, file->sha256, ImageVersionText(*chip, file->bytes)};
   return WithRunning(image, *chip, RunningVersionOf(*chip, file->bytes));
 }
 
@@ -457,7 +458,7 @@ HistoryEvent UpdateEvent(const CommandContext& context, const UpdateOutcome& out
   event.failedStep = outcome.failedStep;
   event.reason = outcome.reason;
   if (outcome.backup && outcome.backup->end == BackupEnd::Saved) {
-    event.backup = outcome.backup->file;
+    event.backup = RecordedPath(outcome.backup->file);
   }
   if (outcome.replug) event.replug = ReplugJson(*outcome.replug);
   return event;

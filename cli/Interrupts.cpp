@@ -17,15 +17,17 @@ void InterruptDeferral::Arm() {
   if (armed_) return;
   gReceived = 0;
   received_ = 0;
-  previousInterrupt_ = std::signal(SIGINT, NoteSignal);
-  previousTerminate_ = std::signal(SIGTERM, NoteSignal);
+  for (std::size_t i = 0; i < kHeldSignals.size(); ++i) {
+    previous_[i] = std::signal(kHeldSignals[i], NoteSignal);
+  }
   armed_ = true;
 }
 
 void InterruptDeferral::Restore() {
   if (!armed_) return;
-  std::signal(SIGINT, previousInterrupt_ == SIG_ERR ? SIG_DFL : previousInterrupt_);
-  std::signal(SIGTERM, previousTerminate_ == SIG_ERR ? SIG_DFL : previousTerminate_);
+  for (std::size_t i = 0; i < kHeldSignals.size(); ++i) {
+    std::signal(kHeldSignals[i], previous_[i] == SIG_ERR ? SIG_DFL : previous_[i]);
+  }
   received_ = gReceived;
   armed_ = false;
 }

@@ -1,13 +1,43 @@
-// Ctrl-C and SIGTERM while the flash is written: a half-written flash leaves the enclosure
-// unusable, so the signal is only noted, and acted on once the update's outcome is known.
+// Signals while the flash is written: a half-written flash leaves the enclosure unusable, and an
+// update whose outcome is not recorded leaves no history, state or trace of what was written. So
+// every signal that would end the program is only noted from the first write until the outcome
+// is recorded, and acted on then.
 #pragma once
 
+#include <array>
 #include <csignal>
+#include <cstddef>
 
 namespace korvane::cli {
 
-/// Holds SIGINT and SIGTERM back from when it is armed until it is restored (at the latest when
-/// it is destroyed). Only one may be armed at a time in a process.
+/// The signals that end a program by default and can be caught, as this platform has them: the
+/// terminal's (Ctrl-C, Ctrl-\, hang-up, Ctrl-Break), kill's default, and the timer and user
+/// signals that a script or a supervisor may send.
+inline constexpr auto kHeldSignals = std::to_array<int>({
+    SIGINT,
+    SIGTERM,
+#ifdef SIGHUP
+    SIGHUP,
+#endif
+#ifdef SIGQUIT
+    SIGQUIT,
+#endif
+#ifdef SIGALRM
+    SIGALRM,
+#endif
+#ifdef SIGUSR1
+    SIGUSR1,
+#endif
+#ifdef SIGUSR2
+    SIGUSR2,
+#endif
+#ifdef SIGBREAK
+    SIGBREAK,
+#endif
+});
+
+/// Holds the signals of kHeldSignals back from when it is armed until it is restored (at the
+/// latest when it is destroyed). Only one may be armed at a time in a process.
 class InterruptDeferral {
  public:
   InterruptDeferral() = default;
@@ -28,8 +58,7 @@ class InterruptDeferral {
  private:
   using Handler = void (*)(int);
   bool armed_ = false;
-  Handler previousInterrupt_ = SIG_DFL;
-  Handler previousTerminate_ = SIG_DFL;
+  std::array<Handler, kHeldSignals.size()> previous_{};
   int received_ = 0;
 };
 

@@ -165,7 +165,8 @@ bool Confirm(CommandContext& context, const CheckReport& check, const ImageFile*
   return IsYes(answer);
 }
 
-/// The job's update, with SIGINT and SIGTERM held back until its outcome is shown.
+/// The job's update, with the signals that would end the program held back from the first write
+/// until its outcome is recorded.
 UpdateOutcome Write(CommandContext& context, JobSession& session, const UpdatePlan& plan) {
   InterruptDeferral& interrupts = context.interrupts;
   TerminalView& view = session.view();

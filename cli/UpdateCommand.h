@@ -86,7 +86,7 @@ nlohmann::ordered_json FailedCommandJson(const CommandOutcome& command);
 /// True for an answer that agrees: "y" or "yes" in any case, blanks around ignored.
 bool IsYes(std::string_view answer);
 
-/// The note printed once when SIGINT or SIGTERM arrives while the update writes.
+/// The note printed once when a held-back signal arrives while the update writes.
 inline constexpr std::string_view kInterruptNote =
     "Interrupt received: the update finishes first; a half-written flash leaves the enclosure "
     "unusable";

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <csignal>
+#include <cstddef>
 #include <vector>
 
 namespace korvane::cli {
@@ -15,22 +17,22 @@ extern "C" void CountingHandler(int signal) {
   std::signal(signal, CountingHandler);
 }
 
-/// Puts a counting handler on both signals for the test and takes it off afterwards.
+/// Puts a counting handler on every held signal for the test and takes it off afterwards.
 class InterruptDeferralTest : public ::testing::Test {
  protected:
   void SetUp() override {
     gTestHandlerCalls = 0;
-    previousInterrupt_ = std::signal(SIGINT, CountingHandler);
-    previousTerminate_ = std::signal(SIGTERM, CountingHandler);
+    for (std::size_t i = 0; i < kHeldSignals.size(); ++i) {
+      previous_[i] = std::signal(kHeldSignals[i], CountingHandler);
+    }
   }
   void TearDown() override {
-    std::signal(SIGINT, previousInterrupt_);
-    std::signal(SIGTERM, previousTerminate_);
+    for (std::size_t i = 0; i < kHeldSignals.size(); ++i)
+      std::signal(kHeldSignals[i], previous_[i]);
   }
 
  private:
-  void (*previousInterrupt_)(int) = SIG_DFL;
-  void (*previousTerminate_)(int) = SIG_DFL;
+  std::array<void (*)(int), kHeldSignals.size()> previous_{};
 };
 
 TEST_F(InterruptDeferralTest, NotesTheFirstSignalAndGivesItsExitCode) {
@@ -64,16 +66,15 @@ TEST_F(InterruptDeferralTest, PutsTheHandlersItFoundBack) {
     deferral.Arm();  // a second Arm must not take its own handler for the one to restore
     EXPECT_TRUE(deferral.armed());
   }  // destroyed armed: restores
-  std::raise(SIGINT);
-  std::raise(SIGTERM);
-  EXPECT_EQ(gTestHandlerCalls, 2);
+  for (const int signal : kHeldSignals) std::raise(signal);
+  EXPECT_EQ(gTestHandlerCalls, static_cast<int>(kHeldSignals.size()));
 
   InterruptDeferral deferral;
   deferral.Arm();
   deferral.Restore();
   EXPECT_FALSE(deferral.armed());
   std::raise(SIGINT);
-  EXPECT_EQ(gTestHandlerCalls, 3);
+  EXPECT_EQ(gTestHandlerCalls, static_cast<int>(kHeldSignals.size()) + 1);
   EXPECT_EQ(deferral.received(), 0) << "a signal after Restore is not the deferral's";
 }
 

@@ -389,34 +389,64 @@ std::optional<std::string> OpenOutputs(const Invocation& invocation, Outputs& ou
   return std::nullopt;
 }
 
+/// The code of a command whose outcome holds, but one of whose files was not saved: a command
+/// that succeeded must not say so by its code; one that failed keeps its own.
+int OutputNotSaved(int code) { return code == exitcode::kOk ? exitcode::kOutputNotSaved : code; }
+
+/// Says that a file the run was to write was not saved, on standard error and in the answer.
+void SayNotSaved(const Console& console, JsonAnswer& answer, std::string_view what,
+                 const std::string& problem) {
+  const std::string text = std::string(what) + " was not saved: " + problem;
+  console.err << "korvane-fw: " << Printable(text) << '\n';
+  answer.Add(Severity::Error, text);
+}
+
 /// After the command: the simulated enclosures as after a replug, when asked for.
-int SaveState(std::optional<WatchedOutput>& state, const Devices& devices, std::ostream& err,
-              int code) {
+int SaveState(std::optional<WatchedOutput>& state, const Devices& devices, const Console& console,
+              JsonAnswer& answer, int code) {
   if (!state) return code;
   const std::optional<std::string> text = devices.SavedStateText();
   if (text) state->Write(*text);
   std::optional<std::string> problem = text ? state->Finish() : "these enclosures cannot be saved";
   state.reset();
   if (!problem) return code;
-  err << "korvane-fw: the state was not saved: " << Printable(*problem) << '\n';
-  return exitcode::kBadInput;
+  SayNotSaved(console, answer, "the state", *problem);
+  return OutputNotSaved(code);
 }
 
+/// The trace a command writes: to a file, completed once its exit line is in, or kept in memory
+/// (a report's, with no file).
+struct CommandTrace {
+  trace::TraceWriter& writer;
+  WatchedOutput* file = nullptr;
+};
+
+/// Ends the trace with the code the run ends with; the trace file takes the place of an older
+/// one only now that it is complete.
+int FinishTrace(CommandTrace& trace, const Console& console, JsonAnswer& answer, int code) {
+  trace.writer.Exit(code);
+  if (trace.file == nullptr) return code;
+  const std::optional<std::string> problem = trace.file->Finish();
+  if (!problem) return code;
+  SayNotSaved(console, answer, "the trace", *problem);
+  return OutputNotSaved(code);
+}
+
+/// Runs the command and records its outcome. A signal held back since the first write ends the
+/// command with its own code, which the trace's last line and the answer name; the caller lets
+/// go of the signals once every record is written.
 int RunCommand(const Invocation& invocation, const Console& console, Devices& devices,
-               trace::TraceWriter* trace, Outputs& outputs) {
-  DeviceStack stack(devices, trace);
+               CommandTrace* trace, Outputs& outputs, InterruptDeferral& interrupts) {
+  DeviceStack stack(devices, trace != nullptr ? &trace->writer : nullptr);
   KeptMessages messages;
-  InterruptDeferral interrupts;
   JsonAnswer answer;
   CommandContext context{invocation.options, console,  stack.devices(), stack.access(),
                          stack.io(),         messages, interrupts,      console.out,
                          console.err,        answer};
   int code = Dispatch(invocation, context);
-  if (trace != nullptr) trace->Exit(code);
-  code = SaveState(outputs.state, devices, console.err, code);
-  // The outcome is out and the state saved: only now does a held-back interrupt count.
-  interrupts.Restore();
-  if (const int interrupted = interrupts.exitCode(); interrupted != 0) code = interrupted;
+  code = SaveState(outputs.state, devices, console, answer, code);
+  if (const int signalled = interrupts.exitCode(); signalled != 0) code = signalled;
+  if (trace != nullptr) code = FinishTrace(*trace, console, answer, code);
   // The answer names the exit status, so it is printed once that is known.
   if (invocation.options.json)
     console.out << DumpJson(answer.Framed(invocation.argv, code)) << '\n';
@@ -439,24 +469,19 @@ trace::TraceHeader HeaderFor(const Invocation& invocation, const Devices& device
   return header;
 }
 
-/// Runs the command and writes its trace; the trace file takes the place of an older one only
-/// once it is complete.
+/// Runs the command and writes its trace to the trace file.
 int RunTraced(const Invocation& invocation, const Console& console, Devices& devices,
-              Outputs& outputs) {
+              Outputs& outputs, InterruptDeferral& interrupts) {
   WatchedOutput& file = *outputs.trace;
   trace::TraceWriter writer(HeaderFor(invocation, devices),
                             [&file](const std::string& line) { file.Write(line + "\n"); });
-  const int code = RunCommand(invocation, console, devices, &writer, outputs);
-  if (const auto problem = file.Finish()) {
-    console.err << "korvane-fw: the trace was not saved: " << Printable(*problem) << '\n';
-    return code == exitcode::kOk ? exitcode::kBadInput : code;
-  }
-  return code;
+  CommandTrace trace{writer, &file};
+  return RunCommand(invocation, console, devices, &trace, outputs, interrupts);
 }
 
 /// One command of a report: its JSON result and its trace, kept in memory.
 ReportRun RunForReport(const Invocation& invocation, const Console& console, Devices& devices,
-                       Command command) {
+                       Command command, InterruptDeferral& interrupts) {
   Invocation run = invocation;
   run.command = command;
   run.options.json = true;
@@ -473,7 +498,8 @@ ReportRun RunForReport(const Invocation& invocation, const Console& console, Dev
                          console.inIsTerminal, false,        console.onPump,
                          console.stateFolder,  console.files};
   Outputs none;
-  result.exitCode = RunCommand(run, captured, devices, &writer, none);
+  CommandTrace trace{writer};
+  result.exitCode = RunCommand(run, captured, devices, &trace, none, interrupts);
   result.output = out.str();
   return result;
 }
@@ -494,27 +520,28 @@ JsonAnswer ReportAnswer(const std::string& file, const std::vector<ReportRun>& r
 
 /// Runs list and check (and update when asked) and writes their results and traces to one file.
 int RunReport(const Invocation& invocation, const Console& console, Devices& devices,
-              Outputs& outputs) {
+              Outputs& outputs, InterruptDeferral& interrupts) {
   std::vector<Command> commands{Command::List, Command::Check};
   if (invocation.report.update) commands.push_back(Command::Update);
   std::vector<ReportRun> runs;
   for (const Command command : commands) {
-    runs.push_back(RunForReport(invocation, console, devices, command));
-    // An interrupt ends the report after the run it came in, which is kept.
-    if (runs.back().exitCode >= exitcode::kInterrupted) break;
+    runs.push_back(RunForReport(invocation, console, devices, command, interrupts));
+    // A signal ends the report after the run it came in, which is kept.
+    if (exitcode::EndedBySignal(runs.back().exitCode)) break;
   }
   const std::string& file = invocation.report.output;
+  JsonAnswer answer = ReportAnswer(file, runs);
   outputs.report->Write(ProblemReportText(invocation.words, runs));
-  if (const auto problem = outputs.report->Finish()) {
-    console.err << "korvane-fw: the report was not written: " << Printable(*problem) << '\n';
-    return exitcode::kBadInput;
-  }
-  const int saved = SaveState(outputs.state, devices, console.err, exitcode::kOk);
-  const int code = runs.back().exitCode >= exitcode::kInterrupted ? runs.back().exitCode : saved;
+  const std::optional<std::string> problem = outputs.report->Finish();
+  if (problem) SayNotSaved(console, answer, "the report", *problem);
+  int code = SaveState(outputs.state, devices, console, answer,
+                       problem ? exitcode::kOutputNotSaved : exitcode::kOk);
+  if (const int signalled = interrupts.exitCode(); signalled != 0) code = signalled;
   if (invocation.options.json) {
-    console.out << DumpJson(ReportAnswer(file, runs).Framed(invocation.argv, code)) << '\n';
+    console.out << DumpJson(answer.Framed(invocation.argv, code)) << '\n';
     return code;
   }
+  if (problem) return code;
   console.out << "The report is in " << Printable(file) << ": attach it to your problem report.\n"
               << "It holds the traces of " << runs.size()
               << " commands, with the bridge's NVRAM record, which may carry the enclosure's "
@@ -522,12 +549,23 @@ int RunReport(const Invocation& invocation, const Console& console, Devices& dev
   return code;
 }
 
+/// Runs the command and records its outcome: its history, saved state, trace or report. The
+/// signals held back from the first write are let go only once all of those are written.
 int RunOn(const Invocation& invocation, const Console& console, Devices& devices,
           Outputs& outputs) {
-  if (invocation.command == Command::Report)
-    return RunReport(invocation, console, devices, outputs);
-  if (!outputs.trace) return RunCommand(invocation, console, devices, nullptr, outputs);
-  return RunTraced(invocation, console, devices, outputs);
+  InterruptDeferral interrupts;
+  int code = 0;
+  if (invocation.command == Command::Report) {
+    code = RunReport(invocation, console, devices, outputs, interrupts);
+  } else if (!outputs.trace) {
+    code = RunCommand(invocation, console, devices, nullptr, outputs, interrupts);
+  } else {
+    code = RunTraced(invocation, console, devices, outputs, interrupts);
+  }
+  interrupts.Restore();
+  // A signal that came after the code was settled still ends the run as that signal does.
+  const int late = interrupts.exitCode();
+  return late != 0 && !exitcode::EndedBySignal(code) ? late : code;
 }
 
 /// Why --device cannot name the disk at path; nothing when it can.

@@ -31,8 +31,16 @@ inline constexpr int kNothingToSave = 7;  ///< backup: the bridge runs its boot 
 inline constexpr int kReplugBootRom = 8;  ///< update: it came back in its boot ROM
 inline constexpr int kReplugOtherVersion = 9;  ///< update: it came back with another version
 inline constexpr int kReplugNotBack = 10;      ///< update: it did not come back within the wait
+/// The command succeeded, but a file it was to write (trace, state, report) was not saved.
+inline constexpr int kOutputNotSaved = 11;
+/// A held-back signal ends the run with this plus its number, as a shell reports a signal.
+inline constexpr int kSignalBase = 128;
+inline constexpr int kHungUp = 129;       ///< SIGHUP: the terminal went away
 inline constexpr int kInterrupted = 130;  ///< SIGINT: ends a wait, or after the update's outcome
 inline constexpr int kTerminated = 143;   ///< SIGTERM, likewise
+
+/// True for a code that a held-back signal gave.
+inline constexpr bool EndedBySignal(int code) { return code > kSignalBase; }
 }  // namespace exitcode
 
 /// The exit-code table, as --help, the manual page and docs/cli.md show it.
@@ -51,9 +59,12 @@ inline constexpr std::string_view kExitCodeTable =
     "  8    update: after the replug the enclosure runs its boot ROM\n"
     "  9    update: after the replug the enclosure runs another version than the one written\n"
     "  10   update: the enclosure did not come back within the replug wait\n"
+    "  11   the command succeeded, but its trace, state or report file was not saved\n"
     "  130  interrupted by Ctrl-C (SIGINT) while waiting for an enclosure or its replug, or after\n"
-    "       the update's outcome was reported\n"
-    "  143  terminated by SIGTERM, likewise";
+    "       the update's outcome was recorded\n"
+    "  143  terminated by SIGTERM, likewise\n"
+    "  128+N  ended by another signal N, likewise: 129 SIGHUP (the terminal went away), 131\n"
+    "       SIGQUIT, 138 SIGUSR1, 140 SIGUSR2, 142 SIGALRM; on Windows 149 Ctrl-Break";
 
 /// What a build that carries development firmware images says of itself where a real enclosure
 /// is concerned: the write-time refusal, said before anyone asks for a write.

@@ -449,6 +449,49 @@ TEST(KorvaneFw, AClosedOutputIsSaidOnceAndTheUpdateGoesOn) {
       << "the saved enclosure still offers the update";
 }
 
+/// A file the run writes that cannot take its place once the command is done (here a folder put
+/// there while it runs): a command that succeeded ends with its own code for that, and says why;
+/// one that did not keeps its code.
+TEST(KorvaneFw, AnOutputNotSavedAfterASuccessHasItsOwnCode) {
+  struct Case {
+    std::string scenario;  ///< a name, or a scenario file's text
+    std::string option;    ///< what names the file that is not saved
+    std::vector<std::string> command;
+    int code;
+  };
+  const Case cases[] = {
+      {"jms583-outdated", "--save-state", {"update", "--yes"}, exitcode::kOutputNotSaved},
+      {"jms583-outdated", "--trace", {"update", "--yes"}, exitcode::kOutputNotSaved},
+      {"jms583-outdated", "--output", {"report", "--update", "--yes"}, exitcode::kOutputNotSaved},
+      {testing::Jms583With(
+           R"(, "faults": [{"command": "WriteBuffer", "nth": 5, "effect": "vanish"}])"),
+       "--save-state",
+       {"update", "--yes"},
+       exitcode::kFailure},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option + " " + c.command[0]);
+    const TempDir dir;
+    const std::string target = dir.File("out");
+    const auto blockTarget = [&target] {
+      if (std::filesystem::exists(target + "/held")) return;
+      std::filesystem::create_directory(target);
+      std::ofstream(target + "/held") << "x";
+    };
+    const std::string scenario =
+        c.scenario.starts_with('{') ? dir.File("scenario.json", c.scenario) : c.scenario;
+    std::vector<std::string> args{"--simulate", scenario, "--json"};
+    args.insert(args.end(), c.command.begin(), c.command.end());
+    args.insert(args.end(), {c.option, target});
+    const Outcome result = KorvaneFw(args, testing::PumpHook(blockTarget));
+    EXPECT_EQ(result.code, c.code) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("was not saved: cannot replace " + target)) << result.err;
+    const auto answer = nlohmann::json::parse(result.out);
+    EXPECT_EQ(answer["exit_status"], c.code);
+    EXPECT_THAT(answer["messages"].dump(), HasSubstr("was not saved")) << answer.dump(2);
+  }
+}
+
 #ifdef _WIN32
 // A forced dismount loses other programs' unsaved work: only the option asks for it.
 TEST(KorvaneFwUpdate, OnlyTheOptionAsksThePlatformForAForcedDismount) {

@@ -5,12 +5,15 @@
 
 #include <csignal>
 #include <filesystem>
+#include <iterator>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "EmbeddedImages.h"
 #include "KorvaneFwRun.h"
 #include "TerminalView.h"
+#include "TraceFormat.h"
 #include "Verdict.h"
 
 namespace korvane::cli {
@@ -283,28 +286,43 @@ extern "C" void OuterHandler(int signal) {
   std::signal(signal, OuterHandler);
 }
 
-/// Ctrl-C or SIGTERM while the flash is written: the write goes on to its outcome, the state is
-/// saved, and only then does the command end with the signal's code.
-TEST(KorvaneFwUpdate, AnInterruptWaitsForTheOutcome) {
+/// A signal that would end the program, while the flash is written: the write goes on to its
+/// outcome, which is recorded (history, saved state, a trace whose last line is the exit code),
+/// and only then does the command end with 128 plus the signal's number.
+TEST(KorvaneFwUpdate, ASignalWaitsForTheOutcomeAndItsRecords) {
   struct Case {
     int signal;
     int code;
   };
-  for (const Case c :
-       {Case{SIGINT, exitcode::kInterrupted}, Case{SIGTERM, exitcode::kTerminated}}) {
+  const Case cases[] = {
+      {SIGINT, exitcode::kInterrupted},
+      {SIGTERM, exitcode::kTerminated},
+#ifdef _WIN32
+      {SIGBREAK, 149},
+#else
+      {SIGHUP, exitcode::kHungUp},
+      {SIGQUIT, 131},
+      {SIGALRM, 142},
+      {SIGUSR1, 138},
+      {SIGUSR2, 140},
+#endif
+  };
+  EXPECT_EQ(std::size(cases), kHeldSignals.size());
+  for (const Case c : cases) {
     SCOPED_TRACE(c.signal);
     gOuterHandlerCalls = 0;
     const auto previous = std::signal(c.signal, OuterHandler);
     const TempDir dir;
-    const std::string state = dir.File("s.json");
+    const std::string state = dir.File("s.json"), trace = dir.File("update.trace");
     int pumps = 0;
     // The check pumps a few times; from the 20th pump on the update is writing blocks.
-    const auto raiseAtPump = [&] {
+    testing::RunConsole console = testing::PumpHook([&] {
       if (++pumps == 20) std::raise(c.signal);
-    };
-    const Outcome result =
-        KorvaneFw({"--simulate", "jms583-outdated", "--save-state", state, "update", "--yes"},
-                  testing::PumpHook(raiseAtPump));
+    });
+    console.stateFolder = dir.File("state");
+    const Outcome result = KorvaneFw({"--simulate", "jms583-outdated", "--save-state", state,
+                                      "--trace", trace, "update", "--yes"},
+                                     console);
     EXPECT_EQ(result.code, c.code) << result.err;
     EXPECT_THAT(result.out, HasSubstr("Writing the NVRAM record: 100%\nUpdate complete\n"));
     EXPECT_EQ(Count(result.err, kInterruptNote), 1u) << result.err;
@@ -313,6 +331,14 @@ TEST(KorvaneFwUpdate, AnInterruptWaitsForTheOutcome) {
 
     const Outcome after = KorvaneFw({"--simulate", state, "check"});
     EXPECT_EQ(after.code, exitcode::kOk) << "the state after the update was saved";
+    const Outcome history =
+        KorvaneFw({"history", "--json"}, testing::InStateFolder(console.stateFolder));
+    const auto events = nlohmann::json::parse(history.out).at("events");
+    ASSERT_EQ(events.size(), 1u) << history.out;
+    EXPECT_EQ(events[0]["result"], "complete");
+    const auto traced = testing::Lines(testing::ReadWhole(trace));
+    ASSERT_FALSE(traced.empty());
+    EXPECT_EQ(traced.back(), trace::ExitLine(c.code)) << "the trace ends with the exit code";
 
     // The handler that was there before the update is back.
     std::raise(c.signal);

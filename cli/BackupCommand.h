@@ -35,8 +35,8 @@ std::variant<std::optional<BackupDestination>, std::string> PrepareBackup(
     const CommandContext& context, const std::string& output);
 
 /// Reads the backup of the checked enclosure and writes it to destination (none: a replay, which
-/// reads it as the recording did and keeps nothing). The signals that would end the program are held back while it is read; one
-/// that came leaves nothing written.
+/// reads it as the recording did and keeps nothing). The signals that would end the program are
+/// held back while it is read; one that came leaves nothing written.
 BackupOutcome TakeBackup(CommandContext& context, JobSession& session, const CheckReport& check,
                          std::optional<BackupDestination> destination);
 

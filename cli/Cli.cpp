@@ -38,7 +38,9 @@ std::string ProgramVersionText() {
 
 constexpr std::string_view kDescription =
     "Updates the firmware of Korvane USB storage enclosures.\n"
-    "Without --simulate it talks to the disks attached to this machine.";
+    "Without --simulate it talks to the disks attached to this machine.\n"
+    "A file it writes replaces what is there only once it is whole, keeping its permissions; a "
+    "backup never replaces a file, and is kept with its record or not at all.";
 
 /// What report runs and where it writes.
 struct ReportOptions {
@@ -255,7 +257,8 @@ void AddCommands(CLI::App& app, Invocation& invocation) {
       "file (update --image writes it back)");
   backup
       ->add_option("--output,-o", invocation.backup.output,
-                   "Where the backup goes (default: a new file in the backup folder)")
+                   "Where the backup goes, a file that must not exist yet (default: a new file in "
+                   "the backup folder)")
       ->option_text("FILE");
   AddWaitFlag(*backup, invocation.options);
   backup->callback([&invocation] { invocation.command = Command::Backup; });

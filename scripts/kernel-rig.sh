@@ -684,15 +684,16 @@ replay_one() {
 }
 
 # without_backup_file OUTPUT: a recorded or replayed standard output as it is compared. An update
-# that backed the bridge up names the new file, which a replay writes under a name of its own:
-# the "Backup written to" line says BACKUP instead of its path, and so does the JSON result's
+# that backed the bridge up names the new file, where a replay, which keeps no backup, says so
+# ("Backup read: ..."): both lines say "Backup written to BACKUP", and so does the JSON result's
 # "backup"."file". Everything else stays byte for byte, the backup's SHA-256 included.
 without_backup_file() {
   local file
   file=$(jq -c 'select(type == "object") | .backup | objects | .file | strings' "$1" 2>/dev/null |
     head -n 1) || true
   if [ -z "$file" ]; then
-    sed 's/^Backup written to .*/Backup written to BACKUP/' "$1"
+    sed -e 's/^Backup written to .*/Backup written to BACKUP/' \
+      -e 's/^Backup read: .*/Backup written to BACKUP/' "$1"
     return
   fi
   # The file's name as JSON writes it, quotes included, wherever it stands.

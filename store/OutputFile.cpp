@@ -153,7 +153,7 @@ std::variant<int, std::string, std::monostate> LookAt(std::string& place, Existi
     if (Named(place)) return Exists(place);
     return std::monostate{};
   }
-  if (auto problem = FollowTrusted(place)) return "cannot write " + *problem;
+  if (auto problem = FollowTrusted(place)) return std::move(*problem);
   return std::monostate{};
 }
 #else

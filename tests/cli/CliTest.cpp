@@ -485,7 +485,8 @@ TEST(KorvaneFw, AnOutputNotSavedAfterASuccessHasItsOwnCode) {
     args.insert(args.end(), {c.option, target});
     const Outcome result = KorvaneFw(args, testing::PumpHook(blockTarget));
     EXPECT_EQ(result.code, c.code) << result.err;
-    EXPECT_THAT(result.err, HasSubstr("was not saved: cannot put " + target + " in place")) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("was not saved: cannot put " + target + " in place"))
+        << result.err;
     const auto answer = nlohmann::json::parse(result.out);
     EXPECT_EQ(answer["exit_status"], c.code);
     EXPECT_THAT(answer["messages"].dump(), HasSubstr("was not saved")) << answer.dump(2);

@@ -497,9 +497,8 @@ ReportRun RunForReport(const Invocation& invocation, const Console& console, Dev
   trace::TraceWriter writer(HeaderFor(run, devices),
                             [&result](const std::string& line) { result.trace += line + "\n"; });
   std::ostringstream out;
-  const Console captured{console.in,           out,          console.err,
-                         console.inIsTerminal, false,        console.onPump,
-                         console.stateFolder,  console.files};
+  Console captured = WithStreams(console, out, console.err);
+  captured.outIsTerminal = false;
   Outputs none;
   CommandTrace trace{writer};
   result.exitCode = RunCommand(run, captured, devices, &trace, none, interrupts);
@@ -623,14 +622,7 @@ int RunReplay(const Invocation& invocation, const Console& console, Outputs& out
   replayed.update.recordedNoBackup = !devices.recordedBackup();
   std::ostringstream out;
   std::ostringstream err;
-  const Console held{console.in,
-                     out,
-                     err,
-                     console.inIsTerminal,
-                     console.outIsTerminal,
-                     console.onPump,
-                     console.stateFolder,
-                     console.files};
+  const Console held = WithStreams(console, out, err);
   const int code = RunWithDevices(replayed, held, devices, outputs);
   devices.Finish();
   if (const auto difference = devices.divergence()) {
@@ -759,14 +751,7 @@ int RunKorvaneFw(std::span<const std::string> args, const Console& console,
            "is not shown, and it goes on to its outcome\n"
         << std::flush;
   });
-  const Console guarded{console.in,
-                        out,
-                        err,
-                        console.inIsTerminal,
-                        console.outIsTerminal,
-                        console.onPump,
-                        console.stateFolder,
-                        console.files};
+  const Console guarded = WithStreams(console, out, err);
   return RunGuarded(args, guarded, platform);
 }
 

@@ -99,6 +99,18 @@ struct Console {
   store::FileCalls* files = &store::MachineFileCalls();
 };
 
+/// The console with its output going elsewhere: held back, captured, or guarded.
+inline Console WithStreams(const Console& console, std::ostream& out, std::ostream& err) {
+  return {console.in,
+          out,
+          err,
+          console.inIsTerminal,
+          console.outIsTerminal,
+          console.onPump,
+          console.stateFolder,
+          console.files};
+}
+
 /// Messages the device layer would show in a box: kept, and shown by the command's report.
 class KeptMessages final : public MessageSink {
  public:

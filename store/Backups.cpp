@@ -12,8 +12,6 @@
 namespace korvane::store {
 namespace {
 
-constexpr std::size_t kSerialAt = 0x54;
-constexpr std::uint8_t kStringDescriptor = 0x03;
 constexpr int kNameAttempts = 100;
 
 /// The environment variable's value; empty when it is not set.
@@ -92,17 +90,6 @@ std::string BackupFileName(std::string_view chip, const std::array<std::uint8_t,
                            std::chrono::system_clock::time_point when, bool simulated) {
   return std::string(simulated ? "simulated-" : "") + std::string(chip) + "-" +
          VersionText(version) + "-" + UtcStamp(when, "%Y%m%dT%H%M%SZ") + ".bin";
-}
-
-std::vector<std::uint8_t> SerialDescriptor(std::span<const std::uint8_t> record) {
-  if (record.size() < kSerialAt + 2) return {};
-  const std::size_t length = record[kSerialAt];
-  if (record[kSerialAt + 1] != kStringDescriptor || length < 2 ||
-      length > record.size() - kSerialAt) {
-    return {};
-  }
-  const auto begin = record.begin() + static_cast<std::ptrdiff_t>(kSerialAt);
-  return {begin, begin + static_cast<std::ptrdiff_t>(length)};
 }
 
 nlohmann::ordered_json BackupRecord(const FirmwareBackup& backup, std::string_view fileName,

@@ -19,6 +19,7 @@
 
 #include "FileCalls.h"
 #include "FirmwareBackup.h"
+#include "NvramIdentity.h"
 #include "OutputFile.h"
 
 namespace korvane::store {
@@ -88,8 +89,6 @@ class BackupDestination {
   std::string folder_;                ///< the backups folder, when the name is ours to choose
 };
 
-/// The serial number string descriptor of an NVRAM record (length, 03, the text); empty when the
-/// record holds none that fits.
-std::vector<std::uint8_t> SerialDescriptor(std::span<const std::uint8_t> record);
+using korvane::SerialDescriptor;
 
 }  // namespace korvane::store

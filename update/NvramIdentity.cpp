@@ -4,6 +4,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "BridgeCommands.h"
 #include "ChipUpdate.h"
@@ -149,6 +150,19 @@ bool WriteNvramRecord(const UpdateContext& context, std::string_view path,
   }
   return Fail(context, kCompareFailed, UpdateStep::NvramVerify,
               "the record read again differs at byte " + std::to_string(differs));
+}
+
+std::vector<std::uint8_t> SerialDescriptor(std::span<const std::uint8_t> record) {
+  constexpr std::size_t kSerialAt = 0x54;
+  constexpr std::uint8_t kStringDescriptor = 0x03;
+  if (record.size() < kSerialAt + 2) return {};
+  const std::size_t length = record[kSerialAt];
+  if (record[kSerialAt + 1] != kStringDescriptor || length < 2 ||
+      length > record.size() - kSerialAt) {
+    return {};
+  }
+  const auto begin = record.begin() + static_cast<std::ptrdiff_t>(kSerialAt);
+  return {begin, begin + static_cast<std::ptrdiff_t>(length)};
 }
 
 }  // namespace korvane

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "UpdateContext.h"
 
@@ -40,5 +41,9 @@ bool RewriteAgreedNvramIdentity(const UpdateContext& context, std::string_view p
 bool WriteNvramRecord(const UpdateContext& context, std::string_view path,
                       std::uint32_t nvramAddress,
                       std::span<const std::uint8_t, kNvramRecordBytes> record);
+
+/// The serial number string descriptor of an NVRAM record (length, 03, the text); empty when the
+/// record holds none that fits.
+std::vector<std::uint8_t> SerialDescriptor(std::span<const std::uint8_t> record);
 
 }  // namespace korvane

@@ -84,10 +84,14 @@ CheckVerdict UpdateJob::verdict() const {
   return scan_.listed.empty() ? CheckVerdict::NotFound : CheckVerdict::Failure;
 }
 
+bool RightsExplainEmptyScan(const AccessWatch* access) {
+  return access != nullptr && access->denied();
+}
+
 bool UpdateJob::RightsExplain() const {
   if (s_.access == nullptr) return false;
   const CheckVerdict now = verdict();
-  if (now == CheckVerdict::NotFound) return s_.access->denied();
+  if (now == CheckVerdict::NotFound) return RightsExplainEmptyScan(s_.access);
   return now == CheckVerdict::Failure && checked_ && s_.access->DeniedFor(check_.path);
 }
 

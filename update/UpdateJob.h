@@ -15,6 +15,7 @@
 #include "IDEAccess.h"
 #include "ImageSource.h"
 #include "UpdateContext.h"
+#include "UpdateRequest.h"
 #include "UpdateStep.h"
 #include "UpdateView.h"
 #include "Verdict.h"
@@ -52,21 +53,9 @@ struct JobServices {
   DiskHolder* holder = nullptr;
 };
 
-/// What the identity rewrite starts from.
-enum class NvramStart : std::uint8_t {
-  OneRead,  ///< the record as one read gives it, as the window rewrites it
-  Agreed,   ///< the record of this job's backup of the disk, else two reads that agree
-};
-
-/// What an update writes, where it is not the carried image and the identity rewrite.
-struct UpdatePlan {
-  /// A file's firmware image, checked by the caller; empty: the carried image.
-  std::span<const std::uint8_t> image{};
-  /// A saved NVRAM record written back in place of the identity rewrite; empty: the rewrite.
-  std::span<const std::uint8_t> restoreNvram{};
-  /// What the identity rewrite starts from, where no record is written back.
-  NvramStart nvramStart = NvramStart::OneRead;
-};
+/// True when missing rights explain a scan that found nothing: the port under it turned a disk
+/// away. Without a port that notes refusals, rights never explain.
+bool RightsExplainEmptyScan(const AccessWatch* access);
 
 /// One check and update of an enclosure.
 class UpdateJob {
@@ -94,6 +83,13 @@ class UpdateJob {
   /// Why the checked disk must not be written now, naming it as name; nothing when it is free.
   std::optional<std::string> InUse(std::string_view name) const;
 
+  /// The request prepared against the last check: a plan, or why it is refused. Only a restore
+  /// sends a command, a read of the enclosure's own NVRAM record.
+  Preparation Prepare(const UpdateRequest& request);
+  /// Runs the plan's steps: the backup, kept through steps, then the write, its verification and
+  /// the NVRAM record. The update's failure() tells the rest.
+  JobOutcome Run(const PreparedUpdate& plan, UpdateSteps& steps);
+
   /// The update command's line on the debug output, said as it starts.
   void Announce() const;
   /// Writes and verifies the firmware on the disk at path, whose bridge is info, then rewrites
@@ -113,11 +109,16 @@ class UpdateJob {
   const VersionCheck& check() const { return check_; }
   /// What the device stack said its enclosures are.
   Enclosures enclosures() const { return s_.enclosures; }
+  /// True when the carried firmware is development images, which reach only simulated enclosures.
+  bool CarriedImageGuarded() const;
   /// Why the last update failed; step None after a success.
   const UpdateFailure& failure() const { return failure_; }
 
  private:
   void ForgetBackup();
+  std::optional<Refusal> RefuseFile(const UpdateRequest& request, PreparedUpdate& plan,
+                                    std::string& reason);
+  JobOutcome Write(const PreparedUpdate& plan, UpdateSteps& steps);
 
   JobServices s_;
   bool scanned_ = false;

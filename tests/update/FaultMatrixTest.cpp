@@ -8,6 +8,7 @@
 
 #include "FlashProgramming.h"
 #include "NvramIdentity.h"
+#include "UpdateJob.h"
 #include "UpdateRig.h"
 
 namespace korvane::testing {
@@ -17,6 +18,7 @@ using sim::FaultEffect;
 using sim::Operation;
 
 constexpr std::uint8_t kModeWriteRecord = 1;
+constexpr std::uint8_t kModeWriteFlash = 0x0E;  // a firmware block, saved and deferred
 /// The byte a damaging fault inverts: inside the header of the first block, inside the USB
 /// descriptors of the NVRAM record, the capacity of a descriptor.
 constexpr std::size_t kDamagedByte = 0x10;
@@ -30,16 +32,37 @@ struct PathCase {
 struct UpdateRun {
   bool result = false;
   bool firmwareOk = false;
+  bool written = false;
 };
 
-/// The firmware step and, after it succeeded, the NVRAM step, as the update command runs them.
+struct NoDisks final : DiskLister {
+  std::vector<DiskInterface> ListDisks() override { return {}; }
+};
+
+struct WindowSteps final : UpdateSteps {
+  explicit WindowSteps(UpdateView& shown) : shown_(shown) {}
+  UpdateView& view() override { return shown_; }
+  BackupEnd KeepBackup(const FirmwareBackup& read, UpdateFailure&) override { return read.end; }
+
+ private:
+  UpdateView& shown_;
+};
+
+/// The window's request, prepared and run by the job: the firmware step and, after it succeeded,
+/// the NVRAM step.
 UpdateRun WholeUpdate(UpdateRig& rig) {
-  const UpdateContext context = rig.Context();
-  UpdateRun run;
-  run.firmwareOk = UpdateFirmware(context, kEnclosurePath);
-  run.result =
-      run.firmwareOk && RewriteNvramIdentity(context, kEnclosurePath, rig.chip().nvramAddress);
-  return run;
+  NoDisks lister;
+  const EmbeddedImages images;
+  UpdateJob job(JobServices{rig.io(), lister, rig.clock(), rig.sink(), rig.debug(), images,
+                            Enclosures::Simulated});
+  UpdateRequest request;
+  request.path = kEnclosurePath;
+  request.info = MakeBridgeInfo(rig.chip().chipCode, 0);
+  const Preparation prepared = job.Prepare(request);
+  WindowSteps steps(rig.view());
+  const JobOutcome outcome = job.Run(*prepared.plan, steps);
+  return {outcome.complete(), outcome.complete() || outcome.reached == JobStep::Nvram,
+          outcome.written};
 }
 
 sim::NvramRecord FactoryRecord(const ChipUpdate& chip) {
@@ -83,6 +106,9 @@ void CheckRun(UpdateRig& rig, const PathCase& path, std::size_t k, const UpdateR
   } else if (flashGood && recordGood) {
     // Only a fault on a verifying read after the last write leaves a good enclosure unconfirmed.
     EXPECT_GT(k, LastWrite(rig.bridge())) << "failure reported for an updated enclosure";
+  }
+  if (!run.written) {
+    EXPECT_EQ(rig.WriteBuffers(kModeWriteFlash), 0u) << "a block was sent, but the run says not";
   }
   if (!run.firmwareOk) {
     EXPECT_EQ(rig.NvramWrites(kModeWriteRecord), 0u)

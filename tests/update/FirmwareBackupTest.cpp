@@ -64,5 +64,38 @@ TEST(FirmwareBackupTest, SavesOnlyAWholeImageOfTheRunningVersion) {
   }
 }
 
+/// One byte that one of the two reads gives otherwise, wherever it lies in the flash or the NVRAM
+/// record, keeps the backup from being saved, and is named.
+TEST(FirmwareBackupTest, TheTwoReadsMustAgreeToTheLastByte) {
+  struct Case {
+    std::string_view name;
+    sim::Fault fault;
+    std::size_t at;
+  };
+  const ChipUpdate& chip = Jms583();
+  const unsigned blocks = static_cast<unsigned>(chip.firmwareArea / 1024);
+  const Case cases[] = {
+      {"first read, first block",
+       On(sim::Operation::ReadBuffer, 2, sim::FaultEffect::Corrupt, 0x10), 0x10},
+      {"second read, first block",
+       On(sim::Operation::ReadBuffer, 3 + blocks, sim::FaultEffect::Corrupt, 0x10), 0x10},
+      {"first read, last byte of the flash",
+       On(sim::Operation::ReadBuffer, 1 + blocks, sim::FaultEffect::Corrupt, 1023),
+       chip.firmwareArea - 1},
+      {"second read, the NVRAM record",
+       On(sim::Operation::ReadNvram, 2, sim::FaultEffect::Corrupt, 0x10), chip.firmwareArea + 0x10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UpdateRig rig(chip, Config(chip, false, {c.fault}));
+    const FirmwareBackup backup =
+        ReadFirmwareBackup(rig.io(), rig.clock(), kEnclosurePath, MakeBridgeInfo(chip.chipCode, 0));
+    EXPECT_EQ(backup.end, BackupEnd::Failed);
+    EXPECT_TRUE(backup.image.empty());
+    EXPECT_THAT(backup.failure.reason,
+                HasSubstr("two reads of the bridge differ at byte " + std::to_string(c.at)));
+  }
+}
+
 }  // namespace
 }  // namespace korvane::testing

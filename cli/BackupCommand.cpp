@@ -145,14 +145,8 @@ std::variant<std::optional<BackupDestination>, std::string> PrepareBackup(
   return std::optional(std::move(std::get<BackupDestination>(prepared)));
 }
 
-BackupOutcome TakeBackup(CommandContext& context, JobSession& session, const CheckReport& check,
-                         std::optional<BackupDestination> destination) {
-  if (!context.interrupts.armed()) context.interrupts.Arm();
-  TerminalView& view = session.view();
-  view.BeginJob();
-  const FirmwareBackup read =
-      session.job().Backup(check.checkedPath, session.job().check().bridgeInfo, &view);
-  view.EndJob();
+BackupOutcome KeepRead(const CommandContext& context, const FirmwareBackup& read,
+                       std::optional<BackupDestination> destination) {
   if (context.interrupts.received() != 0) {
     BackupOutcome outcome = FromRead(read);
     outcome.end = BackupEnd::Failed;
@@ -162,6 +156,17 @@ BackupOutcome TakeBackup(CommandContext& context, JobSession& session, const Che
   }
   if (read.end != BackupEnd::Saved) return FromRead(read);
   return Save(context, read, std::move(destination));
+}
+
+BackupOutcome TakeBackup(CommandContext& context, JobSession& session, const CheckReport& check,
+                         std::optional<BackupDestination> destination) {
+  if (!context.interrupts.armed()) context.interrupts.Arm();
+  TerminalView& view = session.view();
+  view.BeginJob();
+  const FirmwareBackup read =
+      session.job().Backup(check.checkedPath, session.job().check().bridgeInfo, &view);
+  view.EndJob();
+  return KeepRead(context, read, std::move(destination));
 }
 
 nlohmann::ordered_json BackupJson(const BackupOutcome& backup) {

@@ -34,6 +34,11 @@ struct BackupOutcome {
 std::variant<std::optional<BackupDestination>, std::string> PrepareBackup(
     const CommandContext& context, const std::string& output);
 
+/// Keeps a backup that was read at destination (none: a replay, which keeps nothing). A signal
+/// that came while it was read leaves nothing written.
+BackupOutcome KeepRead(const CommandContext& context, const FirmwareBackup& read,
+                       std::optional<BackupDestination> destination);
+
 /// Reads the backup of the checked enclosure and writes it to destination (none: a replay, which
 /// reads it as the recording did and keeps nothing). The signals that would end the program are
 /// held back while it is read; one that came leaves nothing written.

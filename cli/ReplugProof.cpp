@@ -9,50 +9,15 @@ namespace {
 
 using std::chrono::milliseconds;
 
-/// What the scan after a change shows; nothing to judge while it is gone or not found alone.
-std::optional<ReplugProof> Judge(const CheckReport& report, const ReplugExpectation& expected,
-                                 bool seenGone) {
-  if (!report.firmware || report.chipCode != expected.chipCode) return std::nullopt;
-  ReplugProof proof{ReplugResult::OtherVersion, report.firmware, report.checkedPath, {}};
-  if (report.firmware->romMode) {
-    proof.result = ReplugResult::BootRom;
-    return proof;
-  }
-  if (report.firmware->version == expected.written) {
-    proof.result = ReplugResult::Runs;
-    return proof;
-  }
-  // The old firmware keeps running until the power cycle: unchanged, it has not replugged yet.
-  if (!seenGone && report.firmware->version == expected.before) return std::nullopt;
-  return proof;
-}
-
 ReplugProof Waited(CommandContext& context, JobSession& session,
                    const ReplugExpectation& expected) {
-  Clock& clock = context.devices.clock();
-  const auto deadline = clock.Now() + expected.wait;
-  const auto stop = [&context] { return context.interrupts.received() != 0; };
-  bool seenGone = false;
-  for (;;) {
-    switch (
-        WaitForSettledChanges(context.devices.changes(), clock, kRescanInterval, stop, deadline)) {
-      case SettledWait::Interrupted:
-        return {ReplugResult::Interrupted, std::nullopt, {}, {}};
-      case SettledWait::TimedOut:
-        return {};
-      case SettledWait::Ended:
-        // Nothing can come any more: the rest of the wait passes as it would have.
-        clock.Sleep(std::chrono::ceil<milliseconds>(deadline - clock.Now()));
-        return {};
-      case SettledWait::Settled:
-        break;
-    }
-    context.messages.Clear();
-    session.Scan();
-    const CheckReport report = BuildCheckReport(session.job(), context.messages);
-    if (report.verdict == CheckVerdict::NotFound) seenGone = true;
-    if (auto judged = Judge(report, expected, seenGone)) return *judged;
-  }
+  const ReloadWait wait{context.devices.changes(), context.devices.clock(),
+                        [&context] { return context.interrupts.received() != 0; },
+                        [&context] { context.messages.Clear(); }};
+  const ReloadSeen seen = WaitForReload(session.job(), wait, expected);
+  ReplugProof proof{seen.result, std::nullopt, seen.path, {}};
+  if (seen.version) proof.firmware = FirmwareState{*seen.version, seen.romMode};
+  return proof;
 }
 
 std::string MinutesText(milliseconds wait) {

@@ -8,6 +8,7 @@
 #include "EnclosureWait.h"
 #include "HistoryCommand.h"
 #include "ImageCheck.h"
+#include "Reload.h"
 #include "SenseData.h"
 #include "Sha256.h"
 #include "Text.h"
@@ -15,20 +16,19 @@
 namespace korvane::cli {
 namespace {
 
-/// Why a build of development images does not write its carried firmware to a real enclosure.
-constexpr std::string_view kDevelopmentRefusal =
-    "this build carries development firmware images only, which would leave a real enclosure "
-    "unusable: it writes to one only a firmware file given with --image";
+/// True for a refusal said as one: every refusal but that of a chip we do not update, which is
+/// said as a failure.
+bool Says(Refusal refusal) { return refusal != Refusal::None && refusal != Refusal::Chip; }
 
-/// A failed or refused update: nothing written unless a step failed under way.
-UpdateOutcome Failed(const CheckReport& check, UpdateStep step, std::string reason,
-                     int exitCode = exitcode::kFailure) {
+/// A refused update: nothing was written.
+UpdateOutcome Failed(const CheckReport& check, Refusal refusal, std::string reason) {
   UpdateOutcome outcome;
   outcome.result = UpdateResult::Fail;
   outcome.statusText = check.statusText;
-  outcome.failedStep = std::string(UpdateStepName(step));
+  outcome.failedStep = std::string(UpdateStepName(RefusalStep(refusal)));
   outcome.reason = std::move(reason);
-  outcome.exitCode = exitCode;
+  outcome.refused = Says(refusal);
+  outcome.exitCode = RefusesInput(refusal) ? exitcode::kBadInput : exitcode::kFailure;
   return outcome;
 }
 
@@ -41,106 +41,9 @@ UpdateOutcome Ended(UpdateResult result, const CheckReport& check,
   return outcome;
 }
 
-/// Refuses a disk in use before asking: the update would refuse it too, but only after the
-/// question. Writing the bridge's firmware under a mounted file system is a known way to brick an
-/// enclosure.
-std::optional<UpdateOutcome> RefuseMounted(const UpdateJob& job, const CheckReport& check) {
-  std::optional<std::string> reason = job.InUse(EnclosureName(check));
-  if (!reason) return std::nullopt;
-  return Failed(check, UpdateStep::InUse, std::move(*reason));
-}
-
-/// The version in an image's header as people read it: a.b.c.d, or the JMS578's four digits.
-std::string ImageVersionText(const ChipUpdate& chip, std::span<const std::uint8_t> image) {
-  const auto version = ImageVersion(image);
-  if (!version) return "unknown";
-  if (chip.chipCode == kChipCodeJms583) return VersionText(*version);
-  return "\"" + Printable(std::string(version->begin(), version->end())) + "\"";
-}
-
 WrittenImage WrittenFile(const ImageFile& file, const ChipUpdate& chip) {
   return {file.path, file.bytes.size(), file.sha256, ImageVersionText(chip, file.bytes),
           RunningVersionOf(chip, file.bytes)};
-}
-
-/// Why the file must not be written to this bridge without the user's leave; nothing when it
-/// may. The JMS583 keeps its version as four bytes taken in order; the JMS578's image names its
-/// version in digits that the bridge does not report the same way, so they cannot be ordered.
-std::optional<std::string> VersionRefusal(const VersionCheck& checked, const ChipUpdate& chip,
-                                          const WrittenImage& written,
-                                          std::span<const std::uint8_t> image,
-                                          const UpdateOptions& options) {
-  if (checked.romMode) return std::nullopt;
-  if (!checked.firmware) return std::string("the running version could not be read");
-  const std::string running = VersionText(*checked.firmware);
-  if (chip.chipCode != kChipCodeJms583) {
-    if (options.force) return std::nullopt;
-    return "the file names its version " + written.version + ", which cannot be ordered against " +
-           "the running " + running + ": add --force to write it";
-  }
-  const auto version = ImageVersion(image).value_or(std::array<std::uint8_t, 4>{});
-  if (version < *checked.firmware && !options.allowOlder) {
-    return "the file holds " + written.version + ", older than the running " + running +
-           ": add --allow-older to write it";
-  }
-  if (version == *checked.firmware && !options.allowReinstall) {
-    return "the file holds " + written.version +
-           ", which the bridge runs already: add --allow-reinstall to write it again";
-  }
-  return std::nullopt;
-}
-
-/// Why the file is no firmware for the checked bridge, or may not be written; nothing when it
-/// may. A backup this program made is judged as a whole image is: the bridge's stamp in its second
-/// block holds no judged field, and a broken signature would leave the bridge in its boot ROM.
-std::optional<UpdateOutcome> JudgeFile(const VersionCheck& checked, const CheckReport& check,
-                                       const ImageFile& file, const UpdateOptions& options) {
-  const ChipUpdate& chip = *checked.chip;
-  if (const ChipUpdate* other = ChipOfImage(file.bytes); other != nullptr && other != &chip) {
-    return Failed(check, UpdateStep::Image,
-                  file.path + " is an image for a " + std::string(other->chipName) +
-                      "; the enclosure's bridge is a " + std::string(chip.chipName),
-                  exitcode::kBadInput);
-  }
-  const ImageJudgement judgement =
-      file.backupRecord ? ImageJudgement::Backup : ImageJudgement::Whole;
-  if (auto problem = FirmwareImageProblem(chip, file.bytes, judgement)) {
-    return Failed(check, UpdateStep::Image, file.path + ": " + *problem, exitcode::kBadInput);
-  }
-  if (auto refusal = VersionRefusal(checked, chip, WrittenFile(file, chip), file.bytes, options)) {
-    return Failed(check, UpdateStep::Version, std::move(*refusal));
-  }
-  return std::nullopt;
-}
-
-/// Why the file's NVRAM record must not be written back to this enclosure; nothing when it may.
-/// Only a backup this program made of this very enclosure qualifies: a vendor's template is
-/// never written, and another enclosure's record would clone its serial number.
-std::optional<std::string> RestoreRefusal(JobSession& session, const ImageFile& file,
-                                          Enclosures enclosures) {
-  const VersionCheck& checked = session.job().check();
-  if (!file.backupRecord) {
-    return file.path + " is not a backup this program made (its record " + file.path +
-           ".json is missing or names another file): its NVRAM record is not written";
-  }
-  const bool simulated = file.backupRecord->value("simulated", false);
-  if (simulated && enclosures == Enclosures::Real) {
-    return file.path +
-           " is the backup of a simulated enclosure: its NVRAM record is not written "
-           "to a real one";
-  }
-  UpdateFailure failure;
-  const auto current = session.job().ReadCheckedRecord(failure);
-  if (!current) return "the enclosure's own NVRAM record could not be read: " + failure.reason;
-  const std::span<const std::uint8_t> saved =
-      std::span(file.bytes).subspan(checked.chip->firmwareArea);
-  constexpr std::size_t kUsbIds = 4;
-  const bool sameIds = std::ranges::equal(saved.first(kUsbIds), std::span(*current).first(kUsbIds));
-  if (!sameIds || SerialDescriptor(saved) != SerialDescriptor(*current)) {
-    return "the backup was made of another enclosure (its USB ids or serial number differ): "
-           "its NVRAM record is not written, which would give this one the other's serial";
-  }
-  return std::nullopt;
 }
 
 /// Asks on err and reads one line; end of input is a no.
@@ -165,45 +68,6 @@ bool Confirm(CommandContext& context, const CheckReport& check, const ImageFile*
   return IsYes(answer);
 }
 
-/// The job's update, with the signals that would end the program held back from the first write
-/// until its outcome is recorded.
-UpdateOutcome Write(CommandContext& context, JobSession& session, const UpdatePlan& plan) {
-  InterruptDeferral& interrupts = context.interrupts;
-  TerminalView& view = session.view();
-  // The view keeps the hook, so what it refers to must live as long as the view.
-  auto noted = std::make_shared<bool>(false);
-  auto noteOnce = [noted, &interrupts, &view] {
-    if (*noted || interrupts.received() == 0) return;
-    *noted = true;
-    view.Note(kInterruptNote);
-  };
-  if (!interrupts.armed()) interrupts.Arm();
-  view.AddPumpHook(noteOnce);
-  UpdateJob& job = session.job();
-  job.Announce();
-  view.BeginJob();
-  const bool complete = job.Update(job.check().path, job.check().bridgeInfo, view, plan);
-  view.EndJob();
-  // A signal after the last pump still deserves its word before the outcome.
-  noteOnce();
-
-  UpdateOutcome outcome;
-  if (complete) {
-    outcome.result = UpdateResult::Complete;
-    outcome.statusText = std::string(status::kUpdateComplete);
-    outcome.exitCode = exitcode::kOk;
-    return outcome;
-  }
-  const UpdateFailure& failure = job.failure();
-  outcome.result = UpdateResult::Fail;
-  outcome.statusText = std::string(status::kUpdateFail);
-  outcome.failedStep = std::string(UpdateStepName(failure.step));
-  if (!failure.reason.empty()) outcome.reason = failure.reason;
-  outcome.attempts = failure.attempts;
-  outcome.command = failure.command;
-  return outcome;
-}
-
 /// The attempts after the first, which the failed step and reason above describe.
 void PrintLaterAttempts(std::ostream& out, const UpdateOutcome& outcome) {
   for (std::size_t index = 1; index < outcome.attempts.size(); ++index) {
@@ -213,14 +77,6 @@ void PrintLaterAttempts(std::ostream& out, const UpdateOutcome& outcome) {
   }
 }
 
-/// True for a refusal of ours before anything went to the bridge.
-bool RefusedBeforeWriting(const UpdateOutcome& outcome) {
-  static constexpr std::array kBefore{UpdateStep::InUse, UpdateStep::Image, UpdateStep::Version,
-                                      UpdateStep::Backup, UpdateStep::Guard};
-  return std::ranges::any_of(
-      kBefore, [&outcome](UpdateStep step) { return outcome.failedStep == UpdateStepName(step); });
-}
-
 void PrintOutcome(std::ostream& out, const UpdateOutcome& outcome) {
   switch (outcome.result) {
     case UpdateResult::Complete:
@@ -228,7 +84,7 @@ void PrintOutcome(std::ostream& out, const UpdateOutcome& outcome) {
           << "Unplug the enclosure and plug it in again, so that the new firmware starts.\n";
       return;
     case UpdateResult::Fail:
-      if (RefusedBeforeWriting(outcome)) {
+      if (outcome.refused) {
         out << "Refused: " << Printable(outcome.reason.value_or("")) << ".\nNothing was written.\n";
         return;
       }
@@ -347,68 +203,6 @@ bool IsYes(std::string_view answer) {
 
 namespace {
 
-/// The backup before the write, as the options ask; an outcome when the update must not go on.
-std::optional<UpdateOutcome> BackUpFirst(CommandContext& context, JobSession& session,
-                                         const CheckReport& check, const UpdateOptions& options,
-                                         std::optional<BackupOutcome>& made) {
-  const bool human = !context.options.json;
-  if (options.recordedNoBackup) return std::nullopt;
-  if (options.noBackup) {
-    if (human) context.out << "No backup is made (--no-backup).\n";
-    return std::nullopt;
-  }
-  auto prepared = PrepareBackup(context, {});
-  if (auto* problem = std::get_if<std::string>(&prepared)) {
-    const bool noFolder = *problem == kNoStateFolder;
-    return Failed(check, UpdateStep::Backup,
-                  noFolder ? *problem + ": set one, or add --no-backup" : *problem);
-  }
-  if (human) context.out << "Backing up the firmware first.\n" << std::flush;
-  made = TakeBackup(context, session, check,
-                    std::move(std::get<std::optional<BackupDestination>>(prepared)));
-  switch (made->end) {
-    case BackupEnd::Saved:
-      if (!human) return std::nullopt;
-      if (made->file.empty()) {
-        context.out << "Backup read: " << made->reason << ".\n";
-      } else {
-        context.out << "Backup written to " << Printable(made->file) << '\n';
-      }
-      return std::nullopt;
-    case BackupEnd::BootRom:
-      // Nothing to save, and the recovery of a bridge in its boot ROM must not be blocked.
-      if (human) context.out << "Nothing to back up: " << Printable(made->reason) << ".\n";
-      return std::nullopt;
-    case BackupEnd::Failed:
-      break;
-  }
-  UpdateOutcome refused = Failed(check, UpdateStep::Backup, made->reason);
-  refused.command = made->command;
-  return refused;
-}
-
-/// What is written, when the options name a file: judged here, before anything is sent. An
-/// outcome when it must not be written.
-std::optional<UpdateOutcome> PlanFile(JobSession& session, const CheckReport& check,
-                                      const ImageFile& file, const UpdateOptions& options,
-                                      UpdatePlan& plan, Enclosures enclosures) {
-  const VersionCheck& checked = session.job().check();
-  if (checked.chip == nullptr || check.checkedPath.empty()) {
-    return Failed(check, UpdateStep::Chip,
-                  "no enclosure of a chip this program updates was identified: " +
-                      check.reason.value_or("the check failed"));
-  }
-  if (auto refusal = JudgeFile(checked, check, file, options)) return refusal;
-  plan.image = file.bytes;
-  if (options.restoreNvram) {
-    if (auto refusal = RestoreRefusal(session, file, enclosures)) {
-      return Failed(check, UpdateStep::Image, std::move(*refusal));
-    }
-    plan.restoreNvram = std::span(file.bytes).subspan(checked.chip->firmwareArea);
-  }
-  return std::nullopt;
-}
-
 /// The image as the history names it, with the version a bridge reports once it runs it.
 HistoryImage WithRunning(HistoryImage image, const ChipUpdate& chip,
                          const std::optional<std::array<std::uint8_t, 4>>& running) {
@@ -443,8 +237,8 @@ std::optional<HistoryImage> WrittenImageOf(const UpdateOutcome& outcome, const C
   }
   if (file == nullptr) return CarriedImage(check);
   // A file refused before it was planned: its version as its own chip writes it, where known.
-  const ChipUpdate* chip = ChipOfImage(file->bytes);
-  if (chip == nullptr && check.chipCode) chip = FindChipUpdate(*check.chipCode);
+  const ChipUpdate* chip =
+      ChipForFile(file->bytes, check.chipCode ? FindChipUpdate(*check.chipCode) : nullptr);
   const std::string path = RecordedPath(file->path);
   if (chip == nullptr) return HistoryImage{path, file->sha256, std::nullopt};
   const HistoryImage image{path, file->sha256, ImageVersionText(*chip, file->bytes)};
@@ -478,24 +272,6 @@ bool WantsReplug(const CommandContext& context, const UpdateOptions& options) {
   return options.replug.value_or(context.console.inIsTerminal && context.console.outIsTerminal);
 }
 
-/// What the proof after the replug looks for: the chip, what ran, what the written image runs.
-ReplugExpectation ExpectationOf(const JobSession& session, const CheckReport& check,
-                                const UpdateOptions& options, const ImageFile* file) {
-  const ChipUpdate& chip = *session.job().check().chip;
-  ReplugExpectation expected;
-  expected.chipCode = chip.chipCode;
-  expected.path = check.checkedPath;
-  if (check.firmware) expected.before = check.firmware->version;
-  const std::span<const std::uint8_t> image = file != nullptr
-                                                  ? std::span<const std::uint8_t>(file->bytes)
-                                                  : EmbeddedImages()
-                                                        .Find(chip.firmwareImage, kFirmwareType)
-                                                        .value_or(std::span<const std::uint8_t>());
-  expected.written = RunningVersionOf(chip, image);
-  expected.wait = options.replugWait;
-  return expected;
-}
-
 /// Says the update completed, waits for the replug and reports what it showed.
 int ProveAndReport(CommandContext& context, JobSession& session, UpdateOutcome outcome,
                    const CheckReport& check, const ReplugExpectation& expected,
@@ -505,82 +281,209 @@ int ProveAndReport(CommandContext& context, JobSession& session, UpdateOutcome o
   outcome.replug = ProveReplug(context, session, expected);
   outcome.exitCode = ReplugExitCode(outcome.replug->result);
   if (!human) return Report(context, outcome, check, file);
-  const bool recoverable =
-      context.devices.enclosures() == Enclosures::Simulated || !EmbeddedImages().development();
+  const bool recoverable = !session.job().CarriedImageGuarded();
   PrintReplugProof(context.out, *outcome.replug, expected, recoverable);
   PrintWarnings(context, check);
   RecordHistory(context, UpdateEvent(context, outcome, check, file));
   return outcome.exitCode;
 }
 
+/// The update's steps on a terminal: the backup kept in the state folder, the progress of each
+/// step, and the signals that would end the program held back from the backup or the first
+/// write until the outcome is recorded.
+class TerminalSteps final : public UpdateSteps {
+ public:
+  TerminalSteps(CommandContext& context, JobSession& session, const UpdateOptions& options,
+                const CheckReport& check, const std::optional<WrittenImage>& written)
+      : context_(context), session_(session), options_(options), check_(check), written_(written) {}
+
+  UpdateView& view() override { return session_.view(); }
+  std::optional<std::string> ReadyBackup() override;
+  void Begin(JobStep step) override;
+  BackupEnd KeepBackup(const FirmwareBackup& read, UpdateFailure& failure) override;
+  void End(JobStep step) override;
+
+  /// The backup before the write, when one was tried.
+  const std::optional<BackupOutcome>& backup() const { return backup_; }
+
+ private:
+  bool human() const { return !context_.options.json; }
+  void SayBackup() const;
+  void NoteInterruptOnce();
+
+  CommandContext& context_;
+  JobSession& session_;
+  const UpdateOptions& options_;
+  const CheckReport& check_;
+  const std::optional<WrittenImage>& written_;
+  std::optional<BackupDestination> destination_;
+  std::optional<BackupOutcome> backup_;
+  // The view keeps the hook, so what it refers to must live as long as the view.
+  std::shared_ptr<bool> noted_ = std::make_shared<bool>(false);
+};
+
+std::optional<std::string> TerminalSteps::ReadyBackup() {
+  auto prepared = PrepareBackup(context_, {});
+  if (auto* problem = std::get_if<std::string>(&prepared)) {
+    const bool noFolder = *problem == kNoStateFolder;
+    return noFolder ? *problem + ": set one, or add --no-backup" : *problem;
+  }
+  destination_ = std::move(std::get<std::optional<BackupDestination>>(prepared));
+  return std::nullopt;
+}
+
+void TerminalSteps::Begin(JobStep step) {
+  InterruptDeferral& interrupts = context_.interrupts;
+  if (step == JobStep::Backup) {
+    if (human()) context_.out << "Backing up the firmware first.\n" << std::flush;
+  } else if (step == JobStep::Write) {
+    if (human() && options_.noBackup && !options_.recordedNoBackup) {
+      context_.out << "No backup is made (--no-backup).\n";
+    }
+    if (human()) {
+      const std::string what = written_ ? Printable(written_->name) + " (" + written_->version + ")"
+                                        : OfferedText(check_);
+      context_.out << "Writing " << what << ": do not unplug the enclosure.\n" << std::flush;
+    }
+  }
+  if (!interrupts.armed()) interrupts.Arm();
+  if (step == JobStep::Write) session_.view().AddPumpHook([this] { NoteInterruptOnce(); });
+  session_.view().BeginJob();
+}
+
+BackupEnd TerminalSteps::KeepBackup(const FirmwareBackup& read, UpdateFailure& failure) {
+  session_.view().EndJob();
+  backup_ = KeepRead(context_, read, std::move(destination_));
+  SayBackup();
+  failure.reason = backup_->reason;
+  failure.command = backup_->command;
+  return backup_->end;
+}
+
+void TerminalSteps::SayBackup() const {
+  if (!human()) return;
+  switch (backup_->end) {
+    case BackupEnd::Saved:
+      if (backup_->file.empty()) {
+        context_.out << "Backup read: " << backup_->reason << ".\n";
+      } else {
+        context_.out << "Backup written to " << Printable(backup_->file) << '\n';
+      }
+      return;
+    case BackupEnd::BootRom:
+      // Nothing to save, and the recovery of a bridge in its boot ROM must not be blocked.
+      context_.out << "Nothing to back up: " << Printable(backup_->reason) << ".\n";
+      return;
+    case BackupEnd::Failed:
+      return;
+  }
+}
+
+void TerminalSteps::End(JobStep step) {
+  if (step != JobStep::Write) return;
+  session_.view().EndJob();
+  // A signal after the last pump still deserves its word before the outcome.
+  NoteInterruptOnce();
+}
+
+void TerminalSteps::NoteInterruptOnce() {
+  if (*noted_ || context_.interrupts.received() == 0) return;
+  *noted_ = true;
+  session_.view().Note(kInterruptNote);
+}
+
+/// The request the command's options make for the enclosure the check examined.
+UpdateRequest RequestOf(const UpdateJob& job, const CheckReport& check,
+                        const UpdateOptions& options, const FirmwareFile* file) {
+  UpdateRequest request;
+  request.path = job.check().path;
+  request.info = job.check().bridgeInfo;
+  request.diskName = EnclosureName(check);
+  request.file = file;
+  request.leave = {options.allowOlder, options.allowReinstall, options.force};
+  request.backupFirst = !options.noBackup && !options.recordedNoBackup;
+  request.restoreNvram = options.restoreNvram;
+  // The identity rewrite starts from bytes read alike twice: the backup's record, or two reads.
+  // A recording made before updates backed up read the record once, and its replay does the same.
+  request.nvramStart =
+      options.recordedNoBackup && !options.noBackup ? NvramStart::OneRead : NvramStart::Agreed;
+  request.refuseEarly = true;
+  return request;
+}
+
+/// Ends a command whose request was refused: not offered, or refused before anything was asked.
+int Refuse(CommandContext& context, const UpdateJob& job, const CheckReport& check,
+           const Preparation& prepared, const ImageFile* file) {
+  if (prepared.refusal == Refusal::NotOffered) {
+    const int code = CheckExitCode(check.verdict, job.RightsExplain());
+    Finish(context, Ended(UpdateResult::NotOffered, check, check.reason), check, code);
+    return code;
+  }
+  std::string reason = prepared.reason;
+  if (prepared.refusal == Refusal::Chip) reason += ": " + check.reason.value_or("the check failed");
+  return Report(context, Failed(check, prepared.refusal, std::move(reason)), check, file);
+}
+
+/// What the run came to, as the command reports it.
+UpdateOutcome Presented(const JobOutcome& ran, const CheckReport& check, const TerminalSteps& steps,
+                        const std::optional<WrittenImage>& written) {
+  UpdateOutcome outcome;
+  if (ran.reached == JobStep::Backup) {
+    outcome = Failed(check, ran.refusal, ran.failure.reason);
+    outcome.command = ran.failure.command;
+  } else if (ran.complete()) {
+    outcome.result = UpdateResult::Complete;
+    outcome.statusText = std::string(status::kUpdateComplete);
+    outcome.exitCode = exitcode::kOk;
+  } else {
+    outcome.result = UpdateResult::Fail;
+    outcome.statusText = std::string(status::kUpdateFail);
+    outcome.failedStep = std::string(UpdateStepName(ran.failure.step));
+    if (!ran.failure.reason.empty()) outcome.reason = ran.failure.reason;
+    outcome.attempts = ran.failure.attempts;
+    outcome.command = ran.failure.command;
+    outcome.refused = Says(ran.refusal);
+    outcome.exitCode = ran.noRights ? exitcode::kNoRights : exitcode::kFailure;
+  }
+  outcome.backup = steps.backup();
+  outcome.written = written;
+  return outcome;
+}
+
+/// Ends the command after the first scan found nothing to update.
+int EndedScan(CommandContext& context, const UpdateJob& job, int code) {
+  const CheckReport check = BuildCheckReport(job, context.messages);
+  if (context.options.json)
+    context.json.Set(UpdateJson(Ended(UpdateResult::NotOffered, check, check.reason), check));
+  return code;
+}
+
 }  // namespace
 
 int RunUpdate(CommandContext& context, const UpdateOptions& options, const ImageFile* file) {
   JobSession session(context);
-  if (const auto ended = ScanForEnclosure(context, session)) {
-    const CheckReport check = BuildCheckReport(session.job(), context.messages);
-    if (context.options.json)
-      context.json.Set(UpdateJson(Ended(UpdateResult::NotOffered, check, check.reason), check));
-    return *ended;
-  }
-  const CheckReport check = BuildCheckReport(session.job(), context.messages);
-  const bool human = !context.options.json;
-  if (human) PrintCheckReport(context.out, check, ReportFor::Update);
-
-  const bool enclosure =
-      check.verdict != CheckVerdict::NotFound && check.verdict != CheckVerdict::Multiple;
-  if (check.verdict != CheckVerdict::Offer && (file == nullptr || !enclosure)) {
-    const int code = CheckExitCode(check.verdict, session.job().RightsExplain());
-    Finish(context, Ended(UpdateResult::NotOffered, check, check.reason), check, code);
-    return code;
-  }
-  // The engine would refuse the carried image at the write; said before the question and the
-  // backup, which would be for nothing.
-  if (file == nullptr && DevelopmentNoteApplies(check)) {
-    return Report(context, Failed(check, UpdateStep::Guard, std::string(kDevelopmentRefusal)),
-                  check, file);
-  }
-  UpdatePlan plan;
-  // The identity rewrite starts from bytes read alike twice: the backup's record, or two reads.
-  // A recording made before updates backed up read the record once, and its replay does the same.
-  plan.nvramStart =
-      options.recordedNoBackup && !options.noBackup ? NvramStart::OneRead : NvramStart::Agreed;
+  UpdateJob& job = session.job();
+  if (const auto ended = ScanForEnclosure(context, session)) return EndedScan(context, job, *ended);
+  const CheckReport check = BuildCheckReport(job, context.messages);
+  if (!context.options.json) PrintCheckReport(context.out, check, ReportFor::Update);
+  const std::optional<FirmwareFile> given =
+      file ? std::optional(AsFirmwareFile(*file)) : std::nullopt;
+  const Preparation prepared =
+      job.Prepare(RequestOf(job, check, options, given ? &*given : nullptr));
+  if (!prepared.plan) return Refuse(context, job, check, prepared, file);
+  const PreparedUpdate& plan = *prepared.plan;
   std::optional<WrittenImage> written;
-  if (file != nullptr) {
-    if (auto refusal =
-            PlanFile(session, check, *file, options, plan, context.devices.enclosures())) {
-      return Report(context, *refusal, check, file);
-    }
-    written = WrittenFile(*file, *session.job().check().chip);
-  }
-  if (auto refusal = RefuseMounted(session.job(), check)) {
-    return Report(context, *refusal, check, file);
-  }
+  if (file != nullptr) written = WrittenFile(*file, *plan.chip);
   if (!options.yes && !Confirm(context, check, file, written)) {
     Finish(context, Ended(UpdateResult::Declined, check), check, exitcode::kOk);
     return exitcode::kOk;
   }
-  std::optional<BackupOutcome> backup;
-  if (auto refusal = BackUpFirst(context, session, check, options, backup)) {
-    refusal->backup = backup;
-    refusal->written = written;
-    return Report(context, *refusal, check, file);
-  }
-  if (human) {
-    const std::string what =
-        written ? Printable(written->name) + " (" + written->version + ")" : OfferedText(check);
-    context.out << "Writing " << what << ": do not unplug the enclosure.\n" << std::flush;
-  }
-  const std::size_t denialsBefore = context.access.denials();
-  UpdateOutcome outcome = Write(context, session, plan);
-  outcome.backup = std::move(backup);
-  outcome.written = written;
-  if (outcome.result != UpdateResult::Complete && context.access.denials() > denialsBefore) {
-    outcome.exitCode = exitcode::kNoRights;
-  }
-  if (outcome.result == UpdateResult::Complete && WantsReplug(context, options)) {
-    return ProveAndReport(context, session, std::move(outcome), check,
-                          ExpectationOf(session, check, options, file), file);
+  TerminalSteps steps(context, session, options, check, written);
+  const JobOutcome ran = job.Run(plan, steps);
+  UpdateOutcome outcome = Presented(ran, check, steps, written);
+  if (ran.complete() && WantsReplug(context, options)) {
+    const ReplugExpectation expected = ExpectReload(plan, job.check().firmware, options.replugWait);
+    return ProveAndReport(context, session, std::move(outcome), check, expected, file);
   }
   return Report(context, outcome, check, file);
 }

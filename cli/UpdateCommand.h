@@ -64,6 +64,7 @@ struct UpdateOutcome {
   UpdateResult result = UpdateResult::NotOffered;
   std::string statusText;                 ///< the window's final text
   std::optional<std::string> failedStep;  ///< with Fail
+  bool refused = false;  ///< with Fail: refused before anything was written, and said so
   std::optional<std::string> reason;      ///< why it failed or was not offered
   std::vector<AttemptFailure> attempts;   ///< every failed attempt, when there were several
   std::optional<CommandOutcome> command;  ///< the command that failed, when a command did

@@ -195,4 +195,9 @@ std::variant<ImageFile, std::string> ReadImageFile(const std::string& path) {
   return file;
 }
 
+FirmwareFile AsFirmwareFile(const ImageFile& file) {
+  const bool backup = file.backupRecord.has_value();
+  return {file.path, file.bytes, backup, backup && file.backupRecord->value("simulated", false)};
+}
+
 }  // namespace korvane::store

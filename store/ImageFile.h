@@ -13,6 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "UpdateRequest.h"
+
 namespace korvane::store {
 
 /// The largest file update --image reads: a little over the largest whole image.
@@ -36,6 +38,9 @@ std::variant<std::monostate, nlohmann::json, std::string> JudgeBackupRecord(std:
                                                                             const std::string& path,
                                                                             std::string_view sha256,
                                                                             std::size_t size);
+
+/// The file as an update request names it, with what its record says.
+FirmwareFile AsFirmwareFile(const ImageFile& file);
 
 /// Reads the file at path whole, up to kImageFileLimit, and its record; one line on why when it
 /// cannot be used.

@@ -35,12 +35,6 @@ void WriteBytes(const std::string& path, std::span<const std::uint8_t> bytes) {
              static_cast<std::streamsize>(bytes.size()));
 }
 
-/// A JMS583 scenario file at 0.0.0.8 whose NVRAM record is record.
-std::string WithRecord(const TempDir& dir, std::string_view name,
-                       std::span<const std::uint8_t> record) {
-  return dir.File(name, testing::Jms583With(R"(, "nvram": ")" + HexText(record) + "\""));
-}
-
 /// Backs up the scenario's enclosure to dir/name and checks that it took.
 std::string BackUp(const TempDir& dir, const std::string& scenario, std::string_view name) {
   const std::string file = dir.File(name);
@@ -212,8 +206,8 @@ TEST(KorvaneFwUpdate, AnOlderBackupWrittenBackIsOfferedTheUpdateAgain) {
   EXPECT_EQ(KorvaneFw({"--simulate", restored, "check"}).code, exitcode::kOffered);
 }
 
-/// --restore-nvram puts the enclosure back exactly as its backup was made; the record of another
-/// enclosure, or of a file this program did not make as a backup, is never written.
+/// --restore-nvram puts the enclosure back exactly as its backup was made; a refused record is
+/// never written (the engine's tests compare the ids and serial).
 TEST(KorvaneFwUpdate, TheRecordIsRestoredOnlyToItsOwnEnclosure) {
   const TempDir dir;
   const std::string backup = BackUp(dir, "jms583-outdated", "b.bin");
@@ -223,10 +217,6 @@ TEST(KorvaneFwUpdate, TheRecordIsRestoredOnlyToItsOwnEnclosure) {
       exitcode::kOk);
   const std::vector<std::uint8_t> saved = Bytes(backup);
   std::filesystem::copy_file(backup, dir.File("copy.bin"));
-  std::vector<std::uint8_t> record(saved.begin() + kJms583Area, saved.end());
-  record[0x56] ^= 0x01;  // another serial number
-  const std::string other = WithRecord(dir, "other.json", record);
-
   struct Case {
     std::string scenario;
     std::string file;
@@ -234,7 +224,6 @@ TEST(KorvaneFwUpdate, TheRecordIsRestoredOnlyToItsOwnEnclosure) {
     std::string said;
   };
   const Case cases[] = {
-      {other, backup, exitcode::kFailure, "the backup was made of another enclosure"},
       {updated, dir.File("copy.bin"), exitcode::kFailure, "is not a backup this program made"},
       {updated, backup, exitcode::kOk, "Update complete"},
   };

@@ -203,6 +203,22 @@ void TForm1::ShowFailure() {
 
 // ---- The update command ------------------------------------------------------------------------
 
+/// The window's side of the update's steps: its progress bar, and the display as the write starts.
+class TForm1::WindowSteps final : public UpdateSteps {
+ public:
+  explicit WindowSteps(TForm1& form) : form_(form) {}
+  UpdateView& view() override { return form_.services_.view; }
+  BackupEnd KeepBackup(const FirmwareBackup& read, UpdateFailure&) override { return read.end; }
+  void Begin(JobStep step) override {
+    if (step != JobStep::Write) return;
+    form_.Pump();
+    form_.ShowUpdating();
+  }
+
+ private:
+  TForm1& form_;
+};
+
 void TForm1::lblStaustClick() {
   // Ignored while the text is disabled; and while a check is still finishing after showing its
   // offer, the text stays enabled so that the click can be made again once it has.
@@ -215,17 +231,20 @@ void TForm1::btn_updClick() {
   // One command at a time: never a second update inside the first, nor one inside a scan.
   if (busy()) return;
   Activity activity(*this);
-  job_.Announce();
   const UpdateRunning running(state_);
-  const std::string path = SelectedPath();
-  const BridgeInfo info = state_.CurrentBridgeInfo;
-  Pump();
-  ShowUpdating();
-  const bool ok = job_.Update(path, info, services_.view);
-  ShowUpdateOutcome(ok);
+  UpdateRequest request;
+  request.path = SelectedPath();
+  request.info = state_.CurrentBridgeInfo;
+  request.diskName = request.path;
+  WindowSteps steps(*this);
+  // The window's request (the carried image, no backup, the record read once) is never refused
+  // before the write: the write makes its own refusals.
+  const Preparation prepared = job_.Prepare(request);
+  const JobOutcome outcome = job_.Run(*prepared.plan, steps);
+  ShowUpdateOutcome(outcome.complete());
   // A disk in use is refused before anything is written; "Update Fail" alone would not say why.
-  if (!ok && job_.failure().step == UpdateStep::InUse) {
-    services_.messages.ShowMessage(job_.failure().reason, kRefusalCaption, MessageIcon::Error);
+  if (outcome.refusal == Refusal::InUse) {
+    services_.messages.ShowMessage(outcome.failure.reason, kRefusalCaption, MessageIcon::Error);
   }
 }
 

@@ -132,6 +132,7 @@ class TForm1 {
 
  private:
   class Activity;
+  class WindowSteps;
 
   // The scan.
   void ShowSearching();

@@ -4,7 +4,6 @@
 #include <array>
 
 #include "ChipUpdate.h"
-#include "EmbeddedImages.h"
 #include "EnclosureWait.h"
 #include "ImageCheck.h"
 #include "Text.h"
@@ -218,8 +217,7 @@ CheckReport BuildCheckReport(const UpdateJob& job, const KeptMessages& messages)
   if (record != nullptr) report.offeredVersion = record->offeredVersion();
   if (const ChipUpdate* chip = CheckedChip(report)) report.carried = CarriedRunningVersion(*chip);
   report.noRights = CheckExitCode(report.verdict, job.RightsExplain()) == exitcode::kNoRights;
-  report.developmentBuild =
-      job.enclosures() != Enclosures::Simulated && EmbeddedImages().development();
+  report.developmentBuild = job.CarriedImageGuarded();
   report.reason = Reason(report, job, messages);
   report.warnings = Warnings(job, messages, report.reason);
   return report;

@@ -8,8 +8,8 @@ namespace {
 
 /// Nothing attached that could be examined; rights that turned a disk away are not something
 /// to wait out.
-bool NothingAttached(const CommandContext& context, const JobSession& session) {
-  return session.job().verdict() == CheckVerdict::NotFound && !context.access.denied();
+bool NothingAttached(const JobSession& session) {
+  return session.job().verdict() == CheckVerdict::NotFound && !session.job().RightsExplain();
 }
 
 std::optional<int> WaitForEnclosure(CommandContext& context, JobSession& session,
@@ -24,7 +24,7 @@ std::optional<int> WaitForEnclosure(CommandContext& context, JobSession& session
   // Nothing is written while waiting: a signal only ends the wait, at the next slice.
   interrupts.Arm();
   const auto stop = [&interrupts] { return interrupts.received() != 0; };
-  while (NothingAttached(context, session)) {
+  while (NothingAttached(session)) {
     const SettledWait end = WaitForSettledChanges(context.devices.changes(),
                                                   context.devices.clock(), kRescanInterval, stop);
     if (end != SettledWait::Settled) break;
@@ -43,7 +43,7 @@ std::optional<int> ScanForEnclosure(CommandContext& context, JobSession& session
   std::optional<std::string> notListening;
   if (context.options.wait) notListening = context.devices.changes().Listen();
   session.Scan();
-  if (!context.options.wait || !NothingAttached(context, session)) return std::nullopt;
+  if (!context.options.wait || !NothingAttached(session)) return std::nullopt;
   return WaitForEnclosure(context, session, notListening);
 }
 

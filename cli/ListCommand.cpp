@@ -6,6 +6,7 @@
 #include "ChipUpdate.h"
 #include "ImageCheck.h"
 #include "Text.h"
+#include "UpdateJob.h"
 
 namespace korvane::cli {
 namespace {
@@ -130,7 +131,7 @@ int RunList(CommandContext& context) {
   const ListReport report = BuildListReport(context);
   int code = exitcode::kOk;
   if (report.entries.empty()) {
-    code = context.access.denied() ? exitcode::kNoRights : exitcode::kNothingFound;
+    code = RightsExplainEmptyScan(&context.access) ? exitcode::kNoRights : exitcode::kNothingFound;
   }
   if (context.options.json) {
     context.json.Set(ListJson(report));

@@ -1,6 +1,5 @@
 #include "EnclosureWait.h"
 
-#include "CheckCommand.h"
 #include "Text.h"
 
 namespace korvane::cli {

@@ -41,13 +41,12 @@ UpdateOutcome Ended(UpdateResult result, const CheckReport& check,
   return outcome;
 }
 
-WrittenImage WrittenFile(const ImageFile& file, const ChipUpdate& chip) {
-  return {file.path, file.bytes.size(), file.sha256, ImageVersionText(chip, file.bytes),
-          RunningVersionOf(chip, file.bytes)};
+WrittenImage WrittenFile(const FileFacts& file) {
+  return {file.name, file.size, file.sha256, file.version.value_or("unknown"), file.running};
 }
 
 /// Asks on err and reads one line; end of input is a no.
-bool Confirm(CommandContext& context, const CheckReport& check, const ImageFile* file,
+bool Confirm(CommandContext& context, const CheckReport& check, const FileFacts* file,
              const std::optional<WrittenImage>& written) {
   const std::string running = check.firmware ? RunningText(check, check.firmware->version)
                                              : std::string("its present version");
@@ -55,7 +54,7 @@ bool Confirm(CommandContext& context, const CheckReport& check, const ImageFile*
     context.err << "Update the firmware of " << Printable(EnclosureName(check)) << " from "
                 << running << " to " << OfferedText(check) << "?\n";
   } else {
-    context.err << "Write " << Printable(file->path) << " to " << Printable(EnclosureName(check))
+    context.err << "Write " << Printable(file->name) << " to " << Printable(EnclosureName(check))
                 << "?\n  the file: version " << written->version << ", SHA-256 " << file->sha256
                 << "\n  the enclosure runs " << running << '\n';
   }
@@ -228,7 +227,7 @@ std::optional<HistoryImage> CarriedImage(const CheckReport& check) {
 
 /// What the update wrote, or would have written: the file, or the carried image.
 std::optional<HistoryImage> WrittenImageOf(const UpdateOutcome& outcome, const CheckReport& check,
-                                           const ImageFile* file) {
+                                           const FileFacts* file) {
   if (outcome.written) {
     const HistoryImage image{RecordedPath(outcome.written->name), outcome.written->sha256,
                              outcome.written->version};
@@ -237,16 +236,12 @@ std::optional<HistoryImage> WrittenImageOf(const UpdateOutcome& outcome, const C
   }
   if (file == nullptr) return CarriedImage(check);
   // A file refused before it was planned: its version as its own chip writes it, where known.
-  const ChipUpdate* chip =
-      ChipForFile(file->bytes, check.chipCode ? FindChipUpdate(*check.chipCode) : nullptr);
-  const std::string path = RecordedPath(file->path);
-  if (chip == nullptr) return HistoryImage{path, file->sha256, std::nullopt};
-  const HistoryImage image{path, file->sha256, ImageVersionText(*chip, file->bytes)};
-  return WithRunning(image, *chip, RunningVersionOf(*chip, file->bytes));
+  const HistoryImage image{RecordedPath(file->name), file->sha256, file->version};
+  return file->chip != nullptr ? WithRunning(image, *file->chip, file->running) : image;
 }
 
 HistoryEvent UpdateEvent(const CommandContext& context, const UpdateOutcome& outcome,
-                         const CheckReport& check, const ImageFile* file) {
+                         const CheckReport& check, const FileFacts* file) {
   HistoryEvent event = NewHistoryEvent(context, "update", check);
   event.written = WrittenImageOf(outcome, check, file);
   event.result = std::string(UpdateResultName(outcome.result));
@@ -261,7 +256,7 @@ HistoryEvent UpdateEvent(const CommandContext& context, const UpdateOutcome& out
 
 /// Reports an update that completed or failed, and adds it to the history.
 int Report(CommandContext& context, const UpdateOutcome& outcome, const CheckReport& check,
-           const ImageFile* file) {
+           const FileFacts* file) {
   Finish(context, outcome, check, outcome.exitCode);
   RecordHistory(context, UpdateEvent(context, outcome, check, file));
   return outcome.exitCode;
@@ -275,7 +270,7 @@ bool WantsReplug(const CommandContext& context, const UpdateOptions& options) {
 /// Says the update completed, waits for the replug and reports what it showed.
 int ProveAndReport(CommandContext& context, JobSession& session, UpdateOutcome outcome,
                    const CheckReport& check, const ReplugExpectation& expected,
-                   const ImageFile* file) {
+                   const FileFacts* file) {
   const bool human = !context.options.json;
   if (human) context.out << "Update complete\n" << std::flush;
   outcome.replug = ProveReplug(context, session, expected);
@@ -394,12 +389,12 @@ void TerminalSteps::NoteInterruptOnce() {
 
 /// The request the command's options make for the enclosure the check examined.
 UpdateRequest RequestOf(const UpdateJob& job, const CheckReport& check,
-                        const UpdateOptions& options, const FirmwareFile* file) {
+                        const UpdateOptions& options, const std::optional<FirmwareFile>& file) {
   UpdateRequest request;
   request.path = job.check().path;
   request.info = job.check().bridgeInfo;
   request.diskName = EnclosureName(check);
-  request.file = file;
+  request.file = file ? &*file : nullptr;
   request.leave = {options.allowOlder, options.allowReinstall, options.force};
   request.backupFirst = !options.noBackup && !options.recordedNoBackup;
   request.restoreNvram = options.restoreNvram;
@@ -413,7 +408,7 @@ UpdateRequest RequestOf(const UpdateJob& job, const CheckReport& check,
 
 /// Ends a command whose request was refused: not offered, or refused before anything was asked.
 int Refuse(CommandContext& context, const UpdateJob& job, const CheckReport& check,
-           const Preparation& prepared, const ImageFile* file) {
+           const Preparation& prepared) {
   if (prepared.refusal == Refusal::NotOffered) {
     const int code = CheckExitCode(check.verdict, job.RightsExplain());
     Finish(context, Ended(UpdateResult::NotOffered, check, check.reason), check, code);
@@ -421,6 +416,7 @@ int Refuse(CommandContext& context, const UpdateJob& job, const CheckReport& che
   }
   std::string reason = prepared.reason;
   if (prepared.refusal == Refusal::Chip) reason += ": " + check.reason.value_or("the check failed");
+  const FileFacts* file = prepared.file ? &*prepared.file : nullptr;
   return Report(context, Failed(check, prepared.refusal, std::move(reason)), check, file);
 }
 
@@ -467,25 +463,24 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
   const CheckReport check = BuildCheckReport(job, context.messages);
   if (!context.options.json) PrintCheckReport(context.out, check, ReportFor::Update);
   const std::optional<FirmwareFile> given =
-      file ? std::optional(AsFirmwareFile(*file)) : std::nullopt;
-  const Preparation prepared =
-      job.Prepare(RequestOf(job, check, options, given ? &*given : nullptr));
-  if (!prepared.plan) return Refuse(context, job, check, prepared, file);
-  const PreparedUpdate& plan = *prepared.plan;
-  std::optional<WrittenImage> written;
-  if (file != nullptr) written = WrittenFile(*file, *plan.chip);
-  if (!options.yes && !Confirm(context, check, file, written)) {
+      file != nullptr ? std::optional(AsFirmwareFile(*file)) : std::nullopt;
+  const Preparation prepared = job.Prepare(RequestOf(job, check, options, given));
+  if (!prepared.plan) return Refuse(context, job, check, prepared);
+  const FileFacts* facts = prepared.file ? &*prepared.file : nullptr;
+  const std::optional<WrittenImage> written =
+      facts != nullptr ? std::optional(WrittenFile(*facts)) : std::nullopt;
+  if (!options.yes && !Confirm(context, check, facts, written)) {
     Finish(context, Ended(UpdateResult::Declined, check), check, exitcode::kOk);
     return exitcode::kOk;
   }
   TerminalSteps steps(context, session, options, check, written);
-  const JobOutcome ran = job.Run(plan, steps);
+  const JobOutcome ran = job.Run(*prepared.plan, steps);
   UpdateOutcome outcome = Presented(ran, check, steps, written);
   if (ran.complete() && WantsReplug(context, options)) {
-    const ReplugExpectation expected = ExpectReload(plan, job.check().firmware, options.replugWait);
-    return ProveAndReport(context, session, std::move(outcome), check, expected, file);
+    const auto expected = ExpectReload(*prepared.plan, job.check().firmware, options.replugWait);
+    return ProveAndReport(context, session, std::move(outcome), check, expected, facts);
   }
-  return Report(context, outcome, check, file);
+  return Report(context, outcome, check, facts);
 }
 
 }  // namespace korvane::cli

@@ -197,7 +197,8 @@ std::variant<ImageFile, std::string> ReadImageFile(const std::string& path) {
 
 FirmwareFile AsFirmwareFile(const ImageFile& file) {
   const bool backup = file.backupRecord.has_value();
-  return {file.path, file.bytes, backup, backup && file.backupRecord->value("simulated", false)};
+  return {file.path, file.bytes, file.sha256, backup,
+          backup && file.backupRecord->value("simulated", false)};
 }
 
 }  // namespace korvane::store

@@ -116,6 +116,9 @@ class UpdateJob {
 
  private:
   void ForgetBackup();
+  /// The chip of the disk the last scan led the check to; null when none of ours was identified.
+  const ChipUpdate* IdentifiedChip() const;
+  Preparation PrepareRules(const UpdateRequest& request);
   std::optional<Refusal> RefuseFile(const UpdateRequest& request, PreparedUpdate& plan,
                                     std::string& reason);
   JobOutcome Write(const PreparedUpdate& plan, UpdateSteps& steps);

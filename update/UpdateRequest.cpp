@@ -41,6 +41,15 @@ const ChipUpdate* ChipForFile(std::span<const std::uint8_t> bytes, const ChipUpd
   return named != nullptr ? named : checked;
 }
 
+FileFacts DescribeFile(const FirmwareFile& file, const ChipUpdate* checked) {
+  FileFacts facts{std::string(file.name),           file.bytes.size(), std::string(file.sha256),
+                  ChipForFile(file.bytes, checked), std::nullopt,      std::nullopt};
+  if (facts.chip == nullptr) return facts;
+  facts.version = ImageVersionText(*facts.chip, file.bytes);
+  facts.running = RunningVersionOf(*facts.chip, file.bytes);
+  return facts;
+}
+
 std::string ImageVersionText(const ChipUpdate& chip, std::span<const std::uint8_t> image) {
   const auto version = ImageVersion(image);
   if (!version) return "unknown";

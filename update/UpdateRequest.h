@@ -31,9 +31,26 @@ enum class NvramStart : std::uint8_t {
 struct FirmwareFile {
   std::string_view name;  ///< as the user gave it
   std::span<const std::uint8_t> bytes;
-  bool backup = false;     ///< its record says this program saved it as a backup
-  bool simulated = false;  ///< that backup was read from a simulated enclosure
+  std::string_view sha256;  ///< of bytes, in hex
+  bool backup = false;      ///< its record says this program saved it as a backup
+  bool simulated = false;   ///< that backup was read from a simulated enclosure
 };
+
+/// A firmware file as every report names it.
+struct FileFacts {
+  std::string name;
+  std::size_t size = 0;
+  std::string sha256;
+  /// The chip it is for: the one its header names, else the enclosure's; null: neither is ours.
+  const ChipUpdate* chip = nullptr;
+  /// Its version as its header names it for that chip; nothing without a chip.
+  std::optional<std::string> version;
+  /// The version a bridge of that chip reports once it runs the file.
+  std::optional<std::array<std::uint8_t, 4>> running;
+};
+
+/// The file described, for the enclosure's chip checked (null: none of ours).
+FileFacts DescribeFile(const FirmwareFile& file, const ChipUpdate* checked);
 
 /// The user's leave for a file whose version would otherwise be refused.
 struct VersionLeave {
@@ -104,6 +121,7 @@ struct Preparation {
   std::optional<PreparedUpdate> plan;
   Refusal refusal = Refusal::None;
   std::string reason;
+  std::optional<FileFacts> file;  ///< the request's file, refused or not
 };
 
 /// The declared steps of a run, in order.

@@ -11,7 +11,7 @@ constexpr std::string_view kDevelopmentRefusal =
     "unusable: it writes to one only a firmware file given with --image";
 
 Preparation Refused(Refusal refusal, std::string reason = {}) {
-  return {std::nullopt, refusal, std::move(reason)};
+  return {std::nullopt, refusal, std::move(reason), std::nullopt};
 }
 
 /// The refusals the write itself makes before anything is sent.
@@ -57,7 +57,18 @@ bool UpdateJob::CarriedImageGuarded() const {
   return s_.enclosures != Enclosures::Simulated && s_.images.development();
 }
 
+const ChipUpdate* UpdateJob::IdentifiedChip() const {
+  const bool identified = checked_ && LeadsToCheck() && !check_.path.empty();
+  return identified ? check_.chip : nullptr;
+}
+
 Preparation UpdateJob::Prepare(const UpdateRequest& request) {
+  Preparation prepared = PrepareRules(request);
+  if (request.file != nullptr) prepared.file = DescribeFile(*request.file, IdentifiedChip());
+  return prepared;
+}
+
+Preparation UpdateJob::PrepareRules(const UpdateRequest& request) {
   if (request.refuseEarly) {
     const CheckVerdict now = verdict();
     const bool enclosure = now != CheckVerdict::NotFound && now != CheckVerdict::Multiple;
@@ -87,7 +98,7 @@ Preparation UpdateJob::Prepare(const UpdateRequest& request) {
                            : s_.images.Find(plan.chip->firmwareImage, kFirmwareType);
     plan.running = image ? RunningVersionOf(*plan.chip, *image) : std::nullopt;
   }
-  return {std::move(plan), Refusal::None, {}};
+  return {std::move(plan), Refusal::None, {}, std::nullopt};
 }
 
 std::optional<Refusal> UpdateJob::RefuseFile(const UpdateRequest& request, PreparedUpdate& plan,
@@ -95,8 +106,7 @@ std::optional<Refusal> UpdateJob::RefuseFile(const UpdateRequest& request, Prepa
   const FirmwareFile& file = *request.file;
   const std::string name(file.name);
   // A file is judged against the chip the check identified, and only then written.
-  const bool identified = checked_ && LeadsToCheck() && !check_.path.empty();
-  const ChipUpdate* chip = identified ? check_.chip : nullptr;
+  const ChipUpdate* chip = IdentifiedChip();
   if (chip == nullptr) {
     reason = "no enclosure of a chip this program updates was identified";
     return Refusal::Chip;

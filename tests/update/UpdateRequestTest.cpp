@@ -142,15 +142,15 @@ TEST(UpdateRequestTest, ARecordGoesBackOnlyFromABackupOfTheSameKindOfEnclosure) 
   };
   const Case cases[] = {
       {"no backup of ours",
-       {"vendor.bin", {}, false, false},
+       {"vendor.bin", {}, "", false, false},
        Enclosures::Simulated,
        "vendor.bin is not a backup this program made"},
       {"simulated, to a real one",
-       {"sim.bin", {}, true, true},
+       {"sim.bin", {}, "", true, true},
        Enclosures::Real,
        "sim.bin is the backup of a simulated enclosure"},
-      {"simulated, to a simulated one", {"sim.bin", {}, true, true}, Enclosures::Simulated, ""},
-      {"real, to a real one", {"real.bin", {}, true, false}, Enclosures::Real, ""},
+      {"simulated, to a simulated one", {"sim.bin", {}, "", true, true}, Enclosures::Simulated, ""},
+      {"real, to a real one", {"real.bin", {}, "", true, false}, Enclosures::Real, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -225,8 +225,10 @@ TEST(UpdateRequestTest, PrepareRefusesBeforeAnythingIsWritten) {
     rig.Plug(kJobDisk, c.config);
     rig.job.ScanAndCheck();
     const std::size_t sent = rig.bus.Find(kJobDisk)->log().size();
-    const FirmwareFile file{"new.bin", c.file ? std::span<const std::uint8_t>(*c.file)
-                                              : std::span<const std::uint8_t>()};
+    const FirmwareFile file{
+        "new.bin",
+        c.file ? std::span<const std::uint8_t>(*c.file) : std::span<const std::uint8_t>(), "",
+        false, false};
     UpdateRequest request = rig.Request(c.file ? &file : nullptr);
     request.restoreNvram = c.restore;
 
@@ -259,7 +261,7 @@ TEST(UpdateRequestTest, PrepareComparesARestoredRecordWithTheEnclosuresOwn) {
     const Bytes own(current.begin(), current.end());
     std::ranges::copy(own, backup.begin() + Jms583().firmwareArea);
     if (other) backup[Jms583().firmwareArea + 0x56] ^= 0x01;
-    const FirmwareFile file{"backup.bin", backup, true, true};
+    const FirmwareFile file{"backup.bin", backup, "", true, true};
     UpdateRequest request = rig.Request(&file);
     request.leave.allowOlder = true;
     request.restoreNvram = true;

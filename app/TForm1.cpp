@@ -41,9 +41,7 @@ class TForm1::Activity {
 
 TForm1::TForm1(FormServices services)
     : services_(services),
-      job_(JobServices{services.io, services.lister, services.clock, services.messages,
-                       services.debug, services.images, services.enclosures, services.mounts,
-                       nullptr, services.holder}) {}
+      job_(JobServices{services.devices, services.messages, services.debug, services.images}) {}
 
 // ---- The scan ----------------------------------------------------------------------------------
 
@@ -150,7 +148,8 @@ void TForm1::CheckFirmwareVersion() {
   Pump();
   // A failure after the rules decided (a failed NVRAM read) replaces their verdict.
   if (check.verdict() == VersionVerdict::Failure) ShowFailure();
-  if (DialogSweepAllowed(services_.desktop)) SweepSystemDialogs(services_.desktop, services_.clock);
+  if (DialogSweepAllowed(services_.desktop))
+    SweepSystemDialogs(services_.desktop, services_.devices.clock);
 }
 
 std::string TForm1::SelectedPath() const {

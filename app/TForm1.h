@@ -80,20 +80,13 @@ enum class ScanOutcome : std::uint8_t {
 
 /// The seams the window's logic works through.
 struct FormServices {
-  Transport& io;
-  DiskLister& lister;
-  Clock& clock;
+  /// What the program's device stack lends the engine, handed on to the job as it is.
+  const DeviceServices& devices;
   MainView& view;
   MessageSink& messages;
   DebugOutput& debug;
   const ImageSource& images;
   Desktop& desktop;
-  /// What the program's device stack said its enclosures are; passed on to each update.
-  Enclosures enclosures = Enclosures::Real;
-  /// The stack's mount check, asked by each update before it writes; none: not asked.
-  MountCheck* mounts = nullptr;
-  /// Holds the disk for each update while it writes; none: the disk is not held.
-  DiskHolder* holder = nullptr;
 };
 
 /// The window's state and handlers, toolkit-free.
@@ -127,6 +120,8 @@ class TForm1 {
   const VersionCheck& lastCheck() const { return job_.check(); }
   /// Why the last update failed; step None after a success.
   const UpdateFailure& updateFailure() const { return job_.failure(); }
+  /// True when missing rights explain what the last scan and check came to.
+  bool RightsExplain() const { return job_.RightsExplain(); }
   /// True from the start of a scan, check or update command to its end.
   bool busy() const { return activity_ > 0; }
 

@@ -445,7 +445,7 @@ int RunCommand(const Invocation& invocation, const Console& console, Devices& de
   JsonAnswer answer;
   CommandContext context{invocation.options, console,  stack.devices(), stack.access(),
                          stack.io(),         messages, interrupts,      console.out,
-                         console.err,        answer};
+                         console.err,        answer,   stack.services()};
   int code = Dispatch(invocation, context);
   code = SaveState(outputs.state, devices, console, answer, code);
   if (const int signalled = interrupts.exitCode(); signalled != 0) code = signalled;

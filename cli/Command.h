@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AccessWatch.h"
+#include "DeviceServices.h"
 #include "Devices.h"
 #include "FileCalls.h"
 #include "Interrupts.h"
@@ -136,6 +137,8 @@ struct CommandContext {
   std::ostream& out;
   std::ostream& err;
   JsonAnswer& json;  ///< with --json: what the command answers, framed once it has ended
+  /// What the device stack lends the engine, as its builder listed it.
+  const DeviceServices& services;
 };
 
 }  // namespace korvane::cli

@@ -10,9 +10,7 @@ ProgressStyle ProgressStyleFor(const GlobalOptions& options, const Console& cons
 JobSession::JobSession(CommandContext& context)
     : view_(context.out, context.err, ProgressStyleFor(context.options, context.console)),
       debug_(context.options.verbose ? &context.err : nullptr),
-      job_(JobServices{context.io, context.devices.lister(), context.devices.clock(),
-                       context.messages, debug_, images_, context.devices.enclosures(),
-                       &context.devices, &context.access, &context.devices}) {
+      job_(JobServices{context.services, context.messages, debug_, images_}) {
   if (context.console.onPump) view_.AddPumpHook(context.console.onPump);
 }
 

@@ -3,7 +3,16 @@
 namespace korvane {
 
 DeviceStack::DeviceStack(Devices& devices, trace::TraceWriter* writer)
-    : devices_(devices), access_(PortOf(devices, recording_, writer)), io_(access_) {
+    : devices_(devices),
+      access_(PortOf(devices, recording_, writer)),
+      io_(access_),
+      services_{io_,
+                this->devices().lister(),
+                this->devices().clock(),
+                this->devices().enclosures(),
+                &this->devices(),
+                &access_,
+                &this->devices()} {
   if (writer != nullptr) {
     io_.SetTrace([writer](const TraceRecord& record) { writer->Command(record); });
   }

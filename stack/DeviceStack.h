@@ -6,6 +6,7 @@
 
 #include "AccessWatch.h"
 #include "DeviceChanges.h"
+#include "DeviceServices.h"
 #include "Devices.h"
 #include "RecordingDevices.h"
 #include "TraceRecorder.h"
@@ -29,6 +30,8 @@ class DeviceStack {
   AccessWatch& access() { return access_; }
   Transport& io() { return io_; }
   DeviceChanges& changes() { return devices().changes(); }
+  /// What the engine works through, listed once for every face.
+  const DeviceServices& services() const { return services_; }
 
  private:
   static Port& PortOf(Devices& devices, std::unique_ptr<RecordingDevices>& recording,
@@ -38,6 +41,7 @@ class DeviceStack {
   std::unique_ptr<RecordingDevices> recording_;
   AccessWatch access_;
   Transport io_;
+  DeviceServices services_;
 };
 
 }  // namespace korvane

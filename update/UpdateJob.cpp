@@ -38,7 +38,8 @@ std::optional<JobProgress> JobProgressOf(UpdateStep step, int percent) {
 }
 
 const ScanResult& UpdateJob::Scan(const ScanProgress& progress) {
-  scan_ = ScanBridgeDisks(s_.lister, s_.io, s_.messages, progress);
+  denialsAtScan_ = s_.devices.access != nullptr ? s_.devices.access->denials() : 0;
+  scan_ = ScanBridgeDisks(s_.devices.lister, s_.devices.io, s_.messages, progress);
   scanned_ = true;
   checked_ = false;
   ForgetBackup();
@@ -54,7 +55,7 @@ std::string UpdateJob::ChosenPath() const {
 }
 
 const VersionCheck& UpdateJob::Check(std::string_view path, const CheckProgress& progress) {
-  check_ = CheckVersion({s_.io, s_.clock, s_.messages}, path, progress);
+  check_ = CheckVersion({s_.devices.io, s_.devices.clock, s_.messages}, path, progress);
   checked_ = true;
   ForgetBackup();
   return check_;
@@ -89,15 +90,18 @@ bool RightsExplainEmptyScan(const AccessWatch* access) {
 }
 
 bool UpdateJob::RightsExplain() const {
-  if (s_.access == nullptr) return false;
+  // Only refusals since the last scan count: a window that scans again and again must not keep
+  // saying that rights are missing once they no longer are.
+  const AccessWatch* access = s_.devices.access;
+  if (access == nullptr || access->denials() == denialsAtScan_) return false;
   const CheckVerdict now = verdict();
-  if (now == CheckVerdict::NotFound) return RightsExplainEmptyScan(s_.access);
-  return now == CheckVerdict::Failure && checked_ && s_.access->DeniedFor(check_.path);
+  if (now == CheckVerdict::NotFound) return true;
+  return now == CheckVerdict::Failure && checked_ && access->DeniedFor(check_.path);
 }
 
 std::optional<std::string> UpdateJob::InUse(std::string_view name) const {
-  if (s_.mounts == nullptr || !checked_) return std::nullopt;
-  return InUseReason(*s_.mounts, check_.path, name);
+  if (s_.devices.mounts == nullptr || !checked_) return std::nullopt;
+  return InUseReason(*s_.devices.mounts, check_.path, name);
 }
 
 void UpdateJob::Announce() const { s_.debug.Write("btn_upd Press\n"); }
@@ -107,9 +111,19 @@ bool UpdateJob::Update(std::string_view path, BridgeInfo info, UpdateView& view,
   failure_ = {};
   // The hold is released when the update returns, however it ends.
   std::unique_ptr<DiskHold> hold;
-  const UpdateContext context{s_.io,      s_.clock,  view,      s_.messages,   s_.debug,
-                              s_.images,  info,      &failure_, s_.enclosures, s_.mounts,
-                              plan.image, s_.holder, &hold};
+  const UpdateContext context{s_.devices.io,
+                              s_.devices.clock,
+                              view,
+                              s_.messages,
+                              s_.debug,
+                              s_.images,
+                              info,
+                              &failure_,
+                              s_.devices.enclosures,
+                              s_.devices.mounts,
+                              plan.image,
+                              s_.devices.holder,
+                              &hold};
   if (!UpdateFirmware(context, path)) return false;
   // UpdateFirmware serves only the chips of the table, so the record address is known here.
   const ChipUpdate* chip = FindChipUpdate(ChipCodeOf(info));
@@ -132,12 +146,12 @@ std::optional<std::vector<std::uint8_t>> UpdateJob::ReadCheckedRecord(UpdateFail
     NoteFailure(&failure, UpdateStep::Chip, "no bridge of a chip this program updates was checked");
     return std::nullopt;
   }
-  return ReadNvramRecord(s_.io, s_.clock, check_.path, *check_.chip, failure);
+  return ReadNvramRecord(s_.devices.io, s_.devices.clock, check_.path, *check_.chip, failure);
 }
 
 FirmwareBackup UpdateJob::Backup(std::string_view path, BridgeInfo info, UpdateView* view) {
   ForgetBackup();
-  FirmwareBackup backup = ReadFirmwareBackup(s_.io, s_.clock, path, info, view);
+  FirmwareBackup backup = ReadFirmwareBackup(s_.devices.io, s_.devices.clock, path, info, view);
   if (backup.end == BackupEnd::Saved && backup.image.size() >= kNvramRecordBytes) {
     backupPath_ = path;
     const std::span<const std::uint8_t> image(backup.image);

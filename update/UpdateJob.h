@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "DeviceServices.h"
 #include "FirmwareBackup.h"
 #include "IDEAccess.h"
 #include "ImageSource.h"
@@ -34,23 +35,13 @@ struct JobProgress {
 /// record little.
 std::optional<JobProgress> JobProgressOf(UpdateStep step, int percent);
 
-/// What the job works through.
+/// What the job works through: the stack's services, and the face's messages, debug output and
+/// images.
 struct JobServices {
-  Transport& io;
-  DiskLister& lister;
-  Clock& clock;
+  const DeviceServices& devices;
   MessageSink& messages;
   DebugOutput& debug;
   const ImageSource& images;
-  /// What the device stack said its enclosures are; development images reach only simulated ones.
-  Enclosures enclosures = Enclosures::Real;
-  /// Asked before anything is written whether the disk is in use; none: not asked.
-  MountCheck* mounts = nullptr;
-  /// The port under io that notes refusals for want of rights; none: rights never explain.
-  const AccessWatch* access = nullptr;
-  /// Holds the disk for us from before the firmware is written until the NVRAM record is; none:
-  /// the disk is not held.
-  DiskHolder* holder = nullptr;
 };
 
 /// True when missing rights explain a scan that found nothing: the port under it turned a disk
@@ -77,8 +68,9 @@ class UpdateJob {
 
   /// The verdict of the last scan and check.
   CheckVerdict verdict() const;
-  /// True when missing rights explain the verdict: a disk was turned away in a scan that found
-  /// nothing, or the disk that the check failed on was.
+  /// True when missing rights explain the verdict: a disk was turned away in the last scan, which
+  /// found nothing, or the disk that the check failed on was, since that scan. The one decision
+  /// of rights that every face shows.
   bool RightsExplain() const;
   /// Why the checked disk must not be written now, naming it as name; nothing when it is free.
   std::optional<std::string> InUse(std::string_view name) const;
@@ -108,7 +100,7 @@ class UpdateJob {
   const ScanResult& scan() const { return scan_; }
   const VersionCheck& check() const { return check_; }
   /// What the device stack said its enclosures are.
-  Enclosures enclosures() const { return s_.enclosures; }
+  Enclosures enclosures() const { return s_.devices.enclosures; }
   /// True when the carried firmware is development images, which reach only simulated enclosures.
   bool CarriedImageGuarded() const;
   /// Why the last update failed; step None after a success.
@@ -129,6 +121,7 @@ class UpdateJob {
   ScanResult scan_;
   VersionCheck check_;
   UpdateFailure failure_;
+  std::size_t denialsAtScan_ = 0;           ///< refusals for want of rights before the last scan
   std::string backupPath_;                  ///< the disk of the last saved backup
   std::vector<std::uint8_t> backupRecord_;  ///< its NVRAM record, read twice alike
 };

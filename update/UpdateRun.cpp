@@ -54,7 +54,7 @@ bool MayHaveWritten(const UpdateFailure& failure) {
 }  // namespace
 
 bool UpdateJob::CarriedImageGuarded() const {
-  return s_.enclosures != Enclosures::Simulated && s_.images.development();
+  return s_.devices.enclosures != Enclosures::Simulated && s_.images.development();
 }
 
 const ChipUpdate* UpdateJob::IdentifiedChip() const {
@@ -131,7 +131,7 @@ std::optional<Refusal> UpdateJob::RefuseFile(const UpdateRequest& request, Prepa
   plan.write.image = file.bytes;
   if (!request.restoreNvram) return std::nullopt;
   const std::span<const std::uint8_t> saved = file.bytes.subspan(chip->firmwareArea);
-  std::optional<std::string> refusal = RestoreFileRefusal(file, s_.enclosures);
+  std::optional<std::string> refusal = RestoreFileRefusal(file, s_.devices.enclosures);
   if (!refusal) {
     UpdateFailure failure;
     const auto current = ReadCheckedRecord(failure);
@@ -166,7 +166,7 @@ JobOutcome UpdateJob::Run(const PreparedUpdate& plan, UpdateSteps& steps) {
 }
 
 JobOutcome UpdateJob::Write(const PreparedUpdate& plan, UpdateSteps& steps) {
-  const std::size_t denials = s_.access != nullptr ? s_.access->denials() : 0;
+  const std::size_t denials = s_.devices.access != nullptr ? s_.devices.access->denials() : 0;
   steps.Begin(JobStep::Write);
   Announce();
   const bool complete = Update(plan.path, plan.info, steps.view(), plan.write);
@@ -182,7 +182,7 @@ JobOutcome UpdateJob::Write(const PreparedUpdate& plan, UpdateSteps& steps) {
   outcome.refusal = RefusalOf(failure_.step);
   outcome.written = MayHaveWritten(failure_);
   // Missing rights explain a failed write when a command of this write was turned away for them.
-  outcome.noRights = s_.access != nullptr && s_.access->denials() > denials;
+  outcome.noRights = s_.devices.access != nullptr && s_.devices.access->denials() > denials;
   return outcome;
 }
 

@@ -82,10 +82,8 @@ MainWindow::MainWindow(WindowServices services)
       view_(
           *this, [this](std::uintptr_t id) { OnTimer(id); },
           [] { QCoreApplication::processEvents(); }),
-      form_(FormServices{services.stack.io(), services.stack.devices().lister(),
-                         services.stack.devices().clock(), view_, services.messages, services.debug,
-                         services.images, desktop_, services.stack.devices().enclosures(),
-                         &services.stack.devices(), &services.stack.devices()}),
+      form_(FormServices{services.stack.services(), view_, services.messages, services.debug,
+                         services.images, desktop_}),
       shell_(ShellServices{form_, *this, services.messages, services.debug,
                            &services.stack.changes()}),
       animation_([this](std::size_t frame) {
@@ -97,9 +95,8 @@ MainWindow::MainWindow(WindowServices services)
   BuildControls();
   animation_.Resume();
   shell_.ListenForChanges();
-  const std::size_t denialsBefore = services_.stack.access().denials();
   shell_.FirstScan();
-  ShowRights(services_.stack.access().denials() > denialsBefore);
+  ShowRights();
 }
 
 MainWindow::~MainWindow() {
@@ -235,17 +232,14 @@ void MainWindow::RepeatClose() {
 // disks closed.
 void MainWindow::ScanningRun(const std::function<void()>& handler) {
   const std::uint32_t scansBefore = form_.scans();
-  const std::size_t denialsBefore = services_.stack.access().denials();
   shell_.Run(Running::Scan, handler);
-  if (form_.scans() != scansBefore) ShowRights(services_.stack.access().denials() > denialsBefore);
+  if (form_.scans() != scansBefore) ShowRights();
 }
 
 // Nothing found because a disk was refused for want of rights: the window says so instead of
 // "nothing found", and offers the restart where it can.
-void MainWindow::ShowRights(bool denied) {
-  rightsMissing_ =
-      denied && !form_.busy() &&
-      (form_.scanOutcome() == ScanOutcome::NothingFound || form_.display() == Display::Failure);
+void MainWindow::ShowRights() {
+  rightsMissing_ = !form_.busy() && form_.RightsExplain();
   if (!rightsMissing_) return;
   const bool offer = static_cast<bool>(services_.restartAsAdministrator);
   view_.SetStatusText(offer ? rights::kRestartOffer : rights::kMissing);

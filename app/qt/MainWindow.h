@@ -78,7 +78,7 @@ class MainWindow final : public QWidget, private ShellWindow {
   void OnStatusClick();
   void OnTimer(std::uintptr_t id);
   void ScanningRun(const std::function<void()>& handler);
-  void ShowRights(bool denied);
+  void ShowRights();
   void RepeatClose() override;
 
   WindowServices services_;

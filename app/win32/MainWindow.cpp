@@ -109,9 +109,7 @@ MainWindow::MainWindow(HINSTANCE instance, HWND owner, WindowServices services)
       window_{CreateFormWindow(instance, owner, this)},
       view_(window_.handle, instance, PumpMessages),
       messages_([this] { return OwnerIfShown(handle()); }),
-      form_(FormServices{services.io, services.lister, services.clock, view_, messages_, debug_,
-                         services.images, desktop_, services.enclosures, services.mounts,
-                         services.holder}),
+      form_(FormServices{services.devices, view_, messages_, debug_, services.images, desktop_}),
       shell_(ShellServices{form_, *this, messages_, debug_, services.changes}),
       animation_([window = window_.handle](std::size_t frame) {
         PostMessageA(window, kAnimationFrameMessage, frame, 0);

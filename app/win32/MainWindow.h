@@ -24,18 +24,13 @@
 
 namespace korvane::win32 {
 
-/// The disks the window works on, and the clock every wait goes through.
+/// The disks the window works on, as the device stack lists them, and the carried images.
 struct WindowServices {
-  Transport& io;
-  DiskLister& lister;
-  Clock& clock;
+  const DeviceServices& devices;
   const ImageSource& images;
-  Enclosures enclosures = Enclosures::Real;  ///< what the program's device stack said they are
-  MountCheck* mounts = nullptr;              ///< the stack's mount check, asked before writing
   /// The stack's device changes, followed besides the window's own USB notifications; none: the
   /// window learns of changes from its notifications alone.
   DeviceChanges* changes = nullptr;
-  DiskHolder* holder = nullptr;  ///< holds the disk while the update writes; none: not held
 };
 
 /// The message a frame of the busy animation arrives with; wParam is the frame's index.

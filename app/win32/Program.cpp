@@ -28,11 +28,9 @@ void Start(HINSTANCE instance, Devices& devices, StackChanges changes) {
   ApplicationWindow application(instance);
   DeviceStack stack(devices);
   EmbeddedImages images;
-  MainWindow window(
-      instance, application.handle(),
-      WindowServices{stack.io(), devices.lister(), devices.clock(), images, devices.enclosures(),
-                     &devices, changes == StackChanges::Followed ? &stack.changes() : nullptr,
-                     &devices});
+  MainWindow window(instance, application.handle(),
+                    WindowServices{stack.services(), images,
+                                   changes == StackChanges::Followed ? &stack.changes() : nullptr});
   window.FormCreate();
   application.SetMainWindow(window.handle());
   application.Show();

@@ -71,8 +71,8 @@ struct FormRig {
   EmbeddedImages images;
   FakeDesktop desktop;
   FakeHolder holder;
-  TForm1 form{FormServices{io, lister, clock, view, messages, debug, images, desktop,
-                           Enclosures::Simulated, nullptr, &holder}};
+  DeviceServices devices{io, lister, clock, Enclosures::Simulated, nullptr, nullptr, &holder};
+  TForm1 form{FormServices{devices, view, messages, debug, images, desktop}};
 
   FormRig() { view.Attach(form); }
   sim::SimulatedBridge& Plug(std::string_view path, sim::BridgeConfig config) {

@@ -217,7 +217,8 @@ std::vector<std::string> WindowCommands(const std::string& scenario) {
   StreamDebugOutput debug(nullptr);
   EmbeddedImages images;
   NoDesktop desktop;
-  TForm1 form({io, lister, clock, view, messages, debug, images, desktop});
+  const DeviceServices devices{io, lister, clock};
+  TForm1 form({devices, view, messages, debug, images, desktop});
   form.btn_RefreshClick();
   return commands;
 }

@@ -77,8 +77,9 @@ TEST(DiskHold, TheDiskIsHeldForTheWholeUpdate) {
     WatchingHolder holder(rig.bridge(), c.refusal, "the volume F: was flushed but not locked");
     NoDisks lister;
     const EmbeddedImages images;
-    UpdateJob job(JobServices{rig.io(), lister, rig.clock(), rig.sink(), rig.debug(), images,
-                              Enclosures::Simulated, nullptr, nullptr, &holder});
+    const DeviceServices devices{rig.io(), lister,  rig.clock(), Enclosures::Simulated,
+                                 nullptr,  nullptr, &holder};
+    UpdateJob job(JobServices{devices, rig.sink(), rig.debug(), images});
     EXPECT_EQ(job.Update(kEnclosurePath, MakeBridgeInfo(chip.chipCode, 0), rig.view()), c.complete);
     ASSERT_EQ(holder.takenAt, 0u) << "the hold comes before any command";
     if (c.refusal) {

@@ -53,8 +53,8 @@ struct WindowSteps final : UpdateSteps {
 UpdateRun WholeUpdate(UpdateRig& rig) {
   NoDisks lister;
   const EmbeddedImages images;
-  UpdateJob job(JobServices{rig.io(), lister, rig.clock(), rig.sink(), rig.debug(), images,
-                            Enclosures::Simulated});
+  const DeviceServices devices{rig.io(), lister, rig.clock(), Enclosures::Simulated};
+  UpdateJob job(JobServices{devices, rig.sink(), rig.debug(), images});
   UpdateRequest request;
   request.path = kEnclosurePath;
   request.info = MakeBridgeInfo(rig.chip().chipCode, 0);

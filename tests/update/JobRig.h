@@ -88,7 +88,8 @@ struct RecordingSteps final : UpdateSteps {
 /// One job over a bus of simulated enclosures.
 struct JobRig {
   explicit JobRig(Enclosures enclosures = Enclosures::Simulated)
-      : job(JobServices{io, lister, clock, sink, debug, images, enclosures, &mounts}) {}
+      : devices{io, lister, clock, enclosures, &mounts},
+        job(JobServices{devices, sink, debug, images}) {}
 
   sim::SimulatedBridge& Plug(std::string_view path, sim::BridgeConfig config) {
     return bus.AddDisk(path, sim::SimulatedBridge(std::move(config)));
@@ -117,6 +118,7 @@ struct JobRig {
   RecordingSink sink;
   MarkedImages images;
   FixedMounts mounts;
+  DeviceServices devices;
   UpdateJob job;
 };
 

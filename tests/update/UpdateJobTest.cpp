@@ -53,8 +53,8 @@ TEST(UpdateJobTest, TheIdentityRewriteStartsFromBytesReadAlikeTwice) {
     const sim::NvramRecord factory = rig.bridge().config().nvramRecord;
     NoDisks lister;
     const EmbeddedImages images;
-    UpdateJob job(JobServices{rig.io(), lister, rig.clock(), rig.sink(), rig.debug(), images,
-                              Enclosures::Simulated});
+    const DeviceServices devices{rig.io(), lister, rig.clock(), Enclosures::Simulated};
+    UpdateJob job(JobServices{devices, rig.sink(), rig.debug(), images});
     if (c.backup) {
       ASSERT_EQ(job.Backup(kEnclosurePath, info).end, BackupEnd::Saved);
     }

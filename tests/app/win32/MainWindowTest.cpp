@@ -69,10 +69,10 @@ class MainWindowTest : public ::testing::Test {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     ASSERT_TRUE(RegisterControlClasses(GetModuleHandleA(nullptr)));
-    window_ = std::make_unique<MainWindow>(
-        GetModuleHandleA(nullptr), nullptr,
-        WindowServices{*io_, devices_->lister(), devices_->clock(), images_, devices_->enclosures(),
-                       nullptr, changes});
+    services_ = std::make_unique<DeviceServices>(
+        DeviceServices{*io_, devices_->lister(), devices_->clock(), devices_->enclosures()});
+    window_ = std::make_unique<MainWindow>(GetModuleHandleA(nullptr), nullptr,
+                                           WindowServices{*services_, images_, changes});
   }
 
   /// A scenario file of this test, removed after it.
@@ -107,6 +107,7 @@ class MainWindowTest : public ::testing::Test {
   EmbeddedImages images_;
   std::unique_ptr<Devices> devices_;
   std::unique_ptr<Transport> io_;
+  std::unique_ptr<DeviceServices> services_;
   sim::SimulatedClock realTime_;
   std::unique_ptr<demo::PacedChanges> paced_;
   std::unique_ptr<MainWindow> window_;

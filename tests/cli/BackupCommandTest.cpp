@@ -135,6 +135,8 @@ TEST(KorvaneFwUpdate, TheBackupComesFirst) {
 
 /// A file is written only when it is this chip's image and its version is allowed; a refusal
 /// sends nothing to the bridge.
+/// The options that give leave, and the exit code of a file that is no image for the bridge; the
+/// engine's tests hold the version refusals themselves.
 TEST(KorvaneFwUpdate, AFileIsWrittenWhenItsLayoutAndVersionAllowIt) {
   const TempDir dir;
   const std::string old583 = BackUp(dir, "jms583-outdated", "old583.bin");
@@ -155,11 +157,8 @@ TEST(KorvaneFwUpdate, AFileIsWrittenWhenItsLayoutAndVersionAllowIt) {
     std::string said;
   };
   const Case cases[] = {
-      {"jms583-current", old583, {}, exitcode::kFailure, "add --allow-older"},
       {"jms583-current", old583, {"--allow-older"}, exitcode::kOk, "Update complete"},
-      {"jms583-outdated", old583, {}, exitcode::kFailure, "add --allow-reinstall"},
       {"jms583-outdated", old583, {"--allow-reinstall"}, exitcode::kOk, "Update complete"},
-      {"jms578-current", old578, {"--allow-older"}, exitcode::kFailure, "add --force"},
       {"jms578-current", old578, {"--force"}, exitcode::kOk, "Update complete"},
       {"jms583-outdated",
        dir.File("jms578.bin"),

@@ -133,31 +133,6 @@ TEST(UpdateRequestTest, ARecordGoesBackOnlyToTheEnclosureWithItsIdsAndSerial) {
   }
 }
 
-TEST(UpdateRequestTest, ARecordGoesBackOnlyFromABackupOfTheSameKindOfEnclosure) {
-  struct Case {
-    const char* what;
-    FirmwareFile file;
-    Enclosures enclosures;
-    std::string_view refusal;
-  };
-  const Case cases[] = {
-      {"no backup of ours",
-       {"vendor.bin", {}, "", false, false},
-       Enclosures::Simulated,
-       "vendor.bin is not a backup this program made"},
-      {"simulated, to a real one",
-       {"sim.bin", {}, "", true, true},
-       Enclosures::Real,
-       "sim.bin is the backup of a simulated enclosure"},
-      {"simulated, to a simulated one", {"sim.bin", {}, "", true, true}, Enclosures::Simulated, ""},
-      {"real, to a real one", {"real.bin", {}, "", true, false}, Enclosures::Real, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    ExpectRefusal(RestoreFileRefusal(c.file, c.enclosures), c.refusal);
-  }
-}
-
 constexpr Version kOld583{0, 0, 0, 8};
 
 /// A sibling chip of the family that discovery accepts and the update turns down.
@@ -182,7 +157,8 @@ TEST(UpdateRequestTest, PrepareRefusesBeforeAnythingIsWritten) {
     Enclosures enclosures = Enclosures::Simulated;
     bool development = false;
     MountState::Kind mounts = MountState::Kind::Free;
-    bool restore = false;
+    /// 1: the file's record is to be written back; 2: and the file is a simulated one's backup.
+    int restore = 0;
     Refusal refusal = Refusal::None;
     std::string_view step = "";
     std::string_view reason = "";
@@ -213,6 +189,9 @@ TEST(UpdateRequestTest, PrepareRefusesBeforeAnythingIsWritten) {
       {"file, restore of no backup", RunningConfig(Jms583(), kOld583), CarriedCopy(Jms583()),
        Enclosures::Simulated, false, MountState::Kind::Free, true, Refusal::Restore, "image",
        "not a backup this program made"},
+      {"file, restore of a simulated backup to a real one", RunningConfig(Jms583(), kOld583),
+       CarriedCopy(Jms583()), Enclosures::Real, false, MountState::Kind::Free, 2, Refusal::Restore,
+       "image", "the backup of a simulated enclosure"},
       {"file, no chip of ours", UnknownChip(), CarriedCopy(Jms583()), Enclosures::Simulated, false,
        MountState::Kind::Free, false, Refusal::Chip, "chip",
        "no enclosure of a chip this program updates was identified"},
@@ -228,9 +207,9 @@ TEST(UpdateRequestTest, PrepareRefusesBeforeAnythingIsWritten) {
     const FirmwareFile file{
         "new.bin",
         c.file ? std::span<const std::uint8_t>(*c.file) : std::span<const std::uint8_t>(), "",
-        false, false};
+        c.restore == 2, c.restore == 2};
     UpdateRequest request = rig.Request(c.file ? &file : nullptr);
-    request.restoreNvram = c.restore;
+    request.restoreNvram = c.restore != 0;
 
     const Preparation prepared = rig.job.Prepare(request);
     EXPECT_EQ(prepared.refusal, c.refusal);

@@ -239,6 +239,10 @@ void TForm1::btn_updClick() {
   // The window's request (the carried image, no backup, the record read once) is never refused
   // before the write: the write makes its own refusals.
   const Preparation prepared = job_.Prepare(request);
+  if (!prepared.plan) {
+    ShowUpdateOutcome(false);
+    return;
+  }
   const JobOutcome outcome = job_.Run(*prepared.plan, steps);
   ShowUpdateOutcome(outcome.complete());
   // A disk in use is refused before anything is written; "Update Fail" alone would not say why.

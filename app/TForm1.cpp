@@ -25,6 +25,25 @@ class UpdateRunning {
   FormState& state_;
 };
 
+/// The window's display once a verdict is shown.
+Display DisplayAfter(CheckVerdict verdict) {
+  switch (verdict) {
+    case CheckVerdict::Offer:
+      return Display::Offer;
+    case CheckVerdict::UpToDate:
+      return Display::UpToDate;
+    case CheckVerdict::NothingToUpdate:
+      return Display::NothingToUpdate;
+    case CheckVerdict::NotFound:
+      return Display::NothingFound;
+    case CheckVerdict::Multiple:
+      return Display::Multiple;
+    case CheckVerdict::Failure:
+      break;
+  }
+  return Display::Failure;
+}
+
 }  // namespace
 
 /// Marks a scan, check or update command as running for as long as it lives.
@@ -61,7 +80,7 @@ void TForm1::btn_RefreshClick() {
     return;
   }
   FinishList();
-  if (listedCount_ <= 1) {
+  if (job_.LeadsToCheck()) {
     CheckFirmwareVersion();
   } else {
     services_.view.SetVisible(Control::btn_upd, false);
@@ -101,11 +120,12 @@ void TForm1::ShowNothingFound() {
   MainView& view = services_.view;
   display_ = Display::NothingFound;
   listedCount_ = 0;
-  view.ShowPicture(Control::Image3, Picture::Cross);
+  const VerdictDisplay shown = DisplayOf(CheckVerdict::NotFound, 0);
+  view.ShowPicture(Control::Image3, shown.picture);
   view.ClearDeviceList();
   view.SetVisible(Control::Image2, false);
   view.SetVisible(Control::Image3, true);
-  SetStatus(status::kNothingFound, false);
+  SetStatus(shown.text, shown.Clickable());
   view.AddDeviceLine(kNoDeviceLine);
   view.SelectDevice(0);
   view.SetEnabled(Control::cbb_DeviceList, false);
@@ -127,12 +147,13 @@ void TForm1::ListDisk(const ListedDisk& disk) {
 
 void TForm1::ShowMultiple() {
   MainView& view = services_.view;
+  const VerdictDisplay shown = DisplayOf(CheckVerdict::Multiple, 0);
   display_ = Display::Multiple;
-  view.ShowPicture(Control::Image3, Picture::Cross);
+  view.ShowPicture(Control::Image3, shown.picture);
   view.SetVisible(Control::Image2, false);
   view.SetVisible(Control::Image3, true);
   // The text stays disabled since the last disk was listed, so it starts nothing.
-  view.SetStatusText(status::kMultiple);
+  view.SetStatusText(shown.text);
 }
 
 // ---- The version check -------------------------------------------------------------------------
@@ -163,37 +184,26 @@ void TForm1::ShowChecking() {
   Pump();
 }
 
-void TForm1::ShowRuled(VersionVerdict verdict) {
-  switch (verdict) {
-    case VersionVerdict::Offer:
-      ShowVerdict(Display::Offer, Picture::Update,
-                  status::OfferText(ChipCodeOf(job_.check().bridgeInfo)), true);
-      return;
-    case VersionVerdict::UpToDate:
-      ShowVerdict(Display::UpToDate, Picture::Good, status::kUpToDate, false);
-      return;
-    case VersionVerdict::NothingToUpdate:
-      ShowVerdict(Display::NothingToUpdate, Picture::Cross, status::kNothingFound, std::nullopt);
-      return;
-    case VersionVerdict::Failure:
-      return;
-  }
+void TForm1::ShowRuled(VersionVerdict ruled) {
+  // A failure shows once the check has ended, whether the rules or a later read failed.
+  if (ruled == VersionVerdict::Failure) return;
+  ShowVerdict(CheckVerdictOf(ruled));
 }
 
-void TForm1::ShowVerdict(Display display, Picture picture, std::string_view text,
-                         std::optional<bool> enabled) {
+void TForm1::ShowVerdict(CheckVerdict verdict) {
   MainView& view = services_.view;
-  display_ = display;
-  view.ShowPicture(Control::Image3, picture);
+  const VerdictDisplay shown = DisplayOf(verdict, ChipCodeOf(job_.check().bridgeInfo));
+  display_ = DisplayAfter(verdict);
+  view.ShowPicture(Control::Image3, shown.picture);
   view.SetVisible(Control::Image2, false);
   view.SetVisible(Control::Image3, true);
-  view.SetStatusText(text);
-  if (enabled) SetStatusEnabled(*enabled);
+  view.SetStatusText(shown.text);
+  if (shown.clickable) SetStatusEnabled(*shown.clickable);
 }
 
 void TForm1::ShowFailure() {
   MainView& view = services_.view;
-  ShowVerdict(Display::Failure, Picture::Cross, status::kNothingFound, false);
+  ShowVerdict(CheckVerdict::Failure);
   view.ClearDeviceList();
   view.AddDeviceLine(kNoDeviceLine);
   view.SelectDevice(0);

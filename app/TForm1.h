@@ -141,9 +141,8 @@ class TForm1 {
   // The version check.
   std::string SelectedPath() const;
   void ShowChecking();
-  void ShowRuled(VersionVerdict verdict);
-  void ShowVerdict(Display display, Picture picture, std::string_view text,
-                   std::optional<bool> enabled);
+  void ShowRuled(VersionVerdict ruled);
+  void ShowVerdict(CheckVerdict verdict);
   void ShowFailure();
 
   // The update command.

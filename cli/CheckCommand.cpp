@@ -208,9 +208,10 @@ int CheckExitCode(CheckVerdict verdict, bool accessDenied) {
 CheckReport BuildCheckReport(const UpdateJob& job, const KeptMessages& messages) {
   CheckReport report;
   report.verdict = job.verdict();
-  report.statusText = StatusTextOf(report.verdict, ChipCodeOf(job.check().bridgeInfo));
-  report.picture = PictureOf(report.verdict);
-  report.clickable = ClickableAfter(report.verdict);
+  const VerdictDisplay display = DisplayOf(report.verdict, ChipCodeOf(job.check().bridgeInfo));
+  report.statusText = display.text;
+  report.picture = display.picture;
+  report.clickable = display.Clickable();
   const VersionCheck* record = CheckedRecord(job);
   if (record != nullptr) FillChecked(report, job, *record);
   report.disks = ListedEntries(job, record);

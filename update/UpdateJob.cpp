@@ -71,16 +71,8 @@ CheckVerdict UpdateJob::verdict() const {
   if (scan_.enumeratedDiskCount == 0) return CheckVerdict::NotFound;
   if (scan_.listed.size() > 1) return CheckVerdict::Multiple;
   if (!checked_) return CheckVerdict::Failure;
-  switch (check_.verdict()) {
-    case VersionVerdict::Offer:
-      return CheckVerdict::Offer;
-    case VersionVerdict::UpToDate:
-      return CheckVerdict::UpToDate;
-    case VersionVerdict::NothingToUpdate:
-      return CheckVerdict::NothingToUpdate;
-    case VersionVerdict::Failure:
-      break;
-  }
+  const CheckVerdict checked = CheckVerdictOf(check_.verdict());
+  if (checked != CheckVerdict::Failure) return checked;
   // A failed check of a disk the scan could not list means that no enclosure was found.
   return scan_.listed.empty() ? CheckVerdict::NotFound : CheckVerdict::Failure;
 }

@@ -34,35 +34,21 @@ std::string_view status::OfferText(std::uint8_t chipCode) {
   return kTexts[static_cast<std::size_t>(chip - kChipUpdates.data())];
 }
 
-std::string_view StatusTextOf(CheckVerdict verdict, std::uint8_t chipCode) {
+VerdictDisplay DisplayOf(CheckVerdict verdict, std::uint8_t chipCode) {
   switch (verdict) {
     case CheckVerdict::Offer:
-      return status::OfferText(chipCode);
+      return {Picture::Update, status::OfferText(chipCode), true};
     case CheckVerdict::UpToDate:
-      return status::kUpToDate;
-    case CheckVerdict::Multiple:
-      return status::kMultiple;
+      return {Picture::Good, status::kUpToDate, false};
     case CheckVerdict::NothingToUpdate:
+      return {Picture::Cross, status::kNothingFound, std::nullopt};
+    case CheckVerdict::Multiple:
+      return {Picture::Cross, status::kMultiple, std::nullopt};
     case CheckVerdict::NotFound:
     case CheckVerdict::Failure:
       break;
   }
-  return status::kNothingFound;
-}
-
-Picture PictureOf(CheckVerdict verdict) {
-  switch (verdict) {
-    case CheckVerdict::Offer:
-      return Picture::Update;
-    case CheckVerdict::UpToDate:
-      return Picture::Good;
-    case CheckVerdict::NothingToUpdate:
-    case CheckVerdict::NotFound:
-    case CheckVerdict::Multiple:
-    case CheckVerdict::Failure:
-      break;
-  }
-  return Picture::Cross;
+  return {Picture::Cross, status::kNothingFound, false};
 }
 
 }  // namespace korvane

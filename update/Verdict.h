@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace korvane {
@@ -46,11 +47,19 @@ inline constexpr std::string_view kUpdateFail = "Update Fail";
 std::string_view OfferText(std::uint8_t chipCode);
 }  // namespace status
 
-/// The status text the window shows for a verdict on the chip with that code.
-std::string_view StatusTextOf(CheckVerdict verdict, std::uint8_t chipCode);
-/// The picture the window shows for a verdict.
-Picture PictureOf(CheckVerdict verdict);
-/// Whether a click on the status text starts the update after this verdict: only after an offer.
-inline bool ClickableAfter(CheckVerdict verdict) { return verdict == CheckVerdict::Offer; }
+/// How the window shows a verdict, and what the command line says the window would show.
+struct VerdictDisplay {
+  Picture picture = Picture::Cross;
+  std::string_view text;  ///< the status text
+  /// Whether a click on the text starts the update: only after an offer. Nothing where the text
+  /// keeps the state the scan or the check left it in, which is disabled.
+  std::optional<bool> clickable;
+
+  /// Whether a click on the text starts the update once the verdict is shown.
+  bool Clickable() const { return clickable.value_or(false); }
+};
+
+/// The window's display of a verdict on the chip with that code.
+VerdictDisplay DisplayOf(CheckVerdict verdict, std::uint8_t chipCode);
 
 }  // namespace korvane

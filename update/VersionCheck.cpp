@@ -213,4 +213,18 @@ std::string VersionWithRelease(const ChipUpdate* chip, const std::array<std::uin
   return text;
 }
 
+CheckVerdict CheckVerdictOf(VersionVerdict verdict) {
+  switch (verdict) {
+    case VersionVerdict::Offer:
+      return CheckVerdict::Offer;
+    case VersionVerdict::UpToDate:
+      return CheckVerdict::UpToDate;
+    case VersionVerdict::NothingToUpdate:
+      return CheckVerdict::NothingToUpdate;
+    case VersionVerdict::Failure:
+      break;
+  }
+  return CheckVerdict::Failure;
+}
+
 }  // namespace korvane

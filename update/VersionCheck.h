@@ -15,6 +15,7 @@
 #include "Clock.h"
 #include "MessageSink.h"
 #include "Transport.h"
+#include "Verdict.h"
 
 namespace korvane {
 
@@ -25,6 +26,10 @@ enum class VersionVerdict : std::uint8_t {
   NothingToUpdate,  ///< a JMS583 firmware that the carried one does not replace
   Failure,          ///< the check could not decide
 };
+
+/// The verdict of a check whose rules came to this, where the scan listed at most one enclosure;
+/// a failure is the check's own (a scan that listed nothing makes it "not found").
+CheckVerdict CheckVerdictOf(VersionVerdict verdict);
 
 /// What one version check read and decided.
 struct VersionCheck {

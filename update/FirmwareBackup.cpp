@@ -78,6 +78,7 @@ std::optional<std::vector<std::uint8_t>> ReadNvramRecord(Transport& io, Clock& c
 FirmwareBackup ReadFirmwareBackup(Transport& io, Clock& clock, std::string_view path,
                                   BridgeInfo info, UpdateView* view) {
   FirmwareBackup backup;
+  backup.info = info;
   backup.chip = FindChipUpdate(ChipCodeOf(info));
   if (backup.chip == nullptr) {
     return Failed(std::move(backup), "chip code " + std::to_string(ChipCodeOf(info)) +

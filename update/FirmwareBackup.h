@@ -30,6 +30,7 @@ inline constexpr std::string_view kNotGivenBack = "this bridge does not give bac
 struct FirmwareBackup {
   BackupEnd end = BackupEnd::Failed;
   const ChipUpdate* chip = nullptr;
+  BridgeInfo info = 0;  ///< the bridge's identification
   /// The identity block read first; with Saved, its version is the one the image holds.
   BridgeIdentity identity{};
   std::vector<std::uint8_t> image;  ///< the firmware area, then the NVRAM record; with Saved

@@ -82,6 +82,7 @@ void FillChecked(CheckReport& report, const UpdateJob& job, const VersionCheck& 
     report.revision = RevisionOf(record.bridgeInfo);
   }
   if (record.firmware) report.firmware = FirmwareState{*record.firmware, record.romMode};
+  report.enclosure = DescribeEnclosure(record.bridgeInfo, record.firmware, record.romMode);
   const auto& listed = job.scan().listed;
   const auto found = std::ranges::find_if(
       listed, [&](const ListedDisk& disk) { return disk.path == record.path; });
@@ -113,16 +114,10 @@ void PrintCurrent(std::ostream& out, const CheckReport& report, const std::strin
   out << ".\n";
 }
 
-std::string ChipLine(const CheckReport& report) {
-  if (!report.chipCode) return "not recognised";
-  return ChipName(*report.chipCode) + " (chip code " + std::to_string(*report.chipCode) +
-         ", revision " + std::to_string(report.revision.value_or(0)) + ")";
-}
-
 void PrintEnclosure(std::ostream& out, const CheckReport& report) {
   if (report.checked) out << "Enclosure: " << Printable(report.checked->line) << '\n';
   out << "Path:      " << Printable(report.checkedPath) << '\n';
-  out << "Chip:      " << ChipLine(report) << '\n';
+  out << "Chip:      " << ChipText(report.enclosure) << '\n';
   out << "Firmware:  " << FirmwareLine(report) << '\n';
 }
 
@@ -168,12 +163,6 @@ std::optional<std::array<std::uint8_t, 4>> Running(const CheckReport& report) {
 }
 
 }  // namespace
-
-std::string ChipName(std::uint8_t code) {
-  if (const ChipUpdate* chip = FindChipUpdate(code)) return std::string(chip->chipName);
-  if (code < ChipCodeTable.size()) return std::string(ChipCodeTable[code]);
-  return "chip code " + std::to_string(code);
-}
 
 const ChipUpdate* CheckedChip(const CheckReport& report) {
   return report.chipCode ? FindChipUpdate(*report.chipCode) : nullptr;

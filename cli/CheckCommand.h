@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
+#include "Facts.h"
 #include "JobSession.h"
 #include "ListCommand.h"
 
@@ -32,6 +33,7 @@ struct CheckReport {
   std::optional<std::uint8_t> chipCode;   ///< null when no chip was recognised
   std::optional<std::uint8_t> revision;   ///< with the chip code
   std::optional<FirmwareState> firmware;  ///< null when the identity block was not read
+  EnclosureFacts enclosure;               ///< the checked enclosure, as every output names it
   std::vector<ListEntry> disks;           ///< what the scan listed
   std::string offeredVersion;             ///< the version offered; empty without an offer
   /// What a bridge of the checked chip runs once it runs the carried firmware; null for a chip
@@ -71,8 +73,6 @@ void PrintWarnings(CommandContext& context, const CheckReport& report);
 bool DevelopmentNoteApplies(const CheckReport& report);
 /// The enclosure as the report names it: its device-list line, or its path.
 std::string EnclosureName(const CheckReport& report);
-/// "JMS583": the chip a chip code names.
-std::string ChipName(std::uint8_t code);
 
 /// Runs the command; returns the exit code.
 int RunCheck(CommandContext& context);

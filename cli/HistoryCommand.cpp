@@ -14,20 +14,9 @@ namespace korvane::cli {
 namespace {
 
 HistoryEnclosure EnclosureOf(const CheckReport& check) {
-  HistoryEnclosure enclosure;
-  if (check.chipCode) {
-    enclosure.chip = ChipName(*check.chipCode);
-    enclosure.chipCode = *check.chipCode;
-  }
-  enclosure.path = check.checkedPath;
-  if (check.checked) enclosure.line = check.checked->line;
-  return enclosure;
-}
-
-std::optional<std::string> RunningVersion(const CheckReport& check) {
-  if (!check.firmware) return std::nullopt;
-  if (check.firmware->romMode) return std::string("boot-rom");
-  return VersionText(check.firmware->version);
+  std::optional<std::string> line;
+  if (check.checked) line = check.checked->line;
+  return HistoryEnclosureOf(check.enclosure, check.checkedPath, std::move(line));
 }
 
 /// A text member of an event, printable; absent when it is missing or no text.
@@ -68,13 +57,8 @@ HistoryEvent NewHistoryEvent(const CommandContext& context, std::string_view kin
   event.event = std::string(kind);
   event.simulated = context.devices.enclosures() == Enclosures::Simulated;
   event.enclosure = EnclosureOf(check);
-  event.versionBefore = RunningVersion(check);
-  if (check.firmware && !check.firmware->romMode) {
-    if (const ChipUpdate* chip = CheckedChip(check)) {
-      const std::string_view release = ReleaseOf(*chip, check.firmware->version);
-      if (!release.empty()) event.releaseBefore = std::string(release);
-    }
-  }
+  event.versionBefore = HistoryVersion(check.enclosure);
+  if (!check.enclosure.release.empty()) event.releaseBefore = check.enclosure.release;
   return event;
 }
 

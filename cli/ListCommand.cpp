@@ -4,6 +4,7 @@
 
 #include "BridgeCommands.h"
 #include "ChipUpdate.h"
+#include "Facts.h"
 #include "ImageCheck.h"
 #include "Text.h"
 #include "UpdateJob.h"
@@ -11,13 +12,17 @@
 namespace korvane::cli {
 namespace {
 
-std::string_view ChipText(BridgeInfo info) { return ChipCodeTable[ChipCodeOf(info)]; }
+/// The listed disk as every output names it.
+EnclosureFacts FactsOf(const ListEntry& entry) {
+  if (!entry.firmware) return DescribeEnclosure(entry.disk.bridgeInfo);
+  return DescribeEnclosure(entry.disk.bridgeInfo, entry.firmware->version, entry.firmware->romMode);
+}
 
-std::string FirmwareText(const ListedDisk& disk, const std::optional<FirmwareState>& firmware) {
-  if (!firmware) return "firmware unreadable";
-  if (firmware->romMode) return "boot ROM running, no firmware";
-  return "firmware " +
-         VersionWithRelease(FindChipUpdate(ChipCodeOf(disk.bridgeInfo)), firmware->version);
+std::string FirmwareText(const ListEntry& entry, const EnclosureFacts& facts) {
+  if (!ReadsFirmware(entry.disk)) return "firmware not read";
+  if (!facts.reported) return "firmware unreadable";
+  if (facts.bootRom) return "boot ROM running, no firmware";
+  return "firmware " + VersionWords(facts);
 }
 
 /// The model text without the blanks INQUIRY pads it with; the device-list line keeps them.
@@ -31,11 +36,9 @@ std::string TrimmedModel(std::string_view model) {
 /// One line per disk: the device-list line as the window shows it, trailing blanks included, made
 /// printable like every text a bridge or the system gave.
 std::string HumanLine(const ListEntry& entry) {
-  const ListedDisk& disk = entry.disk;
-  return Printable(disk.line) + " | chip " + std::to_string(ChipCodeOf(disk.bridgeInfo)) + " (" +
-         std::string(ChipText(disk.bridgeInfo)) + ") revision " +
-         std::to_string(RevisionOf(disk.bridgeInfo)) + " | " + FirmwareText(disk, entry.firmware) +
-         " | " + Printable(disk.path);
+  const EnclosureFacts facts = FactsOf(entry);
+  return Printable(entry.disk.line) + " | " + ChipText(facts) + " | " + FirmwareText(entry, facts) +
+         " | " + Printable(entry.disk.path);
 }
 
 /// The one-line answer when nothing could be listed.
@@ -73,22 +76,18 @@ void PrintHuman(const CommandContext& context, const ListReport& report) {
 
 nlohmann::ordered_json DiskJson(const ListEntry& entry) {
   const ListedDisk& disk = entry.disk;
-  nlohmann::ordered_json json{{"line", disk.line},
-                              {"path", disk.path},
-                              {"bus", BusName(disk.bus)},
-                              {"model", TrimmedModel(disk.model)},
-                              {"chip_code", ChipCodeOf(disk.bridgeInfo)},
-                              {"chip", ChipText(disk.bridgeInfo)},
-                              {"revision", RevisionOf(disk.bridgeInfo)},
-                              {"firmware", nullptr},
+  const EnclosureFacts facts = FactsOf(entry);
+  nlohmann::ordered_json json{{"line", disk.line},           {"path", disk.path},
+                              {"bus", BusName(disk.bus)},    {"model", TrimmedModel(disk.model)},
+                              {"chip_code", facts.chipCode}, {"chip", facts.chipName},
+                              {"revision", facts.revision},  {"firmware", nullptr},
                               {"rom_mode", nullptr}};
-  std::optional<std::array<std::uint8_t, 4>> running;
-  if (entry.firmware) {
-    json["firmware"] = VersionText(entry.firmware->version);
-    json["rom_mode"] = entry.firmware->romMode;
-    if (!entry.firmware->romMode) running = entry.firmware->version;
+  if (facts.reported) {
+    json["firmware"] = VersionText(*facts.reported);
+    json["rom_mode"] = facts.bootRom;
   }
-  json["firmware_release"] = ReleaseJson(FindChipUpdate(ChipCodeOf(disk.bridgeInfo)), running);
+  json["firmware_release"] = facts.release.empty() ? nlohmann::ordered_json(nullptr)
+                                                   : nlohmann::ordered_json(facts.release);
   return json;
 }
 
@@ -104,6 +103,10 @@ std::string DumpJson(const nlohmann::ordered_json& json) {
   return json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+bool ReadsFirmware(const ListedDisk& disk) {
+  return FindChipUpdate(ChipCodeOf(disk.bridgeInfo)) != nullptr;
+}
+
 std::optional<FirmwareState> ReadFirmwareState(Transport& io, std::string_view path) {
   const IdentityRead read = ReadBridgeIdentity(io, path);
   if (!read.identity) return std::nullopt;
@@ -114,7 +117,8 @@ ListReport BuildListReport(CommandContext& context) {
   ScanResult scan = ScanBridgeDisks(context.devices.lister(), context.io, context.messages);
   ListReport report{scan.enumeratedDiskCount, {}, std::move(scan.warnings)};
   for (ListedDisk& disk : scan.listed) {
-    std::optional<FirmwareState> firmware = ReadFirmwareState(context.io, disk.path);
+    std::optional<FirmwareState> firmware;
+    if (ReadsFirmware(disk)) firmware = ReadFirmwareState(context.io, disk.path);
     report.entries.push_back({std::move(disk), firmware});
   }
   for (const std::string& text : context.messages.texts()) report.warnings.push_back(text);

@@ -44,6 +44,10 @@ nlohmann::ordered_json ReleaseJson(const ChipUpdate* chip,
 /// Text from a bridge as JSON output: bytes that are not UTF-8 are replaced, not fatal.
 std::string DumpJson(const nlohmann::ordered_json& json);
 
+/// True for a disk whose running firmware list reads: one of a chip this program updates, the
+/// only chips whose identity block it knows to hold their version, and the only ones the check
+/// reads it of.
+bool ReadsFirmware(const ListedDisk& disk);
 /// Reads the running firmware from the identity block; nothing when it cannot be read.
 std::optional<FirmwareState> ReadFirmwareState(Transport& io, std::string_view path);
 /// Scans and reads each listed disk's firmware.

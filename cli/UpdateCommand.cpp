@@ -179,10 +179,13 @@ nlohmann::ordered_json UpdateJson(const UpdateOutcome& outcome, const CheckRepor
       {"replug", outcome.replug ? ReplugJson(*outcome.replug) : nlohmann::ordered_json(nullptr)},
       {"check", CheckJson(check)}};
   if (outcome.written) {
-    json["image"] = {{"name", outcome.written->name},
-                     {"size", outcome.written->size},
-                     {"sha256", outcome.written->sha256},
-                     {"version", outcome.written->version}};
+    json["image"] = {
+        {"name", outcome.written->name},
+        {"size", outcome.written->size},
+        {"sha256", outcome.written->sha256},
+        {"version", outcome.written->running
+                        ? nlohmann::ordered_json(VersionText(*outcome.written->running))
+                        : nlohmann::ordered_json(nullptr)}};
   }
   if (outcome.failedStep) json["failed_step"] = *outcome.failedStep;
   if (outcome.reason) json["reason"] = *outcome.reason;
@@ -202,48 +205,26 @@ bool IsYes(std::string_view answer) {
 
 namespace {
 
-/// The image as the history names it, with the version a bridge reports once it runs it.
-HistoryImage WithRunning(HistoryImage image, const ChipUpdate& chip,
-                         const std::optional<std::array<std::uint8_t, 4>>& running) {
-  if (!running) return image;
-  image.running = VersionText(*running);
-  if (const std::string_view release = ReleaseOf(chip, *running); !release.empty()) {
-    image.release = std::string(release);
-  }
-  return image;
-}
-
 /// The carried image an update offered writes, as the history names it.
 std::optional<HistoryImage> CarriedImage(const CheckReport& check) {
-  const ChipUpdate* chip = check.chipCode ? FindChipUpdate(*check.chipCode) : nullptr;
+  const ChipUpdate* chip = CheckedChip(check);
   if (chip == nullptr || check.offeredVersion.empty()) return std::nullopt;
-  const EmbeddedImages images;
-  const auto bytes = images.Find(chip->firmwareImage, kFirmwareType);
-  return WithRunning(
-      HistoryImage{std::string(chip->firmwareImage),
-                   bytes ? std::optional(Sha256Hex(*bytes)) : std::nullopt, check.offeredVersion},
-      *chip, check.carried);
+  const auto bytes = EmbeddedImages().Find(chip->firmwareImage, kFirmwareType);
+  return HistoryImageOf(
+      std::string(chip->firmwareImage),
+      DescribeCarriedFirmware(*chip, bytes.value_or(std::span<const std::uint8_t>())));
 }
 
 /// What the update wrote, or would have written: the file, or the carried image.
-std::optional<HistoryImage> WrittenImageOf(const UpdateOutcome& outcome, const CheckReport& check,
-                                           const FileFacts* file) {
-  if (outcome.written) {
-    const HistoryImage image{RecordedPath(outcome.written->name), outcome.written->sha256,
-                             outcome.written->version};
-    const ChipUpdate* chip = CheckedChip(check);
-    return chip != nullptr ? WithRunning(image, *chip, outcome.written->running) : image;
-  }
+std::optional<HistoryImage> WrittenImageOf(const CheckReport& check, const FileFacts* file) {
   if (file == nullptr) return CarriedImage(check);
-  // A file refused before it was planned: its version as its own chip writes it, where known.
-  const HistoryImage image{RecordedPath(file->name), file->sha256, file->version};
-  return file->chip != nullptr ? WithRunning(image, *file->chip, file->running) : image;
+  return HistoryImageOf(RecordedPath(file->name), file->firmware);
 }
 
 HistoryEvent UpdateEvent(const CommandContext& context, const UpdateOutcome& outcome,
                          const CheckReport& check, const FileFacts* file) {
   HistoryEvent event = NewHistoryEvent(context, "update", check);
-  event.written = WrittenImageOf(outcome, check, file);
+  event.written = WrittenImageOf(check, file);
   event.result = std::string(UpdateResultName(outcome.result));
   event.failedStep = outcome.failedStep;
   event.reason = outcome.reason;

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "Facts.h"
 #include "Folders.h"
 #include "Sha256.h"
 #include "Text.h"
@@ -95,6 +96,7 @@ std::string BackupFileName(std::string_view chip, const std::array<std::uint8_t,
 nlohmann::ordered_json BackupRecord(const FirmwareBackup& backup, std::string_view fileName,
                                     const BackupFacts& facts) {
   const BridgeIdentity& identity = backup.identity;
+  const EnclosureFacts enclosure = DescribeEnclosure(backup.info, identity);
   const std::span<const std::uint8_t> image(backup.image);
   const std::vector<std::uint8_t> serial =
       SerialDescriptor(image.subspan(backup.chip->firmwareArea));
@@ -107,12 +109,15 @@ nlohmann::ordered_json BackupRecord(const FirmwareBackup& backup, std::string_vi
           {"size", backup.image.size()},
           {"sha256", Sha256Hex(backup.image)},
           {"simulated", facts.simulated},
-          {"chip", backup.chip->chipName},
+          {"chip", enclosure.chipName},
           {"chip_code", backup.chip->chipCode},
           {"usb_vendor", BigEndianHex(identity.vendor)},
           {"usb_product", BigEndianHex(identity.product)},
-          {"revision", std::string(1, static_cast<char>(identity.revision))},
+          {"revision", enclosure.revision},
+          {"revision_digit", std::string(1, enclosure.revisionDigit.value_or('?'))},
           {"version", VersionText(identity.version)},
+          {"release", enclosure.release.empty() ? nlohmann::ordered_json(nullptr)
+                                                : nlohmann::ordered_json(enclosure.release)},
           {"serial", Printable(serialText)},
           {"firmware_area", backup.chip->firmwareArea},
           {"nvram_address", backup.chip->nvramAddress}};

@@ -24,9 +24,13 @@
 
 namespace korvane::store {
 
-/// What the record beside a backup says it is, and the version of its layout.
+/// What the record beside a backup says it is, and the version of its layout. In layout 1,
+/// "revision" held the identity block's revision digit; from 2 it is the identification's
+/// revision, as every other output names it, and the digit is "revision_digit".
 inline constexpr std::string_view kBackupFormat = "korvane-backup";
-inline constexpr int kBackupFormatVersion = 1;
+inline constexpr int kBackupFormatVersion = 2;
+/// The oldest layout still read back.
+inline constexpr int kOldestBackupFormatVersion = 1;
 
 /// Said when the environment names no state folder, before the remedy.
 inline constexpr std::string_view kNoStateFolder =

@@ -10,6 +10,7 @@
 #include "Folders.h"
 #include "OutputFile.h"
 #include "RegularFile.h"
+#include "VersionCheck.h"
 
 namespace korvane::store {
 namespace {
@@ -25,6 +26,7 @@ nlohmann::ordered_json OrNull(const std::optional<T>& value) {
 nlohmann::ordered_json EnclosureJson(const HistoryEnclosure& enclosure) {
   return {{"chip", OrNull(enclosure.chip)},
           {"chip_code", OrNull(enclosure.chipCode)},
+          {"revision", OrNull(enclosure.revision)},
           {"path", enclosure.path},
           {"line", OrNull(enclosure.line)}};
 }
@@ -213,6 +215,33 @@ std::string HistoryPath(const std::string& stateFolder) {
 
 std::string HistoryLockPath(const std::string& stateFolder) {
   return HistoryPath(stateFolder) + ".lock";
+}
+
+HistoryImage HistoryImageOf(std::string name, const FirmwareFacts& firmware) {
+  HistoryImage image{std::move(name), std::nullopt, VersionField(firmware)};
+  if (!firmware.sha256.empty()) image.sha256 = firmware.sha256;
+  image.running = image.version;
+  if (!firmware.release.empty()) image.release = firmware.release;
+  return image;
+}
+
+HistoryEnclosure HistoryEnclosureOf(const EnclosureFacts& enclosure, std::string path,
+                                    std::optional<std::string> line) {
+  HistoryEnclosure named;
+  if (enclosure.chipCode != 0) {
+    named.chip = enclosure.chipName;
+    named.chipCode = enclosure.chipCode;
+    named.revision = enclosure.revision;
+  }
+  named.path = std::move(path);
+  named.line = std::move(line);
+  return named;
+}
+
+std::optional<std::string> HistoryVersion(const EnclosureFacts& enclosure) {
+  if (!enclosure.reported) return std::nullopt;
+  if (enclosure.bootRom) return std::string("boot-rom");
+  return VersionText(*enclosure.reported);
 }
 
 nlohmann::ordered_json HistoryJson(const HistoryEvent& event) {

@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Facts.h"
 #include "FileCalls.h"
 
 namespace korvane::store {
@@ -33,22 +34,33 @@ std::string HistoryLockPath(const std::string& stateFolder);
 
 /// The enclosure an event was about, as the check saw it.
 struct HistoryEnclosure {
-  std::optional<std::string> chip;  ///< "JMS583"; null when not recognised
-  std::optional<int> chipCode;      ///< with chip
-  std::string path;                 ///< the device path; empty when none was checked
-  std::optional<std::string> line;  ///< the device-list line, when listed
+  std::optional<std::string> chip;             ///< "JMS583"; null when not recognised
+  std::optional<int> chipCode;                 ///< with chip
+  std::string path;                            ///< the device path; empty when none was checked
+  std::optional<std::string> line;             ///< the device-list line, when listed
+  std::optional<int> revision = std::nullopt;  ///< the identification's revision, with chip
 };
 
 /// The firmware an update wrote, or would have written: a file or the carried image.
 struct HistoryImage {
-  std::string name;                    ///< the file as given, or the carried image's name
-  std::optional<std::string> sha256;   ///< null when it could not be told
-  std::optional<std::string> version;  ///< as its header or the offer names it
+  std::string name;                   ///< the file as given, or the carried image's name
+  std::optional<std::string> sha256;  ///< null when it could not be told
+  /// "0.0.1.2": what a bridge reports once it runs the image, as running; null when that cannot
+  /// be told. Older lines held the header's own text or the offer's release name here.
+  std::optional<std::string> version;
   /// "0.0.1.2": what a bridge reports once it runs the image; null when that cannot be told.
   std::optional<std::string> running = std::nullopt;
   /// The release name the firmware catalogue gives that version; null when it names none.
   std::optional<std::string> release = std::nullopt;
 };
+
+/// The image as the history names it, under name: its version and release from its facts.
+HistoryImage HistoryImageOf(std::string name, const FirmwareFacts& firmware);
+/// The enclosure as the history names it, at path, with its device-list line where listed.
+HistoryEnclosure HistoryEnclosureOf(const EnclosureFacts& enclosure, std::string path,
+                                    std::optional<std::string> line);
+/// The running version "a.b.c.d", "boot-rom" when no firmware runs, null when not read.
+std::optional<std::string> HistoryVersion(const EnclosureFacts& enclosure);
 
 /// One line of the history.
 struct HistoryEvent {
@@ -69,9 +81,9 @@ struct HistoryEvent {
 };
 
 /// The event as its line holds it: {"time", "program", "version", "event", "simulated",
-/// "enclosure": {"chip", "chip_code", "path", "line"}, "version_before", "release_before",
-/// "written": {"name", "sha256", "version", "running_version", "release"} or null, "result",
-/// "failed_step", "reason", "backup", "replug"}.
+/// "enclosure": {"chip", "chip_code", "revision", "path", "line"}, "version_before",
+/// "release_before", "written": {"name", "sha256", "version", "running_version", "release"} or
+/// null, "result", "failed_step", "reason", "backup", "replug"}.
 nlohmann::ordered_json HistoryJson(const HistoryEvent& event);
 
 /// Appends the event to the state folder's history (made, for this user only, when missing),

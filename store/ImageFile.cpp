@@ -21,16 +21,22 @@
 namespace korvane::store {
 namespace {
 
-enum class FieldKind : std::uint8_t { Text, Count, Flag };
+enum class FieldKind : std::uint8_t { Text, Count, Flag, TextOrNull };
+
+/// The record layouts a field belongs to, as bits: layout n is bit n - 1.
+enum Layouts : std::uint8_t { kFirstLayout = 1, kSecondLayout = 2, kEveryLayout = 3 };
 
 struct Field {
   std::string_view name;
   FieldKind kind;
   bool required;
+  std::uint8_t layouts = kEveryLayout;
 };
 
-/// The fields of a record of ours, and what each must be.
-constexpr std::array<Field, 17> kRecordFields{{
+/// The fields of a record of ours, and what each must be. Layout 1 named the identity block's
+/// revision digit "revision"; layout 2 names it "revision_digit" and gives "revision" the
+/// identification's revision, which every other output calls so.
+constexpr std::array<Field, 20> kRecordFields{{
     {"format", FieldKind::Text, true},
     {"format_version", FieldKind::Count, true},
     {"program", FieldKind::Text, true},
@@ -43,12 +49,27 @@ constexpr std::array<Field, 17> kRecordFields{{
     {"chip_code", FieldKind::Count, true},
     {"usb_vendor", FieldKind::Text, true},
     {"usb_product", FieldKind::Text, true},
-    {"revision", FieldKind::Text, true},
+    {"revision", FieldKind::Text, true, kFirstLayout},
+    {"revision", FieldKind::Count, true, kSecondLayout},
+    {"revision_digit", FieldKind::Text, true, kSecondLayout},
     {"version", FieldKind::Text, true},
+    {"release", FieldKind::TextOrNull, false, kSecondLayout},
     {"serial", FieldKind::Text, true},
     {"firmware_area", FieldKind::Count, true},
     {"nvram_address", FieldKind::Count, true},
 }};
+
+/// The bit of the record's layout; none for a layout this program does not read.
+std::uint8_t LayoutOf(const nlohmann::json& record) {
+  const auto found = record.find("format_version");
+  if (found == record.end() || !found->is_number_unsigned()) return 0;
+  const std::uint64_t layout = found->get<std::uint64_t>();
+  if (layout < static_cast<std::uint64_t>(kOldestBackupFormatVersion) ||
+      layout > static_cast<std::uint64_t>(kBackupFormatVersion)) {
+    return 0;
+  }
+  return static_cast<std::uint8_t>(1U << (layout - 1));
+}
 
 bool HasKind(const nlohmann::json& value, FieldKind kind) {
   switch (kind) {
@@ -58,6 +79,8 @@ bool HasKind(const nlohmann::json& value, FieldKind kind) {
       return value.is_number_unsigned();
     case FieldKind::Flag:
       return value.is_boolean();
+    case FieldKind::TextOrNull:
+      return value.is_string() || value.is_null();
   }
   return false;
 }
@@ -70,13 +93,19 @@ std::string_view KindName(FieldKind kind) {
       return "a whole number";
     case FieldKind::Flag:
       return "true or false";
+    case FieldKind::TextOrNull:
+      return "a text or null";
   }
   return "";
 }
 
 /// Why a record's field is not what it must be; nothing when each is.
+/// A record of a layout this program does not read has only the fields of every layout judged.
 std::optional<std::string> FieldProblem(const nlohmann::json& record, const std::string& name) {
+  const std::uint8_t layout = LayoutOf(record);
   for (const Field& field : kRecordFields) {
+    if (layout != 0 && (field.layouts & layout) == 0) continue;
+    if (layout == 0 && field.layouts != kEveryLayout) continue;
     const auto found = record.find(field.name);
     if (found == record.end()) {
       if (!field.required) continue;
@@ -163,7 +192,7 @@ std::variant<std::monostate, nlohmann::json, std::string> JudgeBackupRecord(std:
   }
   const std::string name = path + ".json";
   if (auto problem = FieldProblem(record, name)) return std::move(*problem);
-  if (record["format_version"].get<std::uint64_t>() != kBackupFormatVersion) {
+  if (LayoutOf(record) == 0) {
     return name + ": a record of another layout (format_version " +
            record["format_version"].dump() + "), which this program does not read";
   }

@@ -49,12 +49,16 @@ EnclosureFacts DescribeEnclosure(BridgeInfo info, const BridgeIdentity& identity
 }
 
 FirmwareFacts DescribeFirmware(std::span<const std::uint8_t> image) {
+  return DescribeFirmware(image, Sha256Hex(image));
+}
+
+FirmwareFacts DescribeFirmware(std::span<const std::uint8_t> image, std::string sha256) {
   FirmwareFacts facts;
   facts.chip = ChipOfImage(image);
   if (facts.chip != nullptr) facts.version = RunningVersionOf(*facts.chip, image);
   facts.release = Release(facts.chip, facts.version);
   facts.size = image.size();
-  facts.sha256 = Sha256Hex(image);
+  facts.sha256 = std::move(sha256);
   return facts;
 }
 

@@ -56,6 +56,8 @@ struct FirmwareFacts {
 
 /// A file's image: its chip and version from its header, its size and SHA-256.
 FirmwareFacts DescribeFirmware(std::span<const std::uint8_t> image);
+/// The same, where the image's SHA-256 (in hex) is known already.
+FirmwareFacts DescribeFirmware(std::span<const std::uint8_t> image, std::string sha256);
 /// The firmware this program carries for chip; image holds its bytes where they are carried.
 FirmwareFacts DescribeCarriedFirmware(const ChipUpdate& chip, std::span<const std::uint8_t> image);
 

@@ -42,11 +42,12 @@ const ChipUpdate* ChipForFile(std::span<const std::uint8_t> bytes, const ChipUpd
 }
 
 FileFacts DescribeFile(const FirmwareFile& file, const ChipUpdate* checked) {
-  FileFacts facts{std::string(file.name),           file.bytes.size(), std::string(file.sha256),
-                  ChipForFile(file.bytes, checked), std::nullopt,      std::nullopt};
-  if (facts.chip == nullptr) return facts;
-  facts.version = ImageVersionText(*facts.chip, file.bytes);
-  facts.running = RunningVersionOf(*facts.chip, file.bytes);
+  FileFacts facts{std::string(file.name), file.bytes.size(), std::string(file.sha256),
+                  ChipForFile(file.bytes, checked),
+                  DescribeFirmware(file.bytes, std::string(file.sha256))};
+  if (facts.firmware.chip == nullptr) return facts;
+  facts.version = VersionWords(facts.firmware);
+  facts.running = facts.firmware.version;
   return facts;
 }
 

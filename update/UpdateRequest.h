@@ -13,6 +13,7 @@
 
 #include "ChipUpdate.h"
 #include "Enclosures.h"
+#include "Facts.h"
 #include "FirmwareBackup.h"
 #include "UpdateContext.h"
 #include "UpdateStep.h"
@@ -43,9 +44,12 @@ struct FileFacts {
   std::string sha256;
   /// The chip it is for: the one its header names, else the enclosure's; null: neither is ours.
   const ChipUpdate* chip = nullptr;
-  /// Its version as its header names it for that chip; nothing without a chip.
+  /// What its header says of it, as every command words a firmware.
+  FirmwareFacts firmware;
+  /// Its version as people read it ("0.1.0.3, release 02.14"); nothing where its header names
+  /// no chip of ours.
   std::optional<std::string> version;
-  /// The version a bridge of that chip reports once it runs the file.
+  /// The version a bridge reports once it runs the file; nothing where that cannot be told.
   std::optional<std::array<std::uint8_t, 4>> running;
 };
 

@@ -38,8 +38,8 @@ TEST(KorvaneFwList, TwoEnclosuresGiveTwoDeviceListLines) {
   ASSERT_EQ(lines.size(), 2u) << result.out;
   EXPECT_THAT(lines[0], StartsWith("<<USB>> "));
   EXPECT_THAT(lines[1], StartsWith("<<UASP>> "));
-  EXPECT_THAT(result.out, HasSubstr("chip 22 (583)"));
-  EXPECT_THAT(result.out, HasSubstr("chip 19 (579)"));
+  EXPECT_THAT(result.out, HasSubstr("JMS583 (chip code 22, revision 0)"));
+  EXPECT_THAT(result.out, HasSubstr("JMS578 (chip code 19, revision 1)"));
 }
 
 TEST(KorvaneFwList, JsonAndTraceDescribeTheOutdatedJms583) {
@@ -53,7 +53,7 @@ TEST(KorvaneFwList, JsonAndTraceDescribeTheOutdatedJms583) {
   ASSERT_EQ(json["disks"].size(), 1u);
   const auto& disk = json["disks"][0];
   EXPECT_EQ(disk["chip_code"], 22);
-  EXPECT_EQ(disk["chip"], "583");
+  EXPECT_EQ(disk["chip"], "JMS583");
   EXPECT_EQ(disk["firmware"], "0.0.0.8");
   EXPECT_EQ(disk["rom_mode"], false);
   EXPECT_EQ(disk["bus"], "USB");
@@ -204,7 +204,9 @@ TEST(KorvaneFwList, NothingToListIsOneLine) {
   };
   const Case cases[] = {
       {{"--simulate", "no-enclosure", "list"}, "No enclosure found", exitcode::kNothingFound},
-      {{"--simulate", "unsupported-bridge", "list"}, "chip 21 (580)", exitcode::kOk},
+      {{"--simulate", "unsupported-bridge", "list"},
+       "580 (chip code 21, revision 1) | firmware not read",
+       exitcode::kOk},
       {{"list"}, "No enclosure could be examined: ", exitcode::kNothingFound},
       {{"--simulate", "no-rights", "list"}, "lacks the rights", exitcode::kNoRights},
       {{"--simulate", "no-enclosure", "--device", kFlashDiskPath, "list"},

@@ -245,7 +245,8 @@ TEST(KorvaneFwHistory, ListsWhatUpdateAndBackupDid) {
       {{"update", "--yes", "--trace", trace},
        "",
        R"({"event": "update", "simulated": true, "enclosure": {"chip": "JMS583"}, "version_before":
-          "0.0.0.8", "written": {"version": "234.01.00.02"}, "result": "complete"})",
+          "0.0.0.8", "written": {"version": "0.0.1.2", "release": "234.01.00.02"},
+          "result": "complete"})",
        "update  JMS583  0.0.0.8 -> 0.0.1.2, release 234.01.00.02  complete  (simulated)"},
       {{"--replay", trace, "update", "--yes"}, "", "", ""},
       {{"backup", "-o", relative},

@@ -43,6 +43,17 @@ std::string Record(std::string_view field = {}, const nlohmann::json& value = nu
   return record.dump();
 }
 
+/// A record of the second layout, which names the two revisions apart, with one field set.
+std::string SecondLayout(std::string_view field = {}, const nlohmann::json& value = nullptr) {
+  nlohmann::json record = nlohmann::json::parse(Record());
+  record["format_version"] = 2;
+  record["revision"] = 0;
+  record["revision_digit"] = "1";
+  record["release"] = nullptr;
+  if (!field.empty()) record[std::string(field)] = value;
+  return record.dump();
+}
+
 /// A record counts only when it is ours, whole, of the types it must have, and names the file's
 /// digest and size; another program's file of that name is no record at all.
 TEST(ImageFile, ARecordCountsOnlyWhenItHolds) {
@@ -61,7 +72,11 @@ TEST(ImageFile, ARecordCountsOnlyWhenItHolds) {
       {Record("sha256", 12), "its field \"sha256\" is not a text"},
       {Record("simulated", "no"), "its field \"simulated\" is not true or false"},
       {Record("size", -4), "its field \"size\" is not a whole number"},
-      {Record("format_version", 2), "another layout (format_version 2)"},
+      {Record("format_version", 3), "another layout (format_version 3)"},
+      {SecondLayout(), "record"},
+      {SecondLayout("release", "234.01.00.02"), "record"},
+      {SecondLayout("revision", "1"), "its field \"revision\" is not a whole number"},
+      {SecondLayout("revision_digit", 1), "its field \"revision_digit\" is not a text"},
       {Record("sha256", "ab13"), "b.bin does not match its record: the backup is damaged"},
       {Record("size", 5), "b.bin does not match its record: the backup is damaged"},
   };

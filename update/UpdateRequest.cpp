@@ -42,9 +42,13 @@ const ChipUpdate* ChipForFile(std::span<const std::uint8_t> bytes, const ChipUpd
 }
 
 FileFacts DescribeFile(const FirmwareFile& file, const ChipUpdate* checked) {
-  FileFacts facts{std::string(file.name), file.bytes.size(), std::string(file.sha256),
+  FileFacts facts{std::string(file.name),
+                  file.bytes.size(),
+                  std::string(file.sha256),
                   ChipForFile(file.bytes, checked),
-                  DescribeFirmware(file.bytes, std::string(file.sha256))};
+                  DescribeFirmware(file.bytes, std::string(file.sha256)),
+                  std::nullopt,
+                  std::nullopt};
   if (facts.firmware.chip == nullptr) return facts;
   facts.version = VersionWords(facts.firmware);
   facts.running = facts.firmware.version;

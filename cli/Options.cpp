@@ -1,0 +1,243 @@
+#include "Options.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
+#include <sstream>
+
+#include "SimulatedDevices.h"
+
+namespace korvane::cli {
+namespace {
+
+/// Options that name where the enclosures or the files are, and take a value. A trace names the
+/// firmware file it wrote in its header.
+constexpr std::string_view kPlaceOptions[] = {"--simulate", "--trace",  "--save-state",
+                                              "--replay",   "--output", "--image"};
+
+void AddWaitFlag(CLI::App& command, GlobalOptions& options) {
+  command.add_flag("--wait", options.wait,
+                   "When no enclosure is attached, wait until one is plugged in (Ctrl-C stops)");
+}
+
+void AddUpdateFileOptions(CLI::App& update, UpdateOptions& options) {
+  update
+      .add_option("--image", options.image,
+                  "Write this firmware file (a backup, or the vendor's image) instead of the "
+                  "carried one, once its layout is checked")
+      ->option_text("FILE");
+  update.add_flag("--allow-older", options.allowOlder,
+                  "With --image: write a file older than the running firmware");
+  update.add_flag("--allow-reinstall", options.allowReinstall,
+                  "With --image: write the version that runs already");
+  update.add_flag("--force", options.force,
+                  "With --image: write a file whose version cannot be ordered against the "
+                  "running one (a JMS578 image)");
+  update.add_flag("--no-backup", options.noBackup,
+                  "Write without backing up the bridge's firmware first");
+  update.add_flag("--restore-nvram", options.restoreNvram,
+                  "With --image and a backup of this enclosure: write back its NVRAM record "
+                  "instead of rewriting the identity");
+}
+
+/// Text from the argument parser with each line as korvane-fw's own error lines begin.
+std::string Prefixed(const std::string& text) {
+  std::string prefixed;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) prefixed += "korvane-fw: " + line + '\n';
+  return prefixed;
+}
+
+}  // namespace
+
+std::string_view CommandName(Command command) {
+  static constexpr std::array<std::string_view, 7> kNames{"",       "list",   "check",  "update",
+                                                          "report", "backup", "history"};
+  return kNames[static_cast<std::size_t>(command)];
+}
+
+std::vector<std::string> CommandWords(std::span<const std::string> args) {
+  std::vector<std::string> words;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    // The disk chosen stays, as one word: the command is the first word without a dash.
+    if (arg == "--device" && i + 1 < args.size()) {
+      words.push_back("--device=" + args[++i]);
+      continue;
+    }
+    const auto place = std::ranges::find_if(kPlaceOptions, [&](std::string_view option) {
+      return arg == option || arg.starts_with(std::string(option) + "=");
+    });
+    if (place == std::end(kPlaceOptions)) {
+      words.push_back(args[i]);
+    } else if (arg == *place) {
+      ++i;
+    }
+  }
+  return words;
+}
+
+void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
+  app.add_option("--simulate", options.simulate,
+                 "Use simulated enclosures: a built-in scenario name (--list-scenarios names "
+                 "them) or a scenario file");
+  app.add_option("--trace", options.trace,
+                 "Write every command sent and the device's answer as one JSON line each to FILE")
+      ->option_text("FILE");
+  app.add_option("--replay", options.replay,
+                 "Answer every command from a trace FILE instead of a disk (a problem report "
+                 "also serves: the run of the command named)")
+      ->option_text("FILE");
+  app.add_option("--save-state", options.saveState,
+                 "With --simulate: after the command, write the simulated enclosures as they "
+                 "would be after a replug to FILE, as a scenario file")
+      ->option_text("FILE");
+  app.add_option("--device", options.device,
+                 "Work on the enclosure at PATH alone, as list shows it, when several are "
+                 "attached: no other disk receives a command")
+      ->option_text("PATH");
+  app.add_flag("--json", options.json, "Print the result as JSON");
+  app.add_flag("--verbose", options.verbose, "Say more about what was done and left out");
+}
+
+/// --list-scenarios: what --simulate takes by name, one a line, as bash completion asks for it.
+void AddScenarioListing(CLI::App& app, std::ostream& out) {
+  app.add_flag_callback(
+      "--list-scenarios",
+      [&out] {
+        for (const std::string_view name : BuiltInScenarios()) out << name << '\n';
+        throw CLI::Success();
+      },
+      "Print the names of the built-in scenarios that --simulate takes, one a line, and exit");
+}
+
+void AddCommands(CLI::App& app, Invocation& invocation) {
+  // Subcommands take the setting when they are made: global options may then follow the
+  // command, as in "update --yes --save-state s.json".
+  app.fallthrough();
+  auto* list = app.add_subcommand("list", "List the disks behind a recognised bridge chip");
+  list->callback([&invocation] { invocation.command = Command::List; });
+  auto* check = app.add_subcommand(
+      "check",
+      "Tell whether an update is offered for the attached enclosure (exit code 3 if so); with "
+      "--wait, first wait for one to be plugged in");
+  AddWaitFlag(*check, invocation.options);
+  check->callback([&invocation] { invocation.command = Command::Check; });
+  auto* update = app.add_subcommand(
+      "update",
+      "Check, and write the offered firmware after asking for confirmation (--yes: do not ask; "
+      "--wait: first wait for an enclosure to be plugged in)");
+  update->add_flag("--yes,-y", invocation.update.yes, "Do not ask: update once it is offered");
+  AddUpdateFileOptions(*update, invocation.update);
+  auto* replug = update->add_flag_callback(
+      "--replug", [&invocation] { invocation.update.replug = true; },
+      "After a complete update, wait for the enclosure to be unplugged and plugged in again and "
+      "check what it runs (the default on a terminal)");
+  update
+      ->add_flag_callback(
+          "--no-replug", [&invocation] { invocation.update.replug = false; },
+          "Do not wait for the replug after the update")
+      ->excludes(replug);
+  update
+      ->add_option("--replug-wait", invocation.update.replugWait,
+                   "How long to wait for the replug, in seconds (default: 600)")
+      ->option_text("SECONDS")
+      ->check(CLI::Range(1, 86400));
+#ifdef _WIN32
+  update->add_flag("--force-dismount", invocation.update.forceDismount,
+                   "Dismount a volume of the disk even where programs keep files open on it: "
+                   "what they have not saved there is lost");
+#endif
+  AddWaitFlag(*update, invocation.options);
+  update->callback([&invocation] { invocation.command = Command::Update; });
+  auto* report = app.add_subcommand(
+      "report",
+      "Run list and check with full traces and write them to one file to attach to a problem "
+      "report (it holds the bridge's NVRAM record, which may carry the enclosure's serial number)");
+  report->add_flag("--update", invocation.report.update,
+                   "Also run update, which asks before writing unless --yes is given");
+  report->add_flag("--yes,-y", invocation.update.yes, "With --update: do not ask");
+  report
+      ->add_option("--output,-o", invocation.report.output,
+                   "Where the report goes (default: korvane-report.jsonl)")
+      ->option_text("FILE");
+  report->callback([&invocation] { invocation.command = Command::Report; });
+  auto* backup = app.add_subcommand(
+      "backup",
+      "Read the bridge's firmware and NVRAM record, each twice, and keep them as a firmware image "
+      "file (update --image writes it back)");
+  backup
+      ->add_option("--output,-o", invocation.backup.output,
+                   "Where the backup goes, a file that must not exist yet (default: a new file in "
+                   "the backup folder)")
+      ->option_text("FILE");
+  AddWaitFlag(*backup, invocation.options);
+  backup->callback([&invocation] { invocation.command = Command::Backup; });
+  auto* history = app.add_subcommand(
+      "history",
+      "List what updates (complete or failed) and backups were run, oldest first, from the "
+      "history file in the state folder");
+  history->callback([&invocation] { invocation.command = Command::History; });
+  // At most one; none is reported by us, so that a misspelt command is named as such.
+  app.require_subcommand(0, 1);
+}
+
+std::optional<int> Parse(CLI::App& app, std::span<const std::string> args, std::ostream& out,
+                         std::ostream& err) {
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    std::ostringstream said;
+    const int code = app.exit(error, out, said);
+    err << Prefixed(said.str());
+    return code == 0 ? exitcode::kOk : exitcode::kBadInput;
+  }
+  return std::nullopt;
+}
+
+/// Usage errors that parsing alone cannot see; nothing has touched a disk yet.
+std::optional<std::string> CheckUsage(const Invocation& invocation, const Console& console) {
+  if (invocation.command == Command::None) {
+    return "name a command: list, check, update, backup, report or history (--help shows the "
+           "options)";
+  }
+  const GlobalOptions& options = invocation.options;
+  if (invocation.command == Command::History &&
+      !(options.replay.empty() && options.trace.empty() && options.saveState.empty() &&
+        options.device.empty())) {
+    return "history reads the history file and talks to no enclosure: leave out --replay, "
+           "--trace, --save-state and --device";
+  }
+  if (!invocation.options.replay.empty() && !invocation.options.simulate.empty()) {
+    return "--replay and --simulate both name the enclosures: use one";
+  }
+  if (!invocation.options.replay.empty() && invocation.command == Command::Update &&
+      !invocation.update.yes) {
+    return "a replay does not ask: add --yes to replay an update";
+  }
+  if (!invocation.options.saveState.empty() && invocation.options.simulate.empty()) {
+    return "--save-state saves simulated enclosures: use it with --simulate";
+  }
+  if (invocation.command == Command::Report && !invocation.options.replay.empty()) {
+    return "a replay plays one command: replay each run of a report on its own";
+  }
+  if (invocation.command == Command::Report && !invocation.options.trace.empty()) {
+    return "the report holds the traces itself: leave out --trace";
+  }
+  const UpdateOptions& update = invocation.update;
+  const bool fileOptions =
+      update.allowOlder || update.allowReinstall || update.force || update.restoreNvram;
+  if (fileOptions && update.image.empty()) {
+    return "--allow-older, --allow-reinstall, --force and --restore-nvram go with --image FILE";
+  }
+  const bool updates = invocation.command == Command::Update ||
+                       (invocation.command == Command::Report && invocation.report.update);
+  if (updates && !invocation.update.yes && !console.inIsTerminal) {
+    return "update asks for confirmation, but standard input is not a terminal: add --yes to "
+           "update without asking";
+  }
+  return std::nullopt;
+}
+
+}  // namespace korvane::cli

@@ -3,6 +3,7 @@
 #include "BackupCommand.h"
 #include "CheckCommand.h"
 #include "DeviceStack.h"
+#include "DiskEntries.h"
 #include "ListCommand.h"
 #include "Text.h"
 #include "UpdateCommand.h"

@@ -10,22 +10,9 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
-#include "DeviceScan.h"
-#include "VersionCheck.h"
+#include "DiskEntries.h"
 
 namespace korvane::cli {
-
-/// What the identity block tells about the running firmware.
-struct FirmwareState {
-  std::array<std::uint8_t, 4> version{};
-  bool romMode = false;  ///< the boot ROM runs: no firmware
-};
-
-/// One listed disk with its firmware, when the identity block could be read.
-struct ListEntry {
-  ListedDisk disk;
-  std::optional<FirmwareState> firmware;
-};
 
 /// The scan's result and the firmware of each listed disk.
 struct ListReport {
@@ -34,22 +21,6 @@ struct ListReport {
   std::vector<std::string> warnings;
 };
 
-/// One disk as {"line", "path", "bus", "model", "chip_code", "chip", "revision", "firmware",
-/// "rom_mode"}; the last two are null when the firmware was not read.
-nlohmann::ordered_json DiskJson(const ListEntry& entry);
-/// The release name the catalogue gives the version running on chip, as JSON: null where there
-/// is no chip, no running version or no name for it.
-nlohmann::ordered_json ReleaseJson(const ChipUpdate* chip,
-                                   const std::optional<std::array<std::uint8_t, 4>>& running);
-/// Text from a bridge as JSON output: bytes that are not UTF-8 are replaced, not fatal.
-std::string DumpJson(const nlohmann::ordered_json& json);
-
-/// True for a disk whose running firmware list reads: one of a chip this program updates, the
-/// only chips whose identity block it knows to hold their version, and the only ones the check
-/// reads it of.
-bool ReadsFirmware(const ListedDisk& disk);
-/// Reads the running firmware from the identity block; nothing when it cannot be read.
-std::optional<FirmwareState> ReadFirmwareState(Transport& io, std::string_view path);
 /// Scans and reads each listed disk's firmware.
 ListReport BuildListReport(CommandContext& context);
 /// The report as {"enumerated", "disks": [...], "warnings": [...]}.

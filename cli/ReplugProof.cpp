@@ -1,6 +1,6 @@
 #include "ReplugProof.h"
 
-#include "CheckCommand.h"
+#include "CheckReport.h"
 #include "DeviceChanges.h"
 #include "Text.h"
 

@@ -13,8 +13,8 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
+#include "DiskEntries.h"
 #include "JobSession.h"
-#include "ListCommand.h"
 #include "Reload.h"
 
 namespace korvane::cli {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "DiskEntries.h"
 #include "ProblemReport.h"
 #include "Text.h"
 

@@ -5,9 +5,9 @@
 
 #include "ChosenDisk.h"
 #include "CommandRun.h"
+#include "DiskEntries.h"
 #include "FileIdentity.h"
 #include "HistoryCommand.h"
-#include "ListCommand.h"
 #include "ReplayDevices.h"
 #include "ReportCommand.h"
 #include "SimulatedDevices.h"

@@ -6,7 +6,7 @@
 
 #include "EmbeddedImages.h"
 #include "EnclosureWait.h"
-#include "HistoryCommand.h"
+#include "HistoryEvents.h"
 #include "ImageCheck.h"
 #include "Reload.h"
 #include "SenseData.h"

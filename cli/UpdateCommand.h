@@ -13,8 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "BackupCommand.h"
-#include "CheckCommand.h"
+#include "BackupKeeping.h"
+#include "CheckReport.h"
 #include "Command.h"
 #include "ReplugProof.h"
 #include "Store.h"

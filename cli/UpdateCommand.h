@@ -1,5 +1,5 @@
-// korvane-fw update: the check, then, when it offers an update and the user agrees, the window's
-// update command with its progress on the terminal.
+// korvane-fw update: the check, then, when it offers an update and the user agrees, the shared
+// update job, the one the window runs too, with its progress on the terminal.
 #pragma once
 
 #include <array>

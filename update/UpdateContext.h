@@ -40,7 +40,7 @@ struct UpdateFailure {
   std::vector<AttemptFailure> attempts;   ///< first to last; empty after a single attempt
 };
 
-/// The window's side of the update and the seams it reaches the world through.
+/// What a face hands the update engine: the seams the engine reaches the world through.
 struct UpdateContext {
   Transport& io;
   Clock& clock;

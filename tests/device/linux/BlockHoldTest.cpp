@@ -22,12 +22,16 @@ namespace fs = std::filesystem;
 
 const fs::path kUsbDevice = "devices/usb2/2-1/host6/target6:0:0/6:0:0:0";
 const fs::path kNoDiskDevice = "devices/usb2/2-2/host7/target7:0:0/7:0:0:0";
+const fs::path kTwoDiskDevice = "devices/usb2/2-3/host8/target8:0:0/8:0:0:0";
 
-/// sg2 with its disk sdb, and sg3 without one.
+/// sg2 with its disk sdb, sg3 without one, and sg4 whose device names two.
 void Tree(SysTree& sys) {
   sys.Disk(kUsbDevice, "sdb", "8:16");
   sys.ScsiGeneric(kUsbDevice, "sg2");
   sys.ScsiGeneric(kNoDiskDevice, "sg3");
+  sys.Disk(kTwoDiskDevice, "sdc", "8:32");
+  sys.Disk(kTwoDiskDevice, "sdd", "8:48");
+  sys.ScsiGeneric(kTwoDiskDevice, "sg4");
 }
 
 /// Opens, flushes and closes as told, and remembers what it was asked.
@@ -84,10 +88,20 @@ TEST(BlockHold, HoldsTheWholeDiskExclusivelyOrSaysWhyNot) {
        "sg9 does not exist"},
       {"a path that is no disk", "/dev/nvme0n1", 0, 0, Outcome::Unheld, "",
        "neither /dev/sgN nor /dev/sdX"},
+      {"a partition is never held for its disk", "/dev/sdb1", 0, 0, Outcome::Unheld, "",
+       "neither /dev/sgN nor /dev/sdX"},
+      {"a name that only begins like a node", "/dev/sg2x", 0, 0, Outcome::Unheld, "",
+       "neither /dev/sgN nor /dev/sdX"},
+      {"no disk named at all", "/dev/sd", 0, 0, Outcome::Unheld, "",
+       "neither /dev/sgN nor /dev/sdX"},
+      {"outside /dev", "/tmp/sdb", 0, 0, Outcome::Unheld, "", "is not under /dev"},
+      {"an sg node whose device names two disks", "/dev/sg4", 0, 0, Outcome::Unheld, "",
+       "does not name one SCSI disk"},
       {"claimed by a mount or a volume", "/dev/sg2", EBUSY, 0, Outcome::Refused, "/dev/sdb",
        "/dev/sdb is in use by the system or another program"},
       {"the sg node only is the user's", "/dev/sg2", EACCES, 0, Outcome::Unheld, "/dev/sdb",
        "/dev/sdb could not be held (no permission), so nothing stops a mount"},
+      {"denied outright", "/dev/sg2", EPERM, 0, Outcome::Unheld, "/dev/sdb", "(no permission)"},
       {"gone meanwhile", "/dev/sg2", ENXIO, 0, Outcome::Unheld, "/dev/sdb", "(errno 6)"},
       {"the cache cannot be flushed", "/dev/sg2", 0, EIO, Outcome::Refused, "/dev/sdb",
        "could not be flushed"},

@@ -14,7 +14,7 @@ plain=$(sg_of_gadget dummy_udc.1) || rig_fail "no node for the plain disk"
 
 tag=$(bus_tag_of "$RIG_DRIVER")
 expect_exit 0 korvane-fw --trace "$RIG_TMP/trace" list
-expect_last "^$tag Korvane NVMe Enclosure +\| chip 22 \(583\) revision 0 \| firmware 0\.0\.0\.8 \| $sg\$"
+expect_last "^$tag Korvane NVMe Enclosure +\| JMS583 \(chip code 22, revision 0\) \| firmware 0\.0\.0\.8 \| $sg\$"
 [ "$(grep -c '^<<' "$RIG_TMP/output")" -eq 1 ] || rig_fail "more than the enclosure was listed"
 trace_paths "$RIG_TMP/trace" | grep -qx "$sg" || rig_fail "no command went to $sg"
 ! trace_paths "$RIG_TMP/trace" | grep -qvx "$sg" || rig_fail "a command went to another disk than $sg"

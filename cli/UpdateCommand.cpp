@@ -42,7 +42,7 @@ UpdateOutcome Ended(UpdateResult result, const CheckReport& check,
 }
 
 WrittenImage WrittenFile(const FileFacts& file) {
-  return {file.name, file.size, file.sha256, file.version.value_or("unknown"), file.running};
+  return {file.name, file.size, file.sha256, VersionWords(file.firmware), file.firmware.version};
 }
 
 /// Asks on err and reads one line; end of input is a no.

@@ -42,17 +42,8 @@ const ChipUpdate* ChipForFile(std::span<const std::uint8_t> bytes, const ChipUpd
 }
 
 FileFacts DescribeFile(const FirmwareFile& file, const ChipUpdate* checked) {
-  FileFacts facts{std::string(file.name),
-                  file.bytes.size(),
-                  std::string(file.sha256),
-                  ChipForFile(file.bytes, checked),
-                  DescribeFirmware(file.bytes, std::string(file.sha256)),
-                  std::nullopt,
-                  std::nullopt};
-  if (facts.firmware.chip == nullptr) return facts;
-  facts.version = VersionWords(facts.firmware);
-  facts.running = facts.firmware.version;
-  return facts;
+  return {std::string(file.name), file.bytes.size(), std::string(file.sha256),
+          ChipForFile(file.bytes, checked), DescribeFirmware(file.bytes, std::string(file.sha256))};
 }
 
 std::string ImageVersionText(const ChipUpdate& chip, std::span<const std::uint8_t> image) {

@@ -44,13 +44,9 @@ struct FileFacts {
   std::string sha256;
   /// The chip it is for: the one its header names, else the enclosure's; null: neither is ours.
   const ChipUpdate* chip = nullptr;
-  /// What its header says of it, as every command words a firmware.
+  /// What its header says of it, as every command words a firmware: its version, what a bridge
+  /// reports once it runs the file, its release.
   FirmwareFacts firmware;
-  /// Its version as people read it ("0.1.0.3, release 02.14"); nothing where its header names
-  /// no chip of ours.
-  std::optional<std::string> version;
-  /// The version a bridge reports once it runs the file; nothing where that cannot be told.
-  std::optional<std::array<std::uint8_t, 4>> running;
 };
 
 /// The file described, for the enclosure's chip checked (null: none of ours).

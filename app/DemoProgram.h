@@ -68,6 +68,7 @@ class PacedDevices final : public Devices {
   Enclosures enclosures() const override { return inner_.enclosures(); }
   MountState CheckMounts(std::string_view path) override { return inner_.CheckMounts(path); }
   std::optional<std::string> SavedStateText() const override { return inner_.SavedStateText(); }
+  bool Replugs(std::string_view path) const override { return inner_.Replugs(path); }
 
  private:
   Devices& inner_;

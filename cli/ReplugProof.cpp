@@ -50,6 +50,12 @@ void PrintOutcome(std::ostream& out, const ReplugProof& proof, const ReplugExpec
           << " written.\n";
       return;
     case ReplugResult::NotBack:
+      if (!proof.detail.empty()) {
+        out << "The enclosure was not replugged: " << Printable(proof.detail)
+            << ". The update completed; --save-state FILE saves it as it would be after a "
+               "replug.\n";
+        return;
+      }
       out << "The enclosure did not come back within " << MinutesText(asked.wait)
           << ": the update completed, but what it runs now is not known; plug it in and run "
              "korvane-fw check.\n";

@@ -33,7 +33,7 @@ struct ReplugProof {
   ReplugResult result = ReplugResult::NotBack;
   std::optional<FirmwareState> firmware;  ///< what runs after the replug
   std::string path;                       ///< where it came back
-  std::string detail;                     ///< with CannotWait: why
+  std::string detail;  ///< with CannotWait: why; with NotBack: why nothing will come back
 };
 
 /// Listens for device changes, asks the user to replug, and waits for the job's reload step.

@@ -243,9 +243,37 @@ int Report(CommandContext& context, const UpdateOutcome& outcome, const CheckRep
   return outcome.exitCode;
 }
 
-/// A person at a terminal replugs and sees the proof; scripts ask for it with --replug.
-bool WantsReplug(const CommandContext& context, const UpdateOptions& options) {
-  return options.replug.value_or(context.console.inIsTerminal && context.console.outIsTerminal);
+bool AtTerminal(const CommandContext& context) {
+  return context.console.inIsTerminal && context.console.outIsTerminal;
+}
+
+/// A person at a terminal replugs and sees the proof, unless nobody can replug the enclosure: a
+/// simulated one its scenario never replugs. Scripts ask for it with --replug.
+bool WantsReplug(const CommandContext& context, const UpdateOptions& options, bool replugs) {
+  return options.replug.value_or(replugs && AtTerminal(context));
+}
+
+/// Where the replug would have been waited for, but the scenario never replugs the enclosure.
+void SayNotReplugged(CommandContext& context, const UpdateOptions& options, bool replugs) {
+  if (replugs || options.replug || !AtTerminal(context) || context.options.json) return;
+  context.out << "The scenario never replugs this simulated enclosure, so its replug is not waited "
+                 "for. ";
+  const std::string& saved = context.options.saveState;
+  if (saved.empty()) {
+    context.out << "Add --save-state FILE to save it as it would be after a replug, then run "
+                   "korvane-fw --simulate FILE check.\n";
+    return;
+  }
+  context.out << "It is saved as it would be after a replug: korvane-fw --simulate "
+              << Printable(saved) << " check shows what it runs then.\n";
+}
+
+/// A proof that needs no wait: nothing will ever plug the simulated enclosure in again.
+ReplugProof NeverReplugged() {
+  return {ReplugResult::NotBack,
+          std::nullopt,
+          {},
+          "the scenario never replugs this simulated enclosure"};
 }
 
 /// Says the update completed, waits for the replug and reports what it showed.
@@ -254,7 +282,8 @@ int ProveAndReport(CommandContext& context, JobSession& session, UpdateOutcome o
                    const FileFacts* file) {
   const bool human = !context.options.json;
   if (human) context.out << "Update complete\n" << std::flush;
-  outcome.replug = ProveReplug(context, session, expected);
+  outcome.replug = context.devices.Replugs(expected.path) ? ProveReplug(context, session, expected)
+                                                          : NeverReplugged();
   outcome.exitCode = ReplugExitCode(outcome.replug->result);
   if (!human) return Report(context, outcome, check, file);
   const bool recoverable = !session.job().CarriedImageGuarded();
@@ -457,11 +486,15 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
   TerminalSteps steps(context, session, options, check, written);
   const JobOutcome ran = job.Run(*prepared.plan, steps);
   UpdateOutcome outcome = Presented(ran, check, steps, written);
-  if (ran.complete() && WantsReplug(context, options)) {
-    const auto expected = ExpectReload(*prepared.plan, job.check().firmware, options.replugWait);
+  if (!ran.complete()) return Report(context, outcome, check, facts);
+  const auto expected = ExpectReload(*prepared.plan, job.check().firmware, options.replugWait);
+  const bool replugs = context.devices.Replugs(expected.path);
+  if (WantsReplug(context, options, replugs)) {
     return ProveAndReport(context, session, std::move(outcome), check, expected, facts);
   }
-  return Report(context, outcome, check, facts);
+  const int code = Report(context, outcome, check, facts);
+  SayNotReplugged(context, options, replugs);
+  return code;
 }
 
 }  // namespace korvane::cli

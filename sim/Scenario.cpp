@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "BuiltInScenarios.h"
+#include "Replugs.h"
 #include "Text.h"
 
 namespace korvane::sim {
@@ -822,8 +823,16 @@ ScenarioDisk Replugged(const ScenarioDisk& disk, const SimulatedBus& bus) {
   const SimulatedBridge* onBus = bus.Find(disk.path);
   if (onBus == nullptr) return disk;
   SimulatedBridge bridge = *onBus;
-  bridge.Replug();
   ScenarioDisk after = disk;
+  // A disk whose scenario replugs it after its update runs what the scenario says, as the run
+  // that waited for it reported; that replug has happened, so the next one boots the flash.
+  if (disk.host.replugAfter && bridge.flashWritten()) {
+    ReplugAfterUpdate(bridge, disk.host);
+    after.host.replugInto = ReplugInto::Flash;
+    after.host.replugVersion = {};
+  } else {
+    bridge.Replug();
+  }
   // A bridge without a firmware area (a plain disk, most custom ones) has nothing to boot from,
   // so what it runs is what the scenario said, not what an empty flash would give.
   if (!bridge.flash().empty()) {

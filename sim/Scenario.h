@@ -61,9 +61,11 @@ std::optional<std::chrono::microseconds> NextPlugIn(const Scenario& scenario,
 
 /// The scenario's disks as they would be after being unplugged and plugged in again, taken from
 /// the bus without changing it: deferred firmware becomes the running firmware, the boot ROM runs
-/// where the flash holds nothing bootable, and the NVRAM record is what it is now. Faults are
-/// dropped, since a replug starts a new run; every other key stays as in the original. A disk
-/// that is not on the bus keeps its original entry.
+/// where the flash holds nothing bootable, and the NVRAM record is what it is now. A disk whose
+/// scenario replugs it after a written flash runs what the scenario says it runs then, and is
+/// saved to boot its flash at the next replug. Faults are dropped, since a replug starts a new
+/// run; every other key stays as in the original. A disk that is not on the bus keeps its
+/// original entry.
 Scenario ScenarioAfterReplug(const Scenario& original, const SimulatedBus& bus);
 
 /// Lists the present disks of a simulated bus in the order they were plugged in; their marks

@@ -42,6 +42,7 @@ class ChosenDisk final : public Devices {
     return inner_.Hold(path);
   }
   std::optional<std::string> SavedStateText() const override { return inner_.SavedStateText(); }
+  bool Replugs(std::string_view path) const override { return inner_.Replugs(path); }
   void ExpectReplug() override { lister_.Follow(); }
 
  private:

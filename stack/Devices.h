@@ -42,6 +42,9 @@ class Devices : public MountCheck, public DiskHolder {
   }
   /// The enclosures as scenario JSON, as they would be after a replug; nothing for real disks.
   virtual std::optional<std::string> SavedStateText() const { return std::nullopt; }
+  /// Whether the enclosure behind path can be plugged in again after its update: a person can
+  /// replug a real one; a simulated one only when its scenario replugs it.
+  virtual bool Replugs(std::string_view /*path*/) const { return true; }
   /// The enclosure worked on is about to be unplugged and plugged in again, perhaps under
   /// another path; devices that pick one disk follow it.
   virtual void ExpectReplug() {}

@@ -25,6 +25,7 @@ class RecordingDevices final : public Devices {
   MountState CheckMounts(std::string_view path) override;
   std::variant<std::unique_ptr<DiskHold>, std::string> Hold(std::string_view path) override;
   std::optional<std::string> SavedStateText() const override { return inner_.SavedStateText(); }
+  bool Replugs(std::string_view path) const override { return inner_.Replugs(path); }
   void ExpectReplug() override { inner_.ExpectReplug(); }
 
  private:

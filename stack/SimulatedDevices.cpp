@@ -75,6 +75,11 @@ class Simulation final : public Devices {
     return sim::ScenarioJson(sim::ScenarioAfterReplug(scenario_, bus_));
   }
 
+  bool Replugs(std::string_view path) const override {
+    const sim::DiskHost* host = bus_.Host(path);
+    return host != nullptr && host->replugAfter.has_value();
+  }
+
  private:
   sim::Scenario scenario_;
   sim::SimulatedClock clock_;

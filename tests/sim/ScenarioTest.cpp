@@ -483,7 +483,15 @@ Answers AnswersOf(const Scenario& scenario, std::uint32_t recordAddress) {
   return answers;
 }
 
+/// A disk its scenario replugs 3 s after its update, running what into says.
+DiskHost Replugging(ReplugInto into, FirmwareVersion version = {}) {
+  return {
+      .replugAfter = std::chrono::milliseconds(3000), .replugInto = into, .replugVersion = version};
+}
+
 TEST(Scenario, SavedAfterAnUpdateRunsWhatAReplugBoots) {
+  const DiskHost rom = Replugging(ReplugInto::BootRom);
+  const DiskHost other = Replugging(ReplugInto::Version, {0, 0, 0, 9});
   const struct {
     std::string_view name;
     const ChipUpdate& chip;
@@ -491,16 +499,21 @@ TEST(Scenario, SavedAfterAnUpdateRunsWhatAReplugBoots) {
     unsigned vanishAt;  ///< the WRITE BUFFER during which the disk leaves; 0: none
     FirmwareVersion after;
     bool romAfter;
-    bool renamed;  ///< the record carries our name
+    bool renamed;   ///< the record carries our name
+    DiskHost host;  ///< how the scenario replugs it
   } cases[] = {
-      {"JMS583", testing::Jms583(), false, 0, {0, 0, 1, 2}, false, true},
-      {"JMS583 through the loader", testing::Jms583(), true, 0, {0, 0, 1, 2}, false, true},
-      {"JMS578", testing::Jms578(), false, 0, {0, 2, 1, 4}, false, true},
-      {"JMS583 gone at the first block", testing::Jms583(), false, 1, {0, 0, 0, 8}, false, false},
+      {"JMS583", testing::Jms583(), false, 0, {0, 0, 1, 2}, false, true, {}},
+      {"JMS583 through the loader", testing::Jms583(), true, 0, {0, 0, 1, 2}, false, true, {}},
+      {"JMS578", testing::Jms578(), false, 0, {0, 2, 1, 4}, false, true, {}},
+      {"JMS583 gone at block 1", testing::Jms583(), false, 1, {0, 0, 0, 8}, false, false, {}},
       // The loader went in; the disk left with the first block, so the flash is still empty.
-      {"JMS583 in ROM mode gone at the first block", testing::Jms583(), true, 2, {}, true, false},
+      {"ROM-mode JMS583 gone at the first block", testing::Jms583(), true, 2, {}, true, false, {}},
       // Half an image does not boot, however good its first block is.
-      {"JMS583 gone half-way through the write", testing::Jms583(), false, 30, {}, true, false},
+      {"JMS583 gone half-way through the write", testing::Jms583(), false, 30, {}, true, false, {}},
+      // The run that waited for the replug reported what the scenario says runs then.
+      {"JMS583 replugged into its boot ROM", testing::Jms583(), false, 0, {}, true, true, rom},
+      {"JMS583 replugged into 0.0.0.9", testing::Jms583(), false, 0, other.replugVersion, false,
+       true, other},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -509,7 +522,8 @@ TEST(Scenario, SavedAfterAnUpdateRunsWhatAReplugBoots) {
     original.disks.push_back({.path = std::string(kEnclosurePath),
                               .kind = kind,
                               .bridge = Config(c.chip, c.romMode),
-                              .host = {.mountPoint = "/media/k"}});
+                              .host = c.host});
+    original.disks[0].host.mountPoint = "/media/k";
     if (c.vanishAt > 0) {
       original.disks[0].bridge.faults = {
           On(Operation::WriteBuffer, c.vanishAt, FaultEffect::Vanish)};
@@ -525,7 +539,11 @@ TEST(Scenario, SavedAfterAnUpdateRunsWhatAReplugBoots) {
     const Scenario saved = Parsed(text);
     ASSERT_EQ(saved.disks.size(), 1u);
     EXPECT_TRUE(saved.disks[0].bridge.faults.empty()) << text;
-    EXPECT_EQ(saved.disks[0].host, original.disks[0].host);
+    // That replug has happened: the next one boots what the flash holds.
+    DiskHost host = original.disks[0].host;
+    host.replugInto = ReplugInto::Flash;
+    host.replugVersion = {};
+    EXPECT_EQ(saved.disks[0].host, host);
     const Answers answers = AnswersOf(saved, c.chip.nvramAddress);
     EXPECT_EQ(Bytes(answers.identity.begin() + 12, answers.identity.end()),
               Bytes(c.after.begin(), c.after.end()));

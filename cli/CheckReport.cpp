@@ -124,6 +124,13 @@ void PrintVerdict(std::ostream& out, const CheckReport& report, ReportFor use) {
   const std::string reason = Printable(report.reason.value_or(""));
   switch (report.verdict) {
     case CheckVerdict::Offer:
+      if (report.carriedOrder) {
+        out << "The window offers an update to " << OfferedText(report);
+        out << (use == ReportFor::Check
+                    ? ", but " + Printable(*report.carriedOrder) + " with korvane-fw update.\n"
+                    : std::string(".\n"));
+        return;
+      }
       out << "An update to " << OfferedText(report) << " is offered"
           << (use == ReportFor::Check ? ": run korvane-fw update\n" : ".\n");
       return;
@@ -208,6 +215,7 @@ CheckReport BuildCheckReport(const UpdateJob& job, const KeptMessages& messages)
   report.noRights = CheckExitCode(report.verdict, job.RightsExplain()) == exitcode::kNoRights;
   report.developmentBuild = job.CarriedImageGuarded();
   report.reason = Reason(report, job, messages);
+  report.carriedOrder = job.CarriedVersionRefusal({});
   report.warnings = Warnings(job, messages, report.reason);
   return report;
 }

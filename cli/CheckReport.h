@@ -43,6 +43,9 @@ struct CheckReport {
   /// The enclosure is real and this build carries development images, which it will not write.
   bool developmentBuild = false;
   std::optional<std::string> reason;  ///< why nothing is offered; null for an offer
+  /// With an offer: why the update writes the carried firmware only with the user's leave (it is
+  /// not newer than what runs), as the update's preparation judges it.
+  std::optional<std::string> carriedOrder;
   std::vector<std::string> warnings;  ///< discovery and message texts beside the reason
 };
 

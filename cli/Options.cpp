@@ -27,9 +27,10 @@ void AddUpdateFileOptions(CLI::App& update, UpdateOptions& options) {
                   "carried one, once its layout is checked")
       ->option_text("FILE");
   update.add_flag("--allow-older", options.allowOlder,
-                  "With --image: write a file older than the running firmware");
+                  "Write firmware older than the running one: a file, or a JMS583's carried "
+                  "firmware");
   update.add_flag("--allow-reinstall", options.allowReinstall,
-                  "With --image: write the version that runs already");
+                  "Write the version that runs already");
   update.add_flag("--force", options.force,
                   "With --image: write a file whose version cannot be ordered against the "
                   "running one (a JMS578 image)");
@@ -226,10 +227,9 @@ std::optional<std::string> CheckUsage(const Invocation& invocation, const Consol
     return "the report holds the traces itself: leave out --trace";
   }
   const UpdateOptions& update = invocation.update;
-  const bool fileOptions =
-      update.allowOlder || update.allowReinstall || update.force || update.restoreNvram;
+  const bool fileOptions = update.force || update.restoreNvram;
   if (fileOptions && update.image.empty()) {
-    return "--allow-older, --allow-reinstall, --force and --restore-nvram go with --image FILE";
+    return "--force and --restore-nvram go with --image FILE";
   }
   const bool updates = invocation.command == Command::Update ||
                        (invocation.command == Command::Report && invocation.report.update);

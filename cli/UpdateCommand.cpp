@@ -413,6 +413,7 @@ UpdateRequest RequestOf(const UpdateJob& job, const CheckReport& check,
   request.nvramStart =
       options.recordedNoBackup && !options.noBackup ? NvramStart::OneRead : NvramStart::Agreed;
   request.refuseEarly = true;
+  request.orderCarried = true;
   return request;
 }
 

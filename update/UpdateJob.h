@@ -103,6 +103,10 @@ class UpdateJob {
   Enclosures enclosures() const { return s_.devices.enclosures; }
   /// True when the carried firmware is development images, which reach only simulated enclosures.
   bool CarriedImageGuarded() const;
+  /// Why the carried firmware the last check offers must not be written without the user's
+  /// leave, where it is ordered as a file is: its version is older than, or the same as, the one
+  /// the bridge runs (a JMS583's; the JMS578's cannot be ordered). Nothing when it may.
+  std::optional<std::string> CarriedVersionRefusal(const VersionLeave& leave) const;
   /// Why the last update failed; step None after a success.
   const UpdateFailure& failure() const { return failure_; }
 

@@ -53,6 +53,27 @@ std::string ImageVersionText(const ChipUpdate& chip, std::span<const std::uint8_
   return "\"" + Printable(std::string(version->begin(), version->end())) + "\"";
 }
 
+namespace {
+
+/// Why a JMS583 version that is not newer than the running one needs leave; holder words what
+/// holds it ("the file holds", "the carried firmware is").
+std::optional<std::string> OrderRefusal(std::string_view holder, const std::string& named,
+                                        const std::array<std::uint8_t, 4>& version,
+                                        const std::array<std::uint8_t, 4>& running,
+                                        const VersionLeave& leave) {
+  if (version < running && !leave.allowOlder) {
+    return std::string(holder) + " " + named + ", older than the running " + VersionText(running) +
+           ": add --allow-older to write it";
+  }
+  if (version == running && !leave.allowReinstall) {
+    return std::string(holder) + " " + named +
+           ", which the bridge runs already: add --allow-reinstall to write it again";
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<std::string> VersionRefusal(const VersionCheck& checked, const ChipUpdate& chip,
                                           std::span<const std::uint8_t> image,
                                           const VersionLeave& leave) {
@@ -67,15 +88,18 @@ std::optional<std::string> VersionRefusal(const VersionCheck& checked, const Chi
            "the running " + running + ": add --force to write it";
   }
   const auto version = ImageVersion(image).value_or(std::array<std::uint8_t, 4>{});
-  if (version < *checked.firmware && !leave.allowOlder) {
-    return "the file holds " + named + ", older than the running " + running +
-           ": add --allow-older to write it";
+  return OrderRefusal("the file holds", named, version, *checked.firmware, leave);
+}
+
+std::optional<std::string> CarriedOrderRefusal(const VersionCheck& checked, const ChipUpdate& chip,
+                                               std::span<const std::uint8_t> image,
+                                               const VersionLeave& leave) {
+  const auto version = ImageVersion(image);
+  if (checked.romMode || !checked.firmware || !version || chip.chipCode != kChipCodeJms583) {
+    return std::nullopt;
   }
-  if (version == *checked.firmware && !leave.allowReinstall) {
-    return "the file holds " + named +
-           ", which the bridge runs already: add --allow-reinstall to write it again";
-  }
-  return std::nullopt;
+  return OrderRefusal("the carried firmware is", VersionText(*version), *version, *checked.firmware,
+                      leave);
 }
 
 std::optional<std::string> RestoreFileRefusal(const FirmwareFile& file, Enclosures enclosures) {

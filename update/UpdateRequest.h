@@ -73,6 +73,9 @@ struct UpdateRequest {
   /// and the refusals the write itself would make (guard, disk in use) made before anything is
   /// asked or read. The window asks nothing, and leaves them to the write.
   bool refuseEarly = false;
+  /// The carried image's version is ordered against what runs as a file's is, and needs the same
+  /// leave where it is not newer. The window's fixed rules offer it whatever the order.
+  bool orderCarried = false;
 };
 
 /// Why an update was refused before anything was written.
@@ -167,6 +170,13 @@ class UpdateSteps {
 std::optional<std::string> VersionRefusal(const VersionCheck& checked, const ChipUpdate& chip,
                                           std::span<const std::uint8_t> image,
                                           const VersionLeave& leave);
+
+/// Why the carried image must not be written over what the bridge runs without the user's leave,
+/// where it is ordered as a file is: only a JMS583's version, read from both, is ordered; nothing
+/// when it may, or when the order cannot be told.
+std::optional<std::string> CarriedOrderRefusal(const VersionCheck& checked, const ChipUpdate& chip,
+                                               std::span<const std::uint8_t> image,
+                                               const VersionLeave& leave);
 
 /// Why the file's NVRAM record must not be written back, judged from its record before the
 /// enclosure's own is read; nothing when it may be compared. Only a backup this program made

@@ -57,6 +57,13 @@ bool UpdateJob::CarriedImageGuarded() const {
   return s_.devices.enclosures != Enclosures::Simulated && s_.images.development();
 }
 
+std::optional<std::string> UpdateJob::CarriedVersionRefusal(const VersionLeave& leave) const {
+  const ChipUpdate* chip = IdentifiedChip();
+  if (chip == nullptr || verdict() != CheckVerdict::Offer) return std::nullopt;
+  const auto image = s_.images.Find(chip->firmwareImage, kFirmwareType);
+  return image ? CarriedOrderRefusal(check_, *chip, *image, leave) : std::nullopt;
+}
+
 const ChipUpdate* UpdateJob::IdentifiedChip() const {
   const bool identified = checked_ && LeadsToCheck() && !check_.path.empty();
   return identified ? check_.chip : nullptr;
@@ -78,6 +85,11 @@ Preparation UpdateJob::PrepareRules(const UpdateRequest& request) {
     // The write would refuse the carried image; said before the question and the backup.
     if (request.file == nullptr && CarriedImageGuarded()) {
       return Refused(Refusal::Guard, std::string(kDevelopmentRefusal));
+    }
+    if (request.file == nullptr && request.orderCarried) {
+      if (auto reason = CarriedVersionRefusal(request.leave)) {
+        return Refused(Refusal::Version, std::move(*reason));
+      }
     }
   }
   PreparedUpdate plan{request.path, request.info,        FindChipUpdate(ChipCodeOf(request.info)),

@@ -162,8 +162,11 @@ TEST(UpdateRequestTest, PrepareRefusesBeforeAnythingIsWritten) {
     Refusal refusal = Refusal::None;
     std::string_view step = "";
     std::string_view reason = "";
+    VersionLeave leave = {};
+    bool window = false;  ///< the window's request, which keeps the fixed rules
   };
   const Version carried = *CarriedRunningVersion(Jms583());
+  const Version newer{1, 0, 0, 0};
   const Case cases[] = {
       {"carried, offered", RunningConfig(Jms583(), kOld583), std::nullopt, Enclosures::Simulated,
        false, MountState::Kind::Free, false, Refusal::None, "", ""},
@@ -174,6 +177,26 @@ TEST(UpdateRequestTest, PrepareRefusesBeforeAnythingIsWritten) {
        Enclosures::Real, false, MountState::Kind::Free, false, Refusal::None, "", ""},
       {"carried, up to date", RunningConfig(Jms583(), carried), std::nullopt, Enclosures::Simulated,
        false, MountState::Kind::Free, false, Refusal::NotOffered, "none", ""},
+      // The fixed rules offer the carried image over a newer version; the command line orders it
+      // as a file.
+      {"carried, older than what runs", RunningConfig(Jms583(), newer), std::nullopt,
+       Enclosures::Simulated, false, MountState::Kind::Free, false, Refusal::Version, "version",
+       "the carried firmware is 0.0.1.2, older than the running 1.0.0.0: add --allow-older"},
+      {"carried, older, allowed", RunningConfig(Jms583(), newer), std::nullopt,
+       Enclosures::Simulated, false, MountState::Kind::Free, false, Refusal::None, "", "",
+       VersionLeave{.allowOlder = true}},
+      {"carried, older, the window's request",
+       RunningConfig(Jms583(), newer),
+       std::nullopt,
+       Enclosures::Simulated,
+       false,
+       MountState::Kind::Free,
+       false,
+       Refusal::None,
+       "",
+       "",
+       {},
+       true},
       {"file, up to date, the same version", RunningConfig(Jms583(), carried),
        CarriedCopy(Jms583()), Enclosures::Simulated, false, MountState::Kind::Free, false,
        Refusal::Version, "version", "runs already"},
@@ -210,6 +233,8 @@ TEST(UpdateRequestTest, PrepareRefusesBeforeAnythingIsWritten) {
         c.restore == 2, c.restore == 2};
     UpdateRequest request = rig.Request(c.file ? &file : nullptr);
     request.restoreNvram = c.restore != 0;
+    request.leave = c.leave;
+    request.orderCarried = !c.window;
 
     const Preparation prepared = rig.job.Prepare(request);
     EXPECT_EQ(prepared.refusal, c.refusal);

@@ -50,6 +50,9 @@ int RunGuarded(std::span<const std::string> args, const Console& console,
     console.err << "korvane-fw: " << *problem << '\n';
     return exitcode::kBadInput;
   }
+  if (const auto idle = IdleOption(invocation, console)) {
+    console.err << "korvane-fw: warning: " << *idle << '\n';
+  }
   try {
     return Run(invocation, console, platform);
   } catch (const std::exception& error) {

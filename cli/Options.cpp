@@ -3,7 +3,11 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <regex>
+#include <span>
 #include <sstream>
+#include <vector>
 
 #include "SimulatedDevices.h"
 
@@ -48,6 +52,111 @@ std::string Prefixed(const std::string& text) {
   for (std::string line; std::getline(lines, line);) prefixed += "korvane-fw: " + line + '\n';
   return prefixed;
 }
+
+/// The commands that have name among their own options.
+std::vector<std::string> OwnersOf(CLI::App& app, const std::string& name) {
+  std::vector<std::string> owners;
+  for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+    if (command->get_option_no_throw(name) != nullptr) owners.push_back(command->get_name());
+  }
+  return owners;
+}
+
+/// The command named in args: the first word that names one.
+std::string NamedCommand(CLI::App& app, std::span<const std::string> args) {
+  for (const std::string& arg : args) {
+    const auto named =
+        app.get_subcommands([&arg](CLI::App* command) { return command->get_name() == arg; });
+    if (!named.empty()) return arg;
+  }
+  return {};
+}
+
+/// Where an option given before the command belongs, when it is one of a command's own options
+/// and no global one; nothing when no such option precedes the command.
+std::optional<std::string> MisplacedOption(CLI::App& app, std::span<const std::string> args) {
+  const std::string command = NamedCommand(app, args);
+  for (const std::string& arg : args) {
+    if (!command.empty() && arg == command) break;
+    if (!arg.starts_with('-')) continue;
+    const std::string name = arg.substr(0, arg.find('='));
+    if (app.get_option_no_throw(name) != nullptr) continue;
+    const std::vector<std::string> owners = OwnersOf(app, name);
+    if (owners.empty()) continue;
+    if (std::ranges::find(owners, command) != owners.end()) {
+      return name + " belongs to " + command + ": give it after the command, as in korvane-fw " +
+             command + " " + name;
+    }
+    std::string commands = owners.front();
+    for (std::size_t i = 1; i < owners.size(); ++i) {
+      commands += (i + 1 == owners.size() ? " and " : ", ") + owners[i];
+    }
+    return name + " is an option of " + commands + " only: give it after one of them";
+  }
+  return std::nullopt;
+}
+
+/// The parser's words for an option given too often or without its value, said plainly;
+/// nothing for other errors, whose words stand.
+std::optional<std::string> Reworded(const std::string& what) {
+  static const std::regex kAtMost(R"(^(\S+): At Most (\d+) required but received (\d+)$)");
+  static const std::regex kMissing(R"(^(\S+): (\d+) required (\S+) missing$)");
+  std::smatch match;
+  if (std::regex_match(what, match, kAtMost)) {
+    const std::string most = match[2] == "1" ? "once" : match[2].str() + " times";
+    return match[1].str() + " was given " + match[3].str() + " times: give it " + most;
+  }
+  if (std::regex_match(what, match, kMissing)) return match[1].str() + " needs a value";
+  return std::nullopt;
+}
+
+/// What the parser said, with its words replaced where ours are plainer.
+std::string ParserText(CLI::App& app, std::span<const std::string> args,
+                       const CLI::ParseError& error, const std::string& said) {
+  std::optional<std::string> better = MisplacedOption(app, args);
+  if (!better) better = Reworded(error.what());
+  if (!better) return said;
+  std::string text = said;
+  const std::string what = error.what();
+  if (const auto at = text.find(what); at != std::string::npos)
+    text.replace(at, what.size(), *better);
+  return text;
+}
+
+/// Where a command name was taken as the value of the option before it, as in "--simulate
+/// check": that option asks for its own value.
+std::optional<std::string> CommandTakenAsValue(const GlobalOptions& options) {
+  struct Valued {
+    std::string_view option;
+    std::string_view what;
+    const std::string& value;
+  };
+  const Valued valued[] = {{"--simulate", "SCENARIO", options.simulate},
+                           {"--replay", "TRACE", options.replay},
+                           {"--trace", "FILE", options.trace},
+                           {"--save-state", "FILE", options.saveState},
+                           {"--device", "PATH", options.device}};
+  constexpr auto kLast = static_cast<int>(Command::History);
+  for (const Valued& given : valued) {
+    for (int command = 1; command <= kLast; ++command) {
+      if (given.value != CommandName(static_cast<Command>(command))) continue;
+      return std::string(given.option) + " took the command " + given.value +
+             " as its value: give its " + std::string(given.what) + " first, as in korvane-fw " +
+             std::string(given.option) + " " + std::string(given.what) + " " + given.value;
+    }
+  }
+  return std::nullopt;
+}
+
+/// A path the disk list could show; an empty one names no enclosure.
+const CLI::Validator kDevicePath(
+    [](const std::string& path) {
+      return path.empty() ? std::string(
+                                "an empty path names no enclosure: korvane-fw list shows "
+                                "the paths")
+                          : std::string();
+    },
+    "");
 
 }  // namespace
 
@@ -96,7 +205,8 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
   app.add_option("--device", options.device,
                  "Work on the enclosure at PATH alone, as list shows it, when several are "
                  "attached: no other disk receives a command")
-      ->option_text("PATH");
+      ->option_text("PATH")
+      ->check(kDevicePath);
   app.add_flag("--json", options.json, "Print the result as JSON");
   app.add_flag("--verbose", options.verbose, "Say more about what was done and left out");
 }
@@ -191,8 +301,24 @@ std::optional<int> Parse(CLI::App& app, std::span<const std::string> args, std::
   } catch (const CLI::ParseError& error) {
     std::ostringstream said;
     const int code = app.exit(error, out, said);
-    err << Prefixed(said.str());
+    err << Prefixed(code == 0 ? said.str() : ParserText(app, args, error, said.str()));
     return code == 0 ? exitcode::kOk : exitcode::kBadInput;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> IdleOption(const Invocation& invocation, const Console& console) {
+  if (invocation.command != Command::Update) return std::nullopt;
+  const bool replugWait = std::ranges::any_of(invocation.words, [](std::string_view word) {
+    return word == "--replug-wait" || word.starts_with("--replug-wait=");
+  });
+  if (!replugWait) return std::nullopt;
+  if (invocation.update.replug == false) {
+    return "--replug-wait has no effect with --no-replug: the replug is not waited for";
+  }
+  if (!invocation.update.replug && !(console.inIsTerminal && console.outIsTerminal)) {
+    return "--replug-wait has no effect: without a terminal the replug is waited for only with "
+           "--replug";
   }
   return std::nullopt;
 }
@@ -200,6 +326,7 @@ std::optional<int> Parse(CLI::App& app, std::span<const std::string> args, std::
 /// Usage errors that parsing alone cannot see; nothing has touched a disk yet.
 std::optional<std::string> CheckUsage(const Invocation& invocation, const Console& console) {
   if (invocation.command == Command::None) {
+    if (auto taken = CommandTakenAsValue(invocation.options)) return *taken;
     return "name a command: list, check, update, backup, report or history (--help shows the "
            "options)";
   }

@@ -62,5 +62,8 @@ std::optional<int> Parse(CLI::App& app, std::span<const std::string> args, std::
                          std::ostream& err);
 /// Usage errors that parsing alone cannot see; nothing has touched a disk yet.
 std::optional<std::string> CheckUsage(const Invocation& invocation, const Console& console);
+/// An option given that has no effect in this run, said once as a warning; nothing when every
+/// option counts.
+std::optional<std::string> IdleOption(const Invocation& invocation, const Console& console);
 
 }  // namespace korvane::cli

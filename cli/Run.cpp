@@ -1,5 +1,7 @@
 #include "Run.h"
 
+#include <algorithm>
+#include <array>
 #include <sstream>
 #include <vector>
 
@@ -73,6 +75,22 @@ int RunWithDevices(const Invocation& invocation, const Console& console, Devices
   return code;
 }
 
+/// The options that change what a command sends, which a replay must be given as they were
+/// recorded: without them it would leave its recording with nothing said of why.
+constexpr std::array<std::string_view, 1> kReplayedOptions{"--replug"};
+
+/// Why the replay needs an option its recording was made with; nothing when it has them all.
+std::optional<std::string> MissingRecordedOption(const std::vector<std::string>& recorded,
+                                                 const std::vector<std::string>& given) {
+  for (const std::string_view option : kReplayedOptions) {
+    if (std::ranges::find(recorded, option) != recorded.end() &&
+        std::ranges::find(given, option) == given.end()) {
+      return "the trace was recorded with " + std::string(option) + ": add it to replay the run";
+    }
+  }
+  return std::nullopt;
+}
+
 /// Runs the command on a recording. Its output is held back until the replay is known to have
 /// followed the recording to the end; a replay that left it says only where.
 int RunReplay(const Invocation& invocation, const Console& console, Outputs& outputs) {
@@ -83,6 +101,10 @@ int RunReplay(const Invocation& invocation, const Console& console, Outputs& out
     return exitcode::kBadInput;
   }
   ReplayDevices& devices = *std::get<std::unique_ptr<ReplayDevices>>(replay);
+  if (auto missing = MissingRecordedOption(devices.recordedCommand(), invocation.words)) {
+    console.err << "korvane-fw: " << *missing << '\n';
+    return exitcode::kBadInput;
+  }
   // A replay does what its recording did, which says whether it backed up before writing.
   Invocation replayed = invocation;
   replayed.update.recordedNoBackup = !devices.recordedBackup();

@@ -335,6 +335,9 @@ class Replay final : public ReplayDevices {
 
   std::optional<std::string> divergence() const override { return port_.divergence(); }
   bool recordedBackup() const override { return trace_.header->backup; }
+  const std::vector<std::string>& recordedCommand() const override {
+    return trace_.header->command;
+  }
 
   void Finish() override {
     if (const RecordedCommand* unsent = port_.FirstUnsent()) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "Devices.h"
 #include "TraceReader.h"
@@ -24,6 +25,8 @@ class ReplayDevices : public Devices {
   virtual void Finish() = 0;
   /// Whether the recorded update backed the bridge up before it wrote.
   virtual bool recordedBackup() const = 0;
+  /// The recorded command and its options, as its header names them.
+  virtual const std::vector<std::string>& recordedCommand() const = 0;
 };
 
 /// What a command after a disk's last recorded one means.

@@ -234,9 +234,17 @@ TEST(KorvaneFw, BadInputEndsWithExitCodeTwoAndNamesWhatIsWrong) {
   const TempDir dir;
   const std::string broken = dir.File("broken.json", "{\"disks\": [");
   const std::string wrongField = dir.File("field.json", R"({"disks": [{"path": 7}]})");
+  const std::string replugged = dir.File("replugged.json", R"({"disks": [
+    {"path": "usbstor#1", "bridge": "jms583", "firmware": "0.0.0.8", "replug_after_ms": 3000}]})");
+  const std::string withReplug = dir.File("replug.trace");
+  ASSERT_EQ(
+      KorvaneFw({"--simulate", replugged, "--trace", withReplug, "update", "--yes", "--replug"})
+          .code,
+      exitcode::kOk);
   struct Case {
     std::vector<std::string> args;
     std::vector<std::string> said;
+    int code = exitcode::kBadInput;
   };
   const Case cases[] = {
       {{"--simulate", broken, "list"}, {"broken.json"}},
@@ -265,12 +273,21 @@ TEST(KorvaneFw, BadInputEndsWithExitCodeTwoAndNamesWhatIsWrong) {
       {{"--simulate", "no-enclosure", "--device", kInternalDiskPath, "check"},
        {"not a USB, UASP or FireWire disk"}},
       {{"--simulate", "two-enclosures", "--device", kNvmePath, "check", "--device", kSataPath},
-       {"--device"}},
+       {"--device was given 2 times: give it once"}},
+      {{"--simulate", "jms583-outdated", "--device", "", "check"}, {"--device", "empty path"}},
+      {{"--simulate", "jms583-outdated", "-o", dir.File("x.bin"), "backup"},
+       {"-o belongs to backup: give it after the command, as in korvane-fw backup -o"}},
+      {{"--simulate", "check"}, {"--simulate took the command check", "SCENARIO"}},
+      {{"--replay", withReplug, "update", "--yes"}, {"recorded with --replug: add it"}},
+      // Said once, as a warning: the run goes on without it.
+      {{"--simulate", "jms583-current", "update", "--yes", "--replug-wait", "5"},
+       {"warning: --replug-wait has no effect"},
+       exitcode::kOk},
       {{"--device", "/dev/sg1", "history"}, {"leave out", "--device"}},
   };
   for (const Case& c : cases) {
     const Outcome result = KorvaneFw(c.args);
-    EXPECT_EQ(result.code, exitcode::kBadInput) << c.args.back() << ": " << result.err;
+    EXPECT_EQ(result.code, c.code) << c.args.back() << ": " << result.err;
     for (const std::string& text : c.said) {
       EXPECT_THAT(result.err, HasSubstr(text)) << c.args.back();
     }

@@ -154,7 +154,7 @@ std::string SgIoPort::Explain(std::string_view path, FailureStage stage,
   if (DiskGone(osError)) return where + ": the disk is no longer attached";
   if (stage == FailureStage::Open && osError == EACCES) {
     return "no permission to open " + where +
-           ": install the korvane-update-tool package, whose udev rule gives the user at the "
+           ": install the korvane-fw package, whose udev rule gives the user at the "
            "computer the enclosure's /dev/sgN node (then plug the enclosure in again), or run "
            "with sudo";
   }

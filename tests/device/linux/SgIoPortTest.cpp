@@ -358,8 +358,8 @@ TEST(SgIoPortExplain, NamesWhatTheUserLacks) {
   };
   const Case cases[] = {
       {FailureStage::Open, EACCES,
-       "no permission to open /dev/sdb: install the korvane-update-tool package, whose udev rule "
-       "gives the user at the computer the enclosure's /dev/sgN node (then plug the enclosure in "
+       "no permission to open /dev/sdb: install the korvane-fw package, whose udev rule gives "
+       "the user at the computer the enclosure's /dev/sgN node (then plug the enclosure in "
        "again), or run with sudo"},
       {FailureStage::Request, EPERM,
        "the kernel passes vendor commands through /dev/sdb only to a process with "

@@ -222,6 +222,7 @@ class TForm1::WindowSteps final : public UpdateSteps {
     if (step != JobStep::Write) return;
     form_.Pump();
     form_.ShowUpdating();
+    form_.job_.Announce();
   }
 
  private:

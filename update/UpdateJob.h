@@ -82,7 +82,8 @@ class UpdateJob {
   /// the NVRAM record. The update's failure() tells the rest.
   JobOutcome Run(const PreparedUpdate& plan, UpdateSteps& steps);
 
-  /// The update command's line on the debug output, said as it starts.
+  /// The window's line on the debug output as its update button starts the write; the command
+  /// line says nothing of a button.
   void Announce() const;
   /// Writes and verifies the firmware on the disk at path, whose bridge is info, then rewrites
   /// its NVRAM identity (or writes back the plan's record); the view hears the progress. False

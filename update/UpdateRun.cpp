@@ -180,7 +180,6 @@ JobOutcome UpdateJob::Run(const PreparedUpdate& plan, UpdateSteps& steps) {
 JobOutcome UpdateJob::Write(const PreparedUpdate& plan, UpdateSteps& steps) {
   const std::size_t denials = s_.devices.access != nullptr ? s_.devices.access->denials() : 0;
   steps.Begin(JobStep::Write);
-  Announce();
   const bool complete = Update(plan.path, plan.info, steps.view(), plan.write);
   steps.End(JobStep::Write);
   JobOutcome outcome;

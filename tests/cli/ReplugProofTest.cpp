@@ -60,12 +60,13 @@ TEST(KorvaneFwReplug, TheReplugAfterAnUpdateShowsWhatRunsWithItsOwnExitCode) {
        exitcode::kReplugNotBack,
        "not-back",
        "did not come back within 1 minute"},
+      // Nothing is waited for: the scenario says at once that it never comes back.
       {"never unplugged",
        "",
        {"--replug"},
        exitcode::kReplugNotBack,
        "not-back",
-       "did not come back within 10 minutes"},
+       "was not replugged: the scenario never replugs this simulated enclosure"},
   };
   const TempDir dir;
   for (const Case& c : cases) {
@@ -77,7 +78,8 @@ TEST(KorvaneFwReplug, TheReplugAfterAnUpdateShowsWhatRunsWithItsOwnExitCode) {
     EXPECT_EQ(human.code, c.code) << human.out << human.err;
     EXPECT_THAT(human.out, HasSubstr("Update complete\n"));
     EXPECT_THAT(human.out, HasSubstr(c.said));
-    EXPECT_THAT(human.err, HasSubstr("Unplug the enclosure and plug it in again"));
+    EXPECT_EQ(human.err.find("Unplug the enclosure and plug it in again") == std::string::npos,
+              std::string_view(c.keys).empty());
 
     args.insert(args.begin(), "--json");
     const TempDir state;

@@ -485,8 +485,11 @@ Answers AnswersOf(const Scenario& scenario, std::uint32_t recordAddress) {
 
 /// A disk its scenario replugs 3 s after its update, running what into says.
 DiskHost Replugging(ReplugInto into, FirmwareVersion version = {}) {
-  return {
-      .replugAfter = std::chrono::milliseconds(3000), .replugInto = into, .replugVersion = version};
+  DiskHost host;
+  host.replugAfter = std::chrono::milliseconds(3000);
+  host.replugInto = into;
+  host.replugVersion = version;
+  return host;
 }
 
 TEST(Scenario, SavedAfterAnUpdateRunsWhatAReplugBoots) {

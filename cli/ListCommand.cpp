@@ -53,6 +53,9 @@ void PrintHuman(const CommandContext& context, const ListReport& report) {
     }
   }
   if (context.options.verbose) {
+    for (const std::string& disk : report.leftOut) {
+      context.err << "Left out " << Printable(disk) << '\n';
+    }
     context.err << report.enumerated << " disk(s) answered the bridge probe, "
                 << report.entries.size() << " with a bridge chip this tool knows\n";
   }
@@ -62,7 +65,8 @@ void PrintHuman(const CommandContext& context, const ListReport& report) {
 
 ListReport BuildListReport(CommandContext& context) {
   ScanResult scan = ScanBridgeDisks(context.devices.lister(), context.io, context.messages);
-  ListReport report{scan.enumeratedDiskCount, {}, std::move(scan.warnings)};
+  ListReport report{
+      scan.enumeratedDiskCount, {}, std::move(scan.warnings), std::move(scan.leftOut)};
   for (ListedDisk& disk : scan.listed) {
     std::optional<FirmwareState> firmware;
     if (ReadsFirmware(disk)) firmware = ReadFirmwareState(context.io, disk.path);

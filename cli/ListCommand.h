@@ -19,6 +19,7 @@ struct ListReport {
   int enumerated = 0;
   std::vector<ListEntry> entries;
   std::vector<std::string> warnings;
+  std::vector<std::string> leftOut;  ///< each disk left out, as "PATH: why"
 };
 
 /// Scans and reads each listed disk's firmware.

@@ -37,7 +37,8 @@ ScanResult ScanBridgeDisks(DiskLister& lister, Transport& io, MessageSink& messa
                            const ScanProgress& progress) {
   ScanResult result;
   CandidatePaths candidates{};
-  result.enumeratedDiskCount = EnumerateBridgeDisks(lister, io, candidates, true, &result.warnings);
+  result.enumeratedDiskCount =
+      EnumerateBridgeDisks(lister, io, candidates, true, &result.warnings, &result.leftOut);
   if (progress.enumerated) progress.enumerated(result.enumeratedDiskCount);
   const auto accepted =
       std::span(candidates).first(static_cast<std::size_t>(result.enumeratedDiskCount));
@@ -46,6 +47,7 @@ ScanResult ScanBridgeDisks(DiskLister& lister, Transport& io, MessageSink& messa
     if (progress.examined) progress.examined(disk);
     result.currentBridgeInfo = disk.bridgeInfo;
     if (ChipCodeOf(disk.bridgeInfo) == 0) {
+      result.leftOut.push_back(candidate.path + ": it has no bridge chip this tool knows");
       result.unlistedPath = std::move(disk.path);
       continue;
     }

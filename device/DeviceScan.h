@@ -35,6 +35,8 @@ struct ScanResult {
   BridgeInfo currentBridgeInfo = 0;  ///< identification of the candidate examined last
   std::string unlistedPath;  ///< the last unrecognised candidate examined after the last listed
   std::vector<std::string> warnings;  ///< what discovery left out and why
+  /// Each disk left out, as "PATH: why": by discovery, or answering with no chip this tool knows.
+  std::vector<std::string> leftOut;
 };
 
 /// One candidate as the scan examines it: INQUIRY's model text, then identification. The path

@@ -65,21 +65,37 @@ bool ProbeBridge(Transport& io, std::string_view path) {
 }
 
 int EnumerateBridgeDisks(DiskLister& lister, Transport& io, CandidatePaths& paths, bool include1394,
-                         std::vector<std::string>* warnings) {
+                         std::vector<std::string>* warnings, std::vector<std::string>* leftOut) {
   std::size_t count = 0;
+  bool full = false;
   for (const DiskInterface& disk : lister.ListDisks()) {
-    if (!IsCandidate(disk.marks, include1394)) continue;
+    if (!IsCandidate(disk.marks, include1394)) {
+      Warn(leftOut, disk.path + ": not a USB, UASP or FireWire disk, so nothing is sent to it");
+      continue;
+    }
     // A path that does not fit a slot is left alone: no command goes to a disk we cannot name.
     if (disk.path.size() > kMaxDevicePath) {
       Warn(warnings, "skipped a disk whose path is longer than 255 characters: " + disk.path);
+      Warn(leftOut, disk.path + ": its path is longer than 255 characters");
       continue;
     }
+    // The disks past a full list are named, and sent nothing.
     if (count == paths.size()) {
-      Warn(warnings, "the candidate list is full at 16 disks: further disks were not examined");
-      break;
+      if (!full) {
+        Warn(warnings, "the candidate list is full at 16 disks: further disks were not examined");
+      }
+      full = true;
+      Warn(leftOut, disk.path + ": the candidate list was full");
+      if (leftOut == nullptr) break;
+      continue;
     }
     if (!Accepts(io, disk.path)) {
-      if (NotReached(io.LastOutcome())) Warn(warnings, io.DescribeLastFailure(disk.path));
+      if (NotReached(io.LastOutcome())) {
+        Warn(warnings, io.DescribeLastFailure(disk.path));
+        Warn(leftOut, disk.path + ": it could not be reached");
+      } else {
+        Warn(leftOut, disk.path + ": it answered no bridge command");
+      }
       continue;
     }
     paths[count++] = {disk.path, disk.marks};

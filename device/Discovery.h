@@ -76,8 +76,9 @@ bool ProbeBridge(Transport& io, std::string_view path);
 /// enumeration order. A candidate that fails the probe is accepted when it answers the
 /// configuration-word read. Returns how many slots were filled. What was left out and why a user
 /// might want to know (a disk that could not be opened, an over-long path, a full list) is added
-/// to warnings when given.
+/// to warnings when given; each disk left out, as "PATH: why", to leftOut when given.
 int EnumerateBridgeDisks(DiskLister& lister, Transport& io, CandidatePaths& paths, bool include1394,
-                         std::vector<std::string>* warnings = nullptr);
+                         std::vector<std::string>* warnings = nullptr,
+                         std::vector<std::string>* leftOut = nullptr);
 
 }  // namespace korvane

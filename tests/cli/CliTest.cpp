@@ -220,6 +220,12 @@ TEST(KorvaneFwList, NothingToListIsOneLine) {
     EXPECT_THAT(lines[0], HasSubstr(c.answer));
     EXPECT_EQ(result.code, c.code) << c.args[1];
   }
+  // Asked for, each disk left out is named with why.
+  const Outcome verbose = KorvaneFw({"--simulate", "no-enclosure", "--verbose", "list"});
+  EXPECT_THAT(verbose.err, HasSubstr("Left out " + std::string(kInternalDiskPath) +
+                                     ": not a USB, UASP or FireWire disk"));
+  EXPECT_THAT(verbose.err,
+              HasSubstr("Left out " + std::string(kFlashDiskPath) + ": it answered no bridge"));
 }
 
 TEST(KorvaneFwList, BootRomIsSaid) {

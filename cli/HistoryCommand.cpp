@@ -41,19 +41,80 @@ std::string Versions(const nlohmann::ordered_json& event) {
   return versions + " -> " + WithRelease(written, "running_version", "release");
 }
 
+/// The enclosure as the event names it: its chip and, where recorded, its model as the device
+/// list shows it without the bus tag.
+std::string EnclosureText(const nlohmann::ordered_json& event) {
+  const auto found = event.find("enclosure");
+  const nlohmann::ordered_json enclosure = found == event.end() ? nullptr : *found;
+  std::string model = Member(enclosure, "line", "");
+  if (const auto tag = model.find(">> "); model.starts_with("<<") && tag != std::string::npos) {
+    model.erase(0, tag + 3);
+  }
+  while (!model.empty() && model.back() == ' ') model.pop_back();
+  const std::string chip = Member(enclosure, "chip");
+  return model.empty() ? chip : chip + " \"" + model + "\"";
+}
+
+/// The steps at which an update is refused before anything is written.
+bool RefusedAt(std::string_view step) {
+  return step == "guard" || step == "mounted" || step == "image" || step == "version" ||
+         step == "backup";
+}
+
+/// What the replug after a complete update showed, in words.
+std::string ReplugText(const nlohmann::ordered_json& event) {
+  const auto replug = event.find("replug");
+  if (replug == event.end() || !replug->is_object()) return {};
+  const std::string result = Member(*replug, "result");
+  if (result == "runs-written") return "; after the replug it runs the firmware written";
+  if (result == "boot-rom") return "; after the replug it runs its boot ROM";
+  if (result == "other-version") return "; after the replug it runs another version";
+  if (result == "not-back") return "; it did not come back after the replug";
+  if (result == "interrupted") return "; the wait for the replug was interrupted";
+  return "; the replug was not waited for";
+}
+
+/// How an update ended, and what it wrote or was to write.
+std::string UpdateOutcomeText(const nlohmann::ordered_json& event) {
+  const auto found = event.find("written");
+  const std::string file = Member(found == event.end() ? nullptr : *found, "name", "");
+  const std::string result = Member(event, "result");
+  const std::string step = Member(event, "failed_step", "");
+  std::string text;
+  if (result == "complete") {
+    text = "complete" + (file.empty() ? "" : ", wrote " + file) + ReplugText(event);
+  } else if (result == "fail" && RefusedAt(step)) {
+    text = "refused (" + step + "), nothing written" + (file.empty() ? "" : " of " + file);
+  } else if (result == "fail") {
+    text = "failed at " + (step.empty() ? std::string("an unknown step") : step) +
+           (file.empty() ? "" : " writing " + file);
+  } else {
+    text = result;
+  }
+  return text;
+}
+
+/// How a backup ended, and where it went.
+std::string BackupOutcomeText(const nlohmann::ordered_json& event) {
+  const std::string result = Member(event, "result");
+  if (result == "saved") {
+    const std::string file = Member(event, "backup", "");
+    return file.empty() ? "saved" : "saved to " + file;
+  }
+  if (result == "boot-rom") return "nothing to save: the boot ROM runs";
+  if (result == "fail") return "failed";
+  return result;
+}
+
 }  // namespace
 
 std::string HistoryEventText(const nlohmann::ordered_json& event) {
-  std::string text = Member(event, "time") + "  " + Member(event, "event") + "  ";
-  const auto enclosure = event.find("enclosure");
-  text += Member(enclosure == event.end() ? nlohmann::ordered_json() : *enclosure, "chip");
-  text += "  " + Versions(event) + "  " + Member(event, "result");
-  const std::string step = Member(event, "failed_step", "");
-  if (!step.empty()) text += " at " + step;
-  const auto replug = event.find("replug");
-  if (replug != event.end() && replug->is_object()) {
-    text += ", after the replug: " + Member(*replug, "result");
-  }
+  const bool update = Member(event, "event") == "update";
+  std::string versions = Versions(event);
+  if (versions.starts_with("boot-rom")) versions.replace(0, 8, "boot ROM");
+  std::string text = Member(event, "time") + "  " + Member(event, "event") + "  " +
+                     EnclosureText(event) + "  " + versions + "  " +
+                     (update ? UpdateOutcomeText(event) : BackupOutcomeText(event));
   const auto simulated = event.find("simulated");
   if (simulated != event.end() && *simulated == true) text += "  (simulated)";
   return text;

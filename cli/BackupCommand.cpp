@@ -47,7 +47,7 @@ std::optional<int> NoBridgeToRead(CommandContext& context, const JobSession& ses
                  session.job().RightsExplain() ? exitcode::kNoRights : exitcode::kFailure);
 }
 
-void PrintBackup(std::ostream& out, const BackupOutcome& backup) {
+void PrintBackup(std::ostream& out, std::ostream& err, const BackupOutcome& backup) {
   switch (backup.end) {
     case BackupEnd::Saved:
       if (backup.file.empty()) {
@@ -61,7 +61,7 @@ void PrintBackup(std::ostream& out, const BackupOutcome& backup) {
       out << "Nothing to back up: " << Printable(backup.reason) << ".\n";
       return;
     case BackupEnd::Failed:
-      out << "Backup failed: " << Printable(backup.reason) << '\n';
+      err << "korvane-fw: Backup failed: " << Printable(backup.reason) << '\n';
       return;
   }
 }
@@ -135,7 +135,7 @@ int RunBackup(CommandContext& context, const BackupOptions& options) {
         BackupAnswer(BackupResultName(backup.end), BackupJson(backup), backup.reason, check));
     if (backup.end == BackupEnd::Failed) context.json.Add(Severity::Error, backup.reason);
   } else {
-    PrintBackup(context.out, backup);
+    PrintBackup(context.out, context.err, backup);
   }
   PrintWarnings(context, check);
   RecordHistory(context, BackupEvent(context, backup, check));

@@ -49,7 +49,8 @@ std::optional<std::string> Reason(const CheckReport& report, const UpdateJob& jo
       return job.check().reason();
     case CheckVerdict::Multiple:
       return std::to_string(job.scan().listed.size()) +
-             " enclosures are attached; disconnect all but the one to update";
+             " enclosures are attached; disconnect all but the one to update, or name it with "
+             "--device PATH";
     case CheckVerdict::NotFound:
       // A check that ran on a disk the scan could not list says best why it was not found.
       if (report.checkedPath.empty() || failure.empty()) return NothingFoundReason(job, messages);
@@ -120,8 +121,17 @@ void PrintEnclosure(std::ostream& out, const CheckReport& report) {
   out << "Firmware:  " << FirmwareLine(report) << '\n';
 }
 
-void PrintVerdict(std::ostream& out, const CheckReport& report, ReportFor use) {
+/// Missing rights, as an error line: what was not done first, what grants them after.
+void PrintNoRights(std::ostream& err, const std::string& reason) {
+  err << "korvane-fw: Missing rights: " << reason << ".\n";
+}
+
+void PrintVerdict(std::ostream& out, std::ostream& err, const CheckReport& report, ReportFor use) {
   const std::string reason = Printable(report.reason.value_or(""));
+  const bool examined = report.verdict == CheckVerdict::Offer ||
+                        report.verdict == CheckVerdict::UpToDate ||
+                        report.verdict == CheckVerdict::NothingToUpdate;
+  if (use == ReportFor::File && examined) return;
   switch (report.verdict) {
     case CheckVerdict::Offer:
       if (report.carriedOrder) {
@@ -139,7 +149,8 @@ void PrintVerdict(std::ostream& out, const CheckReport& report, ReportFor use) {
       PrintCurrent(out, report, reason);
       return;
     case CheckVerdict::NotFound:
-      out << (report.noRights ? "Missing rights: " : "No enclosure found: ") << reason << ".\n";
+      if (report.noRights) return PrintNoRights(err, reason);
+      out << "No enclosure found: " << reason << ".\n";
       return;
     case CheckVerdict::Multiple:
       out << "Several enclosures are attached:\n";
@@ -147,10 +158,12 @@ void PrintVerdict(std::ostream& out, const CheckReport& report, ReportFor use) {
         out << "  " << Printable(entry.disk.line) << " | " << Printable(entry.disk.path) << '\n';
       }
       out << "Disconnect all but the one to update, then run the command again.\n";
+      err << "korvane-fw: several enclosures are attached: name the one to work on with --device "
+             "PATH, a path listed above\n";
       return;
     case CheckVerdict::Failure:
-      out << (report.noRights ? "Missing rights: " : "The check could not decide: ") << reason
-          << ".\n";
+      if (report.noRights) return PrintNoRights(err, reason);
+      out << "The check could not decide: " << reason << ".\n";
       return;
   }
 }
@@ -247,10 +260,12 @@ std::string EnclosureName(const CheckReport& report) {
   return report.checked ? report.checked->line : report.checkedPath;
 }
 
-void PrintCheckReport(std::ostream& out, const CheckReport& report, ReportFor use) {
+void PrintCheckReport(std::ostream& out, std::ostream& err, const CheckReport& report,
+                      ReportFor use) {
   if (!report.checkedPath.empty()) PrintEnclosure(out, report);
-  PrintVerdict(out, report, use);
-  if (DevelopmentNoteApplies(report)) out << kDevelopmentBuildNote << '\n';
+  PrintVerdict(out, err, report, use);
+  if (DevelopmentNoteApplies(report) && use != ReportFor::File)
+    out << kDevelopmentBuildNote << '\n';
   out << "Window:    \"" << report.statusText << "\"\n";
 }
 

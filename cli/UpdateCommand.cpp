@@ -45,6 +45,17 @@ WrittenImage WrittenFile(const FileFacts& file) {
   return {file.name, file.size, file.sha256, VersionWords(file.firmware), file.firmware.version};
 }
 
+/// What an update of a file writes, and over what, said before anything is asked or refused.
+void PrintFileToWrite(std::ostream& out, const CheckReport& check, const FileFacts& file) {
+  std::string over = "firmware whose version could not be read";
+  if (check.firmware) {
+    over = check.firmware->romMode ? std::string("a bridge that runs its boot ROM")
+                                   : "the running " + RunningText(check, check.firmware->version);
+  }
+  out << "To write:  " << Printable(file.name) << ", version " << VersionWords(file.firmware)
+      << ", over " << over << '\n';
+}
+
 /// Asks on err and reads one line; end of input is a no.
 bool Confirm(CommandContext& context, const CheckReport& check, const FileFacts* file,
              const std::optional<WrittenImage>& written) {
@@ -76,7 +87,8 @@ void PrintLaterAttempts(std::ostream& out, const UpdateOutcome& outcome) {
   }
 }
 
-void PrintOutcome(std::ostream& out, const UpdateOutcome& outcome) {
+void PrintOutcome(std::ostream& out, std::ostream& err, const UpdateOutcome& outcome,
+                  bool noRights) {
   switch (outcome.result) {
     case UpdateResult::Complete:
       out << "Update complete\n"
@@ -84,7 +96,8 @@ void PrintOutcome(std::ostream& out, const UpdateOutcome& outcome) {
       return;
     case UpdateResult::Fail:
       if (outcome.refused) {
-        out << "Refused: " << Printable(outcome.reason.value_or("")) << ".\nNothing was written.\n";
+        err << "korvane-fw: Refused: " << Printable(outcome.reason.value_or("")) << ".\n"
+            << "korvane-fw: Nothing was written.\n";
         return;
       }
       out << "Update Fail\n"
@@ -93,7 +106,8 @@ void PrintOutcome(std::ostream& out, const UpdateOutcome& outcome) {
       PrintLaterAttempts(out, outcome);
       return;
     case UpdateResult::NotOffered:
-      out << "Nothing was written: no update is offered.\n";
+      out << (noRights ? "Nothing was written: the enclosure could not be opened.\n"
+                       : "Nothing was written: no update is offered.\n");
       return;
     case UpdateResult::Declined:
       out << "Nothing was written.\n";
@@ -107,7 +121,7 @@ void Finish(CommandContext& context, const UpdateOutcome& outcome, const CheckRe
   if (context.options.json) {
     context.json.Set(UpdateJson(outcome, check));
   } else {
-    PrintOutcome(context.out, outcome);
+    PrintOutcome(context.out, context.err, outcome, check.noRights);
   }
   PrintWarnings(context, check);
   if (code == exitcode::kOk || code == exitcode::kOffered) return;
@@ -472,10 +486,14 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
   UpdateJob& job = session.job();
   if (const auto ended = ScanForEnclosure(context, session)) return EndedScan(context, job, *ended);
   const CheckReport check = BuildCheckReport(job, context.messages);
-  if (!context.options.json) PrintCheckReport(context.out, check, ReportFor::Update);
   const std::optional<FirmwareFile> given =
       file != nullptr ? std::optional(AsFirmwareFile(*file)) : std::nullopt;
   const Preparation prepared = job.Prepare(RequestOf(job, check, options, given));
+  if (!context.options.json) {
+    PrintCheckReport(context.out, context.err, check, given ? ReportFor::File : ReportFor::Update);
+    if (prepared.file && !check.checkedPath.empty())
+      PrintFileToWrite(context.out, check, *prepared.file);
+  }
   if (!prepared.plan) return Refuse(context, job, check, prepared);
   const FileFacts* facts = prepared.file ? &*prepared.file : nullptr;
   const std::optional<WrittenImage> written =

@@ -136,7 +136,7 @@ TEST(KorvaneFwCheck, SaysInWordsWhatIsAttachedAndWhatIsOffered) {
        {"JMS578 (chip code 19", "An update to 0.2.1.4, release 02.14 is offered"}},
       {"jms578-current", {"up to date", "Window:    \"Your product is up to date\""}},
       {"two-enclosures", {"<<USB>> Korvane NVMe", "<<UASP>> Korvane SATA", "Disconnect all but"}},
-      {"no-rights", {"Missing rights: ", "lacks the rights"}},
+      {"no-rights", {"Window:    \"Cannot find any outdated Korvane devices. \""}},
   };
   for (const Case& c : cases) {
     const Outcome result = KorvaneFw({"--simulate", c.scenario, "check"});

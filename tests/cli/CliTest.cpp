@@ -306,6 +306,38 @@ TEST(KorvaneFw, BadInputEndsWithExitCodeTwoAndNamesWhatIsWrong) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("s.json")));
 }
 
+/// What went wrong is an error line on standard error, with the prefix a script tells them by;
+/// standard output holds only the result.
+TEST(KorvaneFw, ErrorsAndRefusalsAreErrorLinesNeverOnStandardOutput) {
+  const TempDir dir;
+  const std::string unreadable =
+      dir.File("unreadable.json",
+               testing::Jms583With(
+                   R"(, "faults": [{"command": "ReadBuffer", "nth": 3, "effect": "fail"}])"));
+  const struct {
+    std::vector<std::string> args;
+    std::string said;
+  } cases[] = {
+      {{"--simulate", "no-rights", "check"}, "korvane-fw: Missing rights: "},
+      {{"--simulate", "no-rights", "update", "--yes"}, "korvane-fw: Missing rights: "},
+      {{"--simulate", "jms583-mounted", "update", "--yes"}, "korvane-fw: Refused: "},
+      {{"--simulate", unreadable, "update", "--yes"}, "korvane-fw: Refused: "},
+      {{"--simulate", unreadable, "backup", "-o", dir.File("b.bin")},
+       "korvane-fw: Backup failed: "},
+      {{"--simulate", "two-enclosures", "check"}, "--device PATH"},
+      {{"--simulate", "two-enclosures", "backup"}, "--device PATH"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[1] + " " + c.args[2]);
+    const Outcome result = KorvaneFw(c.args);
+    EXPECT_NE(result.code, exitcode::kOk);
+    EXPECT_THAT(result.err, HasSubstr(c.said));
+    for (const char* error : {"Refused", "Missing rights", "Backup failed", "korvane-fw: "}) {
+      EXPECT_THAT(result.out, Not(HasSubstr(error)));
+    }
+  }
+}
+
 /// Every JSON answer comes in one frame: its format version, the program and its arguments, the
 /// exit status the command ends with, and what it said, each message with its weight.
 TEST(KorvaneFw, JsonAnswersSayHowTheCommandEndedAndWhy) {

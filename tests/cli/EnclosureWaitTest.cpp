@@ -77,7 +77,7 @@ TEST(KorvaneFwWait, WaitsOnlyWhenNothingIsAttachedAndThenReportsTheEnclosureThat
     const Outcome result = KorvaneFw(c.args);
     EXPECT_EQ(result.code, c.code) << result.err;
     EXPECT_EQ(NotesIn(result.err), c.notes) << result.err;
-    EXPECT_THAT(result.out, HasSubstr(c.out));
+    EXPECT_THAT(result.out + result.err, HasSubstr(c.out));
     EXPECT_EQ(NotesIn(result.out), 0);
   }
 }

@@ -163,9 +163,9 @@ TEST(KorvaneFwUpdate, ADevelopmentBuildRefusesItsCarriedFirmwareToARealEnclosure
     EXPECT_THAT(result.err, Not(HasSubstr("Continue?")));
     EXPECT_EQ(testing::Writes(testing::TraceRecords(trace)), 0);
     if (!json) {
-      EXPECT_THAT(result.out, HasSubstr("Refused: this build carries development firmware images "
+      EXPECT_THAT(result.err, HasSubstr("Refused: this build carries development firmware images "
                                         "only"));
-      EXPECT_THAT(result.out, HasSubstr("--image"));
+      EXPECT_THAT(result.err, HasSubstr("--image"));
       EXPECT_THAT(result.out, Not(HasSubstr("Backing up")));
       continue;
     }

@@ -17,8 +17,8 @@ namespace korvane::cli {
 namespace {
 
 using ::testing::HasSubstr;
-using ::testing::Not;
 using testing::KorvaneFw;
+using ::testing::Not;
 using testing::Outcome;
 using testing::TempDir;
 

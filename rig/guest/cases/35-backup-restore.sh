@@ -27,8 +27,8 @@ refused_unwritten() {
   local trace=$RIG_TMP/$1.trace
   expect_exit 2 korvane-fw --trace "$trace" update --image "$2" --yes --allow-older \
     --allow-reinstall
-  expect_last '^Refused: '
-  expect_last '^Nothing was written\.$'
+  expect_last '^korvane-fw: Refused: '
+  expect_last '^korvane-fw: Nothing was written\.$'
   [ -n "$(trace_commands "$trace")" ] || rig_fail "$1: the trace holds no command"
   ! trace_writes_firmware "$trace" || rig_fail "$1: a WRITE BUFFER went out"
   ! trace_writes "$trace" || rig_fail "$1: a command with data went out"

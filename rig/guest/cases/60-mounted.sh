@@ -10,7 +10,7 @@ mkdir -p /mnt/enclosure
 mount -t vfat "${disk}1" /mnt/enclosure || rig_fail "the enclosure's FAT partition does not mount"
 echo kept >/mnt/enclosure/file.txt || rig_fail "cannot write to the mounted partition"
 expect_exit 5 korvane-fw --trace "$RIG_TMP/trace" update --yes
-expect_last '^Refused: .*/mnt/enclosure'
+expect_last '^korvane-fw: Refused: .*/mnt/enclosure'
 ! trace_writes "$RIG_TMP/trace" || rig_fail "a write command went out to a mounted disk"
 umount /mnt/enclosure
 rig_pass

@@ -12,8 +12,8 @@ for swap in "${disk}1" "$disk"; do
   mkswap "$swap" || rig_fail "mkswap $swap failed"
   swapon "$swap" || rig_fail "swapon $swap failed"
   expect_exit 5 korvane-fw --trace "$RIG_TMP/trace" update --yes
-  expect_last "^Refused: .*$swap([^0-9]|\$)"
-  expect_last '^Refused: .*swapoff'
+  expect_last "^korvane-fw: Refused: .*$swap([^0-9]|\$)"
+  expect_last '^korvane-fw: Refused: .*swapoff'
   ! trace_writes "$RIG_TMP/trace" || rig_fail "a write command went out to a disk with swap on $swap"
   swapoff "$swap" || rig_fail "swapoff $swap failed"
 done

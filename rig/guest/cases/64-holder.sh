@@ -17,7 +17,7 @@ for under in "${disk}1" "$disk"; do
   dm=$(ls "/sys/class/block/$name/holders")
   [ -n "$dm" ] || rig_fail "$under has no holder after dmsetup create"
   expect_exit 5 korvane-fw --trace "$RIG_TMP/trace" update --yes
-  expect_last "^Refused: .*$dm([^0-9]|\$)"
+  expect_last "^korvane-fw: Refused: .*$dm([^0-9]|\$)"
   ! trace_writes "$RIG_TMP/trace" || rig_fail "a write command went out to a disk that $dm holds"
   rig_dmsetup remove rig-holder || rig_fail "dmsetup cannot remove the volume over $under"
   [ -z "$(ls "/sys/class/block/$name/holders")" ] || rig_fail "$under is still held after the removal"

@@ -464,11 +464,26 @@ UpdateOutcome Presented(const JobOutcome& ran, const CheckReport& check, const T
     outcome.attempts = ran.failure.attempts;
     outcome.command = ran.failure.command;
     outcome.refused = Says(ran.refusal);
+    outcome.partlyWritten =
+        ran.written && (ran.reached == JobStep::Write || ran.reached == JobStep::Verify);
     outcome.exitCode = ran.noRights ? exitcode::kNoRights : exitcode::kFailure;
   }
   outcome.backup = steps.backup();
   outcome.written = written;
   return outcome;
+}
+
+/// After a write that failed part-way: what the enclosure may run now, and what recovers it.
+void AdviseBootRom(CommandContext& context, bool recoverable) {
+  if (context.options.json) return;
+  context.err << "korvane-fw: the flash may now hold an incomplete firmware, so the enclosure may "
+                 "start its boot ROM when it is plugged in again; ";
+  if (recoverable) {
+    context.err << "run korvane-fw update again: it writes the firmware through the boot ROM\n";
+    return;
+  }
+  context.err << "this build carries development images only and cannot write through the boot "
+                 "ROM; a build that carries the vendor's images can (korvane-fw update)\n";
 }
 
 /// Ends the command after the first scan found nothing to update.
@@ -505,7 +520,11 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
   TerminalSteps steps(context, session, options, check, written);
   const JobOutcome ran = job.Run(*prepared.plan, steps);
   UpdateOutcome outcome = Presented(ran, check, steps, written);
-  if (!ran.complete()) return Report(context, outcome, check, facts);
+  if (!ran.complete()) {
+    const int code = Report(context, outcome, check, facts);
+    if (outcome.partlyWritten) AdviseBootRom(context, !job.CarriedImageGuarded());
+    return code;
+  }
   const auto expected = ExpectReload(*prepared.plan, job.check().firmware, options.replugWait);
   const bool replugs = context.devices.Replugs(expected.path);
   if (WantsReplug(context, options, replugs)) {

@@ -65,6 +65,9 @@ struct UpdateOutcome {
   std::string statusText;                 ///< the window's final text
   std::optional<std::string> failedStep;  ///< with Fail
   bool refused = false;  ///< with Fail: refused before anything was written, and said so
+  /// With Fail: the firmware write or its verification failed after the flash was changed, so
+  /// the bridge may start its boot ROM at the next power-up.
+  bool partlyWritten = false;
   std::optional<std::string> reason;      ///< why it failed or was not offered
   std::vector<AttemptFailure> attempts;   ///< every failed attempt, when there were several
   std::optional<CommandOutcome> command;  ///< the command that failed, when a command did

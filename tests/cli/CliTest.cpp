@@ -310,6 +310,11 @@ TEST(KorvaneFw, BadInputEndsWithExitCodeTwoAndNamesWhatIsWrong) {
 /// standard output holds only the result.
 TEST(KorvaneFw, ErrorsAndRefusalsAreErrorLinesNeverOnStandardOutput) {
   const TempDir dir;
+  // The disk leaves during the write: the flash holds part of the firmware.
+  const std::string broken =
+      dir.File("broken.json",
+               testing::Jms583With(
+                   R"(, "faults": [{"command": "WriteBuffer", "nth": 5, "effect": "vanish"}])"));
   const std::string unreadable =
       dir.File("unreadable.json",
                testing::Jms583With(
@@ -324,6 +329,7 @@ TEST(KorvaneFw, ErrorsAndRefusalsAreErrorLinesNeverOnStandardOutput) {
       {{"--simulate", unreadable, "update", "--yes"}, "korvane-fw: Refused: "},
       {{"--simulate", unreadable, "backup", "-o", dir.File("b.bin")},
        "korvane-fw: Backup failed: "},
+      {{"--simulate", broken, "update", "--yes"}, "run korvane-fw update again"},
       {{"--simulate", "two-enclosures", "check"}, "--device PATH"},
       {{"--simulate", "two-enclosures", "backup"}, "--device PATH"},
   };

@@ -19,7 +19,7 @@ int RunCheck(CommandContext& context) {
   if (context.options.json) {
     context.json.Set(CheckJson(report));
   } else {
-    PrintCheckReport(context.out, context.err, report, ReportFor::Check);
+    PrintCheckReport(context.out, context.err, report, ReportFor::Check, context.options.verbose);
   }
   PrintWarnings(context, report);
   if (code != exitcode::kOk && code != exitcode::kOffered && report.reason) {

@@ -261,12 +261,12 @@ std::string EnclosureName(const CheckReport& report) {
 }
 
 void PrintCheckReport(std::ostream& out, std::ostream& err, const CheckReport& report,
-                      ReportFor use) {
+                      ReportFor use, bool verbose) {
   if (!report.checkedPath.empty()) PrintEnclosure(out, report);
   PrintVerdict(out, err, report, use);
   if (DevelopmentNoteApplies(report) && use != ReportFor::File)
     out << kDevelopmentBuildNote << '\n';
-  out << "Window:    \"" << report.statusText << "\"\n";
+  if (verbose) out << "Window:    \"" << report.statusText << "\"\n";
 }
 
 void PrintWarnings(CommandContext& context, const CheckReport& report) {

@@ -66,11 +66,11 @@ std::string RunningText(const CheckReport& report, const std::array<std::uint8_t
 /// Which command the human report is for: check suggests the update, update goes on with it, and
 /// an update of a file leaves out the verdict on the carried firmware, which it does not write.
 enum class ReportFor : std::uint8_t { Check, Update, File };
-/// The report in words on out: the enclosure, its chip and firmware, the verdict and why, and the
-/// window's text; on err, as error lines, missing rights and the --device that several
-/// enclosures call for.
+/// The report in words on out: the enclosure, its chip and firmware, the verdict and why, and,
+/// when verbose, the window's text; on err, as error lines, missing rights and the --device that
+/// several enclosures call for.
 void PrintCheckReport(std::ostream& out, std::ostream& err, const CheckReport& report,
-                      ReportFor use);
+                      ReportFor use, bool verbose);
 /// The warnings beside the reason, one "korvane-fw: warning: " line each and, with --json, a
 /// message each; the note of a build that cannot write its carried images to this enclosure.
 void PrintWarnings(CommandContext& context, const CheckReport& report);

@@ -79,10 +79,10 @@ bool Confirm(CommandContext& context, const CheckReport& check, const FileFacts*
 }
 
 /// The attempts after the first, which the failed step and reason above describe.
-void PrintLaterAttempts(std::ostream& out, const UpdateOutcome& outcome) {
+void PrintLaterAttempts(std::ostream& err, const UpdateOutcome& outcome) {
   for (std::size_t index = 1; index < outcome.attempts.size(); ++index) {
     const AttemptFailure& attempt = outcome.attempts[index];
-    out << "Attempt " << index + 1 << ": " << UpdateStepName(attempt.step) << ": "
+    err << "korvane-fw: Attempt " << index + 1 << ": " << UpdateStepName(attempt.step) << ": "
         << Printable(attempt.reason) << '\n';
   }
 }
@@ -100,10 +100,10 @@ void PrintOutcome(std::ostream& out, std::ostream& err, const UpdateOutcome& out
             << "korvane-fw: Nothing was written.\n";
         return;
       }
-      out << "Update Fail\n"
-          << "Failed step: " << outcome.failedStep.value_or("unknown") << '\n'
-          << "Reason: " << Printable(outcome.reason.value_or("not known")) << '\n';
-      PrintLaterAttempts(out, outcome);
+      err << "korvane-fw: Update Fail\n"
+          << "korvane-fw: Failed step: " << outcome.failedStep.value_or("unknown") << '\n'
+          << "korvane-fw: Reason: " << Printable(outcome.reason.value_or("not known")) << '\n';
+      PrintLaterAttempts(err, outcome);
       return;
     case UpdateResult::NotOffered:
       out << (noRights ? "Nothing was written: the enclosure could not be opened.\n"
@@ -505,7 +505,8 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options, const Image
       file != nullptr ? std::optional(AsFirmwareFile(*file)) : std::nullopt;
   const Preparation prepared = job.Prepare(RequestOf(job, check, options, given));
   if (!context.options.json) {
-    PrintCheckReport(context.out, context.err, check, given ? ReportFor::File : ReportFor::Update);
+    PrintCheckReport(context.out, context.err, check, given ? ReportFor::File : ReportFor::Update,
+                     context.options.verbose);
     if (prepared.file && !check.checkedPath.empty())
       PrintFileToWrite(context.out, check, *prepared.file);
   }

@@ -225,8 +225,9 @@ TEST(KorvaneFwUpdate, AFailedStepIsNamedWithItsReason) {
     const std::string scenario = dir.File("fault.json", Jms583With(", \"faults\": " + c.faults));
     const Outcome human = KorvaneFw({"--simulate", scenario, "update", "--yes"});
     EXPECT_EQ(human.code, exitcode::kFailure);
-    EXPECT_THAT(human.out, HasSubstr("Update Fail\nFailed step: " + c.step + "\nReason: "));
-    EXPECT_THAT(human.out, HasSubstr(c.reason));
+    EXPECT_THAT(human.err, HasSubstr("korvane-fw: Update Fail\nkorvane-fw: Failed step: " + c.step +
+                                     "\nkorvane-fw: Reason: "));
+    EXPECT_THAT(human.err, HasSubstr(c.reason));
     EXPECT_THAT(human.out, Not(HasSubstr("Update complete")));
 
     const Outcome json = KorvaneFw({"--simulate", scenario, "--json", "update", "--yes"});
@@ -248,7 +249,7 @@ TEST(KorvaneFwUpdate, AFailedStepIsNamedWithItsReason) {
     ASSERT_EQ(parsed["attempts"].size(), 2u);
     EXPECT_EQ(parsed["attempts"][0]["step"], c.step);
     EXPECT_EQ(parsed["attempts"][1]["step"], c.secondStep);
-    EXPECT_THAT(human.out, HasSubstr("Attempt 2: " + c.secondStep + ": "));
+    EXPECT_THAT(human.err, HasSubstr("korvane-fw: Attempt 2: " + c.secondStep + ": "));
     EXPECT_EQ(parsed["check"]["verdict"], "offer");
   }
 }

@@ -10,7 +10,7 @@ start_gadget "$RIG_DRIVER" dummy_udc.0 /rig/scenarios/jms583-unplug.json ||
   rig_fail "the JMS583 did not plug in"
 sg_of_gadget dummy_udc.0 >/dev/null || rig_fail "no node for the JMS583"
 record_exit 5 jms583-unplug update --yes
-expect_last '^Update Fail$'
+expect_last '^korvane-fw: Update Fail$'
 expect_last 'went away|no longer attached'
 ! trace_writes_nvram "$RIG_TMP/trace" || rig_fail "the NVRAM was written after a failed write"
 rig_wait_no_sg dummy_udc.0 5 || rig_fail "the disk is still there after the unplug"

@@ -203,7 +203,7 @@ std::variant<std::monostate, nlohmann::json, std::string> JudgeBackupRecord(std:
   return record;
 }
 
-std::variant<ImageFile, std::string> ReadImageFile(const std::string& path) {
+std::variant<JudgedImageFile, std::string> ReadJudgedImageFile(const std::string& path) {
   auto read = ReadRegular(path, static_cast<std::size_t>(kImageFileLimit));
   if (const int* error = std::get_if<int>(&read)) return path + ": " + std::strerror(*error);
   if (const auto* kind = std::get_if<std::string_view>(&read)) {
@@ -216,12 +216,21 @@ std::variant<ImageFile, std::string> ReadImageFile(const std::string& path) {
     return path + " holds more than " + std::to_string(kImageFileLimit) +
            " bytes: no firmware image is that large";
   }
-  ImageFile file{path, {bytes.begin(), bytes.end()}, {}, std::nullopt};
-  file.sha256 = Sha256Hex(file.bytes);
-  auto record = RecordBeside(file);
-  if (auto* problem = std::get_if<std::string>(&record)) return std::move(*problem);
-  if (auto* judged = std::get_if<nlohmann::json>(&record)) file.backupRecord = std::move(*judged);
-  return file;
+  JudgedImageFile judged{{path, {bytes.begin(), bytes.end()}, {}, std::nullopt}, {}};
+  judged.file.sha256 = Sha256Hex(judged.file.bytes);
+  judged.record = RecordBeside(judged.file);
+  if (auto* record = std::get_if<nlohmann::json>(&judged.record)) {
+    judged.file.backupRecord = *record;
+  }
+  return judged;
+}
+
+std::variant<ImageFile, std::string> ReadImageFile(const std::string& path) {
+  auto read = ReadJudgedImageFile(path);
+  if (auto* problem = std::get_if<std::string>(&read)) return std::move(*problem);
+  auto& judged = std::get<JudgedImageFile>(read);
+  if (auto* problem = std::get_if<std::string>(&judged.record)) return std::move(*problem);
+  return std::move(judged.file);
 }
 
 FirmwareFile AsFirmwareFile(const ImageFile& file) {

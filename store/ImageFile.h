@@ -42,6 +42,20 @@ std::variant<std::monostate, nlohmann::json, std::string> JudgeBackupRecord(std:
 /// The file as an update request names it, with what its record says.
 FirmwareFile AsFirmwareFile(const ImageFile& file);
 
+/// What the record beside a file says of it: nothing when there is no record of ours, the record
+/// when it holds, the reason (naming the file or the field) when it is ours but does not hold.
+using RecordJudgement = std::variant<std::monostate, nlohmann::json, std::string>;
+
+/// A file read whole, with its record judged whatever the judgement, as a description of it needs.
+struct JudgedImageFile {
+  ImageFile file;  ///< its backupRecord set only when the record holds
+  RecordJudgement record;
+};
+
+/// Reads the file at path whole, up to kImageFileLimit, and judges its record; one line on why
+/// when the file cannot be read. A record that does not hold is judged, not refused.
+std::variant<JudgedImageFile, std::string> ReadJudgedImageFile(const std::string& path);
+
 /// Reads the file at path whole, up to kImageFileLimit, and its record; one line on why when it
 /// cannot be used.
 std::variant<ImageFile, std::string> ReadImageFile(const std::string& path);

@@ -232,21 +232,17 @@ const ChipUpdate* SelectedChip(const UpdateContext& context) {
 }
 
 /// True when the read-back equals the expected image over the firmware area, apart from the
-/// second block, where the bridge keeps its stamp. The whole block is skipped, not just the
-/// stamp: what a bridge gives back of that block is not known to be the rest of what it stored.
+/// second block, where the bridge keeps its stamp.
 bool Matches(const UpdateContext& context, std::span<const std::uint8_t> expected,
              std::span<const std::uint8_t> readBack, std::size_t length) {
-  for (std::size_t at = 0; at < length; ++at) {
-    if (at == kSecondBlockBegin) at = kSecondBlockEnd;
-    if (at < length && expected[at] != readBack[at]) {
-      NoteFailure(context, UpdateStep::Verify,
-                  "the flash differs from the image at offset " + std::to_string(at) + " (" +
-                      HexNumber(readBack[at], HexCase::Upper) + " instead of " +
-                      HexNumber(expected[at], HexCase::Upper) + ")");
-      return false;
-    }
-  }
-  return true;
+  const auto difference = FirmwareAreaDifference(expected, readBack, length);
+  if (!difference) return true;
+  const std::size_t at = difference->first;
+  NoteFailure(context, UpdateStep::Verify,
+              "the flash differs from the image at offset " + std::to_string(at) + " (" +
+                  HexNumber(readBack[at], HexCase::Upper) + " instead of " +
+                  HexNumber(expected[at], HexCase::Upper) + ")");
+  return false;
 }
 
 /// The image buffer, the expected and read-back buffers and the chip of one update.
@@ -336,6 +332,21 @@ bool HoldDisk(const UpdateContext& context, std::string_view path,
 }
 
 }  // namespace
+
+std::optional<FlashDifference> FirmwareAreaDifference(std::span<const std::uint8_t> expected,
+                                                      std::span<const std::uint8_t> flash,
+                                                      std::size_t length) {
+  FlashDifference difference;
+  for (std::size_t at = 0; at < length; ++at) {
+    if (at == kSecondBlockBegin) at = kSecondBlockEnd;
+    if (at >= length) break;
+    if (expected[at] == flash[at]) continue;
+    if (difference.count == 0) difference.first = at;
+    ++difference.count;
+  }
+  if (difference.count == 0) return std::nullopt;
+  return difference;
+}
 
 bool MayWriteImage(const UpdateContext& context, std::string_view path,
                    std::span<const std::uint8_t> image, ImageOrigin origin) {

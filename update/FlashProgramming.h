@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -28,6 +29,19 @@ enum class ImageOrigin : std::uint8_t {
   Loader,   ///< the carried loader for a bridge in its boot ROM
   File,     ///< a file the user gave
 };
+
+/// Where a flash read differs from an image over the firmware area.
+struct FlashDifference {
+  std::size_t first = 0;  ///< the offset of the first differing byte
+  std::size_t count = 0;  ///< how many bytes differ
+};
+
+/// Where flash differs from expected over their first length bytes, leaving out the second block,
+/// where the bridge keeps its stamp: the whole block, since what a bridge gives back of it is not
+/// known to be the rest of what it stored. Nothing when they are alike; both hold length bytes.
+std::optional<FlashDifference> FirmwareAreaDifference(std::span<const std::uint8_t> expected,
+                                                      std::span<const std::uint8_t> flash,
+                                                      std::size_t length);
 
 /// Refuses, with a message, to write a development image to anything but a simulated enclosure:
 /// one that carries the development marker, or, when it is carried, any image of a build that

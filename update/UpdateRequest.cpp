@@ -46,6 +46,22 @@ FileFacts DescribeFile(const FirmwareFile& file, const ChipUpdate* checked) {
           ChipForFile(file.bytes, checked), DescribeFirmware(file.bytes, std::string(file.sha256))};
 }
 
+std::optional<FileRefusal> RefuseFileFor(const FirmwareFile& file, const ChipUpdate& chip) {
+  const std::string name(file.name);
+  if (const ChipUpdate* other = ChipOfImage(file.bytes); other != nullptr && other != &chip) {
+    return FileRefusal{Refusal::FileChip,
+                       name + " is an image for a " + std::string(other->chipName) +
+                           "; the enclosure's bridge is a " + std::string(chip.chipName)};
+  }
+  // A backup's second block holds the bridge's stamp, which holds no judged field, and a broken
+  // signature would leave the bridge in its boot ROM as surely as a file's.
+  const ImageJudgement judgement = file.backup ? ImageJudgement::Backup : ImageJudgement::Whole;
+  if (auto problem = FirmwareImageProblem(chip, file.bytes, judgement)) {
+    return FileRefusal{Refusal::FileImage, name + ": " + *problem};
+  }
+  return std::nullopt;
+}
+
 std::string ImageVersionText(const ChipUpdate& chip, std::span<const std::uint8_t> image) {
   const auto version = ImageVersion(image);
   if (!version) return "unknown";

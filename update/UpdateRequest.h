@@ -163,6 +163,18 @@ class UpdateSteps {
   virtual void End(JobStep) {}
 };
 
+/// A file refused for a chip whatever its bridge runs.
+struct FileRefusal {
+  Refusal refusal = Refusal::None;  ///< FileChip or FileImage
+  std::string reason;               ///< naming the file
+};
+
+/// Why the file must not be written to a bridge of chip, whatever that bridge runs: its header
+/// names another chip (FileChip), or it is no whole firmware image of this one (FileImage). A
+/// backup this program made is judged as a whole image is. Nothing when its layout allows it;
+/// its version is judged against the running one apart.
+std::optional<FileRefusal> RefuseFileFor(const FirmwareFile& file, const ChipUpdate& chip);
+
 /// Why the file must not be written over what the bridge runs without the user's leave; nothing
 /// when it may. The JMS583 keeps its version as four bytes taken in order, the first deciding; the
 /// JMS578's image names its version in digits that the bridge does not report the same way, so

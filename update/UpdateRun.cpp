@@ -116,7 +116,6 @@ Preparation UpdateJob::PrepareRules(const UpdateRequest& request) {
 std::optional<Refusal> UpdateJob::RefuseFile(const UpdateRequest& request, PreparedUpdate& plan,
                                              std::string& reason) {
   const FirmwareFile& file = *request.file;
-  const std::string name(file.name);
   // A file is judged against the chip the check identified, and only then written.
   const ChipUpdate* chip = IdentifiedChip();
   if (chip == nullptr) {
@@ -124,17 +123,9 @@ std::optional<Refusal> UpdateJob::RefuseFile(const UpdateRequest& request, Prepa
     return Refusal::Chip;
   }
   plan.chip = chip;
-  if (const ChipUpdate* other = ChipOfImage(file.bytes); other != nullptr && other != chip) {
-    reason = name + " is an image for a " + std::string(other->chipName) +
-             "; the enclosure's bridge is a " + std::string(chip->chipName);
-    return Refusal::FileChip;
-  }
-  // A backup this program made is judged as a whole image is: the bridge's stamp in its second
-  // block holds no judged field, and a broken signature would leave the bridge in its boot ROM.
-  const ImageJudgement judgement = file.backup ? ImageJudgement::Backup : ImageJudgement::Whole;
-  if (auto problem = FirmwareImageProblem(*chip, file.bytes, judgement)) {
-    reason = name + ": " + *problem;
-    return Refusal::FileImage;
+  if (auto refused = RefuseFileFor(file, *chip)) {
+    reason = std::move(refused->reason);
+    return refused->refusal;
   }
   if (auto refusal = VersionRefusal(check_, *chip, file.bytes, request.leave)) {
     reason = std::move(*refusal);

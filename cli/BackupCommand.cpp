@@ -1,6 +1,7 @@
 #include "BackupCommand.h"
 
 #include "BackupKeeping.h"
+#include "BridgeToRead.h"
 #include "CheckReport.h"
 #include "EnclosureWait.h"
 #include "HistoryEvents.h"
@@ -34,17 +35,11 @@ int NotRead(CommandContext& context, const CheckReport& check, const std::string
   return code;
 }
 
-std::optional<int> NoBridgeToRead(CommandContext& context, const JobSession& session,
-                                  const CheckReport& check) {
-  if (session.job().check().chip != nullptr && !check.checkedPath.empty()) return std::nullopt;
-  if (check.verdict == CheckVerdict::NotFound || check.verdict == CheckVerdict::Multiple) {
-    return NotRead(context, check, check.reason.value_or(check.statusText),
-                   CheckExitCode(check.verdict, session.job().RightsExplain()));
-  }
-  return NotRead(context, check,
-                 "no enclosure of a chip this program updates was identified: " +
-                     check.reason.value_or("the check failed"),
-                 session.job().RightsExplain() ? exitcode::kNoRights : exitcode::kFailure);
+std::optional<int> NothingToRead(CommandContext& context, const JobSession& session,
+                                 const CheckReport& check) {
+  const auto none = WhyNoBridgeToRead(session, check);
+  if (!none) return std::nullopt;
+  return NotRead(context, check, none->reason, none->code);
 }
 
 void PrintBackup(std::ostream& out, std::ostream& err, const BackupOutcome& backup) {
@@ -124,7 +119,7 @@ int RunBackup(CommandContext& context, const BackupOptions& options) {
     if (context.options.json) context.json.Set(BackupAnswer("not-read", nullptr, "", check));
     return *ended;
   }
-  if (const auto code = NoBridgeToRead(context, session, check)) return *code;
+  if (const auto code = NothingToRead(context, session, check)) return *code;
   if (!context.options.json) {
     context.out << "Backing up " << Printable(EnclosureName(check)) << '\n' << std::flush;
   }

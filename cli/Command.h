@@ -21,19 +21,20 @@ namespace korvane::cli {
 
 /// Exit codes of korvane-fw.
 namespace exitcode {
-inline constexpr int kOk = 0;             ///< done, or nothing to do
-inline constexpr int kNothingFound = 1;   ///< no enclosure could be listed
-inline constexpr int kBadInput = 2;       ///< bad arguments or files; a replay that differs
-inline constexpr int kOffered = 3;        ///< check: an update is offered
-inline constexpr int kMultiple = 4;       ///< several enclosures are attached
-inline constexpr int kFailure = 5;        ///< the check could not decide, or the update failed
-inline constexpr int kNoRights = 6;       ///< the disks could not be opened or commanded
-inline constexpr int kNothingToSave = 7;  ///< backup: the bridge runs its boot ROM, no firmware
-inline constexpr int kReplugBootRom = 8;  ///< update: it came back in its boot ROM
+inline constexpr int kOk = 0;                  ///< done, or nothing to do
+inline constexpr int kNothingFound = 1;        ///< no enclosure could be listed
+inline constexpr int kBadInput = 2;            ///< bad arguments or files; a replay that differs
+inline constexpr int kOffered = 3;             ///< check: an update is offered
+inline constexpr int kMultiple = 4;            ///< several enclosures are attached
+inline constexpr int kFailure = 5;             ///< the check could not decide, or the update failed
+inline constexpr int kNoRights = 6;            ///< the disks could not be opened or commanded
+inline constexpr int kNothingToSave = 7;       ///< backup, verify: the bridge runs its boot ROM
+inline constexpr int kReplugBootRom = 8;       ///< update: it came back in its boot ROM
 inline constexpr int kReplugOtherVersion = 9;  ///< update: it came back with another version
 inline constexpr int kReplugNotBack = 10;      ///< update: it did not come back within the wait
 /// The command succeeded, but a file it was to write (trace, state, report) was not saved.
 inline constexpr int kOutputNotSaved = 11;
+inline constexpr int kDiffers = 12;  ///< verify: the flash does not hold the file's firmware
 /// A held-back signal ends the run with this plus its number, as a shell reports a signal.
 inline constexpr int kSignalBase = 128;
 inline constexpr int kHungUp = 129;       ///< SIGHUP: the terminal went away
@@ -48,20 +49,22 @@ inline constexpr bool EndedBySignal(int code) { return code > kSignalBase; }
 inline constexpr std::string_view kExitCodeTable =
     "Exit codes:\n"
     "  0    done, or nothing to do (list found enclosures; no update needed; update complete;\n"
-    "       update declined)\n"
+    "       update declined; inspect read the file; verify found the file's firmware)\n"
     "  1    no enclosure found\n"
-    "  2    usage error: bad arguments, scenario, trace, state or firmware file; a replay that\n"
+    "  2    usage error: bad arguments, scenario, trace, state or firmware file (inspect: a file\n"
+    "       that cannot be read; verify: a file the enclosure's chip refuses); a replay that\n"
     "       left its recording\n"
     "  3    check: an update is offered\n"
     "  4    several enclosures are attached: disconnect all but the one to update, or name it\n"
     "       with --device PATH\n"
     "  5    failure: the check could not decide, or the update failed or was refused\n"
     "  6    missing rights: the disks could not be opened or commanded\n"
-    "  7    backup: the bridge runs its boot ROM and holds no firmware to save\n"
+    "  7    backup, verify: the bridge runs its boot ROM and holds no firmware to save or compare\n"
     "  8    update: after the replug the enclosure runs its boot ROM\n"
     "  9    update: after the replug the enclosure runs another version than the one written\n"
     "  10   update: the enclosure did not come back within the replug wait\n"
     "  11   the command succeeded, but its trace, state or report file was not saved\n"
+    "  12   verify: the bridge's firmware differs from the file's\n"
     "  130  interrupted by Ctrl-C (SIGINT) while waiting for an enclosure or its replug, or after\n"
     "       the update's outcome was recorded\n"
     "  143  terminated by SIGTERM, likewise\n"

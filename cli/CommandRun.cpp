@@ -7,6 +7,7 @@
 #include "ListCommand.h"
 #include "Text.h"
 #include "UpdateCommand.h"
+#include "VerifyCommand.h"
 
 namespace korvane::cli {
 namespace {
@@ -22,9 +23,12 @@ int Dispatch(const Invocation& invocation, CommandContext& context) {
                        invocation.imageFile ? &*invocation.imageFile : nullptr);
     case Command::Backup:
       return RunBackup(context, invocation.backup);
+    case Command::Verify:
+      return RunVerify(context, *invocation.imageFile);
     case Command::None:
     case Command::Report:
     case Command::History:
+    case Command::Inspect:
       break;
   }
   context.err << "korvane-fw: no command to run\n";

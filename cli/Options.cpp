@@ -136,7 +136,7 @@ std::optional<std::string> CommandTakenAsValue(const GlobalOptions& options) {
                            {"--trace", "FILE", options.trace},
                            {"--save-state", "FILE", options.saveState},
                            {"--device", "PATH", options.device}};
-  constexpr auto kLast = static_cast<int>(Command::History);
+  constexpr auto kLast = static_cast<int>(Command::Verify);
   for (const Valued& given : valued) {
     for (int command = 1; command <= kLast; ++command) {
       if (given.value != CommandName(static_cast<Command>(command))) continue;
@@ -161,15 +161,21 @@ const CLI::Validator kDevicePath(
 }  // namespace
 
 std::string_view CommandName(Command command) {
-  static constexpr std::array<std::string_view, 7> kNames{"",       "list",   "check",  "update",
-                                                          "report", "backup", "history"};
+  static constexpr std::array<std::string_view, 9> kNames{
+      "", "list", "check", "update", "report", "backup", "history", "inspect", "verify"};
   return kNames[static_cast<std::size_t>(command)];
 }
 
 std::vector<std::string> CommandWords(std::span<const std::string> args) {
   std::vector<std::string> words;
+  bool fileOperand = false;  ///< the next word without a dash is the file inspect or verify names
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
+    if (arg == "inspect" || arg == "verify") fileOperand = true;
+    if (fileOperand && !arg.starts_with('-') && arg != "inspect" && arg != "verify") {
+      fileOperand = false;
+      continue;
+    }
     // The disk chosen stays, as one word: the command is the first word without a dash.
     if (arg == "--device" && i + 1 < args.size()) {
       words.push_back("--device=" + args[++i]);
@@ -289,6 +295,21 @@ void AddCommands(CLI::App& app, Invocation& invocation) {
       "List what updates (complete or failed) and backups were run, oldest first, from the "
       "history file in the state folder");
   history->callback([&invocation] { invocation.command = Command::History; });
+  auto* inspect = app.add_subcommand(
+      "inspect",
+      "Say what a firmware file holds (chip, version, SHA-256, whether it is a backup and of "
+      "which enclosure) and whether update --image would refuse it for each chip; no enclosure "
+      "is opened");
+  inspect->add_option("FILE", invocation.inspect.file, "The firmware file")->required();
+  inspect->callback([&invocation] { invocation.command = Command::Inspect; });
+  auto* verify = app.add_subcommand(
+      "verify",
+      "Read the bridge's firmware twice, as backup does, and tell whether it is the firmware of "
+      "FILE (exit code 12 if not); nothing is written");
+  verify->add_option("FILE", invocation.verify.file, "The firmware file to compare with")
+      ->required();
+  AddWaitFlag(*verify, invocation.options);
+  verify->callback([&invocation] { invocation.command = Command::Verify; });
   // At most one; none is reported by us, so that a misspelt command is named as such.
   app.require_subcommand(0, 1);
 }
@@ -327,14 +348,18 @@ std::optional<std::string> IdleOption(const Invocation& invocation, const Consol
 std::optional<std::string> CheckUsage(const Invocation& invocation, const Console& console) {
   if (invocation.command == Command::None) {
     if (auto taken = CommandTakenAsValue(invocation.options)) return *taken;
-    return "name a command: list, check, update, backup, report or history (--help shows the "
-           "options)";
+    return "name a command: list, check, update, backup, verify, inspect, report or history "
+           "(--help shows the options)";
   }
   const GlobalOptions& options = invocation.options;
-  if (invocation.command == Command::History &&
-      !(options.replay.empty() && options.trace.empty() && options.saveState.empty() &&
-        options.device.empty())) {
+  const bool enclosureOptions = !(options.replay.empty() && options.trace.empty() &&
+                                  options.saveState.empty() && options.device.empty());
+  if (invocation.command == Command::History && enclosureOptions) {
     return "history reads the history file and talks to no enclosure: leave out --replay, "
+           "--trace, --save-state and --device";
+  }
+  if (invocation.command == Command::Inspect && enclosureOptions) {
+    return "inspect reads the file alone and talks to no enclosure: leave out --replay, "
            "--trace, --save-state and --device";
   }
   if (!invocation.options.replay.empty() && !invocation.options.simulate.empty()) {

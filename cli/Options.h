@@ -11,8 +11,10 @@
 
 #include "BackupCommand.h"
 #include "Command.h"
+#include "InspectCommand.h"
 #include "Store.h"
 #include "UpdateCommand.h"
+#include "VerifyCommand.h"
 
 namespace CLI {
 class App;
@@ -27,7 +29,17 @@ struct ReportOptions {
 };
 
 /// The commands korvane-fw takes.
-enum class Command : std::uint8_t { None, List, Check, Update, Report, Backup, History };
+enum class Command : std::uint8_t {
+  None,
+  List,
+  Check,
+  Update,
+  Report,
+  Backup,
+  History,
+  Inspect,
+  Verify
+};
 
 /// The command's name on the command line and in traces.
 std::string_view CommandName(Command command);
@@ -38,7 +50,10 @@ struct Invocation {
   UpdateOptions update;
   ReportOptions report;
   BackupOptions backup;
-  /// The file update --image writes, read whole before any command goes to a bridge.
+  InspectOptions inspect;
+  VerifyOptions verify;
+  /// The file update --image writes, or verify compares, read whole before any command goes to a
+  /// bridge.
   std::optional<ImageFile> imageFile;
   Command command = Command::None;
   /// The command and its options as a trace's header names them: without the files and the

@@ -10,6 +10,7 @@
 #include "DiskEntries.h"
 #include "FileIdentity.h"
 #include "HistoryCommand.h"
+#include "InspectCommand.h"
 #include "ReplayDevices.h"
 #include "ReportCommand.h"
 #include "SimulatedDevices.h"
@@ -124,19 +125,26 @@ int RunReplay(const Invocation& invocation, const Console& console, Outputs& out
 
 /// Reads the file update --image writes, before anything is sent; the reason when it cannot be.
 std::optional<std::string> ReadImage(Invocation& invocation) {
-  if (invocation.command != Command::Update || invocation.update.image.empty()) {
-    return std::nullopt;
-  }
-  auto read = ReadImageFile(invocation.update.image);
+  const bool verify = invocation.command == Command::Verify;
+  const std::string& path = verify ? invocation.verify.file : invocation.update.image;
+  if ((invocation.command != Command::Update && !verify) || path.empty()) return std::nullopt;
+  auto read = ReadImageFile(path);
   if (auto* problem = std::get_if<std::string>(&read)) return std::move(*problem);
   invocation.imageFile = std::move(std::get<ImageFile>(read));
   return std::nullopt;
 }
 
-int RunHistoryCommand(const Invocation& invocation, const Console& console) {
-  if (!invocation.options.json) return RunHistory(console, nullptr);
+/// Runs history or inspect, which open no enclosure, framing the answer with --json.
+int RunWithoutEnclosure(const Invocation& invocation, const Console& console) {
+  const auto run = [&invocation, &console](JsonAnswer* answer) {
+    if (invocation.command == Command::Inspect) {
+      return RunInspect(console, invocation.inspect, answer);
+    }
+    return RunHistory(console, answer);
+  };
+  if (!invocation.options.json) return run(nullptr);
   JsonAnswer answer;
-  const int code = RunHistory(console, &answer);
+  const int code = run(&answer);
   console.out << DumpJson(answer.Framed(invocation.argv, code)) << '\n';
   return code;
 }
@@ -161,14 +169,21 @@ std::vector<store::NamedFile> NamedFiles(const Invocation& invocation) {
     add(invocation.update.image, "--image", false);
     add(invocation.update.image + ".json", "the record of --image", false);
   }
+  if (invocation.command == Command::Verify) {
+    add(invocation.verify.file, "the file to verify", false);
+    add(invocation.verify.file + ".json", "the record of the file to verify", false);
+  }
   return files;
 }
 
 }  // namespace
 
 int Run(Invocation invocation, const Console& console, const PlatformFactory& platform) {
-  // The history is read from the state folder alone: no enclosure, simulated or not, is opened.
-  if (invocation.command == Command::History) return RunHistoryCommand(invocation, console);
+  // The history is read from the state folder alone, and inspect reads its file alone: no
+  // enclosure, simulated or not, is opened.
+  if (invocation.command == Command::History || invocation.command == Command::Inspect) {
+    return RunWithoutEnclosure(invocation, console);
+  }
   if (const auto problem = store::SameFileTwice(NamedFiles(invocation))) {
     console.err << "korvane-fw: " << Printable(*problem) << '\n';
     return exitcode::kBadInput;

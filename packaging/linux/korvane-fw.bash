@@ -23,7 +23,7 @@ _korvane_fw() {
   esac
   local command="" word
   for word in "${words[@]:1:cword-1}"; do
-    case $word in list | check | update | backup | report | history) command=$word ;; esac
+    case $word in list | check | update | backup | verify | inspect | report | history) command=$word ;; esac
   done
   case $command in
     update)
@@ -36,7 +36,20 @@ _korvane_fw() {
     check) COMPREPLY=($(compgen -W "--wait $global" -- "$cur")) ;;
     list) COMPREPLY=($(compgen -W "$global" -- "$cur")) ;;
     history) COMPREPLY=($(compgen -W "--json --help" -- "$cur")) ;;
-    *) COMPREPLY=($(compgen -W "list check update backup report history $global" -- "$cur")) ;;
+    verify | inspect)
+      # The firmware file, or an option where the word begins with a dash.
+      if [[ $cur == -* ]]; then
+        local options="--json --help"
+        [ "$command" = verify ] && options="--wait $global"
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+      else
+        _filedir
+      fi
+      ;;
+    *)
+      local commands="list check update backup verify inspect report history"
+      COMPREPLY=($(compgen -W "$commands $global" -- "$cur"))
+      ;;
   esac
 }
 complete -F _korvane_fw korvane-fw

@@ -33,4 +33,7 @@ grep -qx jms583-outdated <<<"$listed" || fail "--list-scenarios lacks jms583-out
 [ "$(complete_line --simulate two-enclosures --dev)" = --device ] || fail "--dev"
 [ "$(complete_line che)" = check ] || fail "che"
 grep -qx -- --no-replug <<<"$(complete_line update --no)" || fail "update --no"
+[ "$(complete_line ver)" = verify ] || fail "ver"
+[ "$(complete_line ins)" = inspect ] || fail "ins"
+[ "$(complete_line verify --w)" = --wait ] || fail "verify --w"
 echo "completion: scenario names, commands and options complete"

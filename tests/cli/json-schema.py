@@ -12,11 +12,15 @@ import tempfile
 import jsonschema
 
 # Each command as run, with the schema entry its answer must match. The update writes, so each
-# scenario gets a state folder of its own, and the commands run in this order on it.
+# scenario gets a state folder of its own, and the commands run in this order on it. inspect reads
+# the backup kept, or says it cannot (a JSON answer too); verify compares it where it was kept.
 COMMANDS = [
     (["list"], "list"),
     (["check"], "check"),
     (["backup"], "backup"),
+    (["backup", "--output", "{folder}/kept.bin"], "backup"),
+    (["inspect", "{folder}/kept.bin"], "inspect"),
+    (["verify", "{folder}/kept.bin"], "verify"),
     (["update", "--yes", "--no-replug"], "update"),
     (["history"], "history"),
     (["report", "--output", "{folder}/report.jsonl"], "report"),
@@ -52,7 +56,7 @@ def validate(validator, schema, entry, answer):
 
 def check_run(program, validator, schema, scenario, command, entry, folder):
     args = [part.format(folder=folder) for part in command]
-    if entry != "history":
+    if entry not in ("history", "inspect"):
         args = ["--simulate", scenario] + args
     result = run(program, ["--json"] + args, folder)
     name = f"{scenario}: {' '.join(command)}"
@@ -81,6 +85,9 @@ def main():
             folder = os.path.join(top, re.sub(r"[^A-Za-z0-9_.-]", "_", scenario))
             os.mkdir(folder)
             for command, entry in COMMANDS:
+                # A file that cannot be read is an argument's error: one line, no JSON.
+                if entry == "verify" and not os.path.exists(os.path.join(folder, "kept.bin")):
+                    continue
                 problems += check_run(program, validator, schema, scenario, command, entry, folder)
                 runs += 1
     for problem in problems:

@@ -7,7 +7,7 @@ set -euo pipefail
 program=$1 page=$2
 
 # The program itself, then each command; each --help is read on its own.
-commands=("" list check update backup report history)
+commands=("" list check update backup verify inspect report history)
 
 # The long options one --help text lists, one per line.
 long_options() { grep -oE -- '(^|[ ,])--[a-z][a-z0-9-]*' | grep -oE -- '--[a-z0-9-]+' | sort -u; }

@@ -89,7 +89,7 @@ bot)
   ;;
 *)
   scenario=/rig/scenarios/jms578-nvram-refused.json
-  outcome='^Reason: the device rejected command 0xdf \(SCSI status 0x02\): ILLEGAL REQUEST'
+  outcome='^korvane-fw: Reason: the device rejected command 0xdf \(SCSI status 0x02\): ILLEGAL REQUEST'
   ;;
 esac
 

@@ -78,6 +78,7 @@ HistoryEvent BackupEvent(const CommandContext& context, const BackupOutcome& bac
                          const CheckReport& check) {
   HistoryEvent event = NewHistoryEvent(context, "backup", check);
   event.result = std::string(BackupResultName(backup.end));
+  if (!backup.serial.empty()) event.enclosure.serial = backup.serial;
   if (!backup.reason.empty()) event.reason = backup.reason;
   if (backup.end == BackupEnd::Saved && !backup.file.empty()) {
     event.backup = RecordedPath(backup.file);

@@ -21,6 +21,7 @@ BackupOutcome Save(const CommandContext& context, const FirmwareBackup& read,
                    std::optional<BackupDestination> destination) {
   BackupOutcome outcome = FromRead(read);
   outcome.sha256 = Sha256Hex(read.image);
+  if (read.end == BackupEnd::Saved) outcome.serial = BackupSerial(read);
   if (!destination) {
     outcome.reason = "a replay keeps no backup";
     return outcome;

@@ -18,9 +18,10 @@ namespace korvane::cli {
 /// How a backup went.
 struct BackupOutcome {
   BackupEnd end = BackupEnd::Failed;
-  std::string file;                       ///< where it was written, with Saved
-  std::string sha256;                     ///< of the file, with Saved
-  std::string reason;                     ///< why not, otherwise
+  std::string file;    ///< where it was written, with Saved
+  std::string sha256;  ///< of the file, with Saved
+  std::string serial;  ///< the serial number in the NVRAM record read; empty when none
+  std::string reason;  ///< why not, otherwise
   std::optional<CommandOutcome> command;  ///< the command that failed, when one did
   bool interrupted = false;               ///< Ctrl-C or SIGTERM came while it was read
 };

@@ -52,7 +52,9 @@ std::string EnclosureText(const nlohmann::ordered_json& event) {
   }
   while (!model.empty() && model.back() == ' ') model.pop_back();
   const std::string chip = Member(enclosure, "chip");
-  return model.empty() ? chip : chip + " \"" + model + "\"";
+  const std::string serial = Member(enclosure, "serial", "");
+  return (model.empty() ? chip : chip + " \"" + model + "\"") +
+         (serial.empty() ? "" : " serial \"" + serial + "\"");
 }
 
 /// The steps at which an update is refused before anything is written.
@@ -83,6 +85,8 @@ std::string UpdateOutcomeText(const nlohmann::ordered_json& event) {
   std::string text;
   if (result == "complete") {
     text = "complete" + (file.empty() ? "" : ", wrote " + file) + ReplugText(event);
+  } else if (result == "fail" && Member(event, "reason", "").starts_with("interrupted")) {
+    text = "interrupted (" + step + "), nothing written" + (file.empty() ? "" : " of " + file);
   } else if (result == "fail" && RefusedAt(step)) {
     text = "refused (" + step + "), nothing written" + (file.empty() ? "" : " of " + file);
   } else if (result == "fail") {
@@ -102,6 +106,9 @@ std::string BackupOutcomeText(const nlohmann::ordered_json& event) {
     return file.empty() ? "saved" : "saved to " + file;
   }
   if (result == "boot-rom") return "nothing to save: the boot ROM runs";
+  if (result == "fail" && Member(event, "reason", "").starts_with("interrupted")) {
+    return "interrupted, nothing saved";
+  }
   if (result == "fail") return "failed";
   return result;
 }

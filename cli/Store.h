@@ -13,6 +13,7 @@ namespace korvane::cli {
 using store::AppendHistory;
 using store::BackupDestination;
 using store::BackupFacts;
+using store::BackupSerial;
 using store::DefaultStateFolder;
 using store::Existing;
 using store::FileCalls;

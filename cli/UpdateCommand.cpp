@@ -245,6 +245,9 @@ HistoryEvent UpdateEvent(const CommandContext& context, const UpdateOutcome& out
   if (outcome.backup && outcome.backup->end == BackupEnd::Saved) {
     event.backup = RecordedPath(outcome.backup->file);
   }
+  if (outcome.backup && !outcome.backup->serial.empty()) {
+    event.enclosure.serial = outcome.backup->serial;
+  }
   if (outcome.replug) event.replug = ReplugJson(*outcome.replug);
   return event;
 }

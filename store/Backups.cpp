@@ -93,14 +93,18 @@ std::string BackupFileName(std::string_view chip, const std::array<std::uint8_t,
          VersionText(version) + "-" + UtcStamp(when, "%Y%m%dT%H%M%SZ") + ".bin";
 }
 
+std::string BackupSerial(const FirmwareBackup& backup) {
+  const std::span<const std::uint8_t> image(backup.image);
+  if (backup.chip == nullptr || image.size() < backup.chip->firmwareArea) return {};
+  const std::vector<std::uint8_t> serial =
+      SerialDescriptor(image.subspan(backup.chip->firmwareArea));
+  return serial.size() > 2 ? Printable(AsText(std::span(serial).subspan(2))) : std::string();
+}
+
 nlohmann::ordered_json BackupRecord(const FirmwareBackup& backup, std::string_view fileName,
                                     const BackupFacts& facts) {
   const BridgeIdentity& identity = backup.identity;
   const EnclosureFacts enclosure = DescribeEnclosure(backup.info, identity);
-  const std::span<const std::uint8_t> image(backup.image);
-  const std::vector<std::uint8_t> serial =
-      SerialDescriptor(image.subspan(backup.chip->firmwareArea));
-  const std::string serialText(serial.size() > 2 ? AsText(std::span(serial).subspan(2)) : "");
   return {{"format", kBackupFormat},
           {"format_version", kBackupFormatVersion},
           {"program", "korvane-fw " KORVANE_VERSION},
@@ -118,7 +122,7 @@ nlohmann::ordered_json BackupRecord(const FirmwareBackup& backup, std::string_vi
           {"version", VersionText(identity.version)},
           {"release", enclosure.release.empty() ? nlohmann::ordered_json(nullptr)
                                                 : nlohmann::ordered_json(enclosure.release)},
-          {"serial", Printable(serialText)},
+          {"serial", BackupSerial(backup)},
           {"firmware_area", backup.chip->firmwareArea},
           {"nvram_address", backup.chip->nvramAddress}};
 }

@@ -54,6 +54,10 @@ struct BackupFacts {
   bool simulated = false;  ///< read from a simulated enclosure
 };
 
+/// The serial number the backup's NVRAM record gives the enclosure, as printable text; empty when
+/// it holds none.
+std::string BackupSerial(const FirmwareBackup& backup);
+
 /// The record beside a backup: what it was read from, when, and its SHA-256.
 nlohmann::ordered_json BackupRecord(const FirmwareBackup& backup, std::string_view fileName,
                                     const BackupFacts& facts);

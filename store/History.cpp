@@ -24,11 +24,9 @@ nlohmann::ordered_json OrNull(const std::optional<T>& value) {
 }
 
 nlohmann::ordered_json EnclosureJson(const HistoryEnclosure& enclosure) {
-  return {{"chip", OrNull(enclosure.chip)},
-          {"chip_code", OrNull(enclosure.chipCode)},
-          {"revision", OrNull(enclosure.revision)},
-          {"path", enclosure.path},
-          {"line", OrNull(enclosure.line)}};
+  return {{"chip", OrNull(enclosure.chip)},         {"chip_code", OrNull(enclosure.chipCode)},
+          {"revision", OrNull(enclosure.revision)}, {"path", enclosure.path},
+          {"line", OrNull(enclosure.line)},         {"serial", OrNull(enclosure.serial)}};
 }
 
 nlohmann::ordered_json ImageJson(const std::optional<HistoryImage>& image) {

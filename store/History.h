@@ -39,6 +39,8 @@ struct HistoryEnclosure {
   std::string path;                            ///< the device path; empty when none was checked
   std::optional<std::string> line;             ///< the device-list line, when listed
   std::optional<int> revision = std::nullopt;  ///< the identification's revision, with chip
+  /// The serial number its NVRAM record gives, where the command read that record (a backup).
+  std::optional<std::string> serial = std::nullopt;
 };
 
 /// The firmware an update wrote, or would have written: a file or the carried image.

@@ -244,16 +244,16 @@ TEST(KorvaneFwHistory, ListsWhatUpdateAndBackupDid) {
   const Case cases[] = {
       {{"update", "--yes", "--trace", trace},
        "",
-       R"({"event": "update", "simulated": true, "enclosure": {"chip": "JMS583"}, "version_before":
-          "0.0.0.8", "written": {"version": "0.0.1.2", "release": "234.01.00.02"},
-          "result": "complete"})",
-       "update  JMS583 \"Korvane NVMe Enclosure\"  0.0.0.8 -> 0.0.1.2, release 234.01.00.02  "
-       "complete, wrote JMS583_V234_01_00_02  (simulated)"},
+       R"({"event": "update", "simulated": true, "enclosure": {"chip": "JMS583", "serial":
+          "0123456789ABCDEF"}, "version_before": "0.0.0.8", "written": {"version": "0.0.1.2",
+          "release": "234.01.00.02"}, "result": "complete"})",
+       "update  JMS583 \"Korvane NVMe Enclosure\" serial \"0123456789ABCDEF\"  0.0.0.8 -> 0.0.1.2, "
+       "release 234.01.00.02  complete, wrote JMS583_V234_01_00_02  (simulated)"},
       {{"--replay", trace, "update", "--yes"}, "", "", ""},
       {{"backup", "-o", relative},
        "",
        R"({"event": "backup", "written": null, "result": "saved", "backup": )" + named + "}",
-       "backup  JMS583 \"Korvane NVMe Enclosure\"  0.0.0.8  saved to "},
+       "backup  JMS583 \"Korvane NVMe Enclosure\" serial \"0123456789ABCDEF\"  0.0.0.8  saved to "},
       {{"update", "--yes", "--image", relative},
        "",
        R"({"written": {"name": )" + named + R"(, "version": "0.0.0.8"}, "result": "fail",
@@ -389,6 +389,26 @@ TEST(KorvaneFwHistory, AMissingOrDamagedHistoryStillLists) {
     const Outcome json = KorvaneFw({"history", "--json"}, inState);
     EXPECT_EQ(json.code, exitcode::kOk);
     EXPECT_TRUE(nlohmann::json::parse(json.out).at("events").is_array());
+  }
+}
+
+/// An event's words tell an interrupted run from a refused or failed one, whatever its step.
+TEST(KorvaneFwHistory, AnInterruptedRunIsSaidAsSuch) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"event": "update", "result": "fail", "failed_step": "backup", "reason":
+           "interrupted while the bridge was read: no backup was written"})",
+       "interrupted (backup), nothing written"},
+      {R"({"event": "update", "result": "fail", "failed_step": "backup", "reason": "no space"})",
+       "refused (backup), nothing written"},
+      {R"({"event": "update", "result": "fail", "failed_step": "write-block", "reason": "x"})",
+       "failed at write-block"},
+      {R"({"event": "backup", "result": "fail", "reason":
+           "interrupted while the bridge was read: no backup was written"})",
+       "interrupted, nothing saved"},
+      {R"({"event": "backup", "result": "fail", "reason": "no answer"})", "failed"},
+  };
+  for (const auto& [event, said] : cases) {
+    EXPECT_THAT(HistoryEventText(nlohmann::ordered_json::parse(event)), HasSubstr(said)) << event;
   }
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a fresh Debian 12 machine. Without an argument: everything the
 # build and the test suites need (the cross compilers, Wine, QEMU, clang, Qt...). With --run: only
-# what building and running korvane-fw needs (the compiler, CMake, Ninja and the two libraries it
+# what building and running korvane-fw needs (the compiler, CMake, Ninja and the three libraries it
 # is built from), as scripts/demo.sh uses it.
 # Safe to run again: packages already present are left as they are.
 # usage: scripts/setup.sh [--run]
@@ -10,7 +10,7 @@ set -euo pipefail
 # Building and running korvane-fw (the cli preset).
 run_packages=(
   build-essential cmake ninja-build
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev nettle-dev
 )
 # The rest of the build, the test suites, the kernel rig, the fuzzers and the packages.
 test_packages=(

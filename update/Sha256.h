@@ -1,5 +1,5 @@
-// SHA-256 (FIPS 180-4), for naming the files korvane-fw writes to a bridge and the backups it
-// keeps.
+// SHA-256 (FIPS 180-4), from the platform's library (nettle; Windows' CNG), for naming the
+// files korvane-fw writes to a bridge and the backups it keeps.
 #pragma once
 
 #include <array>

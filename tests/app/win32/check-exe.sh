@@ -18,7 +18,7 @@ shift
 system_dlls=(
   kernel32.dll user32.dll gdi32.dll comctl32.dll comdlg32.dll advapi32.dll setupapi.dll
   cfgmgr32.dll shell32.dll shlwapi.dll ole32.dll oleaut32.dll msvcrt.dll version.dll
-  winmm.dll uxtheme.dll imm32.dll msimg32.dll ntdll.dll ws2_32.dll
+  winmm.dll uxtheme.dll imm32.dll msimg32.dll ntdll.dll ws2_32.dll bcrypt.dll
 )
 
 is_system_dll() {

@@ -24,7 +24,8 @@ inline constexpr std::size_t kMaxCdbLength = 16;
 /// Largest data length the transport accepts (the buffer commands' 24-bit field).
 inline constexpr std::int32_t kMaxTransferLength = 1 << 24;
 
-/// Returns a zero-filled raw block of size + alignment bytes, or null when none can be had.
+/// Returns a raw block of size + alignment bytes whose size bytes from its first aligned address
+/// are zero, or null when none can be had. The slack around them is left as it comes.
 std::uint8_t* AlignedBufferAlloc(std::size_t size, std::size_t alignment);
 /// The first address inside raw that is a multiple of alignment (a power of two).
 std::uint8_t* AlignPointer(std::uint8_t* raw, std::size_t alignment);

@@ -1,6 +1,7 @@
 // A port that records what the transport hands it and answers as a test scripts it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -31,6 +32,7 @@ struct ScriptedReply {
   PortReply reply{true, 0, 0, 0, 0, 0};
   bool transferredIsDataSize = true;  ///< report the data region's size as transferred
   std::vector<std::uint8_t> deliver;  ///< bytes written into the data region (data in)
+  std::uint8_t leaveInRequest = 0;    ///< written over the whole request block, as a platform might
 };
 
 class FakePort final : public Port {
@@ -47,6 +49,9 @@ class FakePort final : public Port {
     requests.back().path = opens.back().path;
     ScriptedReply script = replies.empty() ? ScriptedReply{} : replies.front();
     if (!replies.empty()) replies.pop_front();
+    if (script.leaveInRequest != 0) {
+      std::fill(request.requestBlock.begin(), request.requestBlock.end(), script.leaveInRequest);
+    }
     for (std::size_t i = 0; i < script.deliver.size() && i < request.data.size(); ++i) {
       request.data[i] = script.deliver[i];
     }

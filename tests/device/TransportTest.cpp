@@ -84,6 +84,35 @@ TEST_F(TransportTest, FailedDataInStillOverwritesTheCallersBytes) {
   EXPECT_EQ(transferred, 4u) << "the count is written after a failed request too";
 }
 
+TEST_F(TransportTest, AShortDataInShowsNoByteOfTheCommandBefore) {
+  const struct {
+    const char* name;
+    std::int32_t length;
+    ScriptedReply second;
+    std::vector<std::uint8_t> seen;
+  } cases[] = {
+      {"short answer", 8, {.deliver = {0x11}}, {0x11, 0, 0, 0, 0, 0, 0, 0}},
+      {"no answer", 4, {}, {0, 0, 0, 0}},
+      {"failed short answer",
+       4,
+       {.reply = {.requestOk = true, .scsiStatus = 2}, .deliver = {0x22}},
+       {0x22, 0, 0, 0}},
+      {"one byte", 1, {.deliver = {}}, {0}},
+  };
+  for (const auto& c : cases) {
+    const auto length = static_cast<std::size_t>(c.length);
+    port.Then({.deliver = std::vector<std::uint8_t>(length + 1, 0xEE), .leaveInRequest = 0xEE});
+    port.Then(c.second);
+    std::vector<std::uint8_t> buffer(length, 0xCC);
+    io.ScsiCommandIn(kPath, kStatusCdb, buffer.data(), c.length);
+    io.ScsiCommandIn(kPath, kStatusCdb, buffer.data(), c.length);
+    EXPECT_EQ(buffer, c.seen) << c.name;
+    EXPECT_TRUE(port.requests.back().requestZeroed) << c.name;
+    EXPECT_EQ(port.requests.back().data, std::vector<std::uint8_t>(c.length == 1 ? 2 : length, 0))
+        << c.name;
+  }
+}
+
 struct SuccessCase {
   const char* name;
   PortReply reply;

@@ -1,5 +1,6 @@
 #include "Text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,8 @@ struct CodePoint {
   std::uint32_t value = 0;
   std::size_t length = 0;
 };
+
+char LowerByte(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 constexpr std::string_view kHexDigits = "0123456789abcdef";
 constexpr std::string_view kUpperHexDigits = "0123456789ABCDEF";
@@ -114,14 +117,24 @@ std::string HexNumber(std::uint32_t value, HexCase letters) {
 }
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  return AsciiLower(a) == AsciiLower(b);
+  // Compared in place: the simulator and the device checks compare paths on every command. The
+  // paths they compare are mostly written alike: one plain comparison settles those.
+  if (a.size() != b.size()) return false;
+  if (a == b) return true;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && LowerByte(a[i]) != LowerByte(b[i])) return false;
+  }
+  return true;
+}
+
+bool LessIgnoringCase::operator()(std::string_view a, std::string_view b) const {
+  const auto folded = [](char c) { return static_cast<unsigned char>(LowerByte(c)); };
+  return std::ranges::lexicographical_compare(a, b, {}, folded, folded);
 }
 
 std::string AsciiLower(std::string_view text) {
   std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : lower) c = LowerByte(c);
   return lower;
 }
 

@@ -35,7 +35,14 @@ std::string HexNumber(std::uint32_t value, HexCase letters = HexCase::Lower);
 std::string AsciiLower(std::string_view text);
 
 /// True when a and b are the same text but for the case of A to Z: device paths, which name the
-/// same disk whatever their letter case.
+/// same disk whatever their letter case. Allocates nothing.
 bool SameIgnoringCase(std::string_view a, std::string_view b);
+
+/// Orders texts as their AsciiLower forms order (bytes compared unsigned), without making them:
+/// for sets of paths looked up whatever their case.
+struct LessIgnoringCase {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const;
+};
 
 }  // namespace korvane

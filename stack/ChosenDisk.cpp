@@ -21,7 +21,7 @@ ChosenStanding ChosenDisk::Standing() {
 }
 
 ChosenDisk::Lister::Lister(DiskLister& inner, std::string path)
-    : inner_(inner), path_(AsciiLower(path)) {}
+    : inner_(inner), path_(std::move(path)) {}
 
 const std::vector<DiskInterface>& ChosenDisk::Lister::Prefetch() {
   kept_ = inner_.ListDisks();
@@ -30,7 +30,7 @@ const std::vector<DiskInterface>& ChosenDisk::Lister::Prefetch() {
 
 bool ChosenDisk::Lister::Chosen(const DiskInterface& disk) const {
   // The scan opens every path in lower case, and the disk list shows it so.
-  return AsciiLower(disk.path) == path_;
+  return SameIgnoringCase(disk.path, path_);
 }
 
 std::vector<DiskInterface> ChosenDisk::Lister::ListDisks() {
@@ -42,8 +42,8 @@ std::vector<DiskInterface> ChosenDisk::Lister::ListDisks() {
     if (Chosen(disk)) {
       chosen.push_back(std::move(disk));
     } else if (!following_) {
-      known_.insert(AsciiLower(disk.path));
-    } else if (!known_.contains(AsciiLower(disk.path))) {
+      known_.insert(disk.path);
+    } else if (!known_.contains(disk.path)) {
       newcomers.push_back(std::move(disk));
     }
   }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Devices.h"
+#include "Text.h"
 
 namespace korvane {
 
@@ -60,9 +61,9 @@ class ChosenDisk final : public Devices {
 
    private:
     DiskLister& inner_;
-    std::string path_;  ///< in lower case
+    std::string path_;  ///< as given; compared without case
     std::optional<std::vector<DiskInterface>> kept_;
-    std::set<std::string, std::less<>> known_;  ///< every other path listed before Follow
+    std::set<std::string, LessIgnoringCase> known_;  ///< every other path listed before Follow
     bool following_ = false;
   };
 

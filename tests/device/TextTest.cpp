@@ -49,5 +49,28 @@ TEST(Printable, EscapesControlsAndBrokenUtf8OnlyKeepingLineEndsWhereAsked) {
 
 TEST(AsciiLower, FoldsOnlyAToZ) { EXPECT_EQ(AsciiLower("NuL.TXT \xc3\x89"), "nul.txt \xc3\x89"); }
 
+TEST(SameIgnoringCase, AgreesWithComparingTheLowerCaseForms) {
+  const struct {
+    std::string_view a;
+    std::string_view b;
+  } cases[] = {
+      {R"(\\?\USBSTOR#Disk&Ven_Korvane)", R"(\\?\usbstor#disk&ven_korvane)"},
+      {"/dev/sdb", "/dev/sdb1"},
+      {"", ""},
+      {"", "a"},
+      {"caf\xc3\x89", "CAF\xc3\xa9"},
+      {"\xc3\x89", "\xc3\x89"},
+      {"[", "a"},
+      {"\xff", "z"},
+  };
+  for (const auto& c : cases) {
+    const std::string a = AsciiLower(c.a);
+    const std::string b = AsciiLower(c.b);
+    EXPECT_EQ(SameIgnoringCase(c.a, c.b), a == b) << c.a << " " << c.b;
+    EXPECT_EQ(LessIgnoringCase{}(c.a, c.b), a < b) << c.a << " " << c.b;
+    EXPECT_EQ(LessIgnoringCase{}(c.b, c.a), b < a) << c.a << " " << c.b;
+  }
+}
+
 }  // namespace
 }  // namespace korvane

@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 readonly linux=build/linux win32=build/win32 out=build/packages
-readonly max_linux_fw=2000000 max_windows_exe=3000000
+readonly max_linux_fw=2500000 max_windows_exe=3000000
 install=0
 [ "${1:-}" = --install ] && install=1
 

@@ -27,7 +27,7 @@ BackupOutcome Save(const CommandContext& context, const FirmwareBackup& read,
     return outcome;
   }
   const BackupFacts facts{std::chrono::system_clock::now(),
-                          context.devices.enclosures() == Enclosures::Simulated};
+                          context.devices.enclosures() == Enclosures::Simulated, outcome.sha256};
   auto saved = destination->Save(read, facts);
   if (auto* problem = std::get_if<std::string>(&saved)) {
     outcome.end = BackupEnd::Failed;

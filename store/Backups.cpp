@@ -6,7 +6,6 @@
 
 #include "Facts.h"
 #include "Folders.h"
-#include "Sha256.h"
 #include "Text.h"
 #include "VersionCheck.h"
 
@@ -111,7 +110,7 @@ nlohmann::ordered_json BackupRecord(const FirmwareBackup& backup, std::string_vi
           {"time", UtcTime(facts.when)},
           {"file", fileName},
           {"size", backup.image.size()},
-          {"sha256", Sha256Hex(backup.image)},
+          {"sha256", facts.sha256},
           {"simulated", facts.simulated},
           {"chip", enclosure.chipName},
           {"chip_code", backup.chip->chipCode},

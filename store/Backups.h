@@ -52,6 +52,8 @@ std::string BackupFileName(std::string_view chip, const std::array<std::uint8_t,
 struct BackupFacts {
   std::chrono::system_clock::time_point when;
   bool simulated = false;  ///< read from a simulated enclosure
+  /// The image's SHA-256 in hex, hashed once by whoever read it: the record names it.
+  std::string sha256;
 };
 
 /// The serial number the backup's NVRAM record gives the enclosure, as printable text; empty when

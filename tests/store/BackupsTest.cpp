@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ChipUpdate.h"
+#include "Sha256.h"
 #include "cli/KorvaneFwRun.h"
 #include "store/FailingCalls.h"
 
@@ -40,7 +41,12 @@ std::set<std::string> Names(const std::string& folder) {
   return names;
 }
 
-const BackupFacts kFacts{std::chrono::system_clock::time_point(std::chrono::seconds(1796000000))};
+const std::chrono::system_clock::time_point kWhen(std::chrono::seconds(1796000000));
+
+/// What a backup is saved with, its SHA-256 as the reader hashed it.
+BackupFacts FactsOf(const FirmwareBackup& backup, bool simulated = false) {
+  return {kWhen, simulated, Sha256Hex(backup.image)};
+}
 
 /// Cut at every call it makes, a backup to a named file leaves the file and its record both whole,
 /// or neither and nothing else: no temporary, no file without its record.
@@ -54,7 +60,7 @@ TEST(Backups, AFileAndItsRecordArePutInPlaceTogetherOrNotAtAll) {
     {
       auto destination = BackupDestination::ToFile(dir.path() + "/b.bin", calls);
       if (auto* opened = std::get_if<BackupDestination>(&destination)) {
-        saved = opened->Save(backup, kFacts);
+        saved = opened->Save(backup, FactsOf(backup));
       }
     }
     const std::set<std::string> names = Names(dir.path());
@@ -109,9 +115,9 @@ TEST(Backups, RunsAtOnceClaimNamesOfTheirOwn) {
     runs.emplace_back([&, run] {
       auto destination = BackupDestination::InStateFolder(dir.path());
       if (!std::holds_alternative<BackupDestination>(destination)) return;
-      const BackupFacts facts{kFacts.when, run % 2 == 1};
-      auto saved = std::get<BackupDestination>(destination)
-                       .Save(MadeBackup(static_cast<std::uint8_t>(run)), facts);
+      const FirmwareBackup backup = MadeBackup(static_cast<std::uint8_t>(run));
+      auto saved =
+          std::get<BackupDestination>(destination).Save(backup, FactsOf(backup, run % 2 == 1));
       if (auto* path = std::get_if<std::filesystem::path>(&saved)) paths[run] = path->string();
     });
   }

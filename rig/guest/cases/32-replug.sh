@@ -10,6 +10,11 @@
 # has said to replug; its pid in $fw.
 update_in_background() {
   echo "+ korvane-fw update --yes --replug $* &"
+  # Emptied here, before the start: the child's own redirection empties them only once it runs,
+  # and the wait below would otherwise find the last run's request to replug and replug the
+  # enclosure under the new run.
+  : >"$RIG_TMP/stdout"
+  : >"$RIG_TMP/stderr"
   korvane-fw update --yes --replug "$@" >"$RIG_TMP/stdout" 2>"$RIG_TMP/stderr" &
   fw=$!
   local left=600

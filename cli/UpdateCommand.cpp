@@ -223,10 +223,8 @@ namespace {
 std::optional<HistoryImage> CarriedImage(const CheckReport& check) {
   const ChipUpdate* chip = CheckedChip(check);
   if (chip == nullptr || check.offeredVersion.empty()) return std::nullopt;
-  const auto bytes = EmbeddedImages().Find(chip->firmwareImage, kFirmwareType);
-  return HistoryImageOf(
-      std::string(chip->firmwareImage),
-      DescribeCarriedFirmware(*chip, bytes.value_or(std::span<const std::uint8_t>())));
+  return HistoryImageOf(std::string(chip->firmwareImage),
+                        DescribeCarriedFirmware(*chip, EmbeddedImages()));
 }
 
 /// What the update wrote, or would have written: the file, or the carried image.

@@ -12,6 +12,8 @@ class EmbeddedImages final : public ImageSource {
   std::optional<std::span<const std::uint8_t>> Find(std::string_view name,
                                                     std::string_view type) const override;
   bool development() const override;
+  /// Computed by the build from the same files the images come from.
+  std::optional<std::string> Digest(std::string_view name, std::string_view type) const override;
 };
 
 }  // namespace korvane

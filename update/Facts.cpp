@@ -62,13 +62,16 @@ FirmwareFacts DescribeFirmware(std::span<const std::uint8_t> image, std::string 
   return facts;
 }
 
-FirmwareFacts DescribeCarriedFirmware(const ChipUpdate& chip, std::span<const std::uint8_t> image) {
+FirmwareFacts DescribeCarriedFirmware(const ChipUpdate& chip, const ImageSource& images) {
   FirmwareFacts facts;
   facts.chip = &chip;
   facts.version = CarriedRunningVersion(chip);
   facts.release = Release(&chip, facts.version);
-  facts.size = image.size();
-  if (!image.empty()) facts.sha256 = Sha256Hex(image);
+  const auto image = images.Find(chip.firmwareImage, kFirmwareType);
+  if (!image || image->empty()) return facts;
+  facts.size = image->size();
+  facts.sha256 = images.Digest(chip.firmwareImage, kFirmwareType).value_or("");
+  if (facts.sha256.empty()) facts.sha256 = Sha256Hex(*image);
   return facts;
 }
 

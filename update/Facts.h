@@ -13,6 +13,7 @@
 #include "ChipIdentification.h"
 #include "ChipUpdate.h"
 #include "IdentityBlock.h"
+#include "ImageSource.h"
 
 namespace korvane {
 
@@ -58,8 +59,8 @@ struct FirmwareFacts {
 FirmwareFacts DescribeFirmware(std::span<const std::uint8_t> image);
 /// The same, where the image's SHA-256 (in hex) is known already.
 FirmwareFacts DescribeFirmware(std::span<const std::uint8_t> image, std::string sha256);
-/// The firmware this program carries for chip; image holds its bytes where they are carried.
-FirmwareFacts DescribeCarriedFirmware(const ChipUpdate& chip, std::span<const std::uint8_t> image);
+/// The firmware images carries for chip: no size or SHA-256 where it is not carried.
+FirmwareFacts DescribeCarriedFirmware(const ChipUpdate& chip, const ImageSource& images);
 
 /// "JMS578": a served chip by the name it is sold under, any other by its chip code table text,
 /// a code beyond the table as "chip code N".

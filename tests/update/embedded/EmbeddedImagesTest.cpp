@@ -11,6 +11,7 @@
 #include "ChipUpdate.h"
 #include "ImageLayout.h"
 #include "NvramTemplate.h"
+#include "Sha256.h"
 
 namespace korvane {
 namespace {
@@ -172,8 +173,12 @@ TEST(EmbeddedImagesFindTest, CarriesExactlyTheCatalogueRowsMarkedCarried) {
     SCOPED_TRACE(row.name);
     const auto found = EmbeddedImages{}.Find(row.name, row.type);
     ASSERT_EQ(found.has_value(), row.carried);
+    // The digest the build computed names exactly the bytes built in, and only carried ones.
+    const auto digest = EmbeddedImages{}.Digest(row.name, row.type);
+    ASSERT_EQ(digest.has_value(), row.carried);
     if (found) {
       EXPECT_EQ(found->size(), row.size);
+      EXPECT_EQ(*digest, Sha256Hex(*found));
     }
   }
 }

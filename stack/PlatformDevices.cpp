@@ -72,6 +72,9 @@ class Platform final : public Devices {
     port_.CloseKept();
     return holder_.Hold(path);
   }
+  // A node we keep open keeps its name taken after the unplug, and the enclosure would come back
+  // under another one.
+  void ExpectReplug() override { port_.CloseKept(); }
 #endif
 
  private:

@@ -103,11 +103,16 @@ record_exit() {
 # ---- korvane-gadget --command-times files -------------------------------------------------------
 # One line per command as it arrived at the gadget: CLOCK_MONOTONIC seconds, then the CDB in hex.
 
-# median_write_buffer_ms FILE: the median time, in milliseconds, from one WRITE BUFFER to the next
-# when nothing came between them. Non-zero when there are no two in a row.
-median_write_buffer_ms() {
+# write_buffer_gaps FILE: the times, in milliseconds, from one WRITE BUFFER to the next where
+# nothing came between them, one a line.
+write_buffer_gaps() {
   awk '{ wb = substr($2, 1, 2) == "3b" } wb && last { printf "%.3f\n", ($1 - then) * 1000 }
-       { last = wb; then = $1 }' "$1" | sort -n | awk '{ v[NR] = $1 }
+       { last = wb; then = $1 }' "$1"
+}
+
+# median: the median of the numbers on standard input, one a line; non-zero when there are none.
+median() {
+  sort -n | awk '{ v[NR] = $1 }
     END {
       if (NR == 0) exit 1
       if (NR % 2) printf "%.3f\n", v[(NR + 1) / 2]

@@ -13,8 +13,8 @@ struct PlatformChoices {
   /// invalidates the files other programs have open there. Only ever on an explicit request.
   bool forceDismount = false;
   /// Linux: each disk node stays open from its first command to the next listing of the disks,
-  /// instead of being opened and closed around every command, which costs more than the
-  /// command. For a program that runs one job and ends; a window keeps its open per command.
+  /// the hold or the replug, instead of being opened and closed around every command. For a
+  /// program that runs one job and ends; a window keeps its open per command.
   bool keepNodesOpen = false;
 };
 

@@ -23,8 +23,8 @@ class SgIoPort final : public Port {
   ~SgIoPort() override;
 
   /// From now on a node stays open after its command, for the next command on the same path,
-  /// until CloseKept or a failed request. A program that runs one job per process asks for it:
-  /// an open and a close of the node cost more than the command itself.
+  /// until CloseKept or a failed request, which spares an open and a close on every command. A
+  /// program that runs one job per process asks for it.
   void KeepOpen() { keep_ = true; }
   /// Closes every kept node, so that the next command on any path opens it again.
   void CloseKept();

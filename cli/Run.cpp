@@ -199,8 +199,9 @@ int Run(Invocation invocation, const Console& console, const PlatformFactory& pl
   }
   if (!invocation.options.replay.empty()) return RunReplay(invocation, console, outputs);
   if (invocation.options.simulate.empty()) {
-    const std::unique_ptr<Devices> devices =
-        platform(PlatformChoices{.forceDismount = invocation.update.forceDismount});
+    // One korvane-fw runs one job: its nodes may stay open from one command to the next.
+    const std::unique_ptr<Devices> devices = platform(
+        PlatformChoices{.forceDismount = invocation.update.forceDismount, .keepNodesOpen = true});
     return RunWithDevices(invocation, console, *devices, outputs);
   }
   auto simulated = SimulatedDevices(invocation.options.simulate);

@@ -63,7 +63,7 @@ class Port {
   virtual PortOpen Open(std::string_view path, Direction direction) = 0;
   /// Issues one request on an open handle.
   virtual PortReply Execute(PortHandle handle, const PortRequest& request) = 0;
-  /// Closes a handle that Open returned.
+  /// Closes a handle that Open returned; a port asked to keep its nodes open may keep it.
   virtual void Close(PortHandle handle) = 0;
   /// Words a user understands for an OS error met at the given stage.
   virtual std::string Explain(std::string_view path, FailureStage stage,

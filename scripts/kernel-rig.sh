@@ -51,7 +51,7 @@ readonly MODULES=(
 # ldd names, at the same path in the guest. scripts/setup.sh installs their packages.
 readonly HOST_PROGRAMS=(
   /usr/sbin/dmsetup
-  /usr/bin/sg_raw /usr/bin/sg_inq /usr/bin/sg_requests /usr/bin/sg_turs
+  /usr/bin/sg_raw /usr/bin/sg_inq /usr/bin/sg_requests /usr/bin/sg_turs /usr/bin/sg_write_buffer
   /usr/bin/udevadm
 )
 

@@ -44,7 +44,10 @@ class ChosenDisk final : public Devices {
   }
   std::optional<std::string> SavedStateText() const override { return inner_.SavedStateText(); }
   bool Replugs(std::string_view path) const override { return inner_.Replugs(path); }
-  void ExpectReplug() override { lister_.Follow(); }
+  void ExpectReplug() override {
+    lister_.Follow();
+    inner_.ExpectReplug();
+  }
 
  private:
   class Lister final : public DiskLister {

@@ -20,6 +20,23 @@
 namespace korvane {
 namespace {
 
+#ifndef _WIN32
+/// Lists the disks anew, closing first every node the port kept: a disk found again may be
+/// another device under the same name, and nothing opened before may reach it.
+class FreshLister final : public DiskLister {
+ public:
+  FreshLister(DiskLister& inner, SgIoPort& port) : inner_(inner), port_(port) {}
+  std::vector<DiskInterface> ListDisks() override {
+    port_.CloseKept();
+    return inner_.ListDisks();
+  }
+
+ private:
+  DiskLister& inner_;
+  SgIoPort& port_;
+};
+#endif
+
 /// This machine's storage stack: SetupAPI, DeviceIoControl and disk interface notifications on
 /// Windows; sysfs, SG_IO and the kernel's uevents on Linux.
 class Platform final : public Devices {
@@ -28,7 +45,9 @@ class Platform final : public Devices {
   explicit Platform(const PlatformChoices& choices)
       : volumes_(volumeApi_, clock_, choices.forceDismount) {}
 #else
-  explicit Platform(const PlatformChoices&) {}
+  explicit Platform(const PlatformChoices& choices) {
+    if (choices.keepNodesOpen) port_.KeepOpen();
+  }
 #endif
 
   Port& port() override { return port_; }
@@ -49,8 +68,13 @@ class Platform final : public Devices {
   // new one from starting while the bridge is written.
   MountState CheckMounts(std::string_view path) override { return CheckSystemMounts(path); }
   std::variant<std::unique_ptr<DiskHold>, std::string> Hold(std::string_view path) override {
+    // The hold's exclusive open of /dev/sdX would fail against our own kept one.
+    port_.CloseKept();
     return holder_.Hold(path);
   }
+  // A node we keep open keeps its name taken after the unplug, and the enclosure would come back
+  // under another one.
+  void ExpectReplug() override { port_.CloseKept(); }
 #endif
 
  private:
@@ -68,7 +92,8 @@ class Platform final : public Devices {
   HeldNodes held_;
   SgIoPort port_{api_, &held_};
   BlockHolder holder_{api_, "/sys", held_};
-  SysfsDiskLister lister_;
+  SysfsDiskLister sysfs_;
+  FreshLister lister_{sysfs_, port_};
   UeventMonitor changes_;
 #endif
 };

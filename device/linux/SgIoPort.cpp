@@ -115,14 +115,43 @@ int OpenFlags(Direction direction, bool heldByUs) {
 
 }  // namespace
 
+SgIoPort::~SgIoPort() { CloseKept(); }
+
+void SgIoPort::CloseKept() {
+  for (const Kept& kept : kept_) api_.Close(kept.fd);
+  kept_.clear();
+}
+
 PortOpen SgIoPort::Open(std::string_view path, Direction direction) {
   // open(2) stops at the first NUL, which would silently name a different node.
   if (path.find('\0') != std::string_view::npos) return {.ok = false, .osError = EINVAL};
   const std::string terminated(path);
   const bool heldByUs = held_ != nullptr && held_->Holds(terminated);
-  const int fd = api_.Open(terminated.c_str(), OpenFlags(direction, heldByUs));
+  const auto kept = FindKept(terminated);
+  if (kept != kept_.end()) {
+    if (direction == Direction::In || kept->exclusive || heldByUs) {
+      return {.ok = true, .handle = kept->fd};
+    }
+    // The sg driver refuses O_EXCL while any descriptor of the node is open, ours included.
+    api_.Close(kept->fd);
+    kept_.erase(kept);
+  }
+  return OpenNode(terminated, direction, heldByUs);
+}
+
+PortOpen SgIoPort::OpenNode(const std::string& path, Direction direction, bool heldByUs) {
+  const int fd = api_.Open(path.c_str(), OpenFlags(direction, heldByUs));
   if (fd < 0) return {.ok = false, .osError = static_cast<std::uint32_t>(api_.LastErrno())};
+  if (keep_) kept_.push_back({path, fd, direction == Direction::Out && !heldByUs});
   return {.ok = true, .handle = fd};
+}
+
+std::vector<SgIoPort::Kept>::iterator SgIoPort::FindKept(std::string_view path) {
+  return std::ranges::find(kept_, path, &Kept::path);
+}
+
+void SgIoPort::Forget(int fd) {
+  std::erase_if(kept_, [fd](const Kept& kept) { return kept.fd == fd; });
 }
 
 PortReply SgIoPort::Execute(PortHandle handle, const PortRequest& request) {
@@ -130,6 +159,9 @@ PortReply SgIoPort::Execute(PortHandle handle, const PortRequest& request) {
   sg_io_hdr_t* hdr = FillHeader(request);
   const int result = api_.SgIo(static_cast<int>(handle), hdr);
   const int error = result == 0 ? 0 : api_.LastErrno();
+  // After a failed request or an adapter status the node may be gone, and may come back under
+  // the same name for another device: the descriptor is closed after this command.
+  if (result != 0 || hdr->host_status != 0) Forget(static_cast<int>(handle));
   PortReply reply;
   reply.requestOk = result == 0;
   reply.lastError = static_cast<std::uint32_t>(error);
@@ -143,8 +175,10 @@ PortReply SgIoPort::Execute(PortHandle handle, const PortRequest& request) {
 }
 
 void SgIoPort::Close(PortHandle handle) {
+  const int fd = static_cast<int>(handle);
+  if (std::ranges::find(kept_, fd, &Kept::fd) != kept_.end()) return;
   // No retry on EINTR: Linux has released the descriptor either way.
-  api_.Close(static_cast<int>(handle));
+  api_.Close(fd);
 }
 
 std::string SgIoPort::Explain(std::string_view path, FailureStage stage,

@@ -43,6 +43,11 @@ bool SetReady(std::string_view value, GadgetOptions& options) {
   return !value.empty();
 }
 
+bool SetCommandTimes(std::string_view value, GadgetOptions& options) {
+  options.commandTimes = std::string(value);
+  return !value.empty();
+}
+
 bool SetGadgetfs(std::string_view value, GadgetOptions& options) {
   options.gadgetfs = std::string(value);
   return !value.empty();
@@ -61,6 +66,7 @@ constexpr std::array kValueOptions{
     ValueOption{"--serial", SetSerial, "1 to 126 characters"},
     ValueOption{"--ready", SetReady, "a file name"},
     ValueOption{"--gadgetfs", SetGadgetfs, "a directory"},
+    ValueOption{"--command-times", SetCommandTimes, "a file name"},
 };
 
 UsageError Refuse(std::string text) { return {std::move(text)}; }
@@ -69,7 +75,8 @@ UsageError Refuse(std::string text) { return {std::move(text)}; }
 
 std::string_view Usage() {
   return "usage: korvane-gadget --transport bot|uas [--udc NAME] [--disk N] [--serial S]\n"
-         "                      [--ready FILE] [--gadgetfs DIR] [--verbose] SCENARIO\n";
+         "                      [--ready FILE] [--gadgetfs DIR] [--command-times FILE]\n"
+         "                      [--verbose] SCENARIO\n";
 }
 
 std::variant<GadgetOptions, UsageError> ParseOptions(std::span<const std::string_view> args) {

@@ -20,6 +20,8 @@ struct GadgetOptions {
   std::size_t disk = 0;
   std::optional<std::string> serial{};
   std::optional<std::string> ready{};  ///< file written once the gadget is bound
+  /// file that gets a line for each command as it arrives: CLOCK_MONOTONIC seconds and the CDB
+  std::optional<std::string> commandTimes{};
   std::string gadgetfs = "/dev/gadget";
   bool verbose = false;
   std::string scenario{};

@@ -1,13 +1,16 @@
 // korvane-gadget: one disk of a scenario as a real USB device on a Linux gadget controller, so
 // that the kernel's own usb-storage or uas driver binds to it.
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -18,6 +21,7 @@
 #include "GadgetFsUas.h"
 #include "GadgetOptions.h"
 #include "Scenario.h"
+#include "Text.h"
 #include "UdcChoice.h"
 
 namespace korvane::gadget {
@@ -87,6 +91,21 @@ class UasGadget final : public Gadget {
 };
 
 void Say(const std::string& text) { std::fprintf(stderr, "korvane-gadget: %s\n", text.c_str()); }
+
+/// Writes a line for each command as it arrives: "SECONDS.NANOSECONDS CDB" on CLOCK_MONOTONIC,
+/// so that the time a host spends per command can be read at the device, the same way for every
+/// program that sends them. Each line goes out in one write, so it can be read while we serve.
+std::function<void(std::span<const std::uint8_t>)> ArrivalLog(int fd) {
+  return [fd](std::span<const std::uint8_t> cdb) {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    std::array<char, 32> stamp{};
+    std::snprintf(stamp.data(), stamp.size(), "%lld.%09ld ", static_cast<long long>(now.tv_sec),
+                  now.tv_nsec);
+    const std::string line = stamp.data() + HexText(cdb) + "\n";
+    [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
+  };
+}
 
 /// The signals the main loop handles, blocked in every thread and read from a signalfd.
 UniqueFd BlockSignals() {
@@ -198,6 +217,16 @@ int Serve(const GadgetOptions& options, const sim::ScenarioDisk& disk) {
   std::function<void(const std::string&)> log;
   if (options.verbose) log = Say;
   ScsiTarget target(bridge, clock, log);
+  UniqueFd arrivals;
+  if (options.commandTimes) {
+    arrivals = UniqueFd(
+        ::open(options.commandTimes->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (arrivals.get() < 0) {
+      Say(*options.commandTimes + ": " + std::strerror(errno));
+      return kSystemExit;
+    }
+    target.WatchArrivals(ArrivalLog(arrivals.get()));
+  }
   const auto onVanish = [fd = vanished.get()] {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(fd, &one, sizeof(one));

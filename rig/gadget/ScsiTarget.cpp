@@ -163,6 +163,7 @@ ScsiTarget::ScsiTarget(sim::SimulatedBridge& bridge, Clock& clock,
 
 ScsiReply ScsiTarget::Execute(const ScsiRequest& request) {
   if (request.cdb.empty()) return Fail(kIllegalRequest, kInvalidOpcode);
+  if (arrival_) arrival_(request.cdb);
   const CdbField cdb = ToField(request.cdb);
   const DataPhase phase = PhaseOf(cdb);
   // The kernel asks for VPD pages; the bridge has none and must not see the request.

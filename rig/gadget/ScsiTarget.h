@@ -50,6 +50,10 @@ class ScsiTarget {
   ScsiTarget(sim::SimulatedBridge& bridge, Clock& clock,
              std::function<void(const std::string&)> log = {});
 
+  /// From now on hands every command's CDB to arrival as the command comes in, before it runs.
+  void WatchArrivals(std::function<void(std::span<const std::uint8_t>)> arrival) {
+    arrival_ = std::move(arrival);
+  }
   /// Executes one command.
   ScsiReply Execute(const ScsiRequest& request);
   /// Unplugs and plugs the bridge again; it boots what its flash holds, or, after an update
@@ -73,6 +77,7 @@ class ScsiTarget {
   sim::SimulatedBridge& bridge_;
   Clock& clock_;
   std::function<void(const std::string&)> log_;
+  std::function<void(std::span<const std::uint8_t>)> arrival_;
   Medium medium_;
   mutable std::mutex mutex_;  // the bridge and the medium
 };

@@ -99,3 +99,23 @@ record_exit() {
   hand_to_host "$name" "$RIG_TMP/trace" "$RIG_TMP/stdout"
   [ "$rc" -eq "$want" ] || rig_fail "'korvane-fw $*' exited with $rc, expected $want"
 }
+
+# ---- korvane-gadget --command-times files -------------------------------------------------------
+# One line per command as it arrived at the gadget: CLOCK_MONOTONIC seconds, then the CDB in hex.
+
+# write_buffer_gaps FILE: the times, in milliseconds, from one WRITE BUFFER to the next where
+# nothing came between them, one a line.
+write_buffer_gaps() {
+  awk '{ wb = substr($2, 1, 2) == "3b" } wb && last { printf "%.3f\n", ($1 - then) * 1000 }
+       { last = wb; then = $1 }' "$1"
+}
+
+# median: the median of the numbers on standard input, one a line; non-zero when there are none.
+median() {
+  sort -n | awk '{ v[NR] = $1 }
+    END {
+      if (NR == 0) exit 1
+      if (NR % 2) printf "%.3f\n", v[(NR + 1) / 2]
+      else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2
+    }'
+}

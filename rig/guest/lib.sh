@@ -90,6 +90,13 @@ rig_pass() {
   exit 0
 }
 
+# rig_say LINE: a line for the console, after the case's verdict whatever it is: what a case
+# measured, for the run's account. It goes to the case's log too.
+rig_say() {
+  echo "$*"
+  echo "$*" >>"$RIG_STATE/said"
+}
+
 # rig_fail WHY: records the failure and ends the case.
 rig_fail() {
   echo "rig_fail: $*" >&2
@@ -548,7 +555,7 @@ rig_run_one() {
   limit=$(rig_header "$file" time)
   limit=${limit:-$RIG_DEFAULT_TIME}
   rig_case "$name" "$driver"
-  rm -rf "$RIG_TMP" "$RIG_RESULT" "$RIG_STATE/timed-out"
+  rm -rf "$RIG_TMP" "$RIG_RESULT" "$RIG_STATE/timed-out" "$RIG_STATE/said"
   mkdir -p "$RIG_TMP"
   dmesg -c >/dev/null
   start=$(rig_now_cs)
@@ -573,6 +580,7 @@ rig_run_one() {
     verdict="fail: the case passed but its shell exited with $rc"
   fi
   rig_report "$name" "$driver" "$verdict" "$took"
+  [ ! -s "$RIG_STATE/said" ] || cat "$RIG_STATE/said"
   [ "$verdict" = pass ]
 }
 

@@ -37,9 +37,14 @@ TEST(GadgetOptionsTest, RefusesBadCommandLinesWithOneLine) {
 }
 
 TEST(GadgetOptionsTest, TakesEveryOption) {
-  const Args args{"--transport", "uas",      "--udc",     "dummy_udc.1",   "--disk",
-                  "1",           "--serial", "S1",        "--ready",       "/tmp/r",
-                  "--gadgetfs",  "/g",       "--verbose", "two-enclosures"};
+  const Args args{"--transport", "uas",
+                  "--udc",       "dummy_udc.1",
+                  "--disk",      "1",
+                  "--serial",    "S1",
+                  "--ready",     "/tmp/r",
+                  "--gadgetfs",  "/g",
+                  "--verbose",   "--command-times",
+                  "/tmp/t",      "two-enclosures"};
   const auto parsed = ParseOptions(args);
   ASSERT_TRUE(std::holds_alternative<GadgetOptions>(parsed));
   const GadgetOptions& options = std::get<GadgetOptions>(parsed);
@@ -49,6 +54,7 @@ TEST(GadgetOptionsTest, TakesEveryOption) {
   EXPECT_EQ(options.serial, "S1");
   EXPECT_EQ(options.ready, "/tmp/r");
   EXPECT_EQ(options.gadgetfs, "/g");
+  EXPECT_EQ(options.commandTimes, "/tmp/t");
   EXPECT_TRUE(options.verbose);
   EXPECT_EQ(options.scenario, "two-enclosures");
 }

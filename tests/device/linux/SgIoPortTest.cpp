@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "BlockHold.h"
 #include "Transport.h"
 
 namespace korvane {
@@ -54,13 +56,22 @@ class FakeLinuxApi : public LinuxApi {
   int Open(const char* path, int flags) override {
     paths.emplace_back(path);
     openFlags.push_back(flags);
-    if (openError == 0) return kFd;
+    const std::string how = (flags & O_EXCL) != 0 ? " excl " : " ";
+    if (openError == 0) {
+      const int fd = distinctFds ? nextFd++ : kFd;
+      events.push_back("open " + std::string(path) + how + std::to_string(fd));
+      return fd;
+    }
+    events.push_back("open " + std::string(path) + how + "fails");
     errno_ = openError;
     return -1;
   }
 
   int SgIo(int fd, sg_io_hdr_t* hdr) override {
-    EXPECT_EQ(fd, kFd);
+    if (!distinctFds) {
+      EXPECT_EQ(fd, kFd);
+    }
+    events.push_back("io " + std::to_string(fd));
     seen.push_back(Decode(*hdr));
     if (answer.result != 0) {
       errno_ = answer.error;
@@ -84,6 +95,7 @@ class FakeLinuxApi : public LinuxApi {
 
   int Close(int fd) override {
     closed.push_back(fd);
+    events.push_back("close " + std::to_string(fd));
     return 0;
   }
 
@@ -113,6 +125,9 @@ class FakeLinuxApi : public LinuxApi {
   std::vector<int> openFlags;
   std::vector<Seen> seen;
   std::vector<int> closed;
+  bool distinctFds = false;  ///< each open gets a descriptor of its own, from 3
+  int nextFd = 3;
+  std::vector<std::string> events;  ///< opens, requests and closes, in order
 
  private:
   int errno_ = EAGAIN;  // a stale value, as errno holds after earlier calls
@@ -348,6 +363,84 @@ TEST(SgIoPortTest, MalformedInputNeverReachesTheKernel) {
   EXPECT_TRUE(rig.port.Execute(kFd, forever).requestOk);
   ASSERT_EQ(rig.api.seen.size(), 1u);
   EXPECT_EQ(rig.api.seen[0].timeoutMs, UINT_MAX - 1);
+}
+
+TEST(SgIoPortTest, KeptNodesAreReusedUntilAFailureARescanOrTheEnd) {
+  enum class Act { In, Out, Release, Hold, Unhold };
+  struct Step {
+    Act act;
+    const char* path = "/dev/sg2";
+    Answer answer{};
+    int openError = 0;
+  };
+  struct Case {
+    const char* name;
+    bool keep;
+    std::vector<Step> steps;
+    const char* events;  ///< what the system saw, the port's destruction included
+  };
+  const Case cases[] = {
+      {"without keeping, one open per command",
+       false,
+       {{Act::In}, {Act::Out}},
+       "open /dev/sg2 3, io 3, close 3, open /dev/sg2 excl 4, io 4, close 4"},
+      {"reads share one open; a write reopens it exclusively, and reads then use that",
+       true,
+       {{Act::In}, {Act::In}, {Act::Out}, {Act::Out}, {Act::In}},
+       "open /dev/sg2 3, io 3, io 3, close 3, open /dev/sg2 excl 4, io 4, io 4, io 4, close 4"},
+      {"a disk we hold is written through the open it has, and claimed once the hold ends",
+       true,
+       {{Act::Hold, "/dev/sdb"},
+        {Act::In, "/dev/sdb"},
+        {Act::Out, "/dev/sdb"},
+        {Act::Unhold, "/dev/sdb"},
+        {Act::Out, "/dev/sdb"}},
+       "open /dev/sdb 3, io 3, io 3, close 3, open /dev/sdb excl 4, io 4, close 4"},
+      {"a failed ioctl and a host status close the node; a check condition does not",
+       true,
+       {{Act::In, "/dev/sg2", {.result = -1, .error = ENODEV}},
+        {Act::In, "/dev/sg2", {.hostStatus = 0x01}},
+        {Act::In, "/dev/sg2", {.status = 0x02}},
+        {Act::In}},
+       "open /dev/sg2 3, io 3, close 3, open /dev/sg2 4, io 4, close 4, open /dev/sg2 5, io 5, "
+       "io 5, close 5"},
+      {"a refused exclusive open leaves nothing kept",
+       true,
+       {{Act::In}, {Act::Out, "/dev/sg2", {}, EBUSY}, {Act::In}},
+       "open /dev/sg2 3, io 3, close 3, open /dev/sg2 excl fails, open /dev/sg2 4, io 4, close 4"},
+      {"a release closes every kept node",
+       true,
+       {{Act::In}, {Act::In, "/dev/sg3"}, {Act::Release}, {Act::In}},
+       "open /dev/sg2 3, io 3, open /dev/sg3 4, io 4, close 3, close 4, open /dev/sg2 5, io 5, "
+       "close 5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeLinuxApi api;
+    api.distinctFds = true;
+    HeldNodes held;
+    auto port = std::make_unique<SgIoPort>(api, &held);
+    if (c.keep) port->KeepOpen();
+    Transport transport(*port);
+    for (const Step& step : c.steps) {
+      api.answer = step.answer;
+      api.openError = step.openError;
+      if (step.act == Act::In) transport.ScsiCommandIn(step.path, kInquiry, nullptr, 0);
+      if (step.act == Act::Out) transport.ScsiCommandOut(step.path, kWriteBuffer, nullptr, 0);
+      if (step.act == Act::Release) port->CloseKept();
+      if (step.act == Act::Hold) held.Add(step.path);
+      if (step.act == Act::Unhold) held.Remove(step.path);
+      // A refused open is reported as it always was.
+      if (step.openError != 0) {
+        EXPECT_EQ(transport.LastOutcome().stage, FailureStage::Open);
+        EXPECT_EQ(transport.LastOutcome().osError, static_cast<std::uint32_t>(step.openError));
+      }
+    }
+    port.reset();
+    std::string events;
+    for (const std::string& event : api.events) events += (events.empty() ? "" : ", ") + event;
+    EXPECT_EQ(events, c.events);
+  }
 }
 
 TEST(SgIoPortExplain, NamesWhatTheUserLacks) {

@@ -9,8 +9,9 @@
 #   CASE            a case of rig/guest/cases/, by file name without .sh (00-plain-disk) or
 #                   without its number (plain-disk); none: every case
 #   --no-build      use the programs as they were last built
-#   --programs DIR  take the static korvane-fw and korvane-gadget from this build folder
-#                   instead of building the rig preset (default: build/rig)
+#   --programs DIR  take the static korvane-fw (rig/korvane-fw, with the rig's images) and
+#                   korvane-gadget (rig/gadget/korvane-gadget) from this build folder instead of
+#                   building them in the linux preset's (default: build/linux)
 #   --verbose       show the log of passing cases too
 #
 # Exits 0 only if the guest announced as many cases as were asked for, ran them all and every
@@ -58,7 +59,7 @@ readonly HOST_PROGRAMS=(
 build=1
 wine=0
 all_cases=0
-programs=build/rig
+programs=build/linux
 verbose=0
 case_stems=()
 
@@ -154,20 +155,6 @@ expected_verdicts() {
 
 # ---- programs ----------------------------------------------------------------------------
 
-# The rig's images carry no development marker, so korvane-fw writes them to the emulated
-# enclosures as it would to real ones. Files are replaced only when their bytes change: the
-# rig build embeds them and would otherwise rebuild every time.
-make_rig_images() {
-  local fresh=build/rig-images.new f
-  rm -rf "$fresh"
-  build/linux/tools/korvane-imagegen --no-marker "$fresh" >/dev/null
-  mkdir -p build/rig-images
-  for f in "$fresh"/*; do
-    cmp -s "$f" "build/rig-images/${f##*/}" || mv "$f" build/rig-images/
-  done
-  rm -rf "$fresh"
-}
-
 # Builds only the programs the guest runs, not the test suites. The compiler's output goes to
 # build/rig-build.log and is shown only when the build fails.
 build_programs() {
@@ -178,15 +165,13 @@ build_programs() {
   fi
 }
 
+# The linux preset builds them beside its own programs, from the same objects: korvane-fw-rig is
+# korvane-fw with the rig's images, which carry no development marker, so it writes them to the
+# emulated enclosures as it would the vendor's to real ones; both it and korvane-gadget are static.
 build_programs_quietly() {
-  local targets=(korvane-fw)
   [ -f build/linux/build.ninja ] || cmake --preset linux
-  cmake --build --preset linux --parallel "$(nproc)" --target korvane-imagegen korvane-fw
-  make_rig_images
-  cmake --preset rig
-  # Without it the overlay says so, and every case that starts a gadget fails.
-  ! ninja -C build/rig -t query korvane-gadget >/dev/null 2>&1 || targets+=(korvane-gadget)
-  cmake --build --preset rig --parallel "$(nproc)" --target "${targets[@]}"
+  cmake --build --preset linux --parallel "$(nproc)" \
+    --target korvane-fw korvane-fw-rig korvane-gadget korvane_rig_images
   [ "$wine" = 1 ] || return 0
   [ -f build/win32/build.ninja ] || cmake --preset win32
   cmake --build --preset win32 --parallel "$(nproc)" --target "${WINDOWS_TARGETS[@]}"
@@ -456,7 +441,7 @@ stage_dynamic_program() {
 
 stage_static_program() {
   local stage=$1 program=$2
-  is_static "$program" || die "$program is linked dynamically; the rig preset should build it static"
+  is_static "$program" || die "$program is linked dynamically; the linux preset builds it static"
   strip --strip-debug -o "$stage/opt/korvane/bin/${program##*/}" "$program"
 }
 
@@ -464,7 +449,7 @@ build_overlay() {
   local out=$1 stage=$IMAGE_DIR/overlay fw gadget
   rm -rf "$stage"
   mkdir -p "$stage/opt/korvane/bin" "$stage/rig"
-  fw=$programs/cli/korvane-fw
+  fw=$programs/rig/korvane-fw
   gadget=$programs/rig/gadget/korvane-gadget
   [ -x "$fw" ] || die "no $fw"
   stage_static_program "$stage" "$fw"
@@ -481,9 +466,9 @@ build_overlay() {
   mkdir -p "$stage/usr/lib/udev/rules.d" "$stage/run"
   cp packaging/linux/70-korvane-update-tool.rules "$stage/usr/lib/udev/rules.d/"
   # The images the rig's korvane-fw carries, as files, for cases that give it one to write.
-  compgen -G "build/rig-images/*.bin" >/dev/null || die "no build/rig-images: build the programs"
+  compgen -G "$programs/rig-images/*.bin" >/dev/null || die "no $programs/rig-images: build the programs"
   mkdir -p "$stage/rig/images"
-  cp build/rig-images/*.bin "$stage/rig/images/"
+  cp "$programs"/rig-images/*.bin "$stage/rig/images/"
   pack_cpio "$stage" "$out" 1
 }
 
@@ -618,7 +603,7 @@ save_screenshots() {
 # trace's exit code. Says what differed for each run that does not; returns non-zero if any does.
 # The replays keep their backups in a state folder of their own. Sets replay_note.
 replay_corpus() {
-  local fw=$programs/cli/korvane-fw file count=0 failed=0
+  local fw=$programs/rig/korvane-fw file count=0 failed=0
   rm -rf "$REPLAYS"
   mkdir -p "$REPLAYS/state"
   # korvane-fw ignores a relative XDG_STATE_HOME.

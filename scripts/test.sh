@@ -25,48 +25,40 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 
 failed=()
-for preset in linux asan win32; do
-  echo "=== $preset"
-  if cmake --preset "$preset" >/dev/null &&
-     cmake --build --preset "$preset" &&
-     ctest --preset "$preset"; then
-    echo "=== $preset: passed"
+# stage NAME COMMAND...: runs one configuration and says how it ended and how long it took.
+stage() {
+  local name=$1 started=$SECONDS
+  shift
+  echo "=== $name"
+  if "$@"; then
+    echo "=== $name: passed ($((SECONDS - started)) s)"
   else
-    echo "=== $preset: FAILED"
-    failed+=("$preset")
+    echo "=== $name: FAILED ($((SECONDS - started)) s)"
+    failed+=("$name")
   fi
+}
+
+preset() {
+  # Each Linux test is a process of its own; under Wine the whole suite is one program.
+  local jobs=()
+  [ "$1" = win32 ] || jobs=(--parallel "$(nproc)")
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" && ctest --preset "$1" "${jobs[@]}"
+}
+
+echo "=== setup: done ($SECONDS s)"
+for name in linux asan win32; do
+  stage "$name" preset "$name"
 done
-
 # What a user installs, from the two builds above: the .deb is installed, run and removed again.
-echo "=== packages"
-if bash scripts/package.sh --install; then
-  echo "=== packages: passed"
-else
-  echo "=== packages: FAILED"
-  failed+=("packages")
-fi
-
+stage packages bash scripts/package.sh --install
 # Each fuzz target briefly from its seeds: one that no longer builds, or breaks a rule at once,
 # fails here. Long runs are scripts/fuzz.sh's own.
-echo "=== fuzz smoke"
-if bash scripts/fuzz.sh 5; then
-  echo "=== fuzz smoke: passed"
-else
-  echo "=== fuzz smoke: FAILED"
-  failed+=("fuzz")
-fi
-
-# The rig builds its own static programs and needs korvane-imagegen from the Linux build above.
-echo "=== kernel rig"
-if bash scripts/kernel-rig.sh; then
-  echo "=== kernel rig: passed"
-else
-  echo "=== kernel rig: FAILED"
-  failed+=("kernel-rig")
-fi
+stage fuzz bash scripts/fuzz.sh 5
+# The rig's programs come from the linux build above.
+stage kernel-rig bash scripts/kernel-rig.sh
 
 if [ ${#failed[@]} -gt 0 ]; then
-  echo "Failed configurations: ${failed[*]}"
+  echo "Failed configurations: ${failed[*]} (after $SECONDS s)"
   exit 1
 fi
-echo "All configurations passed."
+echo "All configurations passed in $SECONDS s."

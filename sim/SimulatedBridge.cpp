@@ -275,6 +275,9 @@ BridgeResponse SimulatedBridge::Respond(const DecodedCdb& decoded,
   if (fault != nullptr && fault->effect != FaultEffect::Corrupt) {
     return Inject(*fault, decoded.operation);
   }
+  // The chip looks at the opcode before the fields: one it lacks is refused as an opcode, however
+  // the rest of the CDB is filled.
+  if (LacksOpcode(decoded.operation)) return Unsupported();
   if (!Answerable(decoded.check)) return Reject(decoded.check);
   if (fault != nullptr) return RespondCorrupted(*fault, decoded.operation, cdb, direction, dataOut);
   return Dispatch(decoded.operation, cdb, dataOut);
@@ -360,6 +363,15 @@ BridgeResponse SimulatedBridge::Dispatch(Operation operation, std::span<const st
       break;
   }
   return Unsupported();
+}
+
+bool SimulatedBridge::LacksOpcode(Operation operation) const {
+  if (operation == Operation::Inquiry || operation == Operation::RequestSense) return false;
+  // Without vendor commands every other opcode is missing, an unknown item's group included.
+  if (!config_.vendorCommands) return true;
+  if (operation == Operation::ReadIdentity) return !config_.identity;
+  if (operation == Operation::ReadIdentityAlt) return !config_.identityAlt;
+  return operation == Operation::ReadVendorB5 && !config_.vendorB5;
 }
 
 BridgeResponse SimulatedBridge::Reject(CdbCheck check) {

@@ -108,6 +108,8 @@ class SimulatedBridge {
                                   std::span<const std::uint8_t> dataOut);
   BridgeResponse Dispatch(Operation operation, std::span<const std::uint8_t> cdb,
                           std::span<const std::uint8_t> dataOut);
+  /// Whether this chip has no such opcode at all (as against an item of a group it has).
+  bool LacksOpcode(Operation operation) const;
   BridgeResponse Reject(CdbCheck check);
   BridgeResponse CheckCondition(std::uint8_t key, std::uint8_t asc);
   BridgeResponse Unsupported() {

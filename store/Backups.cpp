@@ -146,9 +146,9 @@ std::variant<BackupDestination, std::string> BackupDestination::ToFile(const std
 std::variant<BackupDestination, std::string> BackupDestination::InStateFolder(
     const std::string& stateFolder, FileCalls& calls) {
   if (stateFolder.empty()) return std::string(kNoStateFolder);
-  if (auto problem = PrepareFolder(stateFolder)) return "the state folder " + *problem;
+  if (auto problem = PrepareFolder(stateFolder, calls)) return "the state folder " + *problem;
   const std::string folder = BackupFolder(stateFolder).string();
-  if (auto problem = PrepareFolder(folder)) return "the backup folder " + *problem;
+  if (auto problem = PrepareFolder(folder, calls)) return "the backup folder " + *problem;
   // Written under a name of its own; the backup's name is claimed once it is whole.
   auto file = OutputFile::OpenNew((std::filesystem::path(folder) / "backup").string(), calls);
   if (auto* problem = std::get_if<std::string>(&file)) return std::move(*problem);

@@ -66,7 +66,8 @@ std::optional<std::string> FolderProblem(const std::string& folder,
   return std::nullopt;
 }
 
-std::optional<std::string> PrepareFolder(const std::string& folder) {
+std::optional<std::string> PrepareFolder(const std::string& folder,
+                                         [[maybe_unused]] FileCalls& calls) {
   std::error_code error;
   const std::filesystem::path path(folder);
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), error);
@@ -80,7 +81,13 @@ std::optional<std::string> PrepareFolder(const std::string& folder) {
   return FolderProblem(folder, standing);
 #else
   // Made here for this user alone; one made meanwhile by someone else is judged below.
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+  if (mkdir(folder.c_str(), 0700) == 0) {
+    // A file put in a new folder is only as lasting as the folder's own entry.
+    const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
+    if (const std::error_code synced = calls.SyncFolder(parent.string())) {
+      return folder + ": cannot be put on the disk: " + synced.message();
+    }
+  } else if (errno != EEXIST) {
     return folder + ": cannot be made: " + ErrorText(errno);
   }
   const std::optional<FolderStanding> standing = StandingOf(folder);

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "FileCalls.h"
+
 namespace korvane::store {
 
 /// What the rule for a link in a folder looks at: the folder's kind and owner, the link's owner,
@@ -35,9 +37,11 @@ struct FolderStanding {
 /// It must be a folder, not a link, the user's own or root's, and writable by no one else.
 std::optional<std::string> FolderProblem(const std::string& folder, const FolderStanding& standing);
 
-/// Makes folder when it is missing (for this user alone; the folders above it as usual), then
-/// judges it; the reason when the store must not keep files in it.
-std::optional<std::string> PrepareFolder(const std::string& folder);
+/// Makes folder when it is missing (for this user alone; the folders above it as usual), its
+/// entry put on the disk through calls, then judges it; the reason when the store must not keep
+/// files in it.
+std::optional<std::string> PrepareFolder(const std::string& folder,
+                                         FileCalls& calls = MachineFileCalls());
 
 #ifndef _WIN32
 /// The path a file named by target is at, links followed as the rule allows; the reason when a

@@ -96,11 +96,19 @@ std::optional<std::string> OnItsOwnLine(const RegularFile& file, std::uintmax_t 
   return *last == "\n" ? line : "\n" + line;
 }
 
-std::optional<std::string> AppendTo(RegularFile& file, std::uintmax_t size,
-                                    const std::string& line) {
+/// Appends the line to the history at path, put on the disk before it counts as recorded: the
+/// line, and the file's own name in its folder when this line is its first (it may be new).
+std::optional<std::string> AppendTo(RegularFile& file, const std::string& path, std::uintmax_t size,
+                                    const std::string& line, FileCalls& calls) {
   const std::optional<std::string> text = OnItsOwnLine(file, size, line);
   if (!text) return "cannot read the end of the history: the event was not recorded";
-  if (auto problem = file.Append(*text)) return *problem + ": the event was not recorded";
+  if (auto problem = file.Append(*text, calls)) return *problem + ": the event was not recorded";
+  if (size != 0) return std::nullopt;
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (const std::error_code error = calls.SyncFolder(folder.empty() ? "." : folder.string())) {
+    return "cannot put " + path + " on the disk: " + error.message() +
+           ": the event may not be recorded";
+  }
   return std::nullopt;
 }
 
@@ -118,11 +126,12 @@ std::variant<std::pair<RegularFile, std::uintmax_t>, std::string> OpenForAppend(
 }
 
 /// Appends the line to the history however large it is.
-std::optional<std::string> AppendUncut(const std::string& path, const std::string& line) {
+std::optional<std::string> AppendUncut(const std::string& path, const std::string& line,
+                                       FileCalls& calls) {
   auto opened = OpenForAppend(path);
   if (auto* problem = std::get_if<std::string>(&opened)) return std::move(*problem);
   auto& [file, size] = std::get<0>(opened);
-  return AppendTo(file, size, line);
+  return AppendTo(file, path, size, line, calls);
 }
 
 /// Appends the line to the history at path, which is cut down first when it would pass limit.
@@ -132,13 +141,13 @@ std::optional<std::string> AppendLocked(const std::string& path, const std::stri
   auto opened = OpenForAppend(path);
   if (auto* problem = std::get_if<std::string>(&opened)) return std::move(*problem);
   auto& [file, size] = std::get<0>(opened);
-  if (size + line.size() <= limit) return AppendTo(file, size, line);
+  if (size + line.size() <= limit) return AppendTo(file, path, size, line, calls);
   const std::optional<std::string> kept = NewestHalf(std::move(file), size, limit);
   const std::optional<std::string> cut =
       kept ? Replace(path, *kept + line, calls) : std::optional("cannot read " + path);
   if (!cut) return std::nullopt;
   // The bound gives way before the event does.
-  if (auto problem = AppendUncut(path, line)) return problem;
+  if (auto problem = AppendUncut(path, line, calls)) return problem;
   return "the history could not be cut down (" + *cut + "): the event was recorded all the same";
 }
 
@@ -267,14 +276,14 @@ std::optional<std::string> AppendHistory(const std::string& stateFolder, const H
     return "the event takes more than " + std::to_string(kHistoryLineLimit) +
            " bytes: it was not recorded";
   }
-  if (auto problem = PrepareFolder(stateFolder)) {
+  if (auto problem = PrepareFolder(stateFolder, calls)) {
     return "the state folder " + *problem + ": the event was not recorded";
   }
   const std::string path = HistoryPath(stateFolder);
   const auto lock = TakeLock(HistoryLockPath(stateFolder), true);
   if (const auto* problem = std::get_if<std::string>(&lock)) {
     // Appends of whole lines do not mix even so; only cutting the file down needs the lock.
-    if (auto failed = AppendUncut(path, line)) return failed;
+    if (auto failed = AppendUncut(path, line, calls)) return failed;
     return *problem + ": the event was recorded without the lock, and the history not cut down";
   }
   return AppendLocked(path, line, limit, calls);

@@ -120,8 +120,6 @@ RegularFile::Failure OpenFailure(const std::string& path, int error) {
   }
 }
 
-std::string LastErrorText() { return ErrorText(errno); }
-
 long ReadSome(int descriptor, std::span<char> buffer, std::uintmax_t offset) {
   for (;;) {
     const ssize_t read =
@@ -129,15 +127,6 @@ long ReadSome(int descriptor, std::span<char> buffer, std::uintmax_t offset) {
     if (read >= 0 || errno != EINTR) return static_cast<long>(read);
   }
 }
-
-long WriteAtEnd(int descriptor, std::string_view text) {
-  for (;;) {
-    const ssize_t written = write(descriptor, text.data(), text.size());
-    if (written >= 0 || errno != EINTR) return static_cast<long>(written);
-  }
-}
-
-bool Sync(int descriptor) { return fsync(descriptor) == 0; }
 
 #endif
 
@@ -230,7 +219,18 @@ std::optional<std::string> RegularFile::ReadAt(std::uintmax_t offset, std::size_
   return bytes;
 }
 
-std::optional<std::string> RegularFile::Append(std::string_view text) {
+std::optional<std::string> RegularFile::Append(std::string_view text,
+                                               [[maybe_unused]] FileCalls& calls) {
+#ifndef _WIN32
+  // The file is opened for appending, so the calls' write lands at its end however it is split.
+  if (const std::error_code error = calls.Write(native_, text)) {
+    return "cannot write " + path_ + ": " + error.message();
+  }
+  if (const std::error_code error = calls.Sync(native_)) {
+    return "cannot put " + path_ + " on the disk: " + error.message();
+  }
+  return std::nullopt;
+#else
   const long written = WriteAtEnd(native_, text);
   if (written < 0) return "cannot write " + path_ + ": " + LastErrorText();
   if (static_cast<std::size_t>(written) != text.size()) {
@@ -239,6 +239,7 @@ std::optional<std::string> RegularFile::Append(std::string_view text) {
   }
   if (!Sync(native_)) return "cannot put " + path_ + " on the disk: " + LastErrorText();
   return std::nullopt;
+#endif
 }
 
 }  // namespace korvane::store

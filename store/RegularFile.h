@@ -11,6 +11,8 @@
 #include <string_view>
 #include <variant>
 
+#include "FileCalls.h"
+
 namespace korvane::store {
 
 class RegularFile {
@@ -41,9 +43,10 @@ class RegularFile {
   std::optional<std::uintmax_t> Size() const;
   /// Up to count bytes from offset, fewer at the end of the file; nothing when reading failed.
   std::optional<std::string> ReadAt(std::uintmax_t offset, std::size_t count) const;
-  /// Writes text at the end of the file in one call and puts it on the disk; the reason when not
-  /// all of it was written or it could not be put on the disk.
-  std::optional<std::string> Append(std::string_view text);
+  /// Writes text at the end of the file in one call and puts it on the disk, through calls where
+  /// the file is a descriptor they take (not on Windows); the reason when not all of it was
+  /// written or it could not be put on the disk.
+  std::optional<std::string> Append(std::string_view text, FileCalls& calls = MachineFileCalls());
 
  private:
 #ifdef _WIN32

@@ -251,6 +251,41 @@ TEST(SimulatedBridgeTest, OptionalCommandsAnswerOrFailAsConfigured) {
   }
 }
 
+TEST(SimulatedBridgeTest, AnOpcodeTheChipLacksIsInvalidWhateverItsForm) {
+  const Bytes badField{0xB5, 0x01, 0, 0, 0, 0x64, 0, 0, 0x01, 0, 0, 0};
+  const Bytes shortB5{0xB5, 0, 0, 0, 0, 0x64, 0, 0, 0x01, 0};
+  const Bytes badAlt{0xFE, 0xF4, 0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0x01};
+  const auto without = [](BridgeConfig&) {};
+  const auto withB5 = [](BridgeConfig& c) { c.vendorB5 = true; };
+  const struct {
+    const char* what;
+    Bytes cdb;
+    void (*configure)(BridgeConfig&);
+    std::pair<int, int> sense;
+  } cases[] = {
+      {"0xB5 well-formed, chip without it", kReadVendorB5, without, {0x05, 0x20}},
+      {"0xB5 with a bad field, chip without it", badField, without, {0x05, 0x20}},
+      {"0xB5 of the wrong length, chip without it", shortB5, without, {0x05, 0x20}},
+      {"0xB5 with a bad field, chip with it", badField, withB5, {0x05, 0x24}},
+      {"0xFE with a bad field, chip without it",
+       badAlt,
+       [](BridgeConfig& c) { c.identityAlt.reset(); },
+       {0x05, 0x20}},
+      {"unknown 0xFF item, chip without vendor commands",
+       kUnknownItem,
+       [](BridgeConfig& c) { c.vendorCommands = false; },
+       {0x05, 0x20}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    BridgeConfig config = DefaultConfig(Chip::Jms583);
+    c.configure(config);
+    SimulatedBridge bridge(config);
+    EXPECT_EQ(Send(bridge, c.cdb).status, scsi::kCheckCondition);
+    EXPECT_EQ(Sense(bridge), c.sense);
+  }
+}
+
 TEST(SimulatedBridgeTest, NvramRecordStartsAsTheTemplateOfEachChip) {
   const struct {
     Chip chip;

@@ -365,38 +365,46 @@ std::map<std::string, int> CutsByKind(const std::vector<Call>& calls,
   return cuts;
 }
 
-TEST(KorvaneFwFiles, KillSweepLeavesEveryFileWholeOrAsItWas) {
+/// Whether the run's history line is appended or makes the history be cut to its newest half: two
+/// tests, which run side by side.
+class KillSweep : public ::testing::TestWithParam<bool> {};
+
+TEST_P(KillSweep, LeavesEveryFileWholeOrAsItWas) {
   int positions = 0, orphans = 0;
-  for (const bool cut : {false, true}) {
-    SCOPED_TRACE(cut ? "history cut to half" : "history appended");
-    const Seed seed = SeedOf(cut);
-    // An uninterrupted run counts the calls and leaves the state every finished run saves.
-    WatchedCalls counted;
-    const Scratch whole(seed);
-    std::ostringstream out;
-    ASSERT_EQ(RunUpdate(whole, counted, out), 0) << out.str();
-    const std::string newSaved = ReadWhole(whole.saved);
-    const std::vector<std::size_t> killAt = Positions(counted.calls);
-    const std::map<std::string, int> cuts = CutsByKind(counted.calls, killAt);
-    for (const char* kind : {"image", "record", "trace", "state", "history"}) {
-      EXPECT_GE(cuts.contains(kind) ? cuts.at(kind) : 0, 2) << kind << " is cut too seldom";
-    }
-    for (const std::size_t at : killAt) {
-      SCOPED_TRACE("killed at file call " + std::to_string(at));
-      const Scratch scratch(seed);
-      ASSERT_TRUE(KilledAt(scratch, at));
-      ++positions;
-      orphans += ExpectWholeOrAsItWas(scratch, seed, newSaved, cut);
-      // The next run works with whatever was left, nothing cleaned up.
-      std::ostringstream next;
-      ASSERT_EQ(RunUpdate(scratch, store::MachineFileCalls(), next), 0) << next.str();
-      ExpectWholeOrAsItWas(scratch, seed, newSaved, cut);
-    }
+  const bool cut = GetParam();
+  const Seed seed = SeedOf(cut);
+  // An uninterrupted run counts the calls and leaves the state every finished run saves.
+  WatchedCalls counted;
+  const Scratch whole(seed);
+  std::ostringstream out;
+  ASSERT_EQ(RunUpdate(whole, counted, out), 0) << out.str();
+  const std::string newSaved = ReadWhole(whole.saved);
+  const std::vector<std::size_t> killAt = Positions(counted.calls);
+  const std::map<std::string, int> cuts = CutsByKind(counted.calls, killAt);
+  for (const char* kind : {"image", "record", "trace", "state", "history"}) {
+    EXPECT_GE(cuts.contains(kind) ? cuts.at(kind) : 0, 2) << kind << " is cut too seldom";
   }
-  std::cout << "Kill sweep: " << positions << " positions, " << orphans
+  for (const std::size_t at : killAt) {
+    SCOPED_TRACE("killed at file call " + std::to_string(at));
+    const Scratch scratch(seed);
+    ASSERT_TRUE(KilledAt(scratch, at));
+    ++positions;
+    orphans += ExpectWholeOrAsItWas(scratch, seed, newSaved, cut);
+    // The next run works with whatever was left, nothing cleaned up.
+    std::ostringstream next;
+    ASSERT_EQ(RunUpdate(scratch, store::MachineFileCalls(), next), 0) << next.str();
+    ExpectWholeOrAsItWas(scratch, seed, newSaved, cut);
+  }
+  std::cout << "Kill sweep (" << (GetParam() ? "history cut to half" : "history appended")
+            << "): " << positions << " positions, " << orphans
             << " left an image without its record\n";
   ::testing::Test::RecordProperty("KillSweepPositions", positions);
 }
+
+INSTANTIATE_TEST_SUITE_P(KorvaneFwFiles, KillSweep, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return param.param ? "HistoryCut" : "HistoryAppended";
+                         });
 
 }  // namespace
 }  // namespace korvane::cli

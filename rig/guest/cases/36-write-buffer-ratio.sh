@@ -2,7 +2,7 @@
 # sg_write_buffer sending the same commands (mode 0x0e, 1024 bytes at each offset, as many as the
 # update sent, the same image) to the same gadget. The gadget stamps each command as it arrives;
 # the median time between two WRITE BUFFERs in a row is a program's time per command in a run,
-# host and device together. The programs take turns, three runs each, and a program's time is that
+# host and device together. The programs take turns, seven runs each, and a program's time is that
 # of its quickest run: the machine's other work only ever adds time, and in bursts that can fall on
 # one program's run more than on the other's. Prints, for each driver:
 #   rig: write-buffer ratio [DRIVER] R (korvane-fw A ms, sg_write_buffer B ms per command)
@@ -27,7 +27,7 @@ timed() {
 start_gadget "$RIG_DRIVER" dummy_udc.0 jms583-outdated --command-times "$times" ||
   rig_fail "jms583-outdated did not plug in"
 sg=$(sg_of_gadget dummy_udc.0) || rig_fail "no node for jms583-outdated"
-for run in 1 2 3; do
+for run in 1 2 3 4 5 6 7; do
   # Without a replug the bridge runs its old firmware still, and the update is offered again.
   expect_exit 0 korvane-fw update --yes
   expect_last '^Update complete$'

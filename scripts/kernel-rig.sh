@@ -40,7 +40,7 @@ readonly CASES=rig/guest/cases
 # follows the host's load, and a whole run took close to 600 s while builds kept both cores busy.
 readonly QEMU_SECONDS=900
 # What --full-sweep may add: unplug-sweep's bound under it, on both drivers.
-readonly FULL_SWEEP_SECONDS=1200
+readonly FULL_SWEEP_SECONDS=600
 # What the guest loads (rig/guest/init), and what mounting a FAT disk needs. The two CRC
 # algorithms are not in sd_mod's modules.dep: the kernel asks for them by name when sd_mod loads.
 # dm_mod carries the linear target the cases build device-mapper volumes with.

@@ -6,7 +6,7 @@
 #
 #   # drivers: bot uas      (bot: usb-storage binds; uas: uas binds)
 #   # time: 90              (optional: seconds before the case is killed; default 60)
-#   # sweep-time: 600       (optional: the bound instead of time: when the rig runs with
+#   # sweep-time: 300       (optional: the bound instead of time: when the rig runs with
 #                            --full-sweep, RIG_FULL_SWEEP=1, under which the case does more)
 #   # needs: wine           (optional: the case runs the Windows programs, see wine.sh; the
 #                            host then shares its root and /init starts Wine)

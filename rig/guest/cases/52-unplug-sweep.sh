@@ -10,8 +10,8 @@
 # By default a few positions are cut (the backup, the write, the NVRAM write); with the kernel rig's
 # --full-sweep (RIG_FULL_SWEEP=1) every position below.
 # drivers: bot uas
-# time: 90
-# sweep-time: 600
+# time: 60
+# sweep-time: 300
 
 # CHIP OPERATION NTH SENT AFTER, one a line: the command cut (the NTH of its OPERATION since the
 # plug-in, a name of the scenario's faults), what the run has sent to be written by then (none;

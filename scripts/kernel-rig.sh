@@ -5,7 +5,7 @@
 # Windows programs reach the same devices from the guest through Wine: the guest mounts this
 # machine's root read-only over 9p and runs them in a chroot of it.
 #
-# usage: scripts/kernel-rig.sh [--no-build] [--programs DIR] [--verbose] [CASE...]
+# usage: scripts/kernel-rig.sh [--no-build] [--programs DIR] [--verbose] [--full-sweep] [CASE...]
 #   CASE            a case of rig/guest/cases/, by file name without .sh (00-plain-disk) or
 #                   without its number (plain-disk); none: every case
 #   --no-build      use the programs as they were last built
@@ -13,6 +13,7 @@
 #                   korvane-gadget (rig/gadget/korvane-gadget) from this build folder instead of
 #                   building them in the linux preset's (default: build/linux)
 #   --verbose       show the log of passing cases too
+#   --full-sweep    unplug-sweep cuts the update at every position of its list, not at a few
 #
 # Exits 0 only if the guest announced as many cases as were asked for, ran them all and every
 # one passed, and every run the guest recorded (guest-out/corpus) replays here as it was
@@ -38,6 +39,8 @@ readonly CASES=rig/guest/cases
 # Only a guest that hangs meets this bound: each case has its own. Under TCG the guest's time
 # follows the host's load, and a whole run took close to 600 s while builds kept both cores busy.
 readonly QEMU_SECONDS=900
+# What --full-sweep may add: unplug-sweep's bound under it, on both drivers.
+readonly FULL_SWEEP_SECONDS=600
 # What the guest loads (rig/guest/init), and what mounting a FAT disk needs. The two CRC
 # algorithms are not in sd_mod's modules.dep: the kernel asks for them by name when sd_mod loads.
 # dm_mod carries the linear target the cases build device-mapper volumes with.
@@ -61,6 +64,7 @@ wine=0
 all_cases=0
 programs=build/linux
 verbose=0
+full_sweep=0
 case_stems=()
 
 log() { echo "rig: $*" >&2; }
@@ -94,8 +98,9 @@ parse_arguments() {
       shift
       ;;
     --verbose) verbose=1 ;;
+    --full-sweep) full_sweep=1 ;;
     -h | --help)
-      sed -n '6,13s/^# \{0,1\}//p' "$0"
+      sed -n '8,16s/^# \{0,1\}//p' "$0"
       exit 0
       ;;
     -*) die "unknown option $1 (see --help)" ;;
@@ -528,7 +533,7 @@ kernel_arguments() {
     IFS=,
     echo "${case_stems[*]}"
   )
-  echo "console=ttyS0 panic=-1 quiet korvane.cases=$selection korvane.verbose=$verbose"
+  echo "console=ttyS0 panic=-1 quiet korvane.cases=$selection korvane.verbose=$verbose korvane.full_sweep=$full_sweep"
   [ "$wine" = 0 ] || echo "korvane.prefix=$PWD/$WINE_PREFIX korvane.windows=$PWD/$WINDOWS_PROGRAMS"
 }
 
@@ -561,13 +566,17 @@ watch_console() {
   done
 }
 
+qemu_seconds() {
+  echo $((QEMU_SECONDS + full_sweep * FULL_SWEEP_SECONDS))
+}
+
 # One bounded QEMU: TCG, no network, the serial console on stdout. Two CPUs, one thread each on
 # the host, so that Wine starts while the first cases run.
 run_guest() {
   local started=$EPOCHREALTIME statuses shared
   mapfile -t shared < <(shares)
   set +e
-  timeout -k 10 "$QEMU_SECONDS" qemu-system-x86_64 \
+  timeout -k 10 "$(qemu_seconds)" qemu-system-x86_64 \
     -accel tcg -smp 2 -m 1536 -nodefaults -nographic -no-reboot -nic none -serial stdio \
     -kernel "$vmlinux" -initrd "$IMAGE_DIR/initramfs.cpio.gz" -append "$(kernel_arguments | paste -sd ' ')" \
     "${shared[@]}" \
@@ -697,7 +706,7 @@ without_backup_file() {
 judge_run() {
   local expected=$1 console=$OUT/console.log announced summary passed failed
   [ "$qemu_status" -ne 124 ] && [ "$qemu_status" -ne 137 ] ||
-    die "FAILED: the guest did not finish within $QEMU_SECONDS s"
+    die "FAILED: the guest did not finish within $(qemu_seconds) s"
   [ "$qemu_status" -eq 0 ] || die "FAILED: QEMU exited with $qemu_status"
   ! grep -q 'Kernel panic' "$console" || die "FAILED: the guest's kernel panicked"
   announced=$(sed -n 's/^rig: running \([0-9]*\) cases$/\1/p' "$console" | tail -n 1)

@@ -6,6 +6,8 @@
 #
 #   # drivers: bot uas      (bot: usb-storage binds; uas: uas binds)
 #   # time: 90              (optional: seconds before the case is killed; default 60)
+#   # sweep-time: 300       (optional: the bound instead of time: when the rig runs with
+#                            --full-sweep, RIG_FULL_SWEEP=1, under which the case does more)
 #   # needs: wine           (optional: the case runs the Windows programs, see wine.sh; the
 #                            host then shares its root and /init starts Wine)
 #
@@ -546,14 +548,21 @@ rig_watchdog() {
   done
 }
 
+# The seconds a case may take: its sweep-time under the full sweep, where it has one, else its time.
+rig_time_bound() {
+  local limit=
+  [ "${RIG_FULL_SWEEP:-0}" = 0 ] || limit=$(rig_header "$1" sweep-time)
+  [ -n "$limit" ] || limit=$(rig_header "$1" time)
+  echo "${limit:-$RIG_DEFAULT_TIME}"
+}
+
 # rig_run_one FILE DRIVER: runs one case under its time bound and prints its verdict line.
 # Returns 0 if it passed.
 rig_run_one() {
   local file=$1 driver=$2 name limit start pid dog rc=0 took verdict
   name=${file##*/}
   name=${name%.sh}
-  limit=$(rig_header "$file" time)
-  limit=${limit:-$RIG_DEFAULT_TIME}
+  limit=$(rig_time_bound "$file")
   rig_case "$name" "$driver"
   rm -rf "$RIG_TMP" "$RIG_RESULT" "$RIG_STATE/timed-out" "$RIG_STATE/said"
   mkdir -p "$RIG_TMP"

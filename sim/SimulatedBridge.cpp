@@ -327,8 +327,7 @@ BridgeResponse SimulatedBridge::RespondCorrupted(const Fault& fault, Operation o
 
 BridgeResponse SimulatedBridge::Dispatch(Operation operation, std::span<const std::uint8_t> cdb,
                                          std::span<const std::uint8_t> dataOut) {
-  const bool standard = operation == Operation::Inquiry || operation == Operation::RequestSense;
-  if (!config_.vendorCommands && !standard) return Unsupported();
+  // Respond has refused every opcode this chip lacks (LacksOpcode).
   switch (operation) {
     case Operation::Inquiry:
       return Inquiry(cdb);
@@ -353,8 +352,7 @@ BridgeResponse SimulatedBridge::Dispatch(Operation operation, std::span<const st
     case Operation::ReadConfigWord:
       return config_.configWord ? Answer(*config_.configWord) : MissingItem();
     case Operation::ReadVendorB5:
-      return config_.vendorB5 ? Answer(std::vector<std::uint8_t>(kVendorB5AnswerSize, 0))
-                              : Unsupported();
+      return Answer(std::vector<std::uint8_t>(kVendorB5AnswerSize, 0));
     case Operation::ReadBuffer:
       return ReadBuffer(cdb);
     case Operation::WriteBuffer:

@@ -43,7 +43,7 @@ class RegularFile {
   std::optional<std::uintmax_t> Size() const;
   /// Up to count bytes from offset, fewer at the end of the file; nothing when reading failed.
   std::optional<std::string> ReadAt(std::uintmax_t offset, std::size_t count) const;
-  /// Writes text at the end of the file in one call and puts it on the disk, through calls where
+  /// Writes text at the end of the file and puts it on the disk, through calls where
   /// the file is a descriptor they take (not on Windows); the reason when not all of it was
   /// written or it could not be put on the disk.
   std::optional<std::string> Append(std::string_view text, FileCalls& calls = MachineFileCalls());
